@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/TemplateDialog.h"
+
+#include <QUrl>
+
+#include <functional>
+
+class QLabel;
+
+// The About box: logo, version, notice, application icon and a link to the project's web site.
+class CAboutDlg : public TemplateDialog
+{
+    Q_OBJECT
+
+public:
+    enum { IDD = 100 };
+
+    explicit CAboutDlg(QWidget *parent = nullptr);
+
+    static QUrl WebAddress();
+
+    // Opens the web address; tests replace it so that a click never launches a browser.
+    static std::function<bool(const QUrl &)> openUrlHook;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QLabel *m_pLink = nullptr;
+    bool m_bLinkPressed = false;
+};

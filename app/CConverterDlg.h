@@ -1,0 +1,137 @@
+#pragma once
+
+#include "app/Pane.h"
+#include "app/TemplateDialog.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QString>
+
+class CIconButton;
+class QAction;
+class QComboBox;
+class QLabel;
+class QToolBar;
+class QTreeView;
+
+// The main window: two panes (source left, target right), five small toolbars and a status
+// line. It owns all run-time state of the program. Its operations are grouped by subsystem:
+// shell and settings here in app/, formats and modes in formats/, listing and folders in
+// panes/, the conversion in conversion/.
+class CConverterDlg : public TemplateDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CConverterDlg(QWidget *parent = nullptr);
+    ~CConverterDlg() override;
+
+    // Runs OnInitDialog once; then the window may be shown.
+    void Create();
+    // Create() and the modal run; returns when one of the closing commands ended it.
+    int DoModal();
+
+    // Ends the modal run: saves the settings first, then releases what the window owns.
+    void done(int nResult) override;
+
+    // Brings the window forward at the request of a second start.
+    void ActivateFromRequest(const QString &strActivationToken);
+
+    // Runs the handler of a command, as a toolbar button, a menu item or a key does.
+    void OnCommand(int nId);
+    // Queues OnCommand(nId): the handler runs whatever the state of its button.
+    void PostCommand(int nId);
+
+    QAction *CommandAction(int nId) const;
+
+    // --- Shell (app/) ---
+    QString m_strAppDir;
+    QString m_strIniPath;
+    QIcon m_hIcon;
+    QIcon m_hIconBlank;
+    QString m_strDesktopDir;
+    QString m_strMyDocumentsDir;
+    int m_nCadVersion = 0;
+    QString m_strCadExePath;
+    unsigned m_nEditFolderId = 0;
+    bool m_bSameFolder = false;
+    int m_nMode = 1;
+    Pane m_src;
+    Pane m_dst;
+    QString m_strLogonName;
+    QString m_strAuthorName;
+    QString m_strCadUserName;
+    bool m_bCadAuthorMode = false;
+    QString m_strAffiliation;
+
+    // Controls, in the order the window binds them.
+    QComboBox *m_cbDstFolder = nullptr;
+    QComboBox *m_cbSrcFolder = nullptr;
+    QTreeView *m_lcDstFiles = nullptr;
+    QTreeView *m_lcSrcFiles = nullptr;
+    QComboBox *m_cbDstExt = nullptr;
+    QComboBox *m_cbSrcExt = nullptr;
+    CIconButton *m_btnSrcIcon = nullptr;
+    CIconButton *m_btnDstIcon = nullptr;
+
+    QToolBar *m_tbLaunch = nullptr;
+    QToolBar *m_tbAuthor = nullptr;
+    QToolBar *m_tbSameFolder = nullptr;
+    QToolBar *m_tbConvert = nullptr;
+    QToolBar *m_tbMode = nullptr;
+
+    // Settings file (app/CConverterDlgSettings.cpp)
+    void LoadSettings();
+    void SaveSettings();
+
+    // Toolbars, keys and help (app/CConverterDlgToolbars.cpp)
+    void CreateToolBars();
+    void PlaceToolBar(QToolBar *pBar, int nPlaceholderId, int nAlign);
+    void CheckToolButton(int nCommandId, bool bChecked);
+    void EnableToolButton(int nCommandId, bool bEnabled);
+    bool PreTranslateMessage(QObject *pTarget, QEvent *pEvent);
+    void OnEditchangeSrcFolder();
+    void OnKillfocusSrcFolder();
+    void OnEditchangeDstFolder();
+    void OnKillfocusDstFolder();
+    void OnHelp();
+
+    // Modes and status line (formats/CConverterDlgModes.cpp)
+    void ShowMode();
+    void OnAutoMode();
+    void OnManualMode();
+    void UpdateConvertButton();
+
+    // Folders (panes/CConverterDlgFolders.cpp)
+    QString GetSpecialFolderPath(int nFolder) const;
+
+    void OnSysCommand(int nId);
+
+signals:
+    // Enter was pressed in folder combo nComboId (1003 or 1007) after its text was edited.
+    void typedFolderEntered(int nComboId, const QString &strFolder);
+    // A command's handler has run (by button, key or posted command).
+    void commandRun(int nId);
+
+protected:
+    bool OnInitDialog();
+    void DestroyWindow();
+    void paintEvent(QPaintEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateControls();
+    void ConnectMessageMap();
+    QLabel *AddStatic(int nId, const QString &strText, Qt::Alignment align, int x, int y, int cx,
+                      int cy);
+    QComboBox *AddCombo(int nId, bool bEditable, int x, int y, int cx, int cy);
+    QTreeView *AddFileList(int nId, int x, int y, int cx, int cy);
+    void AddPlaceholder(int nId, int x, int y, int cx, int cy);
+
+    using Handler = void (CConverterDlg::*)();
+    QHash<int, Handler> m_mapCommands;
+    QHash<int, QAction *> m_mapActions;
+    bool m_bInitialized = false;
+    bool m_bDestroyed = false;
+};

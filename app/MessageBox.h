@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QMessageBox>
+
+class QWidget;
+
+// The application's message box: titled with the application name, with the given buttons,
+// default button and icon. Returns the button chosen.
+QMessageBox::StandardButton
+AfxMessageBox(const QString &strText, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+              QMessageBox::Icon icon = QMessageBox::Warning,
+              QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+              QWidget *parent = nullptr);

@@ -1,0 +1,124 @@
+#include "app/TemplateDialog.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <cstdint>
+
+TemplateDialog::TemplateDialog(int nTemplateId, QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QString::number(nTemplateId));
+    setFont(DialogFont());
+    m_sizeBaseUnits = BaseUnits(font());
+}
+
+QFont TemplateDialog::DialogFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("ＭＳ Ｐゴシック"),
+                      QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("IPAexGothic")});
+    font.setPointSize(9);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+QSize TemplateDialog::BaseUnits(const QFont &font)
+{
+    static const QString letters
+        = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const QFontMetrics fm(font);
+    // The average over 52 letters, rounded to the nearest whole pixel.
+    const int cx = (fm.horizontalAdvance(letters) / 26 + 1) / 2;
+    return QSize(cx, fm.height());
+}
+
+int TemplateDialog::MulDiv(int a, int b, int c)
+{
+    if (c == 0)
+        return -1;
+    const std::int64_t product = std::int64_t(a) * b;
+    const bool negative = (product < 0) != (c < 0);
+    const std::int64_t num = product < 0 ? -product : product;
+    const std::int64_t den = c < 0 ? -std::int64_t(c) : c;
+    const std::int64_t result = (num + den / 2) / den;
+    return int(negative ? -result : result);
+}
+
+QRect TemplateDialog::MapDialogRect(const QRect &rc, const QSize &base)
+{
+    const int left = MulDiv(rc.left(), base.width(), 4);
+    const int top = MulDiv(rc.top(), base.height(), 8);
+    const int right = MulDiv(rc.left() + rc.width(), base.width(), 4);
+    const int bottom = MulDiv(rc.top() + rc.height(), base.height(), 8);
+    return QRect(QPoint(left, top), QSize(right - left, bottom - top));
+}
+
+QRect TemplateDialog::MapDialogRect(const QRect &rc) const
+{
+    return MapDialogRect(rc, m_sizeBaseUnits);
+}
+
+void TemplateDialog::PlaceControl(QWidget *w, int nId, const QRect &rcDialogUnits)
+{
+    w->setParent(this);
+    if (nId > 0)
+        w->setObjectName(QString::number(nId));
+    w->setGeometry(MapDialogRect(rcDialogUnits));
+    m_aControls.append(w);
+}
+
+void TemplateDialog::SetTemplateSize(int cx, int cy)
+{
+    setFixedSize(MapDialogRect(QRect(0, 0, cx, cy)).size());
+}
+
+void TemplateDialog::ApplyTabOrder()
+{
+    QWidget *previous = nullptr;
+    for (QWidget *w : std::as_const(m_aControls)) {
+        if (!(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+QWidget *TemplateDialog::GetDlgItem(int nId) const
+{
+    return findChild<QWidget *>(QString::number(nId));
+}
+
+void TemplateDialog::SetDlgItemText(int nId, const QString &strText)
+{
+    QWidget *w = GetDlgItem(nId);
+    if (auto *label = qobject_cast<QLabel *>(w))
+        label->setText(strText);
+    else if (auto *button = qobject_cast<QAbstractButton *>(w))
+        button->setText(strText);
+    else if (auto *combo = qobject_cast<QComboBox *>(w); combo && combo->isEditable())
+        combo->setEditText(strText);
+    else if (auto *edit = qobject_cast<QLineEdit *>(w))
+        edit->setText(strText);
+    else if (w)
+        w->setProperty("text", strText);
+}
+
+QString TemplateDialog::GetDlgItemText(int nId) const
+{
+    QWidget *w = GetDlgItem(nId);
+    if (auto *label = qobject_cast<QLabel *>(w))
+        return label->text();
+    if (auto *button = qobject_cast<QAbstractButton *>(w))
+        return button->text();
+    if (auto *combo = qobject_cast<QComboBox *>(w))
+        return combo->currentText();
+    if (auto *edit = qobject_cast<QLineEdit *>(w))
+        return edit->text();
+    return w ? w->property("text").toString() : QString();
+}

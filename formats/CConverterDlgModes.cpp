@@ -1,0 +1,41 @@
+#include "app/CConverterDlg.h"
+
+#include "res/Strings.h"
+
+#include <QItemSelectionModel>
+#include <QTreeView>
+
+void CConverterDlg::ShowMode()
+{
+    CheckToolButton(1020, m_nMode == 0);
+    CheckToolButton(1021, m_nMode == 1);
+    SetDlgItemText(1010, LoadString(303 + (m_nMode == 0 ? 0 : 1)));
+}
+
+void CConverterDlg::OnAutoMode()
+{
+    m_nMode = 0;
+    ShowMode();
+    UpdateConvertButton();
+}
+
+void CConverterDlg::OnManualMode()
+{
+    m_nMode = 1;
+    ShowMode();
+    UpdateConvertButton();
+}
+
+void CConverterDlg::UpdateConvertButton()
+{
+    bool bEnable = false;
+    if (m_dst.nExtIndex < 0) {
+        bEnable = false;
+    } else if (m_nMode == 0) {
+        bEnable = true;
+    } else {
+        const QItemSelectionModel *selection = m_lcSrcFiles->selectionModel();
+        bEnable = selection && selection->hasSelection();
+    }
+    EnableToolButton(1019, bEnable);
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+// Appends "/" to strPath unless it already ends with one, then strName.
+void JoinPath(QString &strPath, const QString &strName);
+
+// True when strPath names an existing directory (symbolic links followed, as stat does).
+bool IsExistingFolder(const QString &strPath);

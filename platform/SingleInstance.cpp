@@ -1,0 +1,84 @@
+#include "platform/SingleInstance.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+
+namespace {
+constexpr int kConnectTimeoutMs = 2000;
+const QByteArray kActivateVerb = QByteArrayLiteral("activate");
+} // namespace
+
+SingleInstance::SingleInstance(const QString &name, const QString &folder, QObject *parent)
+    : QObject(parent)
+    , m_strLockPath(folder + QLatin1Char('/') + name + QStringLiteral(".lock"))
+    , m_strSocketPath(folder + QLatin1Char('/') + name + QStringLiteral(".socket"))
+{ }
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::LockPath() const
+{
+    return m_strLockPath;
+}
+
+QString SingleInstance::SocketPath() const
+{
+    return m_strSocketPath;
+}
+
+SingleInstance::Role SingleInstance::Acquire(const QString &activationToken)
+{
+    m_pLock = std::make_unique<QLockFile>(m_strLockPath);
+    // Never stale by age: a live instance may run for days. A dead owner is still detected.
+    m_pLock->setStaleLockTime(0);
+    if (!m_pLock->tryLock(0)) {
+        const bool held = m_pLock->error() == QLockFile::LockFailedError;
+        m_pLock.reset();
+        if (!held)
+            return Role::Failed;
+        // While the running instance is still starting it has no socket yet; this start then
+        // ends without an effect, as it would find no window to bring forward.
+        SendActivation(m_strSocketPath, activationToken);
+        return Role::Secondary;
+    }
+
+    // We hold the lock, so a socket file left behind belongs to a dead instance.
+    QLocalServer::removeServer(m_strSocketPath);
+    m_pServer = new QLocalServer(this);
+    m_pServer->setSocketOptions(QLocalServer::UserAccessOption);
+    if (m_pServer->listen(m_strSocketPath)) {
+        connect(m_pServer, &QLocalServer::newConnection, this, &SingleInstance::ReadRequest);
+    }
+    // Without a socket this instance still runs; later starts just cannot raise it.
+    return Role::Primary;
+}
+
+void SingleInstance::ReadRequest()
+{
+    while (QLocalSocket *socket = m_pServer->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            // The request is two lines: the verb and the token (possibly empty).
+            if (socket->peek(socket->bytesAvailable()).count('\n') < 2)
+                return;
+            const QByteArray verb = socket->readLine().trimmed();
+            if (verb != kActivateVerb)
+                return;
+            const QByteArray token = socket->readLine().trimmed();
+            emit activationRequested(QString::fromUtf8(token));
+        });
+    }
+}
+
+bool SingleInstance::SendActivation(const QString &socketPath, const QString &activationToken)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(kConnectTimeoutMs))
+        return false;
+    socket.write(kActivateVerb + '\n' + activationToken.toUtf8() + '\n');
+    const bool written = socket.waitForBytesWritten(kConnectTimeoutMs);
+    socket.disconnectFromServer();
+    return written;
+}

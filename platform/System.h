@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// The operating-system services the shell needs, in one small interface.
+namespace Platform {
+
+// Login name of the process owner; empty when the system knows none.
+QString LogonUserName();
+
+// Folder of the running executable, without a trailing separator.
+QString ProgramFolder();
+
+// The settings file: beside the program when a Norvale.ini is already there (portable use),
+// otherwise in the user's configuration folder, which is created so a save cannot fail for
+// want of it.
+QString SettingsFilePath(const QString &strProgramFolder);
+
+enum class SpecialFolder { Desktop, Documents };
+// The user's desktop or documents folder, without a trailing separator.
+QString SpecialFolderPath(SpecialFolder folder);
+
+// Per-user folder for the instance lock and socket ($XDG_RUNTIME_DIR, else a private temp folder).
+QString RuntimeFolder();
+
+} // namespace Platform

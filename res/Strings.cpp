@@ -1,0 +1,56 @@
+#include "res/Strings.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+struct StringEntry
+{
+    int nId;
+    const char *pszText; // UTF-8
+};
+
+// Kept sorted by id for the binary search below.
+constexpr StringEntry kStringTable[] = {
+    {101, "バージョン情報(&A)..."},
+    {102, "Quellith Norvale"},
+    {103, "Version 1.10"},
+    {104, "Norvale — 図面一括変換ツール  © 2026 Norvale 開発チーム"},
+    {300, "OLE の初期化に失敗しました。OLE ﾗｲﾌﾞﾗﾘが正しいﾊﾞｰｼﾞｮﾝのものか確認してください。"},
+    {302, "フォルダが作成できませんでした。"},
+    {303, "【自動変換】 更新日時からﾌｫﾙﾀﾞ単位でﾌｧｲﾙを変換します。"},
+    {304, "【手動変換】 選択したﾌｧｲﾙを変換します。"},
+    {305, "オートメーション サーバー Tarsk5 が起動できません。"},
+    {306, "フォルダの %d 個のファイルを自動変換しますか？"},
+    {307, "ﾌｧｲﾙ数 : %d "},
+    {308, "%d 個のﾌｧｲﾙを選択 "},
+    {1018, "同じﾌｫﾙﾀﾞ"},
+    {1019, "変換(F5)"},
+    {1020, "自動変換ﾓｰﾄﾞ(F7)"},
+    {1021, "手動変換ﾓｰﾄﾞ(F8)"},
+    {1023, "Tarsk5を起動"},
+    {1024, "ﾌｫﾙﾀﾞ作成"},
+    {32774, "作成者名"},
+    {57670, "ﾍﾙﾌﾟ(F1)"},
+};
+
+const StringEntry *findEntry(int nId)
+{
+    const auto it = std::lower_bound(std::begin(kStringTable), std::end(kStringTable), nId,
+                                     [](const StringEntry &e, int id) { return e.nId < id; });
+    return (it != std::end(kStringTable) && it->nId == nId) ? it : nullptr;
+}
+
+} // namespace
+
+QString LoadString(int nId)
+{
+    const StringEntry *entry = findEntry(nId);
+    return entry ? QString::fromUtf8(entry->pszText) : QString();
+}
+
+bool HasString(int nId)
+{
+    return findEntry(nId) != nullptr;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace TestEnvironment {
+
+// Points HOME and every XDG folder into a private temporary folder before Qt reads them,
+// so that no test ever reads or writes the user's settings, documents or trash.
+inline QTemporaryDir &isolateHome()
+{
+    static QTemporaryDir home(QDir::tempPath() + QStringLiteral("/norvale-test-XXXXXX"));
+    const QString root = home.path();
+    const auto setDir = [&root](const char *name, const QString &sub) {
+        const QString path = root + sub;
+        QDir().mkpath(path);
+        qputenv(name, QFile::encodeName(path));
+    };
+    setDir("HOME", QStringLiteral("/home"));
+    setDir("XDG_CONFIG_HOME", QStringLiteral("/home/.config"));
+    setDir("XDG_DATA_HOME", QStringLiteral("/home/.local/share"));
+    setDir("XDG_CACHE_HOME", QStringLiteral("/home/.cache"));
+    setDir("XDG_RUNTIME_DIR", QStringLiteral("/runtime"));
+    QFile::setPermissions(root + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return home;
+}
+
+} // namespace TestEnvironment
+
+#define NORVALE_TEST_MAIN(TestObject)                                                              \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        TestEnvironment::isolateHome();                                                            \
+        QApplication app(argc, argv);                                                              \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }

@@ -1,11 +1,15 @@
 #include "platform/SingleInstance.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 
 namespace {
 constexpr int kConnectTimeoutMs = 2000;
+// A starting instance creates its lock file empty and fills it in a moment later.
+constexpr qint64 kLockSettleMs = 5000;
 const QByteArray kActivateVerb = QByteArrayLiteral("activate");
 } // namespace
 
@@ -15,7 +19,14 @@ SingleInstance::SingleInstance(const QString &name, const QString &folder, QObje
     , m_strSocketPath(folder + QLatin1Char('/') + name + QStringLiteral(".socket"))
 { }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // A successor may take the lock the moment it is released and listen on the same path;
+    // closing our server afterwards would delete its socket file.
+    delete m_pServer;
+    m_pServer = nullptr;
+    m_pLock.reset();
+}
 
 QString SingleInstance::LockPath() const
 {
@@ -32,7 +43,10 @@ SingleInstance::Role SingleInstance::Acquire(const QString &activationToken)
     m_pLock = std::make_unique<QLockFile>(m_strLockPath);
     // Never stale by age: a live instance may run for days. A dead owner is still detected.
     m_pLock->setStaleLockTime(0);
-    if (!m_pLock->tryLock(0)) {
+    bool locked = m_pLock->tryLock(0);
+    if (!locked && m_pLock->error() == QLockFile::LockFailedError && RemoveOrphanedLock())
+        locked = m_pLock->tryLock(0);
+    if (!locked) {
         const bool held = m_pLock->error() == QLockFile::LockFailedError;
         m_pLock.reset();
         if (!held)
@@ -52,6 +66,19 @@ SingleInstance::Role SingleInstance::Acquire(const QString &activationToken)
     }
     // Without a socket this instance still runs; later starts just cannot raise it.
     return Role::Primary;
+}
+
+bool SingleInstance::RemoveOrphanedLock()
+{
+    // QLockFile judges a lock by the process named in it, so with no stale time a lock it cannot
+    // read, or one naming another machine, would block every start for good. The running owner
+    // always holds a file lock on its lock file, and removeStaleLockFile() succeeds only when
+    // nobody does; only the moment between creating and locking the file needs the age check.
+    const qint64 age
+        = QFileInfo(m_strLockPath).lastModified().msecsTo(QDateTime::currentDateTime());
+    if (qAbs(age) < kLockSettleMs)
+        return false;
+    return m_pLock->removeStaleLockFile();
 }
 
 void SingleInstance::ReadRequest()

@@ -37,6 +37,7 @@ signals:
     void activationRequested(const QString &activationToken);
 
 private:
+    bool RemoveOrphanedLock();
     void ReadRequest();
     static bool SendActivation(const QString &socketPath, const QString &activationToken);
 

@@ -1,0 +1,529 @@
+#include "app/CConverterApp.h"
+#include "app/CConverterDlg.h"
+#include "res/Strings.h"
+#include "tests/TestEnvironment.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString configIni()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + u"/Norvale/Norvale.ini"_s;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The bottom and right edges as Windows counts them: one past the last pixel.
+int outerBottom(const QRect &rc)
+{
+    return rc.y() + rc.height();
+}
+int outerRight(const QRect &rc)
+{
+    return rc.x() + rc.width();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QFile::remove(configIni());
+        m_dlg = std::make_unique<CConverterDlg>();
+        m_dlg->m_strAppDir = m_appDir.path();
+        m_dlg->Create();
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
+    void cleanup() { m_dlg.reset(); }
+
+    void mulDiv_data()
+    {
+        QTest::addColumn<int>("a");
+        QTest::addColumn<int>("b");
+        QTest::addColumn<int>("c");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("exact") << 8 << 6 << 4 << 12;
+        QTest::newRow("half rounds up") << 5 << 6 << 4 << 8;
+        QTest::newRow("below half rounds down") << 55 << 13 << 8 << 89;
+        QTest::newRow("negative half rounds away from zero") << -5 << 6 << 4 << -8;
+        QTest::newRow("negative divisor") << 5 << 6 << -4 << -8;
+        QTest::newRow("no 32-bit overflow") << 2000000000 << 3 << 4 << 1500000000;
+        QTest::newRow("division by zero") << 7 << 3 << 0 << -1;
+    }
+    void mulDiv()
+    {
+        QFETCH(int, a);
+        QFETCH(int, b);
+        QFETCH(int, c);
+        QFETCH(int, expected);
+        QCOMPARE(TemplateDialog::MulDiv(a, b, c), expected);
+    }
+
+    void mapDialogRect_data()
+    {
+        QTest::addColumn<QRect>("units");
+        QTest::addColumn<QSize>("base");
+        QTest::addColumn<QRect>("pixels");
+        // Edges are mapped, not sizes, so neighbouring controls never overlap by rounding.
+        QTest::newRow("folder combo")
+            << QRect(5, 55, 158, 105) << QSize(6, 13) << QRect(QPoint(8, 89), QPoint(244, 259));
+        QTest::newRow("browse button")
+            << QRect(167, 55, 13, 14) << QSize(7, 15) << QRect(292, 103, 23, 26);
+        QTest::newRow("origin") << QRect(0, 0, 4, 8) << QSize(5, 12) << QRect(0, 0, 5, 12);
+    }
+    void mapDialogRect()
+    {
+        QFETCH(QRect, units);
+        QFETCH(QSize, base);
+        QFETCH(QRect, pixels);
+        QCOMPARE(TemplateDialog::MapDialogRect(units, base), pixels);
+    }
+
+    void controlsStandWhereTheTemplatePutsThem_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QRect>("units");
+        QTest::newRow("source list") << 1005 << QRect(5, 75, 175, 240);
+        QTest::newRow("target list") << 1008 << QRect(205, 75, 175, 240);
+        QTest::newRow("browse target") << 1009 << QRect(367, 55, 13, 14);
+        QTest::newRow("status line") << 1010 << QRect(5, 332, 375, 11);
+        QTest::newRow("target count") << 1043 << QRect(293, 318, 87, 11);
+        QTest::newRow("author line") << 1048 << QRect(255, 40, 94, 8);
+    }
+    void controlsStandWhereTheTemplatePutsThem()
+    {
+        QFETCH(int, id);
+        QFETCH(QRect, units);
+        const QSize base = TemplateDialog::BaseUnits(m_dlg->font());
+        QVERIFY(base.width() > 0 && base.height() > 0);
+        QWidget *control = m_dlg->GetDlgItem(id);
+        QVERIFY(control);
+        QCOMPARE(control->geometry(), TemplateDialog::MapDialogRect(units, base));
+    }
+
+    void windowIsFixedWithoutMinimiseOrMaximise()
+    {
+        const QSize base = TemplateDialog::BaseUnits(m_dlg->font());
+        const QSize expected = TemplateDialog::MapDialogRect(QRect(0, 0, 385, 345), base).size();
+        QCOMPARE(m_dlg->size(), expected);
+        QCOMPARE(m_dlg->minimumSize(), expected);
+        QCOMPARE(m_dlg->maximumSize(), expected);
+        const Qt::WindowFlags flags = m_dlg->windowFlags();
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QCOMPARE(m_dlg->windowTitle(), u"Quellith Norvale"_s);
+        QCOMPARE(m_dlg->objectName(), u"102"_s);
+    }
+
+    void everyIdNamesExactlyOneControl()
+    {
+        const int ids[] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008,  1009,  1010,
+                           1011, 1012, 1013, 1014, 1015, 1022, 1042, 1043, 1044,  1045,  1046,
+                           1047, 1048, 1018, 1019, 1020, 1021, 1023, 1024, 32774, 57670, 1};
+        for (const int id : ids) {
+            const auto found = m_dlg->findChildren<QWidget *>(QString::number(id));
+            QVERIFY2(found.size() == 1,
+                     qPrintable(u"id %1 found %2 times"_s.arg(id).arg(found.size())));
+        }
+    }
+
+    void tabOrderFollowsTheTemplate()
+    {
+        // The controls Tab visits, in the order it visits them, starting at the first one.
+        QStringList order;
+        QWidget *w = m_dlg->GetDlgItem(1002);
+        do {
+            if (w->parentWidget() == m_dlg.get() && (w->focusPolicy() & Qt::TabFocus)
+                && !order.contains(w->objectName()))
+                order << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != m_dlg->GetDlgItem(1002));
+        QCOMPARE(order,
+                 QStringList({u"1002"_s, u"1003"_s, u"1006"_s, u"1005"_s, u"1004"_s, u"1007"_s,
+                              u"1009"_s, u"1008"_s}));
+    }
+
+    void mnemonicsAndAccessibleNames_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("buddy");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("E") << u"拡張子(&E):"_s << 1002 << u"拡張子(E)"_s;
+        QTest::newRow("F") << u"ﾌｫﾙﾀﾞ(&F):"_s << 1003 << u"ﾌｫﾙﾀﾞ(F)"_s;
+        QTest::newRow("K") << u"変換拡張子(&K):"_s << 1004 << u"変換拡張子(K)"_s;
+        QTest::newRow("L") << u"変換ﾌｫﾙﾀﾞ(&L):"_s << 1007 << u"変換ﾌｫﾙﾀﾞ(L)"_s;
+    }
+    void mnemonicsAndAccessibleNames()
+    {
+        QFETCH(QString, label);
+        QFETCH(int, buddy);
+        QFETCH(QString, name);
+        QLabel *found = nullptr;
+        for (QLabel *l : m_dlg->findChildren<QLabel *>())
+            if (l->text() == label)
+                found = l;
+        QVERIFY(found);
+        QCOMPARE(found->buddy(), m_dlg->GetDlgItem(buddy));
+        QCOMPARE(m_dlg->GetDlgItem(buddy)->accessibleName(), name);
+
+        const QString letter = label.mid(label.indexOf(u'&') + 1, 1);
+        QTest::keyClick(m_dlg.get(), letter.at(0).toLatin1(), Qt::AltModifier);
+        QTRY_VERIFY(m_dlg->GetDlgItem(buddy)->hasFocus());
+    }
+
+    void toolTips_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("1018") << 1018 << u"同じﾌｫﾙﾀﾞ"_s;
+        QTest::newRow("1019") << 1019 << u"変換(F5)"_s;
+        QTest::newRow("1020") << 1020 << u"自動変換ﾓｰﾄﾞ(F7)"_s;
+        QTest::newRow("1021") << 1021 << u"手動変換ﾓｰﾄﾞ(F8)"_s;
+        QTest::newRow("1023") << 1023 << u"Tarsk5を起動"_s;
+        QTest::newRow("1024") << 1024 << u"ﾌｫﾙﾀﾞ作成"_s;
+        QTest::newRow("32774") << 32774 << u"作成者名"_s;
+        QTest::newRow("57670") << 57670 << u"ﾍﾙﾌﾟ(F1)"_s;
+        QTest::newRow("close has none") << 1 << QString();
+    }
+    void toolTips()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, tip);
+        QWidget *button = m_dlg->GetDlgItem(command);
+        QVERIFY(button);
+        QCOMPARE(button->toolTip(), tip);
+        QVERIFY(!button->accessibleName().isEmpty());
+        if (!tip.isEmpty())
+            QCOMPARE(button->accessibleName(), tip);
+        QVERIFY(!m_dlg->CommandAction(command)->icon().isNull());
+    }
+
+    void toolbarsStandOnTheirPlaceholders_data()
+    {
+        QTest::addColumn<QString>("bar");
+        QTest::addColumn<int>("placeholder");
+        QTest::addColumn<int>("align");
+        QTest::newRow("launch") << u"toolbar132"_s << 1011 << 1;
+        QTest::newRow("author") << u"toolbar133"_s << 1012 << 2;
+        QTest::newRow("same folder") << u"toolbar129"_s << 1013 << 1;
+        QTest::newRow("convert") << u"toolbar130"_s << 1014 << 1;
+        QTest::newRow("mode") << u"toolbar131"_s << 1015 << 3;
+    }
+    void toolbarsStandOnTheirPlaceholders()
+    {
+        QFETCH(QString, bar);
+        QFETCH(int, placeholder);
+        QFETCH(int, align);
+        auto *toolbar = m_dlg->findChild<QToolBar *>(bar);
+        QVERIFY(toolbar);
+        const QRect rc = m_dlg->GetDlgItem(placeholder)->geometry();
+        QVERIFY(!m_dlg->GetDlgItem(placeholder)->isVisible());
+        const QRect geo = toolbar->geometry();
+        switch (align) {
+        case 1:
+            QCOMPARE(geo.topLeft(), rc.topLeft());
+            break;
+        case 2:
+            QCOMPARE(outerRight(geo), outerRight(rc));
+            QCOMPARE(geo.top(), rc.top());
+            break;
+        case 3:
+            QCOMPARE(toolbar->orientation(), Qt::Vertical);
+            QCOMPARE(geo.left(), rc.left());
+            QCOMPARE(outerBottom(geo), outerBottom(rc));
+            QVERIFY(geo.height() > geo.width());
+            break;
+        }
+        // Every button is shown in full, none is pushed into an overflow menu.
+        const QList<QAction *> actions = toolbar->actions();
+        QVERIFY(!actions.isEmpty());
+        int previous = -1;
+        for (QAction *action : actions) {
+            QWidget *button = toolbar->widgetForAction(action);
+            QVERIFY(button->isVisible());
+            QVERIFY(toolbar->rect().contains(button->geometry()));
+            const int position = align == 3 ? button->y() : button->x();
+            QVERIFY(position > previous);
+            previous = position;
+        }
+    }
+
+    void placeToolBarGeometry_data()
+    {
+        QTest::addColumn<int>("align");
+        QTest::addColumn<int>("buttons");
+        QTest::newRow("left") << 1 << 2;
+        QTest::newRow("right") << 2 << 3;
+        QTest::newRow("vertical") << 3 << 4;
+        QTest::newRow("unknown alignment leaves it") << 7 << 1;
+    }
+    void placeToolBarGeometry()
+    {
+        QFETCH(int, align);
+        QFETCH(int, buttons);
+        QToolBar bar(m_dlg.get());
+        bar.setIconSize(QSize(20, 20));
+        for (int i = 0; i < buttons; ++i)
+            bar.addAction(QIcon(), u"x"_s);
+        bar.setGeometry(1, 2, 3, 4);
+        const QSize horizontal = bar.sizeHint();
+        const QRect rc = m_dlg->GetDlgItem(1014)->geometry();
+        m_dlg->PlaceToolBar(&bar, 1014, align);
+        const int cx = horizontal.width(), cy = horizontal.height();
+        const QRect expected[] = {
+            {},
+            QRect(rc.x(), rc.y(), cx, cy),
+            QRect(outerRight(rc) - cx, rc.y(), cx, cy),
+            QRect(rc.x(), outerBottom(rc) - cx, cy, cx),
+        };
+        QCOMPARE(bar.geometry(), align <= 3 ? expected[align] : QRect(1, 2, 3, 4));
+    }
+
+    void buttonsStartAsTheOwnersSetThem()
+    {
+        // Manual mode from the defaults: only 1021 pressed; no target extension state yet.
+        QCOMPARE(m_dlg->CommandAction(1021)->isChecked(), true);
+        QCOMPARE(m_dlg->CommandAction(1020)->isChecked(), false);
+        QCOMPARE(m_dlg->CommandAction(1018)->isChecked(), false);
+        QCOMPARE(m_dlg->GetDlgItemText(1010), LoadString(304));
+        // A click on a mode button does not toggle it by itself: only the handler decides.
+        m_dlg->CommandAction(1021)->trigger();
+        QCOMPARE(m_dlg->CommandAction(1021)->isChecked(), true);
+        m_dlg->CommandAction(1018)->trigger();
+        QCOMPARE(m_dlg->CommandAction(1018)->isChecked(), false);
+    }
+
+    void functionKeysPostTheirCommands_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("focus");
+        QTest::newRow("F5 in the source list") << int(Qt::Key_F5) << 1019 << 1005;
+        QTest::newRow("F7 in the folder combo") << int(Qt::Key_F7) << 1020 << 1003;
+        QTest::newRow("F8 in the extension combo") << int(Qt::Key_F8) << 1021 << 1004;
+        QTest::newRow("F7 in the target list") << int(Qt::Key_F7) << 1020 << 1008;
+    }
+    void functionKeysPostTheirCommands()
+    {
+        QFETCH(int, key);
+        QFETCH(int, command);
+        QFETCH(int, focus);
+        m_dlg->m_nMode = command == 1021 ? 0 : 1;
+        // Disabled buttons must not stop the keys.
+        for (int id : {1019, 1020, 1021})
+            m_dlg->EnableToolButton(id, false);
+        QSignalSpy spy(m_dlg.get(), &CConverterDlg::commandRun);
+        QWidget *target = m_dlg->GetDlgItem(focus);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key(key));
+        // Posted, not called: the handler runs from the event loop.
+        QCOMPARE(spy.count(), 0);
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), command);
+        if (command != 1019) {
+            const int mode = command - 1020;
+            QCOMPARE(m_dlg->m_nMode, mode);
+            QCOMPARE(m_dlg->CommandAction(1020)->isChecked(), mode == 0);
+            QCOMPARE(m_dlg->CommandAction(1021)->isChecked(), mode == 1);
+            QCOMPARE(m_dlg->GetDlgItemText(1010), LoadString(303 + mode));
+        }
+    }
+
+    void enterWithNothingPendingDoesNothing_data()
+    {
+        QTest::addColumn<int>("focus");
+        QTest::newRow("extension combo") << 1002;
+        QTest::newRow("folder combo") << 1003;
+        QTest::newRow("browse button") << 1006;
+        QTest::newRow("target list") << 1008;
+    }
+    void enterWithNothingPendingDoesNothing()
+    {
+        QFETCH(int, focus);
+        QSignalSpy finished(m_dlg.get(), &QDialog::finished);
+        QSignalSpy typed(m_dlg.get(), &CConverterDlg::typedFolderEntered);
+        QWidget *target = m_dlg->GetDlgItem(focus);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter);
+        QCoreApplication::processEvents();
+        QVERIFY(m_dlg->isVisible());
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(typed.count(), 0);
+        QVERIFY(!QFile::exists(configIni()));
+    }
+
+    void enterAppliesATypedFolder_data()
+    {
+        QTest::addColumn<int>("combo");
+        QTest::newRow("source") << 1003;
+        QTest::newRow("target") << 1007;
+    }
+    void enterAppliesATypedFolder()
+    {
+        QFETCH(int, combo);
+        auto *box = qobject_cast<QComboBox *>(m_dlg->GetDlgItem(combo));
+        box->setFocus();
+        box->lineEdit()->clear();
+        QTest::keyClicks(box->lineEdit(), u"/srv/drawings 2026"_s);
+        QCOMPARE(m_dlg->m_nEditFolderId, unsigned(combo));
+        QSignalSpy typed(m_dlg.get(), &CConverterDlg::typedFolderEntered);
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(typed.count(), 1);
+        QCOMPARE(typed.at(0).at(0).toInt(), combo);
+        QCOMPARE(typed.at(0).at(1).toString(), u"/srv/drawings 2026"_s);
+        QCOMPARE(m_dlg->m_nEditFolderId, 0u);
+        QCOMPARE(box->count(), 0); // the typed text is never added as an item
+        QVERIFY(m_dlg->isVisible());
+    }
+
+    void leavingTheComboDropsTheTypedFolder()
+    {
+        m_dlg->m_cbSrcFolder->addItems({u"/data/current"_s, u"/data/older"_s});
+        m_dlg->m_cbSrcFolder->setFocus();
+        QTRY_VERIFY(m_dlg->m_cbSrcFolder->hasFocus());
+        QTest::keyClicks(m_dlg->m_cbSrcFolder->lineEdit(), u"xyz"_s);
+        QCOMPARE(m_dlg->m_nEditFolderId, 1003u);
+        m_dlg->m_cbDstFolder->setFocus();
+        QTRY_VERIFY(m_dlg->m_cbDstFolder->hasFocus());
+        QCOMPARE(m_dlg->m_nEditFolderId, 0u);
+        QCOMPARE(m_dlg->m_cbSrcFolder->currentText(), u"/data/current"_s);
+        QSignalSpy typed(m_dlg.get(), &CConverterDlg::typedFolderEntered);
+        QTest::keyClick(m_dlg->m_cbDstFolder, Qt::Key_Return);
+        QCOMPARE(typed.count(), 0);
+    }
+
+    void everyWayOfClosingWritesTheSettings_data()
+    {
+        QTest::addColumn<int>("way");
+        QTest::newRow("close button of the vertical toolbar") << 0;
+        QTest::newRow("Esc") << 1;
+        QTest::newRow("close box") << 2;
+    }
+    void everyWayOfClosingWritesTheSettings()
+    {
+        QFETCH(int, way);
+        m_dlg->OnAutoMode();
+        QSignalSpy finished(m_dlg.get(), &QDialog::finished);
+        switch (way) {
+        case 0:
+            m_dlg->CommandAction(1)->trigger();
+            break;
+        case 1:
+            m_dlg->m_lcSrcFiles->setFocus();
+            QTest::keyClick(m_dlg->m_lcSrcFiles, Qt::Key_Escape);
+            break;
+        case 2:
+            m_dlg->close();
+            break;
+        }
+        QTRY_COMPARE(finished.count(), 1);
+        QVERIFY(!m_dlg->isVisible());
+        const QByteArray ini = readFile(configIni());
+        QVERIFY(ini.contains("[Common]\nFolder=0\nMode=0\n"));
+        QVERIFY(ini.contains("Folder#9="));
+    }
+
+    void contextMenuOffersTheAboutBox()
+    {
+        QStringList texts;
+        bool separatorFirst = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            const QList<QAction *> actions = menu->actions();
+            separatorFirst = !actions.isEmpty() && actions.first()->isSeparator();
+            for (QAction *action : actions)
+                if (!action->isSeparator())
+                    texts << action->text();
+            menu->close();
+        });
+        const QPoint pos = m_dlg->GetDlgItem(1010)->geometry().center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, m_dlg->mapToGlobal(pos));
+        QApplication::sendEvent(m_dlg.get(), &event);
+        QVERIFY(separatorFirst);
+        QCOMPARE(texts, QStringList {u"バージョン情報(&A)..."_s});
+    }
+
+    void listsKeepTheWindowMenuAway()
+    {
+        for (QTreeView *list : {m_dlg->m_lcSrcFiles, m_dlg->m_lcDstFiles})
+            QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
+        for (QComboBox *combo : {m_dlg->m_cbSrcExt, m_dlg->m_cbDstExt})
+            QCOMPARE(combo->contextMenuPolicy(), Qt::PreventContextMenu);
+    }
+
+    void helpOpensTheManualInAWindowOfItsOwn_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("F1") << true << true;
+        QTest::newRow("help button") << true << false;
+        QTest::newRow("manual missing") << false << true;
+    }
+    void helpOpensTheManualInAWindowOfItsOwn()
+    {
+        QFETCH(bool, present);
+        QFETCH(bool, byKey);
+        QTemporaryDir programFolder;
+        if (present) {
+            QDir().mkpath(programFolder.path() + u"/help"_s);
+            QFile manual(programFolder.path() + u"/help/index.html"_s);
+            QVERIFY(manual.open(QIODevice::WriteOnly));
+            manual.write("<html><body><h1>Norvale</h1></body></html>");
+        }
+        CConverterApp app;
+        app.m_strHelpFilePath = CConverterApp::FindHelpFile(programFolder.path());
+        QSignalSpy spy(m_dlg.get(), &CConverterDlg::commandRun);
+        if (byKey)
+            QTest::keyClick(m_dlg->m_lcSrcFiles, Qt::Key_F1);
+        else
+            m_dlg->CommandAction(57670)->trigger();
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 57670);
+        QTextBrowser *help = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == u"help"_s && w->isVisible())
+                help = qobject_cast<QTextBrowser *>(w);
+        if (!present) {
+            QVERIFY(!help);
+            return;
+        }
+        QVERIFY(help);
+        QCOMPARE(help->parentWidget(), nullptr);
+        QCOMPARE(help->source().toLocalFile(), app.m_strHelpFilePath);
+        QVERIFY(help->toPlainText().contains(u"Norvale"_s));
+    }
+
+private:
+    QTemporaryDir m_appDir;
+    std::unique_ptr<CConverterDlg> m_dlg;
+};
+
+NORVALE_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -121,6 +121,9 @@ void CConverterDlg::EnableToolButton(int nCommandId, bool bEnabled)
 
 bool CConverterDlg::PreTranslateMessage(QObject *pTarget, QEvent *pEvent)
 {
+    // The filter sees every event of the application; only two kinds concern it.
+    if (pEvent->type() != QEvent::KeyPress && pEvent->type() != QEvent::FocusOut)
+        return false;
     auto *widget = qobject_cast<QWidget *>(pTarget);
     if (!widget || widget->window() != this)
         return false;
@@ -137,8 +140,6 @@ bool CConverterDlg::PreTranslateMessage(QObject *pTarget, QEvent *pEvent)
         return false;
     }
 
-    if (pEvent->type() != QEvent::KeyPress)
-        return false;
     const auto *key = static_cast<QKeyEvent *>(pEvent);
     switch (key->key()) {
     case Qt::Key_Return:

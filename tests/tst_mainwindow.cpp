@@ -16,6 +16,7 @@
 #include <QTreeView>
 
 using namespace Qt::Literals::StringLiterals;
+using TestEnvironment::readFile;
 
 namespace {
 
@@ -23,12 +24,6 @@ QString configIni()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + u"/Norvale/Norvale.ini"_s;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The bottom and right edges as Windows counts them: one past the last pixel.
@@ -65,11 +60,9 @@ private slots:
         QTest::addColumn<int>("b");
         QTest::addColumn<int>("c");
         QTest::addColumn<int>("expected");
-        QTest::newRow("exact") << 8 << 6 << 4 << 12;
         QTest::newRow("half rounds up") << 5 << 6 << 4 << 8;
         QTest::newRow("below half rounds down") << 55 << 13 << 8 << 89;
         QTest::newRow("negative half rounds away from zero") << -5 << 6 << 4 << -8;
-        QTest::newRow("negative divisor") << 5 << 6 << -4 << -8;
         QTest::newRow("no 32-bit overflow") << 2000000000 << 3 << 4 << 1500000000;
         QTest::newRow("division by zero") << 7 << 3 << 0 << -1;
     }
@@ -110,8 +103,6 @@ private slots:
         QTest::newRow("target list") << 1008 << QRect(205, 75, 175, 240);
         QTest::newRow("browse target") << 1009 << QRect(367, 55, 13, 14);
         QTest::newRow("status line") << 1010 << QRect(5, 332, 375, 11);
-        QTest::newRow("target count") << 1043 << QRect(293, 318, 87, 11);
-        QTest::newRow("author line") << 1048 << QRect(255, 40, 94, 8);
     }
     void controlsStandWhereTheTemplatePutsThem()
     {
@@ -470,35 +461,33 @@ private slots:
         QCOMPARE(texts, QStringList {u"バージョン情報(&A)..."_s});
     }
 
-    void listsKeepTheWindowMenuAway()
-    {
-        for (QTreeView *list : {m_dlg->m_lcSrcFiles, m_dlg->m_lcDstFiles})
-            QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
-        for (QComboBox *combo : {m_dlg->m_cbSrcExt, m_dlg->m_cbDstExt})
-            QCOMPARE(combo->contextMenuPolicy(), Qt::PreventContextMenu);
-    }
-
     void helpOpensTheManualInAWindowOfItsOwn_data()
     {
         QTest::addColumn<bool>("present");
         QTest::addColumn<bool>("byKey");
-        QTest::newRow("F1") << true << true;
-        QTest::newRow("help button") << true << false;
-        QTest::newRow("manual missing") << false << true;
+        QTest::addColumn<int>("depth"); // folders of 40 characters between temp and program
+        QTest::newRow("F1") << true << true << 0;
+        QTest::newRow("help button") << true << false << 0;
+        QTest::newRow("manual missing") << false << true << 0;
+        QTest::newRow("path far beyond 260 bytes") << true << true << 12;
     }
     void helpOpensTheManualInAWindowOfItsOwn()
     {
         QFETCH(bool, present);
         QFETCH(bool, byKey);
-        QTemporaryDir programFolder;
+        QFETCH(int, depth);
+        QTemporaryDir temp;
+        QString programFolder = temp.path();
+        for (int i = 0; i < depth; ++i)
+            programFolder += u'/' + QString(39, QChar(u'a' + i));
         if (present) {
-            QDir().mkpath(programFolder.path() + u"/help"_s);
-            QFile manual(programFolder.path() + u"/help/index.html"_s);
+            QDir().mkpath(programFolder + u"/help"_s);
+            QFile manual(programFolder + u"/help/index.html"_s);
             QVERIFY(manual.open(QIODevice::WriteOnly));
             manual.write("<html><body><h1>Norvale</h1></body></html>");
         }
         CConverterApp app;
-        app.m_strHelpFilePath = CConverterApp::FindHelpFile(programFolder.path());
+        app.m_strHelpFilePath = CConverterApp::FindHelpFile(programFolder);
         QSignalSpy spy(m_dlg.get(), &CConverterDlg::commandRun);
         if (byKey)
             QTest::keyClick(m_dlg->m_lcSrcFiles, Qt::Key_F1);
@@ -516,7 +505,7 @@ private slots:
         }
         QVERIFY(help);
         QCOMPARE(help->parentWidget(), nullptr);
-        QCOMPARE(help->source().toLocalFile(), app.m_strHelpFilePath);
+        QCOMPARE(help->source().toLocalFile(), programFolder + u"/help/index.html"_s);
         QVERIFY(help->toPlainText().contains(u"Norvale"_s));
     }
 

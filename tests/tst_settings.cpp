@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
+using TestEnvironment::readFile;
 
 namespace {
 
@@ -14,20 +15,6 @@ QString configIni()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + QStringLiteral("/Norvale/Norvale.ini");
-}
-
-void writeFile(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -42,7 +29,7 @@ private slots:
         m_folders.reset(new QTemporaryDir);
         for (const char *name : {"a", "b", "c", "docs"})
             QDir(m_folders->path()).mkdir(QString::fromLatin1(name));
-        writeFile(m_folders->path() + QStringLiteral("/plain.txt"), "x");
+        QVERIFY(TestEnvironment::writeFile(m_folders->path() + QStringLiteral("/plain.txt"), "x"));
     }
 
     void init()
@@ -99,7 +86,8 @@ private slots:
     {
         QFETCH(QByteArray, original);
         QFETCH(QStringList, expected);
-        writeFile(configIni(), "[original]\n" + original + "[Convert]\nFolder#0=\n");
+        QVERIFY(TestEnvironment::writeFile(configIni(),
+                                           "[original]\n" + original + "[Convert]\nFolder#0=\n"));
         CConverterDlg dlg;
         prepare(dlg);
         dlg.LoadSettings();
@@ -124,7 +112,7 @@ private slots:
         QFETCH(QByteArray, common);
         QFETCH(int, mode);
         QFETCH(bool, sameFolder);
-        writeFile(configIni(), "[Common]\n" + common);
+        QVERIFY(TestEnvironment::writeFile(configIni(), "[Common]\n" + common));
         CConverterDlg dlg;
         prepare(dlg);
         dlg.LoadSettings();
@@ -169,8 +157,8 @@ private slots:
 
     void saveKeepsForeignLines()
     {
-        writeFile(configIni(),
-                  "; written by hand\n[Common]\nMode=0\nColour=blue\n\n[Other]\nx=1\n");
+        QVERIFY(TestEnvironment::writeFile(
+            configIni(), "; written by hand\n[Common]\nMode=0\nColour=blue\n\n[Other]\nx=1\n"));
         CConverterDlg dlg;
         prepare(dlg);
         dlg.LoadSettings();
@@ -184,7 +172,7 @@ private slots:
     void portableFileBesideProgram()
     {
         const QString portable = m_appDir->path() + QStringLiteral("/Norvale.ini");
-        writeFile(portable, "[Common]\nMode=0\n");
+        QVERIFY(TestEnvironment::writeFile(portable, "[Common]\nMode=0\n"));
         CConverterDlg dlg;
         prepare(dlg);
         dlg.LoadSettings();

@@ -5,402 +5,209 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSysInfo>
-
-// Network is linked through the core library but its headers are not on the test include path.
-#include <QLocalSocket>
-
 #include <memory>
 #include <vector>
 
-namespace {
-
-// Generous enough for a sanitizer build starting on a loaded machine.
-constexpr int kStartTimeoutMs = 30000;
-constexpr int kExitTimeoutMs = 15000;
-
-const QString kName = QStringLiteral("Norvale");
-
-bool acceptsConnection(const QString &socketPath)
-{
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    const bool connected = socket.waitForConnected(1000);
-    socket.abort();
-    return connected;
-}
-
-QByteArray lockLine(const QString &text)
-{
-    return text.toUtf8() + '\n';
-}
-
-// Makes a lock look as if its owner had started long ago, without disturbing the owner.
-bool backdate(const QString &path, int seconds)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly)
-        && file.setFileTime(QDateTime::currentDateTime().addSecs(-seconds),
-                            QFileDevice::FileModificationTime);
-}
-
-} // namespace
+using namespace Qt::Literals::StringLiterals;
+using Role = SingleInstance::Role;
 
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-
-    void secondObjectIsSecondaryUntilFirstReleases_data();
-    void secondObjectIsSecondaryUntilFirstReleases();
-    void activationCarriesToken_data();
-    void activationCarriesToken();
-    void leftoverLock_data();
-    void leftoverLock();
-    void unusableFolderFails_data();
-    void unusableFolderFails();
-    void successorStartingDuringShutdownKeepsItsSocket();
-
-    void secondStartExitsAndFirstKeepsRunning_data();
-    void secondStartExitsAndFirstKeepsRunning();
-    void secondStartRaisesFirst_data();
-    void secondStartRaisesFirst();
-    void killedInstanceDoesNotBlockNextStart();
-
-private:
-    QString Folder() const { return Platform::RuntimeFolder(); }
-    QString LockPath() const { return Folder() + QStringLiteral("/Norvale.lock"); }
-    QString SocketPath() const { return Folder() + QStringLiteral("/Norvale.socket"); }
-
-    QProcess *StartNorvale(const QByteArray *activationToken = nullptr);
-    bool WaitUntilPrimary(QProcess *process);
-
+    // Generous enough for a sanitizer build starting on a loaded machine.
+    static constexpr int kTimeoutMs = 30000;
     std::vector<std::unique_ptr<QProcess>> m_processes;
-};
 
-void TestSingleInstance::init()
-{
-    // A failed case may leave a killed instance's files; every case starts from a clean folder.
-    QFile::remove(LockPath());
-    QFile::remove(SocketPath());
-}
+    static QString folder() { return Platform::RuntimeFolder(); }
+    static QString lockPath() { return folder() + u"/Norvale.lock"_s; }
+    static QString socketPath() { return folder() + u"/Norvale.socket"_s; }
+    // The role of a start that ends at once, as a secondary does.
+    static Role acquire(const QString &token = {})
+    {
+        return SingleInstance(u"Norvale"_s, folder()).Acquire(token);
+    }
 
-void TestSingleInstance::cleanup()
-{
-    for (const std::unique_ptr<QProcess> &process : m_processes) {
-        if (process->state() != QProcess::NotRunning) {
+    static bool acceptsConnection()
+    {
+        QLocalSocket socket;
+        socket.connectToServer(socketPath());
+        return socket.waitForConnected(1000);
+    }
+
+    // Makes the lock look as if its owner had started long ago, without disturbing the owner.
+    static bool backdate(int seconds)
+    {
+        QFile file(lockPath());
+        return file.open(QIODevice::ReadOnly)
+            && file.setFileTime(QDateTime::currentDateTime().addSecs(-seconds),
+                                QFileDevice::FileModificationTime);
+    }
+
+    static bool exitsCleanly(QProcess *process)
+    {
+        return process->waitForFinished(kTimeoutMs) && process->exitStatus() == QProcess::NormalExit
+            && process->exitCode() == 0;
+    }
+
+    QProcess *startNorvale(const char *activationToken = nullptr)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        env.remove(u"XDG_ACTIVATION_TOKEN"_s);
+        if (activationToken)
+            env.insert(u"XDG_ACTIVATION_TOKEN"_s, QString::fromUtf8(activationToken));
+        QProcess *process = m_processes.emplace_back(std::make_unique<QProcess>()).get();
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->start(QStringLiteral(NORVALE_BINARY), {});
+        return process;
+    }
+
+    // A dead instance's socket file stays behind, so a primary must also still be running.
+    static bool becomesPrimary(QProcess *process)
+    {
+        const auto settled = [process] {
+            return process->state() == QProcess::NotRunning
+                || (process->state() == QProcess::Running && acceptsConnection());
+        };
+        return QTest::qWaitFor(settled, kTimeoutMs) && process->state() == QProcess::Running;
+    }
+
+private slots:
+    void cleanup()
+    {
+        for (const auto &process : m_processes) {
             process->kill();
-            process->waitForFinished(kExitTimeoutMs);
+            process->waitForFinished(kTimeoutMs);
+        }
+        m_processes.clear();
+        // A killed instance leaves its files; the next case starts from a clean folder.
+        QFile::remove(lockPath());
+        QFile::remove(socketPath());
+    }
+
+    void releasedOnlyByPrimary_data()
+    {
+        QTest::addColumn<int>("runningSeconds");
+        QTest::newRow("just started") << 0;
+        QTest::newRow("running for a day") << 24 * 3600;
+    }
+
+    void releasedOnlyByPrimary()
+    {
+        QFETCH(int, runningSeconds);
+        auto first = std::make_unique<SingleInstance>(u"Norvale"_s, folder());
+        QCOMPARE(first->Acquire({}), Role::Primary);
+        QVERIFY(backdate(runningSeconds));
+        QCOMPARE(acquire(), Role::Secondary);
+        QVERIFY(QFileInfo::exists(lockPath()));
+        QVERIFY(acceptsConnection());
+
+        // A successor may start while the first is still being torn down; it must keep its socket.
+        std::unique_ptr<SingleInstance> successor;
+        Role successorRole = Role::Failed;
+        connect(first.get(), &QObject::destroyed, this, [&] {
+            successor = std::make_unique<SingleInstance>(u"Norvale"_s, folder());
+            successorRole = successor->Acquire({});
+        });
+        first.reset();
+        QCOMPARE(successorRole, Role::Primary);
+        QVERIFY(acceptsConnection());
+    }
+
+    void leftoverLock_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<Role>("role");
+
+        // A pid far above any pid_max, so no process can have it.
+        const QByteArray dead = "1073741824\nnorvale\n" + QSysInfo::machineHostName().toUtf8()
+            + '\n' + QSysInfo::machineUniqueId() + '\n' + QSysInfo::bootUniqueId() + '\n';
+        QTest::newRow("owner crashed just now") << dead << 0 << Role::Primary;
+        QTest::newRow("owner died before writing it") << QByteArray() << 3600 << Role::Primary;
+        QTest::newRow("garbled") << QByteArray("\x01\x02not a lock") << 3600 << Role::Primary;
+        // A starting instance creates its lock file empty and fills it in a moment later.
+        QTest::newRow("being written right now") << QByteArray() << 0 << Role::Secondary;
+    }
+
+    void leftoverLock()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, ageSeconds);
+        QFETCH(Role, role);
+        QFile lock(lockPath());
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(content) == content.size());
+        lock.close();
+        QVERIFY(backdate(ageSeconds));
+        // The dead owner's socket file stays behind too; it answers nobody.
+        QVERIFY(QFile(socketPath()).open(QIODevice::WriteOnly));
+
+        SingleInstance instance(u"Norvale"_s, folder());
+        QCOMPARE(instance.Acquire({}), role);
+        if (role == Role::Primary) {
+            QVERIFY(acceptsConnection());
+            QCOMPARE(acquire(), Role::Secondary);
+        } else {
+            QCOMPARE(QFileInfo(lockPath()).size(), content.size());
         }
     }
-    m_processes.clear();
-}
 
-QProcess *TestSingleInstance::StartNorvale(const QByteArray *activationToken)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
-    if (activationToken)
-        env.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QString::fromUtf8(*activationToken));
-
-    m_processes.push_back(std::make_unique<QProcess>());
-    QProcess *process = m_processes.back().get();
-    process->setProcessEnvironment(env);
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->start(QStringLiteral(NORVALE_BINARY), QStringList());
-    return process;
-}
-
-// Primary means: still running and answering on the socket. Connecting alone is not enough,
-// since a dead instance's socket file stays behind.
-bool TestSingleInstance::WaitUntilPrimary(QProcess *process)
-{
-    return QTest::qWaitFor(
-               [&] {
-                   return process->state() == QProcess::NotRunning
-                       || (process->state() == QProcess::Running
-                           && acceptsConnection(SocketPath()));
-               },
-               kStartTimeoutMs)
-        && process->state() == QProcess::Running;
-}
-
-void TestSingleInstance::secondObjectIsSecondaryUntilFirstReleases_data()
-{
-    QTest::addColumn<int>("runningSeconds");
-
-    QTest::newRow("just started") << 0;
-    QTest::newRow("running for a day") << 24 * 3600;
-}
-
-void TestSingleInstance::secondObjectIsSecondaryUntilFirstReleases()
-{
-    QFETCH(int, runningSeconds);
-
-    auto first = std::make_unique<SingleInstance>(kName, Folder());
-    QCOMPARE(first->Acquire(QString()), SingleInstance::Role::Primary);
-    QVERIFY(backdate(LockPath(), runningSeconds));
-    QCOMPARE(first->LockPath(), LockPath());
-    QCOMPARE(first->SocketPath(), SocketPath());
-    QVERIFY(QFileInfo::exists(LockPath()));
-    QVERIFY(acceptsConnection(SocketPath()));
-
+    void unusableFolderFails()
     {
-        SingleInstance second(kName, Folder());
-        QCOMPARE(second.Acquire(QString()), SingleInstance::Role::Secondary);
+        for (const QString &f : {u"/does/not/exist"_s, u"/dev/null"_s})
+            QCOMPARE(SingleInstance(u"Norvale"_s, f).Acquire({}), Role::Failed);
     }
-    // A secondary that gives up must leave the primary's lock and socket alone.
-    QVERIFY(QFileInfo::exists(LockPath()));
-    QVERIFY(acceptsConnection(SocketPath()));
 
-    // Another program name is another instance.
-    SingleInstance other(QStringLiteral("Other"), Folder());
-    QCOMPARE(other.Acquire(QString()), SingleInstance::Role::Primary);
-
-    first.reset();
-    QVERIFY(!QFileInfo::exists(LockPath()));
-    QVERIFY(!QFileInfo::exists(SocketPath()));
-
-    SingleInstance third(kName, Folder());
-    QCOMPARE(third.Acquire(QString()), SingleInstance::Role::Primary);
-    QVERIFY(acceptsConnection(SocketPath()));
-}
-
-void TestSingleInstance::activationCarriesToken_data()
-{
-    QTest::addColumn<QString>("token");
-
-    QTest::newRow("none") << QString();
-    QTest::newRow("wayland token") << QStringLiteral("kwin-4711_TIME1234");
-    QTest::newRow("non-ascii") << QStringLiteral("jeton-\u00e9t\u00e9-\u30c8\u30fc\u30af\u30f3");
-}
-
-void TestSingleInstance::activationCarriesToken()
-{
-    QFETCH(QString, token);
-
-    SingleInstance primary(kName, Folder());
-    QCOMPARE(primary.Acquire(QStringLiteral("unused")), SingleInstance::Role::Primary);
-    QSignalSpy spy(&primary, &SingleInstance::activationRequested);
-
+    void secondStartRaisesFirst_data()
     {
-        SingleInstance secondary(kName, Folder());
-        QCOMPARE(secondary.Acquire(token), SingleInstance::Role::Secondary);
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("token") << QByteArray("kwin-4711_\xC3\xA9t\xC3\xA9");
+        QTest::newRow("no token") << QByteArray();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kExitTimeoutMs);
-    QCOMPARE(spy.at(0).at(0).toString(), token);
 
-    // A stranger on the socket must not raise the window.
-    QLocalSocket stranger;
-    stranger.connectToServer(SocketPath());
-    QVERIFY(stranger.waitForConnected(kExitTimeoutMs));
-    stranger.write("quit\n\n");
-    QVERIFY(stranger.waitForBytesWritten(kExitTimeoutMs));
-    stranger.disconnectFromServer();
-
-    // Each request is delivered once, also when requests follow one another.
+    void secondStartRaisesFirst()
     {
-        SingleInstance secondary(kName, Folder());
-        QCOMPARE(secondary.Acquire(QStringLiteral("again")), SingleInstance::Role::Secondary);
+        QFETCH(QByteArray, token);
+        SingleInstance primary(u"Norvale"_s, folder());
+        QCOMPARE(primary.Acquire(u"unused"_s), Role::Primary);
+        QSignalSpy spy(&primary, &SingleInstance::activationRequested);
+        // Something else talking on the socket must not raise the window.
+        QLocalSocket stranger;
+        stranger.connectToServer(socketPath());
+        QVERIFY(stranger.waitForConnected(kTimeoutMs));
+        stranger.write("quit\nstranger\n");
+        QVERIFY(stranger.waitForBytesWritten(kTimeoutMs));
+
+        QVERIFY(exitsCleanly(startNorvale(token.isNull() ? nullptr : token.constData())));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kTimeoutMs);
+        QCOMPARE(spy.at(0).at(0).toString(), QString::fromUtf8(token));
     }
-    const auto tokens = [&spy] {
-        QStringList received;
-        for (const QList<QVariant> &arguments : spy)
-            received.append(arguments.at(0).toString());
-        return received;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(tokens().contains(QStringLiteral("again")), kExitTimeoutMs);
-    QCOMPARE(tokens(), QStringList({token, QStringLiteral("again")}));
-}
 
-void TestSingleInstance::leftoverLock_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("ageSeconds");
-    QTest::addColumn<SingleInstance::Role>("role");
+    void laterStartsExitWhileFirstRuns()
+    {
+        // A killed instance's lock and socket are left behind and must not block the next start.
+        QProcess *crashed = startNorvale();
+        QVERIFY2(becomesPrimary(crashed), crashed->readAll().constData());
+        crashed->kill();
+        QVERIFY(crashed->waitForFinished(kTimeoutMs));
+        QVERIFY(QFileInfo::exists(lockPath()) && QFileInfo::exists(socketPath()));
 
-    const QByteArray host = lockLine(QSysInfo::machineHostName());
-    const QByteArray hostId = QSysInfo::machineUniqueId() + '\n';
-    const QByteArray bootId = QSysInfo::bootUniqueId() + '\n';
-    const QByteArray ownPid = QByteArray::number(QCoreApplication::applicationPid()) + '\n';
-    const QByteArray ownName
-        = lockLine(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-    // Far above any pid_max, so no process can have it.
-    const QByteArray deadPid = QByteArrayLiteral("1073741824\n");
-    const QByteArray norvale = QByteArrayLiteral("norvale\n");
-    constexpr int hour = 3600;
-
-    QTest::newRow("owner crashed")
-        << deadPid + norvale + host + hostId + bootId << hour << SingleInstance::Role::Primary;
-    QTest::newRow("owner crashed just now")
-        << deadPid + norvale + host + hostId + bootId << 0 << SingleInstance::Role::Primary;
-    QTest::newRow("pid now used by another program")
-        << ownPid + norvale + host + hostId + bootId << hour << SingleInstance::Role::Primary;
-    QTest::newRow("written before a reboot")
-        << ownPid + ownName + host + hostId + QByteArrayLiteral("an-earlier-boot\n") << hour
-        << SingleInstance::Role::Primary;
-    QTest::newRow("owner died before writing it")
-        << QByteArray() << hour << SingleInstance::Role::Primary;
-    QTest::newRow("garbled") << QByteArrayLiteral("\x01\x02not a lock") << hour
-                             << SingleInstance::Role::Primary;
-    QTest::newRow("written on another machine")
-        << QByteArrayLiteral("1\nnorvale\nelsewhere\n0123456789abcdef\n") + bootId << hour
-        << SingleInstance::Role::Primary;
-    // An instance creates its lock file and fills it in a moment later.
-    QTest::newRow("being written right now")
-        << QByteArray() << 0 << SingleInstance::Role::Secondary;
-}
-
-void TestSingleInstance::leftoverLock()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(int, ageSeconds);
-    QFETCH(SingleInstance::Role, role);
-
-    QFile lock(LockPath());
-    QVERIFY(lock.open(QIODevice::WriteOnly));
-    QCOMPARE(lock.write(content), content.size());
-    lock.close();
-    QVERIFY(backdate(LockPath(), ageSeconds));
-    // The dead owner's socket file stays behind too; it answers nobody.
-    QFile socketFile(SocketPath());
-    QVERIFY(socketFile.open(QIODevice::WriteOnly));
-    socketFile.close();
-
-    SingleInstance instance(kName, Folder());
-    QCOMPARE(instance.Acquire(QString()), role);
-    if (role == SingleInstance::Role::Primary) {
-        QVERIFY(acceptsConnection(SocketPath()));
-        // The lock now names this process, so the next start sees a live owner.
-        SingleInstance next(kName, Folder());
-        QCOMPARE(next.Acquire(QString()), SingleInstance::Role::Secondary);
-    } else {
-        QCOMPARE(QFileInfo(LockPath()).size(), content.size());
+        QProcess *first = startNorvale();
+        QVERIFY2(becomesPrimary(first), first->readAll().constData());
+        QVERIFY(backdate(24 * 3600));
+        // The third start would not find the lock held had the second one broken it.
+        for (int start = 2; start <= 3; ++start)
+            QVERIFY2(exitsCleanly(startNorvale()), qPrintable(u"start %1"_s.arg(start)));
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(acceptsConnection());
     }
-}
-
-void TestSingleInstance::unusableFolderFails_data()
-{
-    QTest::addColumn<QString>("folder");
-
-    QTest::newRow("missing") << QStringLiteral("/does/not/exist");
-    QTest::newRow("a file") << QStringLiteral("/dev/null");
-}
-
-void TestSingleInstance::unusableFolderFails()
-{
-    QFETCH(QString, folder);
-
-    SingleInstance instance(kName, folder);
-    QCOMPARE(instance.Acquire(QString()), SingleInstance::Role::Failed);
-}
-
-// A new start can take the lock while the previous instance is still closing; the closing one
-// must not take the newcomer's socket with it.
-void TestSingleInstance::successorStartingDuringShutdownKeepsItsSocket()
-{
-    auto predecessor = std::make_unique<SingleInstance>(kName, Folder());
-    QCOMPARE(predecessor->Acquire(QString()), SingleInstance::Role::Primary);
-
-    std::unique_ptr<SingleInstance> successor;
-    SingleInstance::Role successorRole = SingleInstance::Role::Failed;
-    connect(predecessor.get(), &QObject::destroyed, this, [&] {
-        successor = std::make_unique<SingleInstance>(kName, Folder());
-        successorRole = successor->Acquire(QString());
-    });
-    predecessor.reset();
-
-    QVERIFY(successor);
-    QCOMPARE(successorRole, SingleInstance::Role::Primary);
-    QVERIFY(acceptsConnection(SocketPath()));
-
-    QSignalSpy spy(successor.get(), &SingleInstance::activationRequested);
-    SingleInstance later(kName, Folder());
-    QCOMPARE(later.Acquire(QStringLiteral("later")), SingleInstance::Role::Secondary);
-    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kExitTimeoutMs);
-}
-
-void TestSingleInstance::secondStartExitsAndFirstKeepsRunning_data()
-{
-    QTest::addColumn<int>("runningSeconds");
-
-    QTest::newRow("just started") << 0;
-    QTest::newRow("running for a day") << 24 * 3600;
-}
-
-void TestSingleInstance::secondStartExitsAndFirstKeepsRunning()
-{
-    QFETCH(int, runningSeconds);
-
-    QProcess *first = StartNorvale();
-    QVERIFY2(WaitUntilPrimary(first), first->readAll().constData());
-    QVERIFY(backdate(LockPath(), runningSeconds));
-
-    QProcess *second = StartNorvale();
-    QVERIFY2(second->waitForFinished(kExitTimeoutMs), "the second start did not end by itself");
-    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->exitCode(), 0);
-
-    QCOMPARE(first->state(), QProcess::Running);
-    QVERIFY(acceptsConnection(SocketPath()));
-    // Had the second start broken the first one's lock, a third would not find it held.
-    QProcess *third = StartNorvale();
-    QVERIFY2(third->waitForFinished(kExitTimeoutMs), "the third start did not end by itself");
-    QCOMPARE(third->exitCode(), 0);
-}
-
-void TestSingleInstance::secondStartRaisesFirst_data()
-{
-    QTest::addColumn<bool>("setToken");
-    QTest::addColumn<QByteArray>("token");
-
-    QTest::newRow("token") << true << QByteArrayLiteral("token-123");
-    QTest::newRow("empty token") << true << QByteArray();
-    QTest::newRow("no token") << false << QByteArray();
-}
-
-void TestSingleInstance::secondStartRaisesFirst()
-{
-    QFETCH(bool, setToken);
-    QFETCH(QByteArray, token);
-
-    SingleInstance primary(kName, Folder());
-    QCOMPARE(primary.Acquire(QString()), SingleInstance::Role::Primary);
-    QSignalSpy spy(&primary, &SingleInstance::activationRequested);
-
-    QProcess *second = StartNorvale(setToken ? &token : nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning && spy.count() > 0,
-                             kExitTimeoutMs);
-    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->exitCode(), 0);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toString(), QString::fromUtf8(token));
-}
-
-void TestSingleInstance::killedInstanceDoesNotBlockNextStart()
-{
-    QProcess *crashed = StartNorvale();
-    QVERIFY2(WaitUntilPrimary(crashed), crashed->readAll().constData());
-    crashed->kill();
-    QVERIFY(crashed->waitForFinished(kExitTimeoutMs));
-    QVERIFY(QFileInfo::exists(LockPath()));
-    QVERIFY(QFileInfo::exists(SocketPath()));
-    QVERIFY(!acceptsConnection(SocketPath()));
-
-    QProcess *next = StartNorvale();
-    QVERIFY2(WaitUntilPrimary(next), next->readAll().constData());
-
-    QProcess *third = StartNorvale();
-    QVERIFY2(third->waitForFinished(kExitTimeoutMs), "the third start did not end by itself");
-    QCOMPARE(third->exitCode(), 0);
-    QCOMPARE(next->state(), QProcess::Running);
-}
+};
 
 NORVALE_TEST_MAIN(TestSingleInstance)
 #include "tst_singleinstance.moc"

@@ -11,9 +11,10 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
 	fonts-liberation2 trash-cli
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
 
-TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-session.conf
+TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
+TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test build deps run-deps configure clean
+.PHONY: run test bench build deps run-deps configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -39,9 +40,26 @@ configure:
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The stand-in drawing server is registered for the user first, unless a real Tarsk is.
 # Without a session bus (a bare console or a container) Norvale gets one of its own.
 run: run-deps build
-	@if [ -n "$$DBUS_SESSION_BUS_ADDRESS" ] || [ -S "$${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then \
+	@data="$${XDG_DATA_HOME:-$$HOME/.local/share}"; foreign=; \
+	files="dbus-1/services/Tarsk.Document.service applications/Tarsk.Document.desktop"; \
+	for d in "$$data" $$(echo "$${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" | tr : ' '); do \
+		for f in $$files; do \
+			if [ -e "$$d/$$f" ] && ! grep -qs 'X-Norvale-Standin=true' "$$d/$$f"; then foreign="$$d/$$f"; fi; \
+		done; \
+	done; \
+	if [ -n "$$foreign" ]; then \
+		echo "Tarsk is registered ($$foreign): the stand-in is not."; \
+	else \
+		for f in $$files; do \
+			mkdir -p "$$data/$${f%/*}" && cp $(BUILD_DIR)/standin/$${f##*/} "$$data/$$f"; \
+		done; \
+	fi; \
+	if [ -n "$$DBUS_SESSION_BUS_ADDRESS" ] || [ -S "$${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then \
+		dbus-send --session --type=method_call --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+			org.freedesktop.DBus.ReloadConfig 2>/dev/null || true; \
 		exec $(BUILD_DIR)/norvale; \
 	else \
 		exec dbus-run-session -- $(BUILD_DIR)/norvale; \
@@ -49,9 +67,16 @@ run: run-deps build
 
 # Tests run offscreen on a private session bus, never the user's.
 test: deps build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen \
+	rm -rf $(TEST_HOME) && mkdir -p -m 700 $(TEST_HOME)/runtime
+	cd $(BUILD_DIR) && env QT_QPA_PLATFORM=offscreen HOME=$(abspath $(TEST_HOME)) \
+		XDG_CONFIG_HOME=$(abspath $(TEST_HOME))/config XDG_DATA_HOME=$(abspath $(TEST_HOME))/data \
+		XDG_CACHE_HOME=$(abspath $(TEST_HOME))/cache XDG_RUNTIME_DIR=$(abspath $(TEST_HOME))/runtime \
 		dbus-run-session --config-file=$(abspath $(TEST_BUS_CONFIG)) -- \
 		ctest --output-on-failure -j $(JOBS)
+
+# The listing benchmark, offscreen: figures beside a floor measured in the same run.
+bench: deps build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/norvale-bench && QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/norvale-bench-run
 
 clean:
 	rm -rf $(BUILD_DIR)

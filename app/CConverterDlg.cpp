@@ -3,6 +3,10 @@
 #include "app/CAboutDlg.h"
 #include "app/CConverterApp.h"
 #include "controls/CIconButton.h"
+#include "conversion/CProgressDlg.h"
+#include "formats/FormatTable.h"
+#include "panes/FileListHeader.h"
+#include "panes/FileListModel.h"
 #include "platform/System.h"
 #include "res/Icons.h"
 #include "res/Strings.h"
@@ -16,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QToolBar>
@@ -92,6 +97,7 @@ QComboBox *CConverterDlg::AddCombo(int nId, bool bEditable, int x, int y, int cx
 QTreeView *CConverterDlg::AddFileList(int nId, int x, int y, int cx, int cy)
 {
     auto *list = new QTreeView;
+    list->setHeader(new FileListHeader(list));
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
     list->setUniformRowHeights(true);
@@ -131,6 +137,15 @@ void CConverterDlg::CreateControls()
     m_cbDstFolder = AddCombo(1007, true, 205, 55, 158, 105);
     auto *browseDst = AddControl(new QPushButton(QStringLiteral("...")), 1009, 367, 55, 13, 14);
     m_lcDstFiles = AddFileList(1008, 205, 75, 175, 240);
+    for (const char *pszExt : g_aszSrcExt)
+        m_cbSrcExt->addItem(QString::fromLatin1(pszExt));
+    m_pSrcModel = new FileListModel(this);
+    m_pDstModel = new FileListModel(this);
+    m_lcSrcFiles->setModel(m_pSrcModel);
+    m_lcDstFiles->setModel(m_pDstModel);
+    // A click on a header sorts by that column.
+    m_lcSrcFiles->header()->setSectionsClickable(true);
+    m_lcDstFiles->header()->setSectionsClickable(true);
     m_btnSrcIcon = AddControl(new CIconButton, 1000, 5, 7, 20, 20);
     m_btnDstIcon = AddControl(new CIconButton, 1001, 205, 7, 20, 20);
     AddStatic(1044, QString(), right, 5, 318, 87, 11);
@@ -184,16 +199,41 @@ void CConverterDlg::CreateControls()
 void CConverterDlg::ConnectMessageMap()
 {
     // Commands, in the order of the window's map. Commands 1 and 2 end the run.
-    m_mapCommands = {
-        {1020, &CConverterDlg::OnAutoMode},
-        {1021, &CConverterDlg::OnManualMode},
-        {57670, &CConverterDlg::OnHelp},
+    const std::pair<int, Handler> commands[] = {
+        {1018, &CConverterDlg::OnSameFolder},   {1019, &CConverterDlg::OnConvert},
+        {1024, &CConverterDlg::OnCreateFolder}, {1023, &CConverterDlg::OnLaunchProgram},
+        {1020, &CConverterDlg::OnAutoMode},     {1021, &CConverterDlg::OnManualMode},
+        {32774, &CConverterDlg::OnAuthorName},  {57670, &CConverterDlg::OnHelp},
     };
+    for (const auto &[nId, handler] : commands)
+        m_mapCommands.insert(nId, handler);
 
+    // Notifications of the controls, in the same order.
+    connect(m_cbSrcFolder, &QComboBox::activated, this, &CConverterDlg::OnSelchangeSrcFolder);
+    connect(qobject_cast<QPushButton *>(GetDlgItem(1006)), &QPushButton::clicked, this,
+            &CConverterDlg::OnBrowseSrcFolder);
+    connect(m_cbDstFolder, &QComboBox::activated, this, &CConverterDlg::OnSelchangeDstFolder);
+    connect(qobject_cast<QPushButton *>(GetDlgItem(1009)), &QPushButton::clicked, this,
+            &CConverterDlg::OnBrowseDstFolder);
     connect(m_cbSrcFolder->lineEdit(), &QLineEdit::textEdited, this,
             &CConverterDlg::OnEditchangeSrcFolder);
     connect(m_cbDstFolder->lineEdit(), &QLineEdit::textEdited, this,
             &CConverterDlg::OnEditchangeDstFolder);
+    connect(m_cbSrcExt, &QComboBox::activated, this, &CConverterDlg::OnSelendokSrcExt);
+    connect(m_cbDstExt, &QComboBox::activated, this, &CConverterDlg::OnSelendokDstExt);
+    connect(m_lcSrcFiles->header(), &QHeaderView::sectionClicked, this,
+            &CConverterDlg::OnColumnclickSrcList);
+    connect(m_lcDstFiles->header(), &QHeaderView::sectionClicked, this,
+            &CConverterDlg::OnColumnclickDstList);
+    connect(m_lcSrcFiles, &QWidget::customContextMenuRequested, this,
+            &CConverterDlg::OnRclickSrcList);
+    connect(m_lcDstFiles, &QWidget::customContextMenuRequested, this,
+            &CConverterDlg::OnRclickDstList);
+    connect(m_lcSrcFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { OnSelectionChanged(1); });
+    connect(m_lcDstFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { OnSelectionChanged(2); });
+    connect(this, &CConverterDlg::typedFolderEntered, this, &CConverterDlg::OnTypedFolder);
 }
 
 void CConverterDlg::OnCommand(int nId)
@@ -254,6 +294,7 @@ bool CConverterDlg::OnInitDialog()
     m_strAffiliation.clear();
 
     m_nCadVersion = 0;
+    Probe();
 
     m_hIconBlank = LoadIcon(134);
 
@@ -262,9 +303,27 @@ bool CConverterDlg::OnInitDialog()
 
     LoadSettings();
 
+    ApplySameFolder(false);
+
     ShowMode();
 
+    // A stored index outside the six source formats (a hand-edited file) falls back to the first.
+    if (m_src.nExtIndex < 0 || m_src.nExtIndex >= m_cbSrcExt->count())
+        m_src.nExtIndex = 0;
+    m_cbSrcExt->setCurrentIndex(m_src.nExtIndex);
+    UpdateSrcExt();
+    FillDstExtCombo(false);
+
+    InitListColumns();
+
+    RefillSrcFolderCombo(true);
+    RefillDstFolderCombo(true);
+
     UpdateConvertButton();
+
+    UpdateAuthorLine();
+
+    m_pProgressDlg = new CProgressDlg(this);
 
     m_cbSrcExt->setFocus();
     return true;
@@ -272,6 +331,9 @@ bool CConverterDlg::OnInitDialog()
 
 void CConverterDlg::done(int nResult)
 {
+    // A run is finished, not torn down under the drawing program's feet.
+    if (m_bRunning)
+        return;
     DestroyWindow();
     TemplateDialog::done(nResult);
 }
@@ -282,6 +344,8 @@ void CConverterDlg::DestroyWindow()
         return;
     m_bDestroyed = true;
     SaveSettings();
+    delete m_pProgressDlg;
+    m_pProgressDlg = nullptr;
     m_btnSrcIcon->ReleaseIcon();
     // The blank sheet is shared by the whole window; QIcon's sharing keeps it alive anyway,
     // but the button only lets go of what it was given.
@@ -346,5 +410,26 @@ bool CConverterDlg::eventFilter(QObject *watched, QEvent *event)
 {
     if (PreTranslateMessage(watched, event))
         return true;
+    // Clicks and double clicks anywhere in a list, empty area included, as the lists report
+    // them; handled after the list has updated its selection.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick)
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        const int nSide = watched == m_lcSrcFiles->viewport() ? 1
+            : watched == m_lcDstFiles->viewport()             ? 2
+                                                              : 0;
+        if (nSide) {
+            const bool bDouble = type == QEvent::MouseButtonDblClick;
+            QMetaObject::invokeMethod(
+                this,
+                [this, nSide, bDouble] {
+                    if (bDouble)
+                        nSide == 1 ? OnDblclkSrcList() : OnDblclkDstList();
+                    else
+                        nSide == 1 ? OnClickSrcList() : OnClickDstList();
+                },
+                Qt::QueuedConnection);
+        }
+    }
     return TemplateDialog::eventFilter(watched, event);
 }

@@ -7,12 +7,18 @@
 #include <QIcon>
 #include <QString>
 
+#include <functional>
+
 class CIconButton;
+class CProgressDlg;
+class CTarskDocument;
+class FileListModel;
 class QAction;
 class QComboBox;
 class QLabel;
 class QToolBar;
 class QTreeView;
+class QUrl;
 
 // The main window: two panes (source left, target right), five small toolbars and a status
 // line. It owns all run-time state of the program. Its operations are grouped by subsystem:
@@ -80,6 +86,9 @@ public:
     QToolBar *m_tbConvert = nullptr;
     QToolBar *m_tbMode = nullptr;
 
+    FileListModel *m_pSrcModel = nullptr;
+    FileListModel *m_pDstModel = nullptr;
+
     // Settings file (app/CConverterDlgSettings.cpp)
     void LoadSettings();
     void SaveSettings();
@@ -96,14 +105,91 @@ public:
     void OnKillfocusDstFolder();
     void OnHelp();
 
+    // Formats and extension choice (formats/CConverterDlgFormats.cpp)
+    QIcon GetExtIcon(const QString &strExt) const;
+    void UpdateSrcExt();
+    void UpdateDstExt();
+    void FillDstExtCombo(bool bReset);
+    void OnSelendokSrcExt();
+    void OnSelendokDstExt();
+
     // Modes and status line (formats/CConverterDlgModes.cpp)
     void ShowMode();
     void OnAutoMode();
     void OnManualMode();
     void UpdateConvertButton();
 
-    // Folders (panes/CConverterDlgFolders.cpp)
+    // Folder listing and sorting (panes/CConverterDlgListing.cpp)
+    void InitListColumns();
+    // Lists strFolder (the pane's own field, rewritten to the form the system reports) into the
+    // list of side nSide: 1 the source, anything else the target.
+    void FillFileList(QString &strFolder, QString strExt, int nSide);
+    void UpdateFileCount(int nSide);
+    void UpdateSelectedCount(int nSide);
+    void SortFileList(int nColumn, int *anSortDir, QTreeView *pList);
+    FileListModel *ListModel(int nSide) const;
+
+    // Sorting and selection (panes/CConverterDlgSelection.cpp)
+    void OnColumnclickSrcList(int nColumn);
+    void OnColumnclickDstList(int nColumn);
+    void OnClickSrcList();
+    void OnClickDstList();
+    // Any change of a list's selection, by mouse or keyboard.
+    void OnSelectionChanged(int nSide);
+
+    // List commands (panes/CConverterDlgListCommands.cpp)
+    void OnDblclkSrcList();
+    void OnDblclkDstList();
+    void OnRclickSrcList(const QPoint &ptPos);
+    void OnRclickDstList(const QPoint &ptPos);
+    void OnDeleteSrcFiles();
+    void OnDeleteDstFiles();
+    void OnSelectAllSrc();
+    void OnSelectAllDst();
+    void OnRefreshSrc();
+    void OnRefreshDst();
+    // Moves the files to the trash after one question; false when the user declined.
+    bool DeleteFiles(const QStringList &aPaths);
+    // Opens a file or address with the desktop's program for it (tests replace it).
+    static std::function<bool(const QUrl &)> s_openUrl;
+
+    // Conversion run (conversion/CConverterDlgConvert.cpp)
+    void OnConvert();
+    void ConvertAuto();
+    void ConvertManual();
+    static bool NeedsConversion(const QString &strTargetPath, qint64 nSourceTime);
+    void SetRunning(bool bRunning);
+    // The name up to and including its first ".", then strExtLower; empty when the name has
+    // no "." or begins with one.
+    static QString MakeTargetName(const QString &strSourceName, const QString &strExtLower);
+    CProgressDlg *m_pProgressDlg = nullptr;
+    bool m_bRunning = false;
+
+    // Author data (conversion/CConverterDlgAuthor.cpp)
+    void UpdateAuthorLine();
+    void OnAuthorName();
+
+    // Drawing program (conversion/CConverterDlgAutomation.cpp)
+    void Probe();
+    QString GetExecutablePath() const;
+    void OnLaunchProgram();
+
+    // Folder choice and history, new folder (panes/CConverterDlgFolders.cpp)
     QString GetSpecialFolderPath(int nFolder) const;
+    QString FolderDisplayName(const QString &strPath) const;
+    void SetSrcFolder(QString strPath);
+    void SetDstFolder(QString strPath);
+    void RefillSrcFolderCombo(bool bList);
+    void RefillDstFolderCombo(bool bList);
+    void OnSelchangeSrcFolder();
+    void OnSelchangeDstFolder();
+    void OnBrowseSrcFolder();
+    void OnBrowseDstFolder();
+    void OnSameFolder();
+    void ApplySameFolder(bool bFollow);
+    void OnCreateFolder();
+    // Chooses a folder typed into a folder combo and confirmed with Enter.
+    void OnTypedFolder(int nComboId, const QString &strFolder);
 
     void OnSysCommand(int nId);
 
@@ -122,6 +208,17 @@ protected:
 
 private:
     void CreateControls();
+    void OpenFirstSelected(int nSide);
+    void ShowListMenu(int nSide, const QPoint &ptPos);
+    void DeleteSelected(int nSide);
+    void SelectAll(int nSide);
+    void Refresh(int nSide);
+    struct RunState;
+    void ConvertFile(CTarskDocument &doc, RunState &run, const QString &strSourcePath,
+                     const QString &strTargetPath);
+    void EndRun(CTarskDocument &doc, RunState &run, bool bQuit);
+    Pane &PaneOf(int nSide) { return nSide == 1 ? m_src : m_dst; }
+    QTreeView *ListOf(int nSide) const { return nSide == 1 ? m_lcSrcFiles : m_lcDstFiles; }
     void ConnectMessageMap();
     QLabel *AddStatic(int nId, const QString &strText, Qt::Alignment align, int x, int y, int cx,
                       int cy);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,6 +42,27 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Starts a bus daemon of the test's own with configFile and makes it the session bus of the
+// process. It must run before anything touches QDBusConnection::sessionBus(), which connects
+// once and keeps that bus. The daemon inherits the isolated HOME and XDG folders, and so does
+// every service it activates. Returns the bus address, empty when the daemon did not start.
+inline QByteArray startPrivateBus(QProcess &daemon, const QString &configFile)
+{
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--config-file=") + configFile, QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(10000))
+        return QByteArray();
+    while (!daemon.canReadLine()) {
+        if (!daemon.waitForReadyRead(10000))
+            return QByteArray();
+    }
+    const QByteArray address = daemon.readLine().trimmed();
+    if (!address.isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    return address;
 }
 
 } // namespace TestEnvironment

@@ -1,5 +1,6 @@
 #include "app/CConverterApp.h"
 #include "app/CConverterDlg.h"
+#include "app/MessageBox.h"
 #include "res/Strings.h"
 #include "tests/TestEnvironment.h"
 
@@ -45,6 +46,13 @@ class TestMainWindow : public QObject
 private slots:
     void init()
     {
+        // The shared test bus has no drawing program: a run ends at message 305, answered here.
+        m_messages.clear();
+        g_messageBoxHook = [this](const QString &text, QMessageBox::StandardButtons,
+                                  QMessageBox::Icon, QMessageBox::StandardButton) {
+            m_messages << text;
+            return QMessageBox::Ok;
+        };
         QFile::remove(configIni());
         m_dlg = std::make_unique<CConverterDlg>();
         m_dlg->m_strAppDir = m_appDir.path();
@@ -52,7 +60,11 @@ private slots:
         m_dlg->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
     }
-    void cleanup() { m_dlg.reset(); }
+    void cleanup()
+    {
+        m_dlg.reset();
+        g_messageBoxHook = nullptr;
+    }
 
     void mulDiv_data()
     {
@@ -304,6 +316,8 @@ private slots:
         // A click on a mode button does not toggle it by itself: only the handler decides.
         m_dlg->CommandAction(1021)->trigger();
         QCOMPARE(m_dlg->CommandAction(1021)->isChecked(), true);
+        m_dlg->CommandAction(1018)->trigger(); // the handler turns the option on
+        QCOMPARE(m_dlg->CommandAction(1018)->isChecked(), true);
         m_dlg->CommandAction(1018)->trigger();
         QCOMPARE(m_dlg->CommandAction(1018)->isChecked(), false);
     }
@@ -335,6 +349,8 @@ private slots:
         QCOMPARE(spy.count(), 0);
         QTRY_COMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toInt(), command);
+        if (command == 1019)
+            QCOMPARE(m_messages, QStringList {LoadString(305)}); // the run was attempted
         if (command != 1019) {
             const int mode = command - 1020;
             QCOMPARE(m_dlg->m_nMode, mode);
@@ -388,13 +404,15 @@ private slots:
         QCOMPARE(typed.at(0).at(0).toInt(), combo);
         QCOMPARE(typed.at(0).at(1).toString(), u"/srv/drawings 2026"_s);
         QCOMPARE(m_dlg->m_nEditFolderId, 0u);
-        QCOMPARE(box->count(), 0); // the typed text is never added as an item
+        // A folder that does not exist is never added as an item.
+        QCOMPARE(box->findText(u"/srv/drawings 2026"_s), -1);
         QVERIFY(m_dlg->isVisible());
     }
 
     void leavingTheComboDropsTheTypedFolder()
     {
-        m_dlg->m_cbSrcFolder->addItems({u"/data/current"_s, u"/data/older"_s});
+        m_dlg->m_src.aHistory = {u"/data/current"_s, u"/data/older"_s};
+        m_dlg->RefillSrcFolderCombo(false);
         m_dlg->m_cbSrcFolder->setFocus();
         QTRY_VERIFY(m_dlg->m_cbSrcFolder->hasFocus());
         QTest::keyClicks(m_dlg->m_cbSrcFolder->lineEdit(), u"xyz"_s);
@@ -512,6 +530,7 @@ private slots:
 private:
     QTemporaryDir m_appDir;
     std::unique_ptr<CConverterDlg> m_dlg;
+    QStringList m_messages;
 };
 
 NORVALE_TEST_MAIN(TestMainWindow)

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/TemplateDialog.h"
+
+#include <QString>
+
+#include <functional>
+
+class CIconButton;
+class CPathLabel;
+
+// Asks whether an existing target file may be replaced. The four answers come back as two values,
+// the modal result and m_bAltChoice:
+//   "はい"          IDOK      false
+//   "すべて上書き"   IDOK      true
+//   "いいえ"        IDCANCEL  true
+//   "ｷｬﾝｾﾙ"         IDCANCEL  false   (also Esc and the close button)
+// One object serves a whole run and is shown again for every existing target.
+class COverwriteDlg : public TemplateDialog
+{
+    Q_OBJECT
+
+public:
+    enum { IDD = 139, IDOK = 1, IDCANCEL = 2 };
+
+    explicit COverwriteDlg(QWidget *parent = nullptr);
+
+    // Shows the prompt for m_strFileName and returns IDOK or IDCANCEL.
+    int DoModal();
+
+    enum class Answer { Yes, OverwriteAll, No, Cancel };
+    // When set, DoModal asks this instead of showing the window, so that a conversion run can be
+    // driven without a modal loop. It receives the path the prompt would show.
+    static std::function<Answer(const QString &strFileName)> answerHook;
+
+    QString m_strFileName;
+    bool m_bAltChoice = false;
+
+    CIconButton *m_btnIcon = nullptr;
+    CPathLabel *m_stFileName = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void OnInitDialog();
+    void OnOverwriteAll();
+    void OnNo();
+};

@@ -1,0 +1,182 @@
+#include "conversion/CProgressDlg.h"
+
+#include "controls/CPathLabel.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+enum {
+    IDCANCEL = 2,
+    IDC_DST_NAME = 1029,
+    IDC_PROGRESS = 1034,
+    IDC_DST_FOLDER = 1036,
+    IDC_SRC_FOLDER = 1037,
+    IDC_SRC_NAME = 1038,
+};
+constexpr int kRangeLow = 1;
+constexpr int kRangeHigh = 20;
+
+QLabel *MakeNameLabel()
+{
+    auto *label = new QLabel;
+    // File names are shown as they are: no rich text, no mnemonics.
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+} // namespace
+
+std::function<void()> CProgressDlg::beepHook = &QApplication::beep;
+
+CProgressDlg::CProgressDlg(QWidget *pOwner)
+    : TemplateDialog(IDD, pOwner)
+{
+    setWindowTitle(QStringLiteral("変換しています..."));
+    setModal(false);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    SetTemplateSize(253, 55);
+
+    AddControl(MakeNameLabel(), IDC_SRC_NAME, 10, 11, 110, 8);
+    AddControl(MakeNameLabel(), IDC_DST_NAME, 130, 11, 110, 8);
+    m_stSrcFolder = AddControl(new CPathLabel(0x804, false), IDC_SRC_FOLDER, 10, 25, 110, 8);
+    m_stDstFolder = AddControl(new CPathLabel(0x804, false), IDC_DST_FOLDER, 130, 25, 110, 8);
+    m_progress = AddControl(new QProgressBar, IDC_PROGRESS, 9, 36, 181, 10);
+    m_progress->setTextVisible(false);
+    auto *cancel = AddControl(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ")), IDCANCEL, 200, 35, 44, 14);
+    cancel->setAccessibleName(cancel->text());
+    connect(cancel, &QPushButton::clicked, this, &CProgressDlg::OnCancel);
+    ApplyTabOrder();
+
+    OnInitDialog();
+}
+
+void CProgressDlg::OnInitDialog()
+{
+    m_bCancel = false;
+
+    // Placed once, in the middle of the work area (the owner is not on screen yet while it
+    // initialises); later runs show the window wherever the user left it.
+    const QWidget *owner = parentWidget();
+    QScreen *screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        QRect rc(QPoint(), size());
+        rc.moveCenter(screen->availableGeometry().center());
+        move(rc.topLeft());
+    }
+
+    m_stSrcFolder->m_bPathEllipsis = true;
+    m_stDstFolder->m_bPathEllipsis = true;
+    m_rcSrcFolder = m_stSrcFolder->geometry();
+
+    m_progress->setRange(kRangeLow, kRangeHigh);
+}
+
+void CProgressDlg::Begin(const QString &strSrcFolder, const QString &strDstFolder, int nTotal)
+{
+    m_bCancel = false;
+
+    if (strSrcFolder != strDstFolder) {
+        m_stSrcFolder->setGeometry(m_rcSrcFolder);
+        m_stDstFolder->show();
+        QString strText = strDstFolder;
+        TrimFolderText(strText);
+        m_stDstFolder->setText(strText);
+    } else {
+        // One folder for both sides: a single line across both columns has room for a longer path.
+        const QRect rcDstName = GetDlgItem(IDC_DST_NAME)->geometry();
+        QRect rc = m_rcSrcFolder;
+        rc.setRight(rcDstName.right());
+        m_stSrcFolder->setGeometry(rc);
+        m_stDstFolder->hide();
+    }
+    QString strText = strSrcFolder;
+    TrimFolderText(strText);
+    m_stSrcFolder->setText(strText);
+
+    m_nLastPos = 0;
+    // Below the range: an empty bar.
+    m_progress->reset();
+    m_nTotal = nTotal;
+}
+
+void CProgressDlg::SetFileNames(const QString &strSrcName, const QString &strDstName)
+{
+    SetDlgItemText(IDC_SRC_NAME, strSrcName);
+    if (!strDstName.isNull())
+        SetDlgItemText(IDC_DST_NAME, strDstName);
+}
+
+void CProgressDlg::Step(int n)
+{
+    if (m_nTotal <= 0)
+        return;
+    const int nPos = n * kRangeHigh / m_nTotal + 1;
+    if (nPos != m_nLastPos) {
+        m_nLastPos = nPos;
+        m_progress->setValue(nPos);
+    }
+}
+
+void CProgressDlg::Finish()
+{
+    m_progress->setValue(kRangeHigh);
+}
+
+bool CProgressDlg::CheckCancel()
+{
+    if (!m_bCancel) {
+        qApp->installEventFilter(this);
+        QCoreApplication::processEvents();
+        qApp->removeEventFilter(this);
+    }
+    return m_bCancel;
+}
+
+void CProgressDlg::OnCancel()
+{
+    if (beepHook)
+        beepHook();
+    m_bCancel = true;
+    // Hidden at once; the run notices the request before its next file.
+    QDialog::reject();
+}
+
+void CProgressDlg::reject()
+{
+    // Esc and the close button cancel as the button does.
+    OnCancel();
+}
+
+void CProgressDlg::TrimFolderText(QString &strFolder)
+{
+    if (strFolder.size() > 1 && strFolder.endsWith(QLatin1Char('/')))
+        strFolder.chop(1);
+}
+
+void CProgressDlg::changeEvent(QEvent *event)
+{
+    // The window must keep working while the run disables its owner, as an owned window does.
+    // Qt passes a parent's disabling on to child windows as well, which would take the Cancel
+    // button away for the whole run; only an explicit setEnabled(false) on this window counts.
+    if (event->type() == QEvent::EnabledChange && !isEnabled()
+        && !testAttribute(Qt::WA_ForceDisabled))
+        setEnabled(true);
+    TemplateDialog::changeEvent(event);
+}
+
+bool CProgressDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    // Taken while the run pumps, a quit would close every window under the run's feet. It ends
+    // the run like a Cancel instead, and is consumed.
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        m_bCancel = true;
+        event->ignore();
+        return true;
+    }
+    return TemplateDialog::eventFilter(watched, event);
+}

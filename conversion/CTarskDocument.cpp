@@ -1,0 +1,116 @@
+#include "conversion/CTarskDocument.h"
+
+#include <QDBusMessage>
+
+namespace {
+
+QString ProgId()
+{
+    return QString::fromUtf16(CTarskDocument::kProgId);
+}
+
+} // namespace
+
+CAutomationError::CAutomationError(const QString &strDescription)
+    : m_strDescription(strDescription)
+    , m_baWhat(strDescription.toUtf8())
+{ }
+
+CTarskDocument::~CTarskDocument()
+{
+    ReleaseDispatch();
+}
+
+bool CTarskDocument::CreateDispatch()
+{
+    ReleaseDispatch();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    const auto askBus = [&bus](const QString &strMethod) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), strMethod);
+        message << ProgId();
+        if (strMethod == QLatin1String("StartServiceByName"))
+            message << 0u;
+        return bus.call(message, QDBus::BlockWithGui, kCallTimeoutMs);
+    };
+    // The bus refuses to start a name that has no service file even when it is owned, so the
+    // owner is asked about first; starting the program may take long, hence the long wait.
+    const QDBusMessage owner = askBus(QStringLiteral("NameHasOwner"));
+    const bool bOwned
+        = owner.type() == QDBusMessage::ReplyMessage && owner.arguments().value(0).toBool();
+    if (!bOwned
+        && askBus(QStringLiteral("StartServiceByName")).type() != QDBusMessage::ReplyMessage)
+        return false;
+    m_connection = bus;
+    return true;
+}
+
+void CTarskDocument::ReleaseDispatch()
+{
+    // The bus keeps no reference to release; dropping the connection ends what this object may
+    // call, so that a released document cannot reach a later run's server by accident.
+    m_connection.reset();
+}
+
+QDBusMessage CTarskDocument::Invoke(const QString &strMethod, const QVariantList &aArgs,
+                                    const char *pszResultSignature)
+{
+    if (!m_connection)
+        throw CAutomationError(QStringLiteral("%1 に接続していません。").arg(ProgId()));
+    QDBusMessage call = QDBusMessage::createMethodCall(ProgId(), QStringLiteral("/Tarsk/Document"),
+                                                       ProgId(), strMethod);
+    call.setArguments(aArgs);
+    const QDBusMessage reply = m_connection->call(call, QDBus::BlockWithGui, kCallTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        // A server may fail without a message; its error name still tells the user something.
+        const QString strMessage = reply.errorMessage();
+        throw CAutomationError(strMessage.isEmpty() ? reply.errorName() : strMessage);
+    }
+    if (reply.signature() != QLatin1String(pszResultSignature))
+        throw CAutomationError(QStringLiteral("%1.%2 の応答の型が違います (%3)。")
+                                   .arg(ProgId(), strMethod, reply.signature()));
+    return reply;
+}
+
+void CTarskDocument::Quit()
+{
+    Invoke(QStringLiteral("Quit"), {}, "");
+}
+
+void CTarskDocument::Open(const QString &strPath)
+{
+    Invoke(QStringLiteral("Open"), {strPath}, "");
+}
+
+void CTarskDocument::SaveAs(const QString &strPath)
+{
+    Invoke(QStringLiteral("SaveAs"), {strPath}, "");
+}
+
+int CTarskDocument::GetVersion()
+{
+    return Invoke(QStringLiteral("GetVersion"), {}, "i").arguments().constFirst().toInt();
+}
+
+QString CTarskDocument::GetAuthorName()
+{
+    return Invoke(QStringLiteral("GetAuthorName"), {}, "s").arguments().constFirst().toString();
+}
+
+void CTarskDocument::SetAuthorName(const QString &strName)
+{
+    Invoke(QStringLiteral("SetAuthorName"), {strName}, "");
+}
+
+QString CTarskDocument::GetAffiliation()
+{
+    return Invoke(QStringLiteral("GetAffiliation"), {}, "s").arguments().constFirst().toString();
+}
+
+void CTarskDocument::SetAffiliation(const QString &strAffiliation)
+{
+    Invoke(QStringLiteral("SetAffiliation"), {strAffiliation}, "");
+}

@@ -1,0 +1,124 @@
+#include "platform/FolderScan.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace FolderScan {
+
+namespace {
+
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Runs on the raw bytes of every entry, most of which do not match: no decoding, no allocation.
+bool HasSuffix(const char *pszName, size_t nLength, const QByteArray &suffix)
+{
+    const size_t nSuffix = size_t(suffix.size());
+    if (nLength < nSuffix)
+        return false;
+    const char *pszTail = pszName + (nLength - nSuffix);
+    for (size_t i = 0; i < nSuffix; ++i) {
+        if (AsciiLower(pszTail[i]) != suffix[qsizetype(i)])
+            return false;
+    }
+    return true;
+}
+
+constexpr size_t kAverageName = 32;
+
+} // namespace
+
+QByteArray EncodeFolder(const QString &strFolder)
+{
+    return strFolder.isEmpty() ? QByteArray(".") : QFile::encodeName(strFolder);
+}
+
+QByteArray EncodeSuffix(const QString &strExt)
+{
+    QByteArray suffix = '.' + QFile::encodeName(strExt);
+    for (char &c : suffix)
+        c = AsciiLower(c);
+    return suffix;
+}
+
+bool ReadEntries(const QByteArray &folder, const QByteArray &suffix, size_t nBatch,
+                 const std::function<void(Batch &&)> &fnBatch)
+{
+    DIR *pDir = opendir(folder.constData());
+    if (!pDir)
+        return false;
+    const int fdDir = dirfd(pDir);
+    const auto newBatch = [nBatch] {
+        Batch batch;
+        batch.strNames.reserve(nBatch * kAverageName);
+        batch.aEntries.reserve(nBatch);
+        return batch;
+    };
+    Batch batch = newBatch();
+    while (const dirent *pEntry = readdir(pDir)) {
+        const char *pszName = pEntry->d_name;
+        if (pszName[0] == '.')
+            continue;
+        // A directory needs no stat to be passed over; a link or an unknown type does.
+        if (pEntry->d_type == DT_DIR)
+            continue;
+        const size_t nLength = std::strlen(pszName);
+        if (!HasSuffix(pszName, nLength, suffix))
+            continue;
+        struct stat st;
+        if (fstatat(fdDir, pszName, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        batch.aEntries.push_back(
+            {batch.strNames.size(), nLength, qint64(st.st_size), qint64(st.st_mtim.tv_sec)});
+        batch.strNames.append(pszName, nLength + 1);
+        if (batch.aEntries.size() == nBatch) {
+            fnBatch(std::move(batch));
+            batch = newBatch();
+        }
+    }
+    closedir(pDir);
+    if (!batch.aEntries.empty())
+        fnBatch(std::move(batch));
+    return true;
+}
+
+size_t EstimateEntries(const QByteArray &folder)
+{
+    struct stat st;
+    if (stat(folder.constData(), &st) != 0 || st.st_size <= 0)
+        return 0;
+    return size_t(std::min<off_t>(st.st_size / kAverageName, 1 << 20));
+}
+
+void AppendRows(const Batch &batch, std::vector<FileRow> &aRows)
+{
+    for (const Batch::Entry &entry : batch.aEntries) {
+        FileRow &row = aRows.emplace_back();
+        row.strName = QFile::decodeName(QByteArray::fromRawData(
+            batch.strNames.data() + entry.nNameOffset, qsizetype(entry.nNameLength)));
+        row.nSize = entry.nSize;
+        row.nModified = entry.nModified;
+    }
+}
+
+std::vector<FileRow> ListFiles(const QString &strFolder, const QString &strExt, bool *pbOpened)
+{
+    std::vector<FileRow> aRows;
+    const QByteArray folder = EncodeFolder(strFolder);
+    aRows.reserve(EstimateEntries(folder));
+    const bool bOpened = ReadEntries(EncodeFolder(strFolder), EncodeSuffix(strExt), 4096,
+                                     [&aRows](Batch &&batch) { AppendRows(batch, aRows); });
+    if (pbOpened)
+        *pbOpened = bOpened;
+    return aRows;
+}
+
+} // namespace FolderScan

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "panes/FileListModel.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace FolderScan {
+
+// Matching entries as the folder holds them, names still undecoded: reading a folder creates no
+// Qt object, so it can run on any thread while another makes the rows.
+struct Batch
+{
+    struct Entry
+    {
+        size_t nNameOffset; // into strNames; each name ends in a NUL
+        size_t nNameLength;
+        qint64 nSize;
+        qint64 nModified;
+    };
+    std::string strNames;
+    std::vector<Entry> aEntries;
+};
+
+// Reads the files of folder (a path in the file system's encoding) whose names end in suffix
+// (".dxf": a dot and the lower-case extension in the file system's encoding), the suffix
+// compared without regard to ASCII case. Hidden names (a leading ".") and anything that is not
+// a regular file after following symbolic links are passed over, and so is an entry that
+// vanishes or cannot be examined while the folder is read. The entries are handed to fnBatch,
+// on the calling thread, in batches of at most nBatch, in the order the folder holds them. False
+// when the folder cannot be read at all.
+bool ReadEntries(const QByteArray &folder, const QByteArray &suffix, size_t nBatch,
+                 const std::function<void(Batch &&)> &fnBatch);
+
+// The arguments of ReadEntries for a folder (the current directory when empty) and an extension.
+QByteArray EncodeFolder(const QString &strFolder);
+QByteArray EncodeSuffix(const QString &strExt);
+
+// How many entries the folder may hold, from its size (some tens of bytes per entry on the usual
+// file systems): a hint for reserving room, neither a bound nor exact.
+size_t EstimateEntries(const QByteArray &folder);
+
+// Appends a row for each entry of batch.
+void AppendRows(const Batch &batch, std::vector<FileRow> &aRows);
+
+// Every matching file of strFolder (the current directory when empty) with extension strExt,
+// read and decoded on the calling thread.
+std::vector<FileRow> ListFiles(const QString &strFolder, const QString &strExt,
+                               bool *pbOpened = nullptr);
+
+} // namespace FolderScan

@@ -1,0 +1,409 @@
+#include "tests/TestEnvironment.h"
+
+#include "app/CConverterDlg.h"
+#include "app/MessageBox.h"
+#include "conversion/CTarskDocument.h"
+#include "platform/DesktopEntry.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+using TestEnvironment::readFile;
+using TestEnvironment::writeFile;
+
+namespace {
+
+const QString kService = u"Tarsk.Document"_s;
+const QString kFakeConnection = u"fake-server"_s;
+
+QDBusMessage busCall(const QString &strMethod)
+{
+    return QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                          u"org.freedesktop.DBus"_s, strMethod);
+}
+
+QByteArray entry(const char *exec)
+{
+    return QByteArray("[Desktop Entry]\nType=Application\nName=Tarsk\nExec=") + exec + '\n';
+}
+
+} // namespace
+
+// The drawing program as the client sees it, on its own bus connection, so that the client's
+// calls travel through the bus daemon as they do to a real server in another process.
+class FakeTarsk : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "Tarsk.Document")
+
+public:
+    int version = 600;
+    QString authorName = u"山田 太郎"_s;
+    QString affiliation = u"設計部"_s;
+    QStringList calls;
+    // The method that fails, and how: "error" (with a message), "bare" (without), "dies".
+    QString failOn;
+    QString failure = u"error"_s;
+
+public slots:
+    void Quit() { answer(u"Quit"_s); }
+    void Open(const QString &path) { answer(u"Open"_s, path); }
+    void SaveAs(const QString &path) { answer(u"SaveAs"_s, path); }
+    int GetVersion() { return answer(u"GetVersion"_s), version; }
+    QString GetAuthorName() { return answer(u"GetAuthorName"_s), authorName; }
+    void SetAuthorName(const QString &name) { answer(u"SetAuthorName"_s, authorName = name); }
+    QString GetAffiliation() { return answer(u"GetAffiliation"_s), affiliation; }
+    void SetAffiliation(const QString &text) { answer(u"SetAffiliation"_s, affiliation = text); }
+
+private:
+    void answer(const QString &method, const QString &argument = {})
+    {
+        calls << (argument.isNull() ? method : method + u' ' + argument);
+        if (method != failOn)
+            return;
+        if (failure == u"dies") {
+            // The reply never comes: the server leaves the bus in the middle of the call.
+            setDelayedReply(true);
+            QDBusConnection::disconnectFromBus(kFakeConnection);
+        } else {
+            sendErrorReply(u"Tarsk.Error.Failed"_s,
+                           failure == u"bare" ? QString()
+                                              : method + u" に失敗しました: 図面.sfc"_s);
+        }
+    }
+};
+
+class TestAutomation : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_temp;
+    QProcess m_daemon;
+    std::unique_ptr<FakeTarsk> m_fake;
+
+    QString serviceFile() const { return m_temp.filePath(u"services/Tarsk.Document.service"_s); }
+
+    FakeTarsk *startFake()
+    {
+        QDBusConnection connection
+            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kFakeConnection);
+        m_fake = std::make_unique<FakeTarsk>();
+        if (!connection.registerObject(u"/Tarsk/Document"_s, m_fake.get(),
+                                       QDBusConnection::ExportAllSlots)
+            || !connection.registerService(kService))
+            return nullptr;
+        return m_fake.get();
+    }
+
+    // Fresh applications folders: the user's, then two system ones (with a relative one
+    // between them, which does not count); an empty content writes no entry there.
+    void setEntries(const QByteArray &home, const QByteArray &first = {},
+                    const QByteArray &second = {})
+    {
+        static int nSet = 0;
+        const QString root = m_temp.filePath(u"data%1"_s.arg(++nSet));
+        const QString folders[] = {root + u"/home"_s, root + u"/first"_s, root + u"/second"_s};
+        const QByteArray contents[] = {home, first, second};
+        for (int i = 0; i < 3; ++i) {
+            QDir().mkpath(folders[i]);
+            if (!contents[i].isEmpty())
+                writeFile(folders[i] + u"/applications/Tarsk.Document.desktop"_s, contents[i]);
+        }
+        qputenv("XDG_DATA_HOME", QFile::encodeName(folders[0]));
+        qputenv("XDG_DATA_DIRS",
+                QFile::encodeName(folders[1] + u":relative/share:"_s + folders[2]));
+    }
+
+private slots:
+    // The client must meet neither another test's drawing server nor a service file on the
+    // shared test bus, so this test runs its own bus daemon as the session bus of the process.
+    void initTestCase()
+    {
+        QVERIFY(m_temp.isValid());
+        QVERIFY(QDir().mkpath(m_temp.filePath(u"services"_s)));
+        const QString config = m_temp.filePath(u"bus.conf"_s);
+        QVERIFY(writeFile(config,
+                          QByteArray(R"(<busconfig><type>session</type>
+            <listen>unix:dir=@</listen><auth>EXTERNAL</auth><servicedir>@/services</servicedir>
+            <policy context="default"><allow send_destination="*" eavesdrop="true"/>
+            <allow eavesdrop="true"/><allow own="*"/></policy></busconfig>)")
+                              .replace('@', QFile::encodeName(m_temp.path()))));
+        const QByteArray address = TestEnvironment::startPrivateBus(m_daemon, config);
+        QVERIFY(!address.isEmpty());
+        // Had anything connected the session bus before, the client would be on the shared one.
+        QDBusConnection own = QDBusConnection::connectToBus(QString::fromUtf8(address), u"own"_s);
+        QCOMPARE(QDBusConnection::sessionBus().call(busCall(u"GetId"_s)).arguments().value(0),
+                 own.call(busCall(u"GetId"_s)).arguments().value(0));
+    }
+
+    void cleanupTestCase()
+    {
+        m_daemon.terminate();
+        m_daemon.waitForFinished();
+    }
+
+    void cleanup()
+    {
+        QDBusConnection::disconnectFromBus(kFakeConnection);
+        m_fake.reset();
+        if (QFile::remove(serviceFile()))
+            QDBusConnection::sessionBus().call(busCall(u"ReloadConfig"_s));
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService));
+    }
+
+    // An Exec value through the whole lookup: field codes and variables, then the program part.
+    void executableFromExec_data()
+    {
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QString>("expected");
+        const QString draw = u"/opt/Tarsk Draw/tarsk"_s;
+        QTest::newRow("quoted, quoted %1") << u'"' + draw + u"\" \"%1\""_s << draw;
+        QTest::newRow("plain, %1") << u"/opt/tarsk %1"_s << u"/opt/tarsk"_s;
+        QTest::newRow("quoted, no %1") << u"\"/opt/tarsk\""_s << u"/opt/tarsk"_s;
+        QTest::newRow("words before %1 stay") << u"/opt/tarsk /x %1"_s << u"/opt/tarsk /x"_s;
+        QTest::newRow("%1 alone") << u"%1"_s << QString();
+        QTest::newRow("quote without partner") << u"\"/opt/tarsk %1"_s << QString();
+        QTest::newRow("no %1, no quotes") << draw + u" -x"_s << draw + u" -x"_s;
+        QTest::newRow("no length limit") << QString(600, u'x') + u" %1"_s << QString(600, u'x');
+        QTest::newRow("%F") << u"\"/opt/tarsk\" %F"_s << u"/opt/tarsk"_s;
+        QTest::newRow("%u") << u"/opt/tarsk -a %u -b"_s << u"/opt/tarsk -a"_s;
+        QTest::newRow("other codes vanish") << u"/opt/tarsk %i %c %k %U"_s << u"/opt/tarsk"_s;
+        QTest::newRow("percent escape") << u"/opt/tarsk 50%%"_s << u"/opt/tarsk 50%"_s;
+        // %N is a field code too: the variable must win.
+        QTest::newRow("variable") << u"%NORVALE_DIR%/tarsk %f"_s << u"/opt/t/tarsk"_s;
+        QTest::newRow("empty variable") << u"%NORVALE_EMPTY%tarsk"_s << u"tarsk"_s;
+        QTest::newRow("unset variable stays, its end opens the next")
+            << u"%NORVALE_UNSET%NORVALE_DIR%"_s << u"%NORVALE_UNSET/opt/t"_s;
+        QTest::newRow("escaped is no reference") << u"%%NORVALE_DIR%%"_s << u"%NORVALE_DIR%"_s;
+    }
+    void executableFromExec()
+    {
+        QFETCH(QString, exec);
+        QFETCH(QString, expected);
+        qputenv("NORVALE_DIR", "/opt/t");
+        qputenv("NORVALE_EMPTY", "");
+        qunsetenv("NORVALE_UNSET");
+        QCOMPARE(Platform::ExecutableFromCommand(Platform::ExpandExecValue(exec)), expected);
+    }
+
+    void desktopEntryCommand_data()
+    {
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<QString>("expected");
+        const QByteArray none;
+        QTest::newRow("none") << none << none << none << QString();
+        QTest::newRow("last system folder") << none << none << entry("2 %f") << u"2 %1"_s;
+        QTest::newRow("first system folder wins") << none << entry("1") << entry("2") << u"1"_s;
+        QTest::newRow("user folder wins") << entry("h") << entry("1") << none << u"h"_s;
+        QTest::newRow("hidden user entry hides the system one")
+            << QByteArray("[Desktop Entry]\nHidden=true\nExec=h\n") << entry("1") << none
+            << QString();
+        QTest::newRow("escapes, other groups, locales")
+            << QByteArray("# Exec=c\n[Desktop Action a]\nExec=a\n[Desktop Entry]\nExec[ja]=j\n"
+                          " Exec =  \"/opt/T\\sD/a\\\\\\\\b\" %f\nExec=second\n")
+            << none << none << u"\"/opt/T D/a\\\\b\" %1"_s;
+    }
+    void desktopEntryCommand()
+    {
+        QFETCH(QByteArray, home);
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(QString, expected);
+        setEntries(home, first, second);
+        QCOMPARE(Platform::DesktopEntryCommand(u"Tarsk.Document.desktop"_s), expected);
+    }
+
+    // The launch button runs the command without a shell: a script reports the arguments it got.
+    void launchProgram_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("arguments");
+        QTest::newRow("quoted, quoted arguments")
+            << u"\"%D/launch\" 1 \"2 3\" \"\\\"4\\$\""_s << QByteArray("1\n2 3\n\"4$\n");
+        QTest::newRow("unquoted path with a blank") << u"%D/launch x  y"_s << QByteArray("x\ny\n");
+    }
+    void launchProgram()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, arguments);
+        const QString dir = m_temp.filePath(u"Tarsk Draw"_s);
+        const QString script = dir + u"/launch"_s;
+        QVERIFY(writeFile(script,
+                          "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s\\n' \"$@\" "
+                          ">\"$d/args.tmp\" && mv \"$d/args.tmp\" \"$d/args\"\n"));
+        QVERIFY(
+            QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QFile::remove(dir + u"/args"_s);
+        bool bMessage = false;
+        g_messageBoxHook = [&bMessage](auto &&...) {
+            return bMessage = true, QMessageBox::Ok;
+        };
+        CConverterDlg dlg;
+        dlg.m_strCadExePath = command.replace(u"%D"_s, dir);
+        dlg.OnLaunchProgram();
+        QTRY_COMPARE(readFile(dir + u"/args"_s), arguments);
+        // Without a path the button starts nothing and says nothing.
+        dlg.m_strCadExePath.clear();
+        dlg.OnLaunchProgram();
+        g_messageBoxHook = nullptr;
+        QVERIFY(!bMessage);
+    }
+
+    void roundTrip()
+    {
+        FakeTarsk *fake = startFake();
+        QVERIFY(fake);
+        fake->version = 1234;
+        CTarskDocument doc;
+        QVERIFY(doc.CreateDispatch());
+        QCOMPARE(doc.GetVersion(), 1234);
+        QCOMPARE(doc.GetAuthorName(), u"山田 太郎"_s);
+        QCOMPARE(doc.GetAffiliation(), u"設計部"_s);
+        doc.Open(u"/tmp/図面 1/PLAN.sfc"_s);
+        doc.SetAuthorName(u"佐藤 花子"_s);
+        doc.SetAffiliation(u"ＡＢＣ建設 @ 本社"_s);
+        doc.SaveAs(u"/tmp/出力/PLAN.dxf"_s);
+        QCOMPARE(doc.GetAuthorName(), u"佐藤 花子"_s);
+        QCOMPARE(doc.GetAffiliation(), u"ＡＢＣ建設 @ 本社"_s);
+        doc.Quit();
+        QCOMPARE(fake->calls.join(u'|'),
+                 u"GetVersion|GetAuthorName|GetAffiliation|Open /tmp/図面 1/PLAN.sfc|"
+                 u"SetAuthorName 佐藤 花子|SetAffiliation ＡＢＣ建設 @ 本社|"
+                 u"SaveAs /tmp/出力/PLAN.dxf|GetAuthorName|GetAffiliation|Quit"_s);
+    }
+
+    void failingCall_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("error") << u"Open"_s << u"error"_s << u"Open に失敗しました: 図面.sfc"_s;
+        QTest::newRow("error, no message") << u"SaveAs"_s << u"bare"_s << u"Tarsk.Error.Failed"_s;
+        QTest::newRow("dies in Open") << u"Open"_s << u"dies"_s << QString();
+        QTest::newRow("dies in GetVersion") << u"GetVersion"_s << u"dies"_s << QString();
+    }
+    void failingCall()
+    {
+        QFETCH(QString, method);
+        QFETCH(QString, failure);
+        QFETCH(QString, description);
+        FakeTarsk *fake = startFake();
+        QVERIFY(fake);
+        fake->failOn = method;
+        fake->failure = failure;
+        CTarskDocument doc;
+        QVERIFY(doc.CreateDispatch());
+        try {
+            if (method == u"GetVersion")
+                doc.GetVersion();
+            else
+                method == u"Open" ? doc.Open(u"/a.sfc"_s) : doc.SaveAs(u"/a.dxf"_s);
+            QFAIL("no automation error");
+        } catch (const CAutomationError &error) {
+            QVERIFY(!error.Description().isEmpty());
+            if (!description.isEmpty())
+                QCOMPARE(error.Description(), description);
+            QCOMPARE(QString::fromUtf8(error.what()), error.Description());
+        }
+    }
+
+    void createDispatch_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("name owned") << u"running"_s << true;
+        QTest::newRow("neither owned nor activatable") << u"none"_s << false;
+        QTest::newRow("activation fails") << u"broken service file"_s << false;
+    }
+    void createDispatch()
+    {
+        QFETCH(QString, server);
+        QFETCH(bool, expected);
+        if (server == u"running")
+            QVERIFY(startFake());
+        if (server == u"broken service file") {
+            QVERIFY(writeFile(serviceFile(),
+                              "[D-BUS Service]\nName=Tarsk.Document\nExec=/bin/false\n"));
+            QCOMPARE(QDBusConnection::sessionBus().call(busCall(u"ReloadConfig"_s)).type(),
+                     QDBusMessage::ReplyMessage);
+        }
+        CTarskDocument doc;
+        QCOMPARE(doc.CreateDispatch(), expected);
+        if (!expected)
+            QVERIFY_THROWS_EXCEPTION(CAutomationError, doc.GetVersion());
+        doc.ReleaseDispatch();
+        QVERIFY_THROWS_EXCEPTION(CAutomationError, doc.Quit());
+    }
+
+    // After a failure what was read stays, what failed keeps its start value, no Quit follows.
+    void probe_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QString>("failOn");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("author");
+        QTest::addColumn<QString>("calls");
+        const QString e = u"error"_s, start = u"logon@"_s, server = u"山田 太郎@設計部"_s;
+        const QString all = u"GetVersion GetAuthorName GetAffiliation Quit"_s;
+        QTest::newRow("519") << 519 << QString() << e << QString() << start << u"GetVersion Quit"_s;
+        QTest::newRow("520") << 520 << QString() << e << u"Tarsk5.20"_s << start
+                             << u"GetVersion Quit"_s;
+        QTest::newRow("599") << 599 << QString() << e << u"Tarsk5.99"_s << start
+                             << u"GetVersion Quit"_s;
+        QTest::newRow("600") << 600 << QString() << e << u"Tarsk6.00"_s << server << all;
+        QTest::newRow("1234") << 1234 << QString() << e << u"Tarsk12.34"_s << server << all;
+        QTest::newRow("no server") << 0 << QString() << e << QString() << start << QString();
+        QTest::newRow("GetVersion fails")
+            << 600 << u"GetVersion"_s << e << QString() << start << u"GetVersion"_s;
+        QTest::newRow("GetAuthorName fails") << 600 << u"GetAuthorName"_s << e << u"Tarsk6.00"_s
+                                             << start << u"GetVersion GetAuthorName"_s;
+        QTest::newRow("dies in GetAuthorName")
+            << 600 << u"GetAuthorName"_s << u"dies"_s << u"Tarsk6.00"_s << start
+            << u"GetVersion GetAuthorName"_s;
+        QTest::newRow("GetAffiliation fails")
+            << 600 << u"GetAffiliation"_s << e << u"Tarsk6.00"_s << u"山田 太郎@"_s
+            << u"GetVersion GetAuthorName GetAffiliation"_s;
+        QTest::newRow("Quit fails") << 600 << u"Quit"_s << e << u"Tarsk6.00"_s << server << all;
+    }
+    void probe()
+    {
+        QFETCH(int, version);
+        QFETCH(QString, failOn);
+        QFETCH(QString, failure);
+        QFETCH(QString, text);
+        QFETCH(QString, author);
+        QFETCH(QString, calls);
+        setEntries(entry("\"/opt/Tarsk Draw/tarsk\" %f"));
+        FakeTarsk *fake = version ? startFake() : nullptr;
+        if (fake) {
+            fake->version = version;
+            fake->failOn = failOn;
+            fake->failure = failure;
+        }
+        if (!failOn.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"failed during start-up"_s));
+
+        CConverterDlg dlg;
+        dlg.m_strAppDir = m_temp.path();
+        dlg.m_strCadUserName = u"logon"_s;
+        dlg.Probe();
+        QCOMPARE(dlg.m_nCadVersion, failOn == u"GetVersion" ? 0 : version);
+        QCOMPARE(dlg.GetDlgItemText(1022), text);
+        QCOMPARE(dlg.m_strCadExePath, text.isEmpty() ? QString() : u"/opt/Tarsk Draw/tarsk"_s);
+        QCOMPARE(dlg.m_strCadUserName + u'@' + dlg.m_strAffiliation, author);
+        QCOMPARE(fake ? fake->calls.join(u' ') : QString(), calls);
+    }
+};
+
+NORVALE_TEST_MAIN(TestAutomation)
+#include "tst_automation.moc"

@@ -1,0 +1,521 @@
+#include "tests/TestEnvironment.h"
+
+#include "app/CConverterDlg.h"
+#include "app/MessageBox.h"
+#include "conversion/COverwriteDlg.h"
+#include "conversion/CProgressDlg.h"
+#include "formats/FormatTable.h"
+#include "panes/FileListModel.h"
+#include "res/Strings.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QTreeView>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+using TestEnvironment::readFile;
+using TestEnvironment::writeFile;
+using Answer = COverwriteDlg::Answer;
+
+namespace {
+
+const QString kService = u"Tarsk.Document"_s;
+// How every target the stand-in writes begins; anything else is a target the test wrote.
+const QByteArray kRecord = "Norvale stand-in drawing server";
+const QByteArray kOldTarget = "an old target\n";
+
+QString configHome()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+// The position of strExt in the target combo beside SFC sources; -1 for none.
+int targetIndex(const QString &strExt)
+{
+    int nIndex = 0;
+    for (const FormatEntry &format : g_aFormats) {
+        const QString strFormat = QString::fromLatin1(format.szExt);
+        if (!format.bTarget || strFormat == u"SFC")
+            continue;
+        if (strFormat == strExt)
+            return nIndex;
+        ++nIndex;
+    }
+    return -1;
+}
+
+bool setTime(const QString &strPath, const QDateTime &time)
+{
+    QFile file(strPath);
+    return file.open(QIODevice::ReadWrite)
+        && file.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
+Answer answerOf(QChar c)
+{
+    return c == u'Y' ? Answer::Yes
+        : c == u'A'  ? Answer::OverwriteAll
+        : c == u'N'  ? Answer::No
+                     : Answer::Cancel;
+}
+
+} // namespace
+
+// Every run goes to the real stand-in, activated by a bus daemon of this test's own whose service
+// folder the test controls, so that "no drawing program" can be had without a second bus.
+class TestConversion : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_bus;
+    QProcess m_daemon;
+    QTemporaryDir m_appDir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<CConverterDlg> m_dlg;
+    QStringList m_messages;
+    QStringList m_prompts;
+    QList<Answer> m_answers;
+
+    QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
+    QString dst(const QString &name = {}) const { return m_dir->filePath(u"dst/"_s + name); }
+    QString statsFile() const { return m_dir->filePath(u"stats"_s); }
+    QString serviceFile() const { return m_bus.filePath(u"services/Tarsk.Document.service"_s); }
+    QString builtServiceFile() const
+    {
+        return QCoreApplication::applicationDirPath() + u"/dbus-services/Tarsk.Document.service"_s;
+    }
+
+    static QDBusConnectionInterface *bus() { return QDBusConnection::sessionBus().interface(); }
+    static QDBusMessage busCall(const QString &strMethod)
+    {
+        return QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                           u"org.freedesktop.DBus"_s, strMethod));
+    }
+
+    // The stand-in reads its settings once, at start: whatever runs next must meet a new one.
+    void quitStandin()
+    {
+        if (bus()->isServiceRegistered(kService))
+            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                kService, u"/Tarsk/Document"_s, kService, u"Quit"_s));
+        QTRY_VERIFY(!bus()->isServiceRegistered(kService));
+    }
+
+    bool configureStandin(const QByteArray &testing = {})
+    {
+        return writeFile(configHome() + u"/tarsk-standin/standin.ini"_s,
+                         "[General]\nAuthorName=山田 太郎\nAffiliation=設計部\n[Testing]\n"
+                         "StatsFile="
+                             + QFile::encodeName(statsFile()) + '\n' + testing + '\n');
+    }
+
+    // The calls each finished server took, in the order they quit.
+    QList<int> serverCalls() const
+    {
+        QList<int> calls;
+        const QRegularExpression line(u"^calls=(\\d+) "_s, QRegularExpression::MultilineOption);
+        auto it = line.globalMatch(QString::fromUtf8(readFile(statsFile())));
+        while (it.hasNext())
+            calls << it.next().captured(1).toInt();
+        return calls;
+    }
+
+    // An hour old, so that a target written now is newer.
+    bool makeSource(const QString &name)
+    {
+        return writeFile(src(name), "Norvale test drawing\n")
+            && setTime(src(name), QDateTime::currentDateTime().addSecs(-3600));
+    }
+    bool makeTarget(const QString &name)
+    {
+        return writeFile(dst(name), kOldTarget)
+            && setTime(dst(name), QDateTime::currentDateTime().addSecs(-60));
+    }
+    bool converted(const QString &name) const { return readFile(dst(name)).startsWith(kRecord); }
+    QStringList targets() const
+    {
+        return QDir(dst()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+    // The window as a user left it: source SFC, the given target format (empty: none) and mode.
+    bool openWindow(int nMode, const QString &strDstExt)
+    {
+        const QString ini = u"[Common]\nFolder=0\nMode=%1\n[Original]\nExt=1\nFolder#0=%2\n"
+                            u"[Convert]\nExt=%3\nFolder#0=%4\n"_s.arg(nMode)
+                                .arg(src())
+                                .arg(targetIndex(strDstExt))
+                                .arg(dst());
+        if (!writeFile(configHome() + u"/Norvale/Norvale.ini"_s, ini.toUtf8()))
+            return false;
+        m_dlg = std::make_unique<CConverterDlg>();
+        m_dlg->m_strAppDir = m_appDir.path();
+        m_dlg->Create();
+        return m_dlg->m_src.strFolder == QDir::cleanPath(src()) && m_dlg->m_dst.strExt == strDstExt
+            && m_dlg->m_nMode == nMode;
+    }
+
+    QStringList listed(int nSide) const
+    {
+        QStringList names;
+        const FileListModel *model = m_dlg->ListModel(nSide);
+        for (int i = 0; i < model->rowCount(); ++i)
+            names << model->Row(i).strName;
+        names.sort();
+        return names;
+    }
+
+    QString question(int nCount) const
+    {
+        return LoadString(306).replace(u"%d"_s, QString::number(nCount));
+    }
+
+    // After any run, failed or not, the user has the window back.
+    void verifyIdle()
+    {
+        QVERIFY(!m_dlg->m_bRunning);
+        QVERIFY(m_dlg->isEnabled());
+        QVERIFY(!m_dlg->m_pProgressDlg->isVisible());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_bus.isValid());
+        QVERIFY(QDir().mkpath(m_bus.filePath(u"services"_s)));
+        // The bus of the build's session configuration, with a service folder of our own.
+        QString config = QString::fromUtf8(
+            readFile(QCoreApplication::applicationDirPath() + u"/dbus-session.conf"_s));
+        QVERIFY(config.contains(u"<servicedir>"_s));
+        config.replace(QRegularExpression(u"<servicedir>[^<]*</servicedir>"_s),
+                       u"<servicedir>"_s + m_bus.filePath(u"services"_s) + u"</servicedir>"_s);
+        QVERIFY(writeFile(m_bus.filePath(u"bus.conf"_s), config.toUtf8()));
+        QVERIFY(
+            !TestEnvironment::startPrivateBus(m_daemon, m_bus.filePath(u"bus.conf"_s)).isEmpty());
+        QVERIFY(QFile::exists(builtServiceFile()));
+    }
+
+    void cleanupTestCase()
+    {
+        m_daemon.terminate();
+        m_daemon.waitForFinished();
+    }
+
+    void init()
+    {
+        if (!QFile::exists(serviceFile())) {
+            QVERIFY(QFile::copy(builtServiceFile(), serviceFile()));
+            QCOMPARE(busCall(u"ReloadConfig"_s).type(), QDBusMessage::ReplyMessage);
+        }
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
+        QVERIFY(configureStandin());
+        m_messages.clear();
+        m_prompts.clear();
+        m_answers.clear();
+        g_messageBoxHook = [this](const QString &strText, QMessageBox::StandardButtons buttons,
+                                  QMessageBox::Icon, QMessageBox::StandardButton) {
+            m_messages << strText;
+            return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+        };
+        // An unexpected prompt cancels the run, which the checks of every test notice.
+        COverwriteDlg::answerHook = [this](const QString &strPath) {
+            m_prompts << strPath;
+            return m_answers.isEmpty() ? Answer::Cancel : m_answers.takeFirst();
+        };
+    }
+
+    void cleanup()
+    {
+        g_messageBoxHook = nullptr;
+        COverwriteDlg::answerHook = nullptr;
+        CProgressDlg::beepHook = nullptr;
+        m_dlg.reset();
+        quitStandin();
+        // The listing made the folders current; they must be deletable.
+        QDir::setCurrent(QDir::tempPath());
+        m_dir.reset();
+    }
+
+    void makeTargetName_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("name keeps its case") << u"PLAN.SFC"_s << u"dxf"_s << u"PLAN.dxf"_s;
+        QTest::newRow("up to the first dot") << u"a.b.c.sfc"_s << u"dxf"_s << u"a.dxf"_s;
+        QTest::newRow("Japanese, blank") << u"平面図 1.sfc"_s << u"pdf"_s << u"平面図 1.pdf"_s;
+        QTest::newRow("dot first") << u".sfc"_s << u"dxf"_s << QString();
+        QTest::newRow("no dot") << u"noext"_s << u"dxf"_s << QString();
+    }
+    void makeTargetName()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, ext);
+        QFETCH(QString, target);
+        QCOMPARE(CConverterDlg::MakeTargetName(source, ext), target);
+    }
+
+    // Names that give no target are passed over; the others land in the target folder.
+    void targetNamesInARun()
+    {
+        for (const QString &name : {u"PLAN.SFC"_s, u"a.b.c.sfc"_s, u".sfc"_s})
+            QVERIFY(makeSource(name));
+        QVERIFY(openWindow(0, u"DXF"_s));
+        m_dlg->OnConvert();
+        QCOMPARE(targets(), QStringList({u"PLAN.dxf"_s, u"a.dxf"_s}));
+        QVERIFY(converted(u"PLAN.dxf"_s) && converted(u"a.dxf"_s));
+        QCOMPARE(listed(2), targets());
+        QCOMPARE(m_messages, QStringList {question(m_dlg->ListModel(1)->rowCount())});
+        verifyIdle();
+    }
+
+    // Times in milliseconds from a whole second; the rule compares whole seconds.
+    void dateRule_data()
+    {
+        QTest::addColumn<int>("sourceMs");
+        QTest::addColumn<int>("targetMs"); // INT_MIN: no target
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("missing") << 0 << INT_MIN << true;
+        QTest::newRow("older by a second") << 100 << -100 << true;
+        QTest::newRow("equal to the second") << 900 << 100 << false;
+        QTest::newRow("newer") << 0 << 5000 << false;
+    }
+    void dateRule()
+    {
+        QFETCH(int, sourceMs);
+        QFETCH(int, targetMs);
+        QFETCH(bool, expected);
+        const QDateTime base
+            = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 86400);
+        QVERIFY(writeFile(src(u"PLAN.sfc"_s), "drawing\n"));
+        QVERIFY(setTime(src(u"PLAN.sfc"_s), base.addMSecs(sourceMs)));
+        if (targetMs != INT_MIN) {
+            QVERIFY(writeFile(dst(u"PLAN.dxf"_s), kOldTarget));
+            QVERIFY(setTime(dst(u"PLAN.dxf"_s), base.addMSecs(targetMs)));
+        }
+        QVERIFY(openWindow(0, u"DXF"_s));
+        m_dlg->OnConvert();
+        QCOMPARE(m_messages, QStringList {question(1)});
+        QCOMPARE(converted(u"PLAN.dxf"_s), expected);
+        if (!expected)
+            QCOMPARE(readFile(dst(u"PLAN.dxf"_s)), kOldTarget);
+        QCOMPARE(m_prompts, QStringList()); // replaced without asking
+        verifyIdle();
+    }
+
+    // Three sources whose targets all exist; answers: Y はい, A すべて上書き, N いいえ, C ｷｬﾝｾﾙ.
+    void manualAnswers_data()
+    {
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<QString>("expected"); // the sources converted
+        QTest::newRow("はい to each") << u"YYY"_s << u"abc"_s;
+        QTest::newRow("すべて上書き asks no more") << u"A"_s << u"abc"_s;
+        QTest::newRow("いいえ, then the next ones") << u"NYY"_s << u"bc"_s;
+        QTest::newRow("いいえ to all") << u"NNN"_s << QString();
+        QTest::newRow("ｷｬﾝｾﾙ stops") << u"YC"_s << u"a"_s;
+        QTest::newRow("ｷｬﾝｾﾙ first") << u"C"_s << QString();
+    }
+    void manualAnswers()
+    {
+        QFETCH(QString, answers);
+        QFETCH(QString, expected);
+        QStringList asked;
+        for (const char *name : {"a", "b", "c"}) {
+            QVERIFY(makeSource(QLatin1String(name) + u".sfc"_s));
+            QVERIFY(makeTarget(QLatin1String(name) + u".dxf"_s));
+            if (asked.size() < answers.size())
+                asked << dst(QLatin1String(name) + u".dxf"_s);
+        }
+        QVERIFY(openWindow(1, u"DXF"_s));
+        m_dlg->m_lcSrcFiles->selectAll();
+        // Unknown to the pane until it is listed again, which only a saved file causes.
+        QVERIFY(writeFile(dst(u"x.dxf"_s), kOldTarget));
+        for (const QChar c : std::as_const(answers))
+            m_answers << answerOf(c);
+
+        m_dlg->OnConvert();
+        QCOMPARE(m_prompts, asked);
+        for (const char *name : {"a", "b", "c"})
+            QCOMPARE(converted(QLatin1String(name) + u".dxf"_s),
+                     expected.contains(QLatin1String(name)));
+        QCOMPARE(listed(2).contains(u"x.dxf"_s), !expected.isEmpty());
+        QCOMPARE(m_messages, QStringList());
+        verifyIdle();
+    }
+
+    // A click on Cancel while a file is converted: that file is finished, no other started.
+    void cancelBetweenFiles()
+    {
+        for (const QString &name : {u"a.sfc"_s, u"b.sfc"_s, u"c.sfc"_s})
+            QVERIFY(makeSource(name));
+        QVERIFY(configureStandin("DelayMs=100"));
+        QVERIFY(openWindow(0, u"DXF"_s));
+        int nBeeps = 0;
+        CProgressDlg::beepHook = [&nBeeps] {
+            ++nBeeps;
+        };
+        CProgressDlg *progress = m_dlg->m_pProgressDlg;
+        QPushButton *cancel = progress->findChild<QPushButton *>();
+        QVERIFY(cancel);
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            if (progress->isVisible() && progress->GetDlgItemText(1038) == u"a.sfc")
+                cancel->click();
+        });
+        user.start(5);
+        m_dlg->OnConvert();
+        user.stop();
+        QCOMPARE(nBeeps, 1);
+        QCOMPARE(targets(), QStringList {u"a.dxf"_s});
+        QVERIFY(converted(u"a.dxf"_s));
+        QCOMPARE(listed(2), targets());
+        // The run still ends with Quit: Open, SetAuthorName, SaveAs, Quit.
+        QTRY_COMPARE(serverCalls(), QList<int>({4, 4}));
+        verifyIdle();
+    }
+
+    // Strings sent from 600 on: the dialog's own values, not the server's stored ones.
+    void authorData_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<QString>("line"); // %L: the logon name
+        QTest::addColumn<QString>("record");
+        const QString stored = u"author-name: 山田 太郎\naffiliation: 設計部\n"_s;
+        const QString nameOnly = u"author-name: 佐藤 花子\naffiliation: 設計部\n"_s;
+        QTest::newRow("599, P21: nothing sent") << 599 << u"P21"_s << QString() << stored;
+        QTest::newRow("599, PDF: nothing sent") << 599 << u"PDF"_s << QString() << stored;
+        QTest::newRow("600, P21: name and affiliation")
+            << 600 << u"P21"_s << u"山田 太郎@設計部"_s
+            << u"author-name: 鈴木 一郎\naffiliation: 本社\n"_s;
+        QTest::newRow("600, PDF: name") << 600 << u"PDF"_s << u"%L"_s << nameOnly;
+        QTest::newRow("600, TSK: name") << 600 << u"TSK"_s << u"%L"_s << nameOnly;
+        QTest::newRow("600, DXF: no line, name still sent")
+            << 600 << u"DXF"_s << QString() << nameOnly;
+    }
+    void authorData()
+    {
+        QFETCH(int, version);
+        QFETCH(QString, ext);
+        QFETCH(QString, line);
+        QFETCH(QString, record);
+        QVERIFY(makeSource(u"PLAN.sfc"_s));
+        QVERIFY(configureStandin("Version=" + QByteArray::number(version)));
+        QVERIFY(openWindow(0, ext));
+        QCOMPARE(m_dlg->m_nCadVersion, version);
+        QCOMPARE(m_dlg->GetDlgItemText(1048), line.replace(u"%L"_s, m_dlg->m_strLogonName));
+        if (version >= 600)
+            QCOMPARE(m_dlg->CommandAction(32774)->isEnabled(), !line.isEmpty());
+        // As the author dialog leaves them.
+        m_dlg->m_strCadUserName = u"鈴木 一郎"_s;
+        m_dlg->m_strAffiliation = u"本社"_s;
+        m_dlg->m_strAuthorName = u"佐藤 花子"_s;
+        m_dlg->OnConvert();
+        const QString target = u"PLAN."_s + ext.toLower();
+        const QString text = QString::fromUtf8(readFile(dst(target)));
+        QVERIFY2(text.contains(record), qPrintable(text));
+        QVERIFY(text.contains(u"target-format: "_s + ext + u'\n'));
+    }
+
+    // The run stops at the failing file; what was saved stays saved and is shown.
+    void serverFailure_data()
+    {
+        QTest::addColumn<QByteArray>("testing");
+        QTest::addColumn<QString>("message"); // a pattern; the server's own words
+        QTest::newRow("Open fails") << QByteArray("FailOpen=b.sfc") << u"b\\.sfc.*開けません"_s;
+        QTest::newRow("server crashes") << QByteArray("CrashOn=b.sfc") << u"."_s;
+    }
+    void serverFailure()
+    {
+        QFETCH(QByteArray, testing);
+        QFETCH(QString, message);
+        for (const QString &name : {u"a.sfc"_s, u"b.sfc"_s, u"c.sfc"_s})
+            QVERIFY(makeSource(name));
+        QVERIFY(configureStandin(testing));
+        QVERIFY(openWindow(0, u"DXF"_s));
+        m_dlg->OnConvert();
+        QCOMPARE(m_messages.size(), 2);
+        QVERIFY2(m_messages.at(1).contains(QRegularExpression(message)),
+                 qPrintable(m_messages.at(1)));
+        QCOMPARE(targets(), QStringList {u"a.dxf"_s});
+        QVERIFY(converted(u"a.dxf"_s));
+        QCOMPARE(listed(2), targets());
+        verifyIdle();
+
+        // A fresh server, told nothing of failures, takes the rest.
+        quitStandin();
+        QVERIFY(configureStandin());
+        const QByteArray first = readFile(dst(u"a.dxf"_s));
+        m_messages.clear();
+        m_dlg->OnConvert();
+        QCOMPARE(m_messages, QStringList {question(3)});
+        QCOMPARE(readFile(dst(u"a.dxf"_s)), first);
+        QVERIFY(converted(u"b.dxf"_s) && converted(u"c.dxf"_s));
+        QCOMPARE(listed(2), targets());
+        verifyIdle();
+    }
+
+    void noServer_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("automatic") << 0;
+        QTest::newRow("manual") << 1;
+    }
+    void noServer()
+    {
+        QFETCH(int, mode);
+        QVERIFY(QFile::remove(serviceFile()));
+        QCOMPARE(busCall(u"ReloadConfig"_s).type(), QDBusMessage::ReplyMessage);
+        QVERIFY(makeSource(u"a.sfc"_s));
+        QVERIFY(openWindow(mode, u"DXF"_s));
+        m_dlg->m_lcSrcFiles->selectAll();
+        m_dlg->OnConvert();
+        QCOMPARE(m_messages, QStringList {LoadString(305)});
+        QCOMPARE(targets(), QStringList());
+        QCOMPARE(m_prompts, QStringList());
+        verifyIdle();
+    }
+
+    // Runs that convert nothing: F5 without a target format does not even connect; manual
+    // mode with nothing selected connects, shows a total of 0 and quits the server.
+    void nothingToConvert_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<QList<int>>("calls");
+        QTest::newRow("F5 without a target format") << 0 << QString() << QList<int> {4};
+        QTest::newRow("manual, nothing selected") << 1 << u"DXF"_s << QList<int> {4, 1};
+    }
+    void nothingToConvert()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, ext);
+        QFETCH(QList<int>, calls);
+        QVERIFY(makeSource(u"a.sfc"_s));
+        QVERIFY(makeTarget(u"a.dxf"_s));
+        QVERIFY(openWindow(mode, ext));
+        QTRY_COMPARE(serverCalls(), QList<int> {4}); // the start-up probe
+        QSignalSpy spy(m_dlg.get(), &CConverterDlg::commandRun);
+        m_dlg->PostCommand(1019);
+        QTRY_COMPARE(spy.count(), 1);
+        QTRY_COMPARE(serverCalls(), calls);
+        QVERIFY(!bus()->isServiceRegistered(kService));
+        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(m_prompts, QStringList());
+        QCOMPARE(readFile(dst(u"a.dxf"_s)), kOldTarget);
+        QCOMPARE(targets(), QStringList {u"a.dxf"_s});
+        QCOMPARE(m_dlg->m_pProgressDlg->m_nTotal, 0);
+        verifyIdle();
+    }
+};
+
+NORVALE_TEST_MAIN(TestConversion)
+#include "tst_conversion.moc"

@@ -1,0 +1,326 @@
+#include "app/CConverterDlg.h"
+#include "app/MessageBox.h"
+#include "panes/FileListHeader.h"
+#include "panes/FileListModel.h"
+#include "tests/TestEnvironment.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString trashInfoFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Trash/info"_s;
+}
+
+// Paths recorded in the trash's .trashinfo files, decoded.
+QStringList trashedPaths()
+{
+    QStringList paths;
+    const QDir info(trashInfoFolder());
+    for (const QString &name : info.entryList({u"*.trashinfo"_s}, QDir::Files)) {
+        const QByteArray text = TestEnvironment::readFile(info.filePath(name));
+        for (const QByteArray &line : text.split('\n'))
+            if (line.startsWith("Path="))
+                paths << QUrl::fromPercentEncoding(line.mid(5));
+    }
+    paths.sort();
+    return paths;
+}
+
+} // namespace
+
+class TestListCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QDir(trashInfoFolder() + u"/.."_s).removeRecursively();
+        m_folder = std::make_unique<QTemporaryDir>();
+        for (const QString &name : {u"a.tsk"_s, u"b.tsk"_s, u"c.tsk"_s, u"d.tsk"_s, u"e|f.tsk"_s})
+            QVERIFY(TestEnvironment::writeFile(path(name), name.toUtf8()));
+        QVERIFY(TestEnvironment::writeFile(path(u"g.sfc"_s), "target"));
+        m_dlg = std::make_unique<CConverterDlg>();
+        m_dlg->m_strAppDir = m_appDir.path();
+        m_dlg->Create();
+        m_dlg->SetSrcFolder(m_folder->path());
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+        QCOMPARE(model()->rowCount(), 5);
+        m_questions.clear();
+        g_messageBoxHook = [this](const QString &text, QMessageBox::StandardButtons buttons,
+                                  QMessageBox::Icon, QMessageBox::StandardButton defaultButton) {
+            m_questions << text;
+            if (buttons & QMessageBox::Yes) {
+                m_noWasDefault = defaultButton == QMessageBox::No;
+                return m_answer;
+            }
+            return QMessageBox::Ok;
+        };
+    }
+    void cleanup()
+    {
+        g_messageBoxHook = nullptr;
+        CConverterDlg::s_openUrl = nullptr;
+        m_dlg.reset();
+    }
+
+    void deleteTrashesExactlyTheSelectedFiles()
+    {
+        m_answer = QMessageBox::Yes;
+        select({0, 2, 4}); // a.tsk, c.tsk, e|f.tsk
+        QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
+        m_dlg->OnDeleteSrcFiles();
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(m_questions.first().contains(u"3"_s));
+        QVERIFY(m_noWasDefault);
+        QVERIFY(relisted.count() >= 1);
+        QCOMPARE(names(), QStringList({u"b.tsk"_s, u"d.tsk"_s}));
+        QCOMPARE(trashedPaths(),
+                 QStringList({path(u"a.tsk"_s), path(u"c.tsk"_s), path(u"e|f.tsk"_s)}));
+
+        // An outside reader of the trash agrees.
+        QProcess trashList;
+        trashList.start(u"trash-list"_s, {});
+        if (!trashList.waitForStarted())
+            QSKIP("trash-list (trash-cli) is not installed");
+        QVERIFY(trashList.waitForFinished(30000));
+        const QString listed = QString::fromUtf8(trashList.readAllStandardOutput());
+        for (const QString &name : {u"a.tsk"_s, u"c.tsk"_s, u"e|f.tsk"_s})
+            QVERIFY2(listed.contains(path(name)), qPrintable(listed));
+        QVERIFY(!listed.contains(path(u"b.tsk"_s)));
+    }
+
+    void deleteOneNamesIt()
+    {
+        m_answer = QMessageBox::Yes;
+        select({4});
+        m_dlg->OnDeleteSrcFiles();
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(m_questions.first().contains(u"e|f.tsk"_s));
+        QCOMPARE(trashedPaths(), QStringList {path(u"e|f.tsk"_s)});
+        QVERIFY(QFile::exists(path(u"a.tsk"_s)));
+    }
+
+    void declinedDeleteRelistsAndKeepsEverything()
+    {
+        m_answer = QMessageBox::No;
+        select({1, 3});
+        QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
+        m_dlg->OnDeleteSrcFiles();
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(relisted.count() >= 1);
+        QCOMPARE(model()->rowCount(), 5);
+        QVERIFY(trashedPaths().isEmpty());
+    }
+
+    void fileThatCannotBeTrashedStaysAndIsNamed()
+    {
+        m_answer = QMessageBox::Yes;
+        select({1, 3});
+        // Gone behind the list's back: it cannot be trashed, and the other one still is.
+        QVERIFY(QFile::remove(path(u"d.tsk"_s)));
+        m_dlg->OnDeleteSrcFiles();
+        QCOMPARE(m_questions.size(), 2);
+        QVERIFY(m_questions.at(1).contains(path(u"d.tsk"_s)));
+        QVERIFY(!m_questions.at(1).contains(path(u"b.tsk"_s)));
+        QCOMPARE(trashedPaths(), QStringList {path(u"b.tsk"_s)});
+        if (::geteuid() != 0) {
+            // A write-protected folder: nothing may be removed from it, so it stays.
+            QFile::setPermissions(m_folder->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            m_questions.clear();
+            select({0});
+            m_dlg->OnDeleteSrcFiles();
+            QFile::setPermissions(m_folder->path(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                      | QFileDevice::ExeOwner);
+            QCOMPARE(m_questions.size(), 2);
+            QVERIFY(QFile::exists(path(u"a.tsk"_s)));
+        }
+    }
+
+    void nothingSelectedDeletesNothing()
+    {
+        QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
+        m_dlg->OnDeleteSrcFiles();
+        QVERIFY(m_questions.isEmpty());
+        QCOMPARE(relisted.count(), 0);
+    }
+
+    void openTheFirstSelectedRow()
+    {
+        QList<QUrl> opened;
+        CConverterDlg::s_openUrl = [&](const QUrl &url) {
+            opened << url;
+            return url.fileName() != u"d.tsk"_s;
+        };
+        select({3, 1});
+        m_dlg->OnDblclkSrcList();
+        QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path(u"b.tsk"_s))});
+        QVERIFY(m_questions.isEmpty());
+        select({3});
+        m_dlg->OnDblclkSrcList();
+        QCOMPARE(m_questions.size(), 1); // the failure is reported, naming the file
+        QVERIFY(m_questions.first().contains(path(u"d.tsk"_s)));
+    }
+
+    void menuGreying_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<bool>("emptyList");
+        QTest::addColumn<bool>("selection");
+        QTest::addColumn<bool>("deleteEnabled");
+        QTest::addColumn<bool>("selectAllEnabled");
+        QTest::newRow("rows, no selection") << 1 << false << false << false << true;
+        QTest::newRow("rows and a selection") << 1 << false << true << true << true;
+        QTest::newRow("empty list") << 1 << true << false << false << false;
+        QTest::newRow("target with rows, source empty") << 2 << false << false << false << true;
+    }
+    void menuGreying()
+    {
+        QFETCH(int, side);
+        QFETCH(bool, emptyList);
+        QFETCH(bool, selection);
+        QFETCH(bool, deleteEnabled);
+        QFETCH(bool, selectAllEnabled);
+        if (side == 2)
+            m_dlg->SetDstFolder(m_folder->path()); // lists g.sfc
+        if (side == 2 || emptyList) {
+            m_dlg->m_src.strExt = u"DXF"_s;
+            m_dlg->OnRefreshSrc();
+            QCOMPARE(model()->rowCount(), 0);
+        }
+        if (selection)
+            select({1});
+        QStringList enabled;
+        QTimer::singleShot(0, this, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                for (QAction *action : menu->actions())
+                    if (!action->isSeparator() && action->isEnabled())
+                        enabled << action->objectName();
+                menu->close();
+            }
+        });
+        side == 1 ? m_dlg->OnRclickSrcList(QPoint(5, 5)) : m_dlg->OnRclickDstList(QPoint(5, 5));
+        const int base = side == 1 ? 1026 : 1029;
+        QStringList expected;
+        if (deleteEnabled)
+            expected << QString::number(base);
+        if (selectAllEnabled)
+            expected << QString::number(base + 1);
+        expected << QString::number(base + 2);
+        QCOMPARE(enabled, expected);
+    }
+
+    void selectAllAndRefresh()
+    {
+        m_dlg->OnSelectAllSrc();
+        QCOMPARE(m_dlg->GetDlgItemText(1044), u"5 個のﾌｧｲﾙを選択 "_s);
+        m_dlg->OnColumnclickSrcList(0); // name, descending
+        m_dlg->OnRefreshSrc();
+        QCOMPARE(m_dlg->GetDlgItemText(1044), QString());
+        QCOMPARE(names().first(), u"e|f.tsk"_s);
+        auto *header = qobject_cast<FileListHeader *>(m_dlg->m_lcSrcFiles->header());
+        QCOMPARE(header->ArrowSection(), 0);
+        QCOMPARE(header->ArrowImage(), 0);
+    }
+
+    void headerClicksAndArrows()
+    {
+        auto *header = qobject_cast<FileListHeader *>(m_dlg->m_lcSrcFiles->header());
+        QVERIFY(header);
+        QCOMPARE(header->ArrowSection(), 0);
+        QCOMPARE(header->ArrowImage(), 1); // name, ascending at start
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+        QCOMPARE(m_dlg->m_src.nSortColumn, 1);
+        QCOMPARE(header->ArrowSection(), 1);
+        QCOMPARE(header->ArrowImage(), 1);
+        m_dlg->OnColumnclickSrcList(1);
+        QCOMPARE(header->ArrowImage(), 0);
+        QCOMPARE(m_dlg->m_src.anSortDir[1], 0);
+        m_dlg->OnColumnclickSrcList(2);
+        QCOMPARE(header->ArrowSection(), 2);
+        QCOMPARE(header->ArrowImage(), 1);
+        QCOMPARE(m_dlg->m_src.anSortDir[0], 0);
+        QCOMPARE(m_dlg->m_src.anSortDir[1], 0);
+        QCOMPARE(m_dlg->m_src.anSortDir[2], 1);
+    }
+
+    void orderSurvivesAFolderChange()
+    {
+        m_dlg->OnColumnclickSrcList(0); // name, descending
+        QTemporaryDir other;
+        for (const QString &name : {u"x.tsk"_s, u"y.tsk"_s, u"z.tsk"_s})
+            QVERIFY(TestEnvironment::writeFile(other.filePath(name), "1"));
+        m_dlg->SetSrcFolder(other.path());
+        QCOMPARE(names(), QStringList({u"z.tsk"_s, u"y.tsk"_s, u"x.tsk"_s}));
+    }
+
+    void countLineFollowsTheKeyboard_data()
+    {
+        QTest::addColumn<QList<QKeyCombination>>("keys");
+        QTest::addColumn<QString>("count");
+        const QKeyCombination down(Qt::Key_Down), shiftDown(Qt::ShiftModifier, Qt::Key_Down);
+        QTest::newRow("Down") << QList {down} << u"1 個のﾌｧｲﾙを選択 "_s;
+        QTest::newRow("Shift+Down twice")
+            << QList {down, shiftDown, shiftDown} << u"3 個のﾌｧｲﾙを選択 "_s;
+        QTest::newRow("Ctrl+A") << QList {QKeyCombination(Qt::ControlModifier, Qt::Key_A)}
+                                << u"5 個のﾌｧｲﾙを選択 "_s;
+    }
+    void countLineFollowsTheKeyboard()
+    {
+        QFETCH(QList<QKeyCombination>, keys);
+        QFETCH(QString, count);
+        m_dlg->OnManualMode();
+        QVERIFY(!m_dlg->CommandAction(1019)->isEnabled() || m_dlg->m_dst.nExtIndex >= 0);
+        m_dlg->m_lcSrcFiles->setFocus();
+        for (const QKeyCombination key : keys)
+            QTest::keyClick(m_dlg->m_lcSrcFiles, key.key(), key.keyboardModifiers());
+        QCOMPARE(m_dlg->GetDlgItemText(1044), count);
+        QCOMPARE(m_dlg->CommandAction(1019)->isEnabled(), m_dlg->m_dst.nExtIndex >= 0);
+    }
+
+private:
+    QString path(const QString &name) const { return m_folder->path() + u'/' + name; }
+    FileListModel *model() const { return m_dlg->ListModel(1); }
+    QStringList names() const
+    {
+        QStringList list;
+        for (int i = 0; i < model()->rowCount(); ++i)
+            list << model()->Row(i).strName;
+        return list;
+    }
+    void select(const QList<int> &rows)
+    {
+        QItemSelectionModel *selection = m_dlg->m_lcSrcFiles->selectionModel();
+        selection->clearSelection();
+        for (const int row : rows)
+            selection->select(model()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    QTemporaryDir m_appDir;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<CConverterDlg> m_dlg;
+    QStringList m_questions;
+    QMessageBox::StandardButton m_answer = QMessageBox::No;
+    bool m_noWasDefault = false;
+};
+
+NORVALE_TEST_MAIN(TestListCommands)
+#include "tst_listcommands.moc"

@@ -1,0 +1,550 @@
+#include "app/CConverterDlg.h"
+#include "panes/FileListModel.h"
+#include "platform/FolderScan.h"
+#include "res/Strings.h"
+#include "tests/TestEnvironment.h"
+
+#include <QCollator>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QStyle>
+#include <QTreeView>
+
+#include <ctime>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// A file of nSize bytes (sparse, so 4 GiB cost nothing) last changed at nModified.
+bool makeFile(const QString &path, qint64 nSize = 0, qint64 nModified = 1160368440)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(nSize))
+        return false;
+    file.close();
+    const timespec times[2] = {{time_t(nModified), 0}, {time_t(nModified), 0}};
+    return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+QString fileCountText(int nCount)
+{
+    return u"ﾌｧｲﾙ数 : %1 "_s.arg(nCount);
+}
+
+} // namespace
+
+class TestListing : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CConverterDlg> m_dlg;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_appDir;
+
+    QString path(const QString &name = QString()) const
+    {
+        return name.isEmpty() ? m_dir->path() : m_dir->filePath(name);
+    }
+    QTreeView *list(int nSide) const
+    {
+        return nSide == 1 ? m_dlg->m_lcSrcFiles : m_dlg->m_lcDstFiles;
+    }
+    Pane &pane(int nSide) const { return nSide == 1 ? m_dlg->m_src : m_dlg->m_dst; }
+    QString text(int nId) const { return m_dlg->GetDlgItemText(nId); }
+
+    void fill(int nSide, const QString &strFolder, const QString &strExt = u"DXF"_s)
+    {
+        pane(nSide).strFolder = strFolder;
+        m_dlg->FillFileList(pane(nSide).strFolder, strExt, nSide);
+    }
+    QStringList names(int nSide) const
+    {
+        QStringList aNames;
+        const FileListModel *model = m_dlg->ListModel(nSide);
+        for (int i = 0; i < model->rowCount(); ++i)
+            aNames.append(model->Row(i).strName);
+        return aNames;
+    }
+    QString cell(int nSide, const QString &name, int nColumn) const
+    {
+        const FileListModel *model = m_dlg->ListModel(nSide);
+        const int nRow = int(names(nSide).indexOf(name));
+        return nRow < 0 ? u"(not listed)"_s : model->index(nRow, nColumn).data().toString();
+    }
+    void select(int nSide, const QStringList &aNames)
+    {
+        for (const QString &name : aNames) {
+            const int nRow = int(names(nSide).indexOf(name));
+            QVERIFY2(nRow >= 0, qPrintable(name));
+            list(nSide)->selectionModel()->select(m_dlg->ListModel(nSide)->index(nRow, 0),
+                                                  QItemSelectionModel::Select
+                                                      | QItemSelectionModel::Rows);
+        }
+        m_dlg->UpdateSelectedCount(nSide);
+    }
+    QStringList selectedNames(int nSide) const
+    {
+        QStringList aNames;
+        for (const QModelIndex &index : list(nSide)->selectionModel()->selectedRows())
+            aNames.append(m_dlg->ListModel(nSide)->Row(index.row()).strName);
+        aNames.sort();
+        return aNames;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // A zone east of UTC with no daylight saving, so that local time is tested but
+        // known: the texts below are its wall-clock times.
+        qputenv("TZ", "JST-9");
+        tzset();
+        // The lists collate names in the user's locale; Japanese users are the ones who matter.
+        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_dlg = std::make_unique<CConverterDlg>();
+        m_dlg->m_strAppDir = m_appDir.path();
+        m_dlg->Create();
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
+    void cleanup()
+    {
+        m_dlg.reset();
+        QDir::setCurrent(QDir::tempPath());
+        m_dir.reset();
+    }
+
+    void insertThousandsSeparators_data()
+    {
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("0") << u"0"_s << u"0"_s;
+        QTest::newRow("999") << u"999"_s << u"999"_s;
+        QTest::newRow("1000") << u"1000"_s << u"1,000"_s;
+        QTest::newRow("1234567") << u"1234567"_s << u"1,234,567"_s;
+        QTest::newRow("-123 no comma after the sign") << u"-123"_s << u"-123"_s;
+        QTest::newRow("-1234") << u"-1234"_s << u"-1,234"_s;
+        QTest::newRow("-123456 no comma after the sign") << u"-123456"_s << u"-123,456"_s;
+        QTest::newRow("1234.5 fraction kept") << u"1234.5"_s << u"1,234.5"_s;
+        QTest::newRow("fraction digits not grouped") << u"1.23456"_s << u"1.23456"_s;
+        QTest::newRow("leading blanks not counted") << u"   1234"_s << u"   1,234"_s;
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("above 32 bits") << u"4294967296"_s << u"4,294,967,296"_s;
+    }
+    void insertThousandsSeparators()
+    {
+        QFETCH(QString, number);
+        QFETCH(QString, expected);
+        InsertThousandsSeparators(number);
+        QCOMPARE(number, expected);
+    }
+
+    void initListColumns()
+    {
+        const int nScrollBar
+            = list(1)->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list(1));
+        const int nTimeWidth = list(1)->viewport()->width() - nScrollBar - 180;
+        QVERIFY(nTimeWidth > 0);
+        QVERIFY(makeFile(path(u"a.dxf"_s)));
+        for (int nSide : {1, 2}) {
+            fill(nSide, path());
+            const QHeaderView *header = list(nSide)->header();
+            QCOMPARE(header->sectionSize(0), 120);
+            QCOMPARE(header->sectionSize(1), 60);
+            QCOMPARE(header->sectionSize(2), nTimeWidth);
+            const FileListModel *model = m_dlg->ListModel(nSide);
+            QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), u"名前"_s);
+            QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), u"ｻｲｽﾞ"_s);
+            QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), u"更新日時"_s);
+            const auto alignment = [](const QVariant &value) {
+                return value.value<Qt::Alignment>() & Qt::AlignHorizontal_Mask;
+            };
+            QCOMPARE(alignment(model->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole)),
+                     Qt::AlignRight);
+            QCOMPARE(alignment(model->index(0, 1).data(Qt::TextAlignmentRole)), Qt::AlignRight);
+            QCOMPARE(alignment(model->index(0, 0).data(Qt::TextAlignmentRole)), Qt::AlignLeft);
+            QCOMPARE(pane(nSide).nSortColumn, 0);
+            QCOMPARE(pane(nSide).anSortDir[0], 1);
+            QCOMPARE(pane(nSide).anSortDir[1], 0);
+            QCOMPARE(pane(nSide).anSortDir[2], 0);
+        }
+    }
+
+    void listingRules_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("plain") << u"plan.DXF"_s << u"file"_s << true;
+        QTest::newRow("extension case ignored") << u"plan.dxf"_s << u"file"_s << true;
+        QTest::newRow("mixed case") << u"Plan.Dxf"_s << u"file"_s << true;
+        QTest::newRow("Japanese name") << u"図面 1.dxf"_s << u"file"_s << true;
+        QTest::newRow("hidden") << u".plan.dxf"_s << u"file"_s << false;
+        QTest::newRow("directory") << u"x.DXF"_s << u"dir"_s << false;
+        QTest::newRow("link to a directory") << u"y.dxf"_s << u"linkdir"_s << false;
+        QTest::newRow("dangling link") << u"gone.dxf"_s << u"dangling"_s << false;
+        QTest::newRow("link to a file") << u"z.dxf"_s << u"linkfile"_s << true;
+        QTest::newRow("other extension") << u"plan.jww"_s << u"file"_s << false;
+        QTest::newRow("extension not last") << u"x.dxf.bak"_s << u"file"_s << false;
+        QTest::newRow("extension without a dot") << u"plandxf"_s << u"file"_s << false;
+        QTest::newRow("longer extension") << u"plan.adxf"_s << u"file"_s << false;
+    }
+    void listingRules()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, listed);
+        // The target of a link lies elsewhere and carries its own size and time.
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(u"target.bin"_s);
+        QVERIFY(makeFile(target, 1234, 2219868480));
+        QVERIFY(QDir().mkdir(elsewhere.filePath(u"folder"_s)));
+        if (kind == u"file"_s)
+            QVERIFY(makeFile(path(name), 7));
+        else if (kind == u"dir"_s)
+            QVERIFY(QDir().mkdir(path(name)));
+        else if (kind == u"linkdir"_s)
+            QVERIFY(QFile::link(elsewhere.filePath(u"folder"_s), path(name)));
+        else if (kind == u"linkfile"_s)
+            QVERIFY(QFile::link(target, path(name)));
+        else if (kind == u"dangling"_s)
+            QVERIFY(QFile::link(elsewhere.filePath(u"nothing"_s), path(name)));
+        // A file that always matches, so a listing that shows nothing at all is caught too.
+        QVERIFY(makeFile(path(u"control.dxf"_s)));
+
+        fill(1, path());
+        QCOMPARE(names(1).contains(name), listed);
+        QCOMPARE(names(1).size(), listed ? 2 : 1);
+        QCOMPARE(text(1042), fileCountText(listed ? 2 : 1));
+        if (kind == u"linkfile"_s) {
+            QCOMPARE(cell(1, name, 1), u"1,234"_s);
+            QCOMPARE(cell(1, name, 2), u"2040/05/06 07:08"_s);
+        }
+    }
+
+    void scanNamedFolder()
+    {
+        // The folder named, not the current directory, whichever that is.
+        QVERIFY(makeFile(path(u"a.dxf"_s), 3));
+        QVERIFY(makeFile(path(u"b.jww"_s), 5));
+        QDir::setCurrent(QDir::rootPath());
+        bool bOpened = false;
+        const std::vector<FileRow> rows = FolderScan::ListFiles(path(), u"DXF"_s, &bOpened);
+        QVERIFY(bOpened);
+        QCOMPARE(rows.size(), size_t(1));
+        QCOMPARE(rows[0].strName, u"a.dxf"_s);
+        QCOMPARE(rows[0].nSize, qint64(3));
+
+        QVERIFY(FolderScan::ListFiles(path(u"missing"_s), u"DXF"_s, &bOpened).empty());
+        QVERIFY(!bOpened);
+    }
+
+    void sizeText_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("0") << qint64(0) << u"0"_s;
+        QTest::newRow("999") << qint64(999) << u"999"_s;
+        QTest::newRow("1000") << qint64(1000) << u"1,000"_s;
+        QTest::newRow("1234567") << qint64(1234567) << u"1,234,567"_s;
+        QTest::newRow("2 GiB") << (qint64(1) << 31) << u"2,147,483,648"_s;
+        QTest::newRow("4 GiB") << (qint64(1) << 32) << u"4,294,967,296"_s;
+    }
+    void sizeText()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QString, expected);
+        QVERIFY(makeFile(path(u"a.dxf"_s), size));
+        fill(2, path());
+        QCOMPARE(cell(2, u"a.dxf"_s, 1), expected);
+    }
+
+    void timeText_data()
+    {
+        QTest::addColumn<qint64>("modified");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("2006") << qint64(1160368440) << u"2006/10/09 13:34"_s;
+        QTest::newRow("seconds dropped") << qint64(1160368440 + 59) << u"2006/10/09 13:34"_s;
+        QTest::newRow("date changes with the zone") << qint64(1136041140) << u"2005/12/31 23:59"_s;
+        QTest::newRow("after 2038") << qint64(2219868480) << u"2040/05/06 07:08"_s;
+        QTest::newRow("before 1970") << qint64(-152423640) << u"1965/03/04 05:06"_s;
+        QTest::newRow("the epoch") << qint64(0) << u"1970/01/01 09:00"_s;
+    }
+    void timeText()
+    {
+        QFETCH(qint64, modified);
+        QFETCH(QString, expected);
+        QVERIFY(makeFile(path(u"a.dxf"_s), 1, modified));
+        fill(1, path());
+        QCOMPARE(cell(1, u"a.dxf"_s, 2), expected);
+    }
+
+    void folderForm_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("as given") << QString();
+        QTest::newRow("trailing separator") << u"/"_s;
+        QTest::newRow("relative part") << u"/sub/.."_s;
+    }
+    void folderForm()
+    {
+        QFETCH(QString, suffix);
+        QVERIFY(QDir().mkdir(path(u"sub"_s)));
+        QVERIFY(makeFile(path(u"a.dxf"_s)));
+        fill(1, path() + suffix);
+        QCOMPARE(pane(1).strFolder, QFileInfo(path()).canonicalFilePath());
+        QCOMPARE(QDir::currentPath(), pane(1).strFolder);
+        QCOMPARE(names(1), QStringList {u"a.dxf"_s});
+    }
+
+    void countLines_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<int>("countId");
+        QTest::addColumn<int>("selectedId");
+        QTest::newRow("source") << 1 << 1042 << 1044;
+        QTest::newRow("target") << 2 << 1043 << 1045;
+    }
+    void countLines()
+    {
+        QFETCH(int, side);
+        QFETCH(int, countId);
+        QFETCH(int, selectedId);
+        const int nOther = side == 1 ? 2 : 1;
+        QCOMPARE(LoadString(307), u"ﾌｧｲﾙ数 : %d "_s);
+        QCOMPARE(LoadString(308), u"%d 個のﾌｧｲﾙを選択 "_s);
+
+        // An empty folder: 0 files and an empty selection line.
+        fill(side, path());
+        QCOMPARE(text(countId), fileCountText(0));
+        QCOMPARE(text(selectedId), QString());
+
+        for (const QString &name : {u"a.dxf"_s, u"b.dxf"_s, u"c.dxf"_s})
+            QVERIFY(makeFile(path(name)));
+        fill(side, path());
+        QCOMPARE(text(countId), fileCountText(3));
+        select(side, {u"a.dxf"_s, u"c.dxf"_s});
+        QCOMPARE(text(selectedId), u"2 個のﾌｧｲﾙを選択 "_s);
+        // The other pane's lines belong to the other pane.
+        QCOMPARE(text(nOther == 1 ? 1044 : 1045), QString());
+
+        // A fresh listing selects nothing.
+        fill(side, path());
+        QCOMPARE(text(selectedId), QString());
+
+        // An empty extension empties the list but leaves both lines and the sort alone.
+        select(side, {u"b.dxf"_s});
+        pane(side).nSortColumn = 2;
+        pane(side).anSortDir[0] = 1;
+        pane(side).anSortDir[2] = 1;
+        m_dlg->FillFileList(pane(side).strFolder, QString(), side);
+        QCOMPARE(m_dlg->ListModel(side)->rowCount(), 0);
+        QCOMPARE(text(countId), fileCountText(3));
+        QCOMPARE(text(selectedId), u"1 個のﾌｧｲﾙを選択 "_s);
+        QCOMPARE(pane(side).nSortColumn, 2);
+        QCOMPARE(pane(side).anSortDir[0], 1);
+        QCOMPARE(pane(side).anSortDir[2], 1);
+    }
+
+    void removedFolder()
+    {
+        // The target pane lists its folder last, so that folder is the current directory when
+        // the source pane's folder has gone.
+        const QString gone = path(u"gone"_s);
+        const QString other = path(u"other"_s);
+        QVERIFY(QDir().mkdir(gone));
+        QVERIFY(QDir().mkdir(other));
+        QVERIFY(makeFile(gone + u"/mine.dxf"_s));
+        QVERIFY(makeFile(other + u"/theirs.dxf"_s));
+        fill(1, gone);
+        QCOMPARE(names(1), QStringList {u"mine.dxf"_s});
+        const QString strGone = pane(1).strFolder;
+        fill(2, other);
+        QVERIFY(QDir(gone).removeRecursively());
+
+        m_dlg->FillFileList(pane(1).strFolder, u"DXF"_s, 1);
+        QCOMPARE(names(1), QStringList());
+        QCOMPARE(pane(1).strFolder, strGone);
+        QCOMPARE(text(1042), fileCountText(0));
+        QCOMPARE(text(1044), QString());
+        QCOMPARE(names(2), QStringList {u"theirs.dxf"_s});
+    }
+
+    void sortOrder_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("ascending");
+        // name, size, time; created in this order, which the listing sorts by name first.
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QList<qint64>>("sizes");
+        QTest::addColumn<QList<qint64>>("times");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList names = {u"図面.dxf"_s, u"b.dxf"_s, u"B.dxf"_s, u"a.dxf"_s};
+        const QList<qint64> none = {0, 0, 0, 0};
+        QTest::newRow("name ascending: lower case first only on a tie, Latin before kanji")
+            << 0 << true << names << none << none
+            << QStringList {u"a.dxf"_s, u"b.dxf"_s, u"B.dxf"_s, u"図面.dxf"_s};
+        QTest::newRow("name descending")
+            << 0 << false << names << none << none
+            << QStringList {u"図面.dxf"_s, u"B.dxf"_s, u"b.dxf"_s, u"a.dxf"_s};
+
+        // As texts "999" > "12,345" > "1,000"; the column sorts by number.
+        const QStringList sized = {u"s1.dxf"_s, u"s2.dxf"_s, u"s3.dxf"_s};
+        QTest::newRow("size ascending")
+            << 1 << true << sized << QList<qint64> {12345, 999, 1000} << QList<qint64> {0, 0, 0}
+            << QStringList {u"s2.dxf"_s, u"s3.dxf"_s, u"s1.dxf"_s};
+        QTest::newRow("size descending")
+            << 1 << false << sized << QList<qint64> {999, 12345, 1000} << QList<qint64> {0, 0, 0}
+            << QStringList {u"s2.dxf"_s, u"s3.dxf"_s, u"s1.dxf"_s};
+        QTest::newRow("equal sizes keep their order")
+            << 1 << true << sized << QList<qint64> {1000, 5, 1000} << QList<qint64> {0, 0, 0}
+            << QStringList {u"s2.dxf"_s, u"s1.dxf"_s, u"s3.dxf"_s};
+
+        // 2006/10/09 13:34, 2006/01/05 09:00, 2005/12/31 23:59
+        const QList<qint64> months = {1160368440, 1136419200, 1136041140};
+        QTest::newRow("time ascending across months and years")
+            << 2 << true << sized << none.mid(0, 3) << months
+            << QStringList {u"s3.dxf"_s, u"s2.dxf"_s, u"s1.dxf"_s};
+        QTest::newRow("time descending") << 2 << false << sized << none.mid(0, 3)
+                                         << QList<qint64> {months[1], months[0], months[2]}
+                                         << QStringList {u"s2.dxf"_s, u"s1.dxf"_s, u"s3.dxf"_s};
+        // s1 and s2 changed within one minute: equal, whichever second.
+        QTest::newRow("same minute ascending keeps the order")
+            << 2 << true << sized << none.mid(0, 3)
+            << QList<qint64> {1160368440 + 50, 1160368440 + 5, 1160368440 - 1}
+            << QStringList {u"s3.dxf"_s, u"s1.dxf"_s, u"s2.dxf"_s};
+        QTest::newRow("same minute descending keeps the order")
+            << 2 << false << sized << none.mid(0, 3)
+            << QList<qint64> {1160368440 + 5, 1160368440 + 50, 1160368440 + 61}
+            << QStringList {u"s3.dxf"_s, u"s1.dxf"_s, u"s2.dxf"_s};
+    }
+    void sortOrder()
+    {
+        QFETCH(int, column);
+        QFETCH(bool, ascending);
+        QFETCH(QStringList, files);
+        QFETCH(QList<qint64>, sizes);
+        QFETCH(QList<qint64>, times);
+        QFETCH(QStringList, expected);
+        for (qsizetype i = 0; i < files.size(); ++i)
+            QVERIFY(makeFile(path(files[i]), sizes[i], times[i] ? times[i] : 1160368440));
+        fill(1, path());
+        QCOMPARE(names(1).size(), files.size());
+
+        int anSortDir[3] = {1, 1, 1};
+        anSortDir[column] = ascending ? 1 : 0;
+        m_dlg->SortFileList(column, anSortDir, list(1));
+        QCOMPARE(names(1), expected);
+        for (int j = 0; j < 3; ++j)
+            QCOMPARE(anSortDir[j], j == column ? (ascending ? 1 : 0) : 0);
+    }
+
+    void largeListingSortsInOrder_data()
+    {
+        QTest::addColumn<int>("listedBy");
+        QTest::addColumn<bool>("ascending");
+        // Listed by name, the rows come with their keys; re-sorted by size, the keys must move
+        // with their rows. Listed by size, the keys are made by the later sort by name.
+        QTest::newRow("listed by name, ascending") << 0 << true;
+        QTest::newRow("listed by name, descending") << 0 << false;
+        QTest::newRow("listed by size, then by name ascending") << 1 << true;
+        QTest::newRow("listed by size, then by name descending") << 1 << false;
+    }
+    void largeListingSortsInOrder()
+    {
+        // Enough rows for the work to be split; the parts must merge into one order.
+        QFETCH(int, listedBy);
+        QFETCH(bool, ascending);
+        const QStringList stems = {u"plan"_s, u"Plan"_s, u"図面"_s, u"b-"_s, u"B_"_s, u"ｻ"_s};
+        const int nFiles = 6000;
+        for (int i = 0; i < nFiles; ++i) {
+            const QString name
+                = u"%1%2.dxf"_s.arg(stems[i % stems.size()]).arg((i * 7919) % nFiles);
+            QVERIFY(makeFile(path(name), (i * 104729) % 5000));
+        }
+        QVERIFY(makeFile(path(u"other.jww"_s)));
+        pane(1).nSortColumn = listedBy;
+        pane(1).anSortDir[listedBy] = 1;
+        fill(1, path());
+        QCOMPARE(names(1).size(), nFiles);
+        int anSortDir[3] = {0, 1, 0};
+        m_dlg->SortFileList(1, anSortDir, list(1));
+        anSortDir[0] = ascending ? 1 : 0;
+        m_dlg->SortFileList(0, anSortDir, list(1));
+
+        const QStringList aNames = names(1);
+        QCollator collator {QLocale()};
+        for (qsizetype i = 1; i < aNames.size(); ++i) {
+            const int nCompare = collator.compare(aNames[i - 1], aNames[i]);
+            QVERIFY2(ascending ? nCompare < 0 : nCompare > 0,
+                     qPrintable(aNames[i - 1] + u" / "_s + aNames[i]));
+        }
+    }
+
+    void listingAppliesStoredSort()
+    {
+        QVERIFY(makeFile(path(u"a.dxf"_s), 999));
+        QVERIFY(makeFile(path(u"b.dxf"_s), 12345));
+        QVERIFY(makeFile(path(u"c.dxf"_s), 1000));
+        pane(2).nSortColumn = 1;
+        pane(2).anSortDir[0] = 1;
+        pane(2).anSortDir[1] = 0;
+        fill(2, path());
+        QCOMPARE(names(2), (QStringList {u"b.dxf"_s, u"c.dxf"_s, u"a.dxf"_s}));
+        // The listing hands the state on; it toggles nothing.
+        QCOMPARE(pane(2).nSortColumn, 1);
+        QCOMPARE(pane(2).anSortDir[1], 0);
+        QCOMPARE(pane(2).anSortDir[0], 0);
+    }
+
+    void selectionKeptThroughSort()
+    {
+        const QList<std::pair<QString, qint64>> files
+            = {{u"a.dxf"_s, 50}, {u"b.dxf"_s, 40}, {u"c.dxf"_s, 30}, {u"d.dxf"_s, 20}};
+        for (const auto &[name, size] : files)
+            QVERIFY(makeFile(path(name), size));
+        fill(1, path());
+        select(1, {u"a.dxf"_s, u"c.dxf"_s});
+        const QModelIndex current
+            = m_dlg->ListModel(1)->index(int(names(1).indexOf(u"c.dxf"_s)), 0);
+        list(1)->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+
+        int anSortDir[3] = {0, 1, 0};
+        m_dlg->SortFileList(1, anSortDir, list(1));
+        QCOMPARE(names(1), (QStringList {u"d.dxf"_s, u"c.dxf"_s, u"b.dxf"_s, u"a.dxf"_s}));
+        QCOMPARE(selectedNames(1), (QStringList {u"a.dxf"_s, u"c.dxf"_s}));
+        QCOMPARE(list(1)->selectionModel()->currentIndex().row(), 1);
+        m_dlg->UpdateSelectedCount(1);
+        QCOMPARE(text(1044), u"2 個のﾌｧｲﾙを選択 "_s);
+    }
+
+    void oneIconPerExtension()
+    {
+        QVERIFY(makeFile(path(u"a.dxf"_s)));
+        QVERIFY(makeFile(path(u"b.DXF"_s)));
+        fill(1, path());
+        const FileListModel *model = m_dlg->ListModel(1);
+        const QIcon first = model->index(0, 0).data(Qt::DecorationRole).value<QIcon>();
+        const QIcon second = model->index(1, 0).data(Qt::DecorationRole).value<QIcon>();
+        QVERIFY(!first.isNull());
+        QCOMPARE(second.cacheKey(), first.cacheKey());
+        QVERIFY(!model->index(0, 1).data(Qt::DecorationRole).isValid());
+    }
+};
+
+NORVALE_TEST_MAIN(TestListing)
+#include "tst_listing.moc"

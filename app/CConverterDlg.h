@@ -11,6 +11,7 @@
 
 class CIconButton;
 class CProgressDlg;
+class CAutomationError;
 class CTarskDocument;
 class FileListModel;
 class QAction;
@@ -217,6 +218,7 @@ private:
     void ConvertFile(CTarskDocument &doc, RunState &run, const QString &strSourcePath,
                      const QString &strTargetPath);
     void EndRun(CTarskDocument &doc, RunState &run, bool bQuit);
+    void FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error);
     Pane &PaneOf(int nSide) { return nSide == 1 ? m_src : m_dst; }
     QTreeView *ListOf(int nSide) const { return nSide == 1 ? m_lcSrcFiles : m_lcDstFiles; }
     void ConnectMessageMap();

@@ -36,6 +36,15 @@ qint64 LastWriteTime(const QString &strPath)
     return info.exists() ? info.lastModified().toSecsSinceEpoch() : -1;
 }
 
+bool ConnectToServer(CTarskDocument &doc, QWidget *pOwner)
+{
+    if (doc.CreateDispatch())
+        return true;
+    AfxMessageBox(LoadString(305), QMessageBox::Ok, QMessageBox::Warning, QMessageBox::NoButton,
+                  pOwner);
+    return false;
+}
+
 } // namespace
 
 QString CConverterDlg::MakeTargetName(const QString &strSourceName, const QString &strExtLower)
@@ -113,14 +122,20 @@ void CConverterDlg::EndRun(CTarskDocument &doc, RunState &run, bool bQuit)
     SetRunning(false);
 }
 
+void CConverterDlg::FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error)
+{
+    // The window comes back and what was saved is listed; a server that just failed is not
+    // told to quit, since the bus would only start a new one to hear it.
+    EndRun(doc, run, false);
+    AfxMessageBox(error.Description(), QMessageBox::Ok, QMessageBox::Critical,
+                  QMessageBox::NoButton, this);
+}
+
 void CConverterDlg::ConvertAuto()
 {
     CTarskDocument doc;
-    if (!doc.CreateDispatch()) {
-        AfxMessageBox(LoadString(305), QMessageBox::Ok, QMessageBox::Warning, QMessageBox::NoButton,
-                      this);
+    if (!ConnectToServer(doc, this))
         return;
-    }
     const int nCount = ListModel(1)->rowCount();
     if (AfxMessageBox(LoadString(306).replace(QLatin1String("%d"), QString::number(nCount)),
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Question, QMessageBox::Yes,
@@ -158,9 +173,7 @@ void CConverterDlg::ConvertAuto()
             }
         }
     } catch (const CAutomationError &error) {
-        EndRun(doc, run, false);
-        AfxMessageBox(error.Description(), QMessageBox::Ok, QMessageBox::Critical,
-                      QMessageBox::NoButton, this);
+        FailRun(doc, run, error);
         return;
     }
     EndRun(doc, run, true);
@@ -170,11 +183,8 @@ void CConverterDlg::ConvertManual()
 {
     COverwriteDlg dlgOverwrite(this);
     CTarskDocument doc;
-    if (!doc.CreateDispatch()) {
-        AfxMessageBox(LoadString(305), QMessageBox::Ok, QMessageBox::Warning, QMessageBox::NoButton,
-                      this);
+    if (!ConnectToServer(doc, this))
         return;
-    }
 
     RunState run;
     bool bAsk = true;
@@ -213,9 +223,7 @@ void CConverterDlg::ConvertManual()
             ConvertFile(doc, run, strSourcePath, strTargetPath);
         }
     } catch (const CAutomationError &error) {
-        EndRun(doc, run, false);
-        AfxMessageBox(error.Description(), QMessageBox::Ok, QMessageBox::Critical,
-                      QMessageBox::NoButton, this);
+        FailRun(doc, run, error);
         return;
     }
     EndRun(doc, run, true);

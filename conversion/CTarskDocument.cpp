@@ -1,6 +1,8 @@
 #include "conversion/CTarskDocument.h"
 
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QEventLoop>
 
 namespace {
 
@@ -10,6 +12,22 @@ QString ProgId()
 }
 
 } // namespace
+
+QDBusMessage CTarskDocument::CallWithGui(const QDBusConnection &bus, const QDBusMessage &message)
+{
+    // Not QDBus::BlockWithGui: in the Qt this is built with, a reply that lands between its check
+    // and its hooking up the wake-up is never noticed, and the run waits out the whole timeout
+    // for a drawing that was long converted. A watcher learns of an early reply under the call's
+    // own lock, and its notice can only be taken once the loop runs.
+    const QDBusPendingCall pending = bus.asyncCall(message, kCallTimeoutMs);
+    QDBusPendingCallWatcher watcher(pending);
+    if (!watcher.isFinished()) {
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return watcher.reply();
+}
 
 CAutomationError::CAutomationError(const QString &strDescription)
     : m_strDescription(strDescription)
@@ -34,7 +52,7 @@ bool CTarskDocument::CreateDispatch()
         message << ProgId();
         if (strMethod == QLatin1String("StartServiceByName"))
             message << 0u;
-        return bus.call(message, QDBus::BlockWithGui, kCallTimeoutMs);
+        return CallWithGui(bus, message);
     };
     // The bus refuses to start a name that has no service file even when it is owned, so the
     // owner is asked about first; starting the program may take long, hence the long wait.
@@ -63,7 +81,7 @@ QDBusMessage CTarskDocument::Invoke(const QString &strMethod, const QVariantList
     QDBusMessage call = QDBusMessage::createMethodCall(ProgId(), QStringLiteral("/Tarsk/Document"),
                                                        ProgId(), strMethod);
     call.setArguments(aArgs);
-    const QDBusMessage reply = m_connection->call(call, QDBus::BlockWithGui, kCallTimeoutMs);
+    const QDBusMessage reply = CallWithGui(*m_connection, call);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         // A server may fail without a message; its error name still tells the user something.
         const QString strMessage = reply.errorMessage();

@@ -160,6 +160,7 @@ public:
     void ConvertManual();
     static bool NeedsConversion(const QString &strTargetPath, qint64 nSourceTime);
     void SetRunning(bool bRunning);
+    void BringProgressToFront();
     // The name up to and including its first ".", then strExtLower; empty when the name has
     // no "." or begins with one.
     static QString MakeTargetName(const QString &strSourceName, const QString &strExtLower);

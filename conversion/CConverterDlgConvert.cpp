@@ -76,6 +76,16 @@ void CConverterDlg::SetRunning(bool bRunning)
     }
 }
 
+void CConverterDlg::BringProgressToFront()
+{
+    // Asked before every file; a window that is already in front is left alone rather than
+    // sending the window manager a thousand requests a second.
+    if (m_pProgressDlg->isActiveWindow())
+        return;
+    m_pProgressDlg->raise();
+    m_pProgressDlg->activateWindow();
+}
+
 void CConverterDlg::OnConvert()
 {
     // F5 reaches here whatever the button shows. Without a target format the run would hand
@@ -152,8 +162,7 @@ void CConverterDlg::ConvertAuto()
     m_pProgressDlg->Begin(m_src.strFolder, m_dst.strFolder, 2 * n);
     try {
         for (int i = 0; i < n; ++i) {
-            m_pProgressDlg->raise();
-            m_pProgressDlg->activateWindow();
+            BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
             const QString strName = ListModel(1)->Row(i).strName;
@@ -197,8 +206,7 @@ void CConverterDlg::ConvertManual()
     m_pProgressDlg->Begin(m_src.strFolder, m_dst.strFolder, 2 * int(rows.size()));
     try {
         for (const int nRow : std::as_const(rows)) {
-            m_pProgressDlg->raise();
-            m_pProgressDlg->activateWindow();
+            BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
             const QString strName = ListModel(1)->Row(nRow).strName;

@@ -19,6 +19,8 @@ enum {
 };
 constexpr int kRangeLow = 1;
 constexpr int kRangeHigh = 20;
+// About 30 frames a second: a name that is shown for less than that cannot be read anyway.
+constexpr int kFrameMs = 33;
 
 QLabel *MakeNameLabel()
 {
@@ -51,6 +53,9 @@ CProgressDlg::CProgressDlg(QWidget *pOwner)
     cancel->setAccessibleName(cancel->text());
     connect(cancel, &QPushButton::clicked, this, &CProgressDlg::OnCancel);
     ApplyTabOrder();
+
+    m_frameTimer.setInterval(kFrameMs);
+    connect(&m_frameTimer, &QTimer::timeout, this, &CProgressDlg::PaintFrame);
 
     OnInitDialog();
 }
@@ -102,6 +107,11 @@ void CProgressDlg::Begin(const QString &strSrcFolder, const QString &strDstFolde
     // Below the range: an empty bar.
     m_progress->reset();
     m_nTotal = nTotal;
+
+    // Small drawings go by a thousand a second. Painting every name would cost the run more
+    // than its own work per file, for names nobody could read, so what changed is painted once
+    // per frame instead. The timer fires inside the waits for the drawing program.
+    m_frameTimer.start();
 }
 
 void CProgressDlg::SetFileNames(const QString &strSrcName, const QString &strDstName)
@@ -124,7 +134,29 @@ void CProgressDlg::Step(int n)
 
 void CProgressDlg::Finish()
 {
+    m_frameTimer.stop();
+    PaintFrame();
     m_progress->setValue(kRangeHigh);
+}
+
+void CProgressDlg::PaintFrame()
+{
+    if (!m_bUpdateHeld)
+        return;
+    m_bUpdateHeld = false;
+    QEvent request(QEvent::UpdateRequest);
+    TemplateDialog::event(&request);
+}
+
+bool CProgressDlg::event(QEvent *event)
+{
+    // Qt asks once for everything that became dirty since the last painting; the request is
+    // held until the next frame, while further changes add to what it will paint.
+    if (event->type() == QEvent::UpdateRequest && m_frameTimer.isActive()) {
+        m_bUpdateHeld = true;
+        return true;
+    }
+    return TemplateDialog::event(event);
 }
 
 bool CProgressDlg::CheckCancel()

@@ -4,6 +4,7 @@
 
 #include <QRect>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -25,7 +26,9 @@ public:
 
     explicit CProgressDlg(QWidget *pOwner = nullptr);
 
-    // Prepares the window for a run of nTotal steps, clearing any earlier cancel request.
+    // Prepares the window for a run of nTotal steps, clearing any earlier cancel request. Until
+    // Finish the window is painted in frames: its texts and bar change at once, the screen
+    // follows within a frame.
     void Begin(const QString &strSrcFolder, const QString &strDstFolder, int nTotal);
     // A null strDstName leaves the target name as it is.
     void SetFileNames(const QString &strSrcName, const QString &strDstName = QString());
@@ -53,11 +56,15 @@ public:
     void reject() override;
 
 protected:
+    bool event(QEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void OnInitDialog();
+    void PaintFrame();
 
     QRect m_rcSrcFolder;
+    QTimer m_frameTimer;
+    bool m_bUpdateHeld = false;
 };

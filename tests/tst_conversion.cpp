@@ -67,6 +67,21 @@ Answer answerOf(QChar c)
                      : Answer::Cancel;
 }
 
+// Counts the paintings of a widget.
+class PaintCounter : public QObject
+{
+public:
+    int nPaints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++nPaints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 } // namespace
 
 // Every run goes to the real stand-in, activated by a bus daemon of this test's own whose service
@@ -278,8 +293,9 @@ private slots:
         verifyIdle();
     }
 
-    // A long run: every reply is noticed, however quickly the server answers, and no file costs
-    // more than Open, one author call and SaveAs. A reply that lands while the wait is being set
+    // A long run: every reply is noticed, however quickly the server answers, no file costs
+    // more than Open, one author call and SaveAs, and the progress window is painted in frames,
+    // not once per file. A reply that lands while the wait is being set
     // up once left a run waiting for the whole call timeout; the watchdog turns that into a
     // failure naming the file instead of a test that never ends.
     void longRun()
@@ -304,9 +320,16 @@ private slots:
             }
         });
         watchdog.start(100);
+        PaintCounter paints;
+        m_dlg->m_pProgressDlg->GetDlgItem(1038)->installEventFilter(&paints);
+        QElapsedTimer run;
+        run.start();
         m_dlg->OnConvert();
+        const qint64 nRunMs = run.elapsed();
         watchdog.stop();
         QCOMPARE(targets().size(), kFiles);
+        QVERIFY2(paints.nPaints > 0 && paints.nPaints <= nRunMs / 33 + 3,
+                 qPrintable(u"%1 paintings in %2 ms"_s.arg(paints.nPaints).arg(nRunMs)));
         QVERIFY(converted(u"plan000.pdf"_s) && converted(u"plan299.pdf"_s));
         QTRY_COMPARE(serverCalls(), QList<int>({4, 3 * kFiles + 1}));
         verifyIdle();

@@ -108,9 +108,9 @@ void CProgressDlg::Begin(const QString &strSrcFolder, const QString &strDstFolde
     m_progress->reset();
     m_nTotal = nTotal;
 
-    // Small drawings go by a thousand a second. Painting every name would cost the run more
-    // than its own work per file, for names nobody could read, so what changed is painted once
-    // per frame instead. The timer fires inside the waits for the drawing program.
+    // Small drawings go by a thousand a second. Painting every name would add to the cost of
+    // each file for names nobody could read, so what changed is painted once per frame instead.
+    // The timer fires inside the waits for the drawing program.
     m_frameTimer.start();
 }
 

@@ -55,11 +55,10 @@ public:
     QString GetAffiliation();
     void SetAffiliation(const QString &strAffiliation);
 
+private:
     // Sends message and waits for its answer while the windows keep painting and user input
     // waits; a timeout or a lost bus comes back as an error message.
     static QDBusMessage CallWithGui(const QDBusConnection &bus, const QDBusMessage &message);
-
-private:
     QDBusMessage Invoke(const QString &strMethod, const QVariantList &aArgs,
                         const char *pszResultSignature);
 

@@ -140,6 +140,11 @@ bool CConverterDlg::PreTranslateMessage(QObject *pTarget, QEvent *pEvent)
         return false;
     }
 
+    // While a run works the window takes no input at all: a key would otherwise queue a command
+    // that runs between two files, under the run's feet.
+    if (m_bRunning)
+        return true;
+
     const auto *key = static_cast<QKeyEvent *>(pEvent);
     switch (key->key()) {
     case Qt::Key_Return:

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -87,6 +88,18 @@ void TemplateDialog::ApplyTabOrder()
             setTabOrder(previous, w);
         previous = w;
     }
+}
+
+void TemplateDialog::changeEvent(QEvent *event)
+{
+    // A dialog window must keep working while the window that owns it is disabled, as an owned
+    // window does: a run disables the main window, and its prompt and its progress window must
+    // still take answers. Qt passes a parent's disabling on to child windows as well; only an
+    // explicit setEnabled(false) on the window itself counts.
+    if (event->type() == QEvent::EnabledChange && isWindow() && !isEnabled()
+        && !testAttribute(Qt::WA_ForceDisabled))
+        setEnabled(true);
+    QDialog::changeEvent(event);
 }
 
 QWidget *TemplateDialog::GetDlgItem(int nId) const

@@ -43,6 +43,7 @@ protected:
     void SetTemplateSize(int cx, int cy);
     // Chains the tab order of the focusable controls in the order they were added.
     void ApplyTabOrder();
+    void changeEvent(QEvent *event) override;
 
 private:
     QSize m_sizeBaseUnits;

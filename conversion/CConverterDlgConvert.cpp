@@ -12,6 +12,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <optional>
 
 struct CConverterDlg::RunState
 {
@@ -29,11 +30,14 @@ bool FileExists(const QString &strPath)
     return info.exists() && !info.isDir();
 }
 
-// Last change in whole seconds, or -1 when the file cannot be read (it vanished).
-qint64 LastWriteTime(const QString &strPath)
+// Last change in whole seconds, or nothing when the file cannot be read (it vanished). Every
+// value is a time: drawings from before 1970 have negative ones.
+std::optional<qint64> LastWriteTime(const QString &strPath)
 {
     const QFileInfo info(strPath);
-    return info.exists() ? info.lastModified().toSecsSinceEpoch() : -1;
+    if (!info.exists())
+        return std::nullopt;
+    return info.lastModified().toSecsSinceEpoch();
 }
 
 bool ConnectToServer(CTarskDocument &doc, QWidget *pOwner)
@@ -59,7 +63,8 @@ bool CConverterDlg::NeedsConversion(const QString &strTargetPath, qint64 nSource
 {
     if (!FileExists(strTargetPath))
         return true;
-    return nSourceTime > LastWriteTime(strTargetPath);
+    const std::optional<qint64> nTargetTime = LastWriteTime(strTargetPath);
+    return !nTargetTime || nSourceTime > *nTargetTime;
 }
 
 void CConverterDlg::SetRunning(bool bRunning)
@@ -171,12 +176,12 @@ void CConverterDlg::ConvertAuto()
                 continue;
             QString strSourcePath = m_src.strFolder;
             JoinPath(strSourcePath, strName);
-            const qint64 nSourceTime = LastWriteTime(strSourcePath);
-            if (nSourceTime < 0)
+            const std::optional<qint64> nSourceTime = LastWriteTime(strSourcePath);
+            if (!nSourceTime)
                 continue; // vanished since the listing
             QString strTargetPath = m_dst.strFolder;
             JoinPath(strTargetPath, strTargetName);
-            if (NeedsConversion(strTargetPath, nSourceTime)) {
+            if (NeedsConversion(strTargetPath, *nSourceTime)) {
                 m_pProgressDlg->SetFileNames(strName, strTargetName);
                 ConvertFile(doc, run, strSourcePath, strTargetPath);
             }

@@ -12,8 +12,6 @@ namespace {
 enum { IDC_OVERWRITE_ALL = 1032, IDC_NO = 1033, IDC_FILENAME = 1035, IDC_ICON = 1040 };
 }
 
-std::function<COverwriteDlg::Answer(const QString &)> COverwriteDlg::answerHook;
-
 COverwriteDlg::COverwriteDlg(QWidget *parent)
     : TemplateDialog(IDD, parent)
 {
@@ -56,12 +54,6 @@ COverwriteDlg::COverwriteDlg(QWidget *parent)
 
 int COverwriteDlg::DoModal()
 {
-    if (answerHook) {
-        m_bAltChoice = false;
-        const Answer answer = answerHook(m_strFileName);
-        m_bAltChoice = answer == Answer::OverwriteAll || answer == Answer::No;
-        return answer == Answer::Yes || answer == Answer::OverwriteAll ? IDOK : IDCANCEL;
-    }
     return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
 }
 

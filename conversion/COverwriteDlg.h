@@ -4,8 +4,6 @@
 
 #include <QString>
 
-#include <functional>
-
 class CIconButton;
 class CPathLabel;
 
@@ -27,11 +25,6 @@ public:
 
     // Shows the prompt for m_strFileName and returns IDOK or IDCANCEL.
     int DoModal();
-
-    enum class Answer { Yes, OverwriteAll, No, Cancel };
-    // When set, DoModal asks this instead of showing the window, so that a conversion run can be
-    // driven without a modal loop. It receives the path the prompt would show.
-    static std::function<Answer(const QString &strFileName)> answerHook;
 
     QString m_strFileName;
     bool m_bAltChoice = false;

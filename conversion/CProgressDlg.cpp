@@ -190,17 +190,6 @@ void CProgressDlg::TrimFolderText(QString &strFolder)
         strFolder.chop(1);
 }
 
-void CProgressDlg::changeEvent(QEvent *event)
-{
-    // The window must keep working while the run disables its owner, as an owned window does.
-    // Qt passes a parent's disabling on to child windows as well, which would take the Cancel
-    // button away for the whole run; only an explicit setEnabled(false) on this window counts.
-    if (event->type() == QEvent::EnabledChange && !isEnabled()
-        && !testAttribute(Qt::WA_ForceDisabled))
-        setEnabled(true);
-    TemplateDialog::changeEvent(event);
-}
-
 bool CProgressDlg::eventFilter(QObject *watched, QEvent *event)
 {
     // Taken while the run pumps, a quit would close every window under the run's feet. It ends

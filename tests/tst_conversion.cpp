@@ -1,7 +1,7 @@
 #include "tests/TestEnvironment.h"
 
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
+#include "controls/CPathLabel.h"
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
 #include "formats/FormatTable.h"
@@ -12,18 +12,21 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 using TestEnvironment::readFile;
 using TestEnvironment::writeFile;
-using Answer = COverwriteDlg::Answer;
 
 namespace {
 
@@ -59,12 +62,19 @@ bool setTime(const QString &strPath, const QDateTime &time)
         && file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
-Answer answerOf(QChar c)
+// The key or button an answer letter stands for: Y はい, A すべて上書き, N いいえ, C ｷｬﾝｾﾙ,
+// E Enter, X Esc.
+void Answer(QDialog *dlg, QChar c, QAbstractButton *yes, QAbstractButton *all, QAbstractButton *no,
+            QAbstractButton *cancel)
 {
-    return c == u'Y' ? Answer::Yes
-        : c == u'A'  ? Answer::OverwriteAll
-        : c == u'N'  ? Answer::No
-                     : Answer::Cancel;
+    if (c == u'E' || c == u'X') {
+        QWidget *focus = dlg->focusWidget() ? dlg->focusWidget() : dlg;
+        QTest::keyClick(focus, c == u'E' ? Qt::Key_Return : Qt::Key_Escape);
+        return;
+    }
+    QAbstractButton *button = c == u'Y' ? yes : c == u'A' ? all : c == u'N' ? no : cancel;
+    if (button)
+        QTest::mouseClick(button, Qt::LeftButton);
 }
 
 // Counts the paintings of a widget.
@@ -95,9 +105,17 @@ class TestConversion : public QObject
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CConverterDlg> m_dlg;
-    QStringList m_messages;
-    QStringList m_prompts;
-    QList<Answer> m_answers;
+    // The user at the screen: answers each modal window a run opens, in its own modal loop, with
+    // its real buttons and keys.
+    QTimer m_user;
+    QPointer<QDialog> m_pOpen; // answered, and still open
+    int m_nTicksOpen = 0;
+    bool m_bLeftOpen = false;
+    QStringList m_messages; // the texts of the message boxes
+    QString m_boxAnswers; // for message boxes; none left: はい or OK
+    QStringList m_prompts; // the paths the overwrite prompts showed
+    QString m_answers; // for overwrite prompts; none left: ｷｬﾝｾﾙ
+    std::function<void()> m_duringPrompt;
 
     QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
     QString dst(const QString &name = {}) const { return m_dir->filePath(u"dst/"_s + name); }
@@ -193,9 +211,50 @@ class TestConversion : public QObject
         return LoadString(306).replace(u"%d"_s, QString::number(nCount));
     }
 
+    void answerModal()
+    {
+        auto *dlg = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dlg || !dlg->isVisible())
+            return;
+        if (dlg == m_pOpen) {
+            // An answer that does not close the window is no answer: after two seconds the window
+            // is closed from outside, so that the test fails instead of waiting for ever.
+            if (++m_nTicksOpen > 400) {
+                m_bLeftOpen = true;
+                m_pOpen = nullptr;
+                dlg->reject();
+            }
+            return;
+        }
+        if (auto *box = qobject_cast<QMessageBox *>(dlg)) {
+            m_messages << box->text();
+            const QChar c = m_boxAnswers.isEmpty() ? u'Y' : m_boxAnswers.front();
+            m_boxAnswers.remove(0, 1);
+            QAbstractButton *yes = box->button(QMessageBox::Yes);
+            Answer(box, c, yes ? yes : box->button(QMessageBox::Ok), nullptr,
+                   box->button(QMessageBox::No), nullptr);
+        } else if (auto *prompt = qobject_cast<COverwriteDlg *>(dlg)) {
+            m_prompts << prompt->m_stFileName->text();
+            if (m_duringPrompt)
+                m_duringPrompt();
+            const QChar c = m_answers.isEmpty() ? u'C' : m_answers.front();
+            m_answers.remove(0, 1);
+            const auto button = [prompt](int nId) {
+                return qobject_cast<QAbstractButton *>(prompt->GetDlgItem(nId));
+            };
+            Answer(prompt, c, button(1), button(1032), button(1033), button(2));
+        } else {
+            m_bLeftOpen = true;
+            dlg->reject();
+        }
+        m_pOpen = dlg->isVisible() ? dlg : nullptr;
+        m_nTicksOpen = 0;
+    }
+
     // After any run, failed or not, the user has the window back.
     void verifyIdle()
     {
+        QVERIFY2(!m_bLeftOpen, "a window of the run did not take its answer");
         QVERIFY(!m_dlg->m_bRunning);
         QVERIFY(m_dlg->isEnabled());
         QVERIFY(!m_dlg->m_pProgressDlg->isVisible());
@@ -216,6 +275,8 @@ private slots:
         QVERIFY(
             !TestEnvironment::startPrivateBus(m_daemon, m_bus.filePath(u"bus.conf"_s)).isEmpty());
         QVERIFY(QFile::exists(builtServiceFile()));
+        connect(&m_user, &QTimer::timeout, this, &TestConversion::answerModal);
+        m_user.setInterval(5);
     }
 
     void cleanupTestCase()
@@ -234,24 +295,18 @@ private slots:
         QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
         QVERIFY(configureStandin());
         m_messages.clear();
+        m_boxAnswers.clear();
         m_prompts.clear();
         m_answers.clear();
-        g_messageBoxHook = [this](const QString &strText, QMessageBox::StandardButtons buttons,
-                                  QMessageBox::Icon, QMessageBox::StandardButton) {
-            m_messages << strText;
-            return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
-        };
-        // An unexpected prompt cancels the run, which the checks of every test notice.
-        COverwriteDlg::answerHook = [this](const QString &strPath) {
-            m_prompts << strPath;
-            return m_answers.isEmpty() ? Answer::Cancel : m_answers.takeFirst();
-        };
+        m_duringPrompt = nullptr;
+        m_pOpen = nullptr;
+        m_bLeftOpen = false;
+        m_user.start();
     }
 
     void cleanup()
     {
-        g_messageBoxHook = nullptr;
-        COverwriteDlg::answerHook = nullptr;
+        m_user.stop();
         CProgressDlg::beepHook = nullptr;
         m_dlg.reset();
         quitStandin();
@@ -341,18 +396,25 @@ private slots:
         QTest::addColumn<int>("sourceMs");
         QTest::addColumn<int>("targetMs"); // INT_MIN: no target
         QTest::addColumn<bool>("expected");
-        QTest::newRow("missing") << 0 << INT_MIN << true;
-        QTest::newRow("older by a second") << 100 << -100 << true;
-        QTest::newRow("equal to the second") << 900 << 100 << false;
-        QTest::newRow("newer") << 0 << 5000 << false;
+        QTest::addColumn<int>("year"); // of the base time; 0: yesterday
+        QTest::newRow("missing") << 0 << INT_MIN << true << 0;
+        QTest::newRow("older by a second") << 100 << -100 << true << 0;
+        QTest::newRow("equal to the second") << 900 << 100 << false << 0;
+        QTest::newRow("newer") << 0 << 5000 << false << 0;
+        // Times before 1970 are times like any other.
+        QTest::newRow("1960, missing") << 0 << INT_MIN << true << 1960;
+        QTest::newRow("1960, older by a second") << 0 << -1000 << true << 1960;
+        QTest::newRow("1960, newer") << 0 << 5000 << false << 1960;
     }
     void dateRule()
     {
         QFETCH(int, sourceMs);
         QFETCH(int, targetMs);
         QFETCH(bool, expected);
-        const QDateTime base
-            = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 86400);
+        QFETCH(int, year);
+        const QDateTime base = year
+            ? QDateTime(QDate(year, 6, 1), QTime(12, 0))
+            : QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 86400);
         QVERIFY(writeFile(src(u"PLAN.sfc"_s), "drawing\n"));
         QVERIFY(setTime(src(u"PLAN.sfc"_s), base.addMSecs(sourceMs)));
         if (targetMs != INT_MIN) {
@@ -369,7 +431,8 @@ private slots:
         verifyIdle();
     }
 
-    // Three sources whose targets all exist; answers: Y はい, A すべて上書き, N いいえ, C ｷｬﾝｾﾙ.
+    // Three sources whose targets all exist, answered on the real prompt: Y はい, A すべて上書き,
+    // N いいえ, C ｷｬﾝｾﾙ by their buttons, E Enter, X Esc.
     void manualAnswers_data()
     {
         QTest::addColumn<QString>("answers");
@@ -380,6 +443,8 @@ private slots:
         QTest::newRow("いいえ to all") << u"NNN"_s << QString();
         QTest::newRow("ｷｬﾝｾﾙ stops") << u"YC"_s << u"a"_s;
         QTest::newRow("ｷｬﾝｾﾙ first") << u"C"_s << QString();
+        QTest::newRow("Enter is はい") << u"EEE"_s << u"abc"_s;
+        QTest::newRow("Esc is ｷｬﾝｾﾙ") << u"YX"_s << u"a"_s;
     }
     void manualAnswers()
     {
@@ -396,8 +461,7 @@ private slots:
         m_dlg->m_lcSrcFiles->selectAll();
         // Unknown to the pane until it is listed again, which only a saved file causes.
         QVERIFY(writeFile(dst(u"x.dxf"_s), kOldTarget));
-        for (const QChar c : std::as_const(answers))
-            m_answers << answerOf(c);
+        m_answers = answers;
 
         m_dlg->OnConvert();
         QCOMPARE(m_prompts, asked);
@@ -406,6 +470,76 @@ private slots:
                      expected.contains(QLatin1String(name)));
         QCOMPARE(listed(2).contains(u"x.dxf"_s), !expected.isEmpty());
         QCOMPARE(m_messages, QStringList());
+        verifyIdle();
+    }
+
+    // The question before an automatic run, answered on the real message box.
+    void autoQuestion_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("converted");
+        QTest::newRow("はい") << u"Y"_s << true;
+        QTest::newRow("Enter is はい") << u"E"_s << true;
+        QTest::newRow("いいえ") << u"N"_s << false;
+        QTest::newRow("Esc is いいえ") << u"X"_s << false;
+    }
+    void autoQuestion()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, converted);
+        QVERIFY(makeSource(u"a.sfc"_s));
+        QVERIFY(openWindow(0, u"DXF"_s));
+        m_boxAnswers = answer;
+        m_dlg->OnConvert();
+        QCOMPARE(m_messages, QStringList {question(1)});
+        QCOMPARE(targets(), converted ? QStringList {u"a.dxf"_s} : QStringList());
+        verifyIdle();
+    }
+
+    // While a run works, the keys of the main window do nothing: no mode change, no help, no
+    // second run.
+    void keysDuringRun_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("automatic, while the progress window shows") << 0;
+        QTest::newRow("manual, while the prompt asks") << 1;
+    }
+    void keysDuringRun()
+    {
+        QFETCH(int, mode);
+        QVERIFY(makeSource(u"a.sfc"_s));
+        QVERIFY(makeSource(u"b.sfc"_s));
+        QVERIFY(makeTarget(u"a.dxf"_s));
+        QVERIFY(configureStandin("DelayMs=50"));
+        QVERIFY(openWindow(mode, u"DXF"_s));
+        m_dlg->m_lcSrcFiles->selectAll();
+        const QString strStatus = m_dlg->GetDlgItemText(1010);
+        QSignalSpy commands(m_dlg.get(), &CConverterDlg::commandRun);
+        bool bSent = false;
+        const auto pressKeys = [&] {
+            if (std::exchange(bSent, true))
+                return;
+            for (const Qt::Key key : {Qt::Key_F1, Qt::Key_F7, Qt::Key_F8, Qt::Key_F5})
+                QTest::keyClick(m_dlg->m_lcSrcFiles, key);
+        };
+        QTimer keys;
+        connect(&keys, &QTimer::timeout, this, [&] {
+            if (m_dlg->m_pProgressDlg->isVisible())
+                pressKeys();
+        });
+        if (mode == 0)
+            keys.start(5);
+        m_duringPrompt = pressKeys;
+        m_answers = u"Y"_s;
+        m_dlg->OnConvert();
+        keys.stop();
+        QVERIFY(bSent);
+        QTest::qWait(20); // whatever the keys queued would run now
+        QCOMPARE(commands.count(), 0);
+        QCOMPARE(m_dlg->m_nMode, mode);
+        QCOMPARE(m_dlg->GetDlgItemText(1010), strStatus);
+        QVERIFY(converted(u"b.dxf"_s));
+        QCOMPARE(converted(u"a.dxf"_s), mode == 1); // automatic mode keeps the newer target
         verifyIdle();
     }
 

@@ -28,8 +28,6 @@ private slots:
 
     void overwriteAnswers_data();
     void overwriteAnswers();
-    void overwriteHook_data();
-    void overwriteHook();
     void overwriteShowsPath();
 
     void progressSteps_data();
@@ -70,7 +68,6 @@ void TestDialogs::init()
 void TestDialogs::cleanup()
 {
     CProgressDlg::beepHook = nullptr;
-    COverwriteDlg::answerHook = nullptr;
 }
 
 void TestDialogs::whenModal(std::function<void(QDialog *)> answer)
@@ -140,41 +137,6 @@ void TestDialogs::overwriteAnswers()
     QCOMPARE(dlg.DoModal(), result);
     verifyAnswered();
     QCOMPARE(dlg.m_bAltChoice, altChoice);
-}
-
-void TestDialogs::overwriteHook_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<bool>("altChoice");
-
-    using A = COverwriteDlg::Answer;
-    QTest::newRow("yes") << int(A::Yes) << int(COverwriteDlg::IDOK) << false;
-    QTest::newRow("overwrite all") << int(A::OverwriteAll) << int(COverwriteDlg::IDOK) << true;
-    QTest::newRow("no") << int(A::No) << int(COverwriteDlg::IDCANCEL) << true;
-    QTest::newRow("cancel") << int(A::Cancel) << int(COverwriteDlg::IDCANCEL) << false;
-}
-
-void TestDialogs::overwriteHook()
-{
-    QFETCH(int, answer);
-    QFETCH(int, result);
-    QFETCH(bool, altChoice);
-
-    COverwriteDlg dlg;
-    dlg.m_bAltChoice = !altChoice;
-    dlg.m_strFileName = u"/out/a.dxf"_s;
-    QStringList aAsked;
-    bool bShown = false;
-    COverwriteDlg::answerHook = [&](const QString &strFileName) {
-        aAsked.append(strFileName);
-        bShown = dlg.isVisible() || QApplication::activeModalWidget();
-        return COverwriteDlg::Answer(answer);
-    };
-    QCOMPARE(dlg.DoModal(), result);
-    QCOMPARE(dlg.m_bAltChoice, altChoice);
-    QCOMPARE(aAsked, QStringList {u"/out/a.dxf"_s});
-    QVERIFY(!bShown);
 }
 
 void TestDialogs::overwriteShowsPath()

@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QLibraryInfo>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QTranslator>
 #include <QUrl>
@@ -108,6 +110,9 @@ void CConverterApp::ShowHelp()
         m_pHelpWindow->setWindowTitle(QStringLiteral("Norvale ﾍﾙﾌﾟ"));
         m_pHelpWindow->setOpenExternalLinks(true);
         m_pHelpWindow->resize(720, 600);
+        // Read beside the program with the keyboard as well: Esc closes it like its close box.
+        auto *close = new QShortcut(QKeySequence(Qt::Key_Escape), m_pHelpWindow);
+        QObject::connect(close, &QShortcut::activated, m_pHelpWindow.data(), &QWidget::close);
     }
     m_pHelpWindow->setSource(QUrl::fromLocalFile(m_strHelpFilePath));
     m_pHelpWindow->show();

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -275,7 +276,14 @@ void CConverterDlg::Create()
 int CConverterDlg::DoModal()
 {
     Create();
-    return exec();
+    // The run lasts until a closing command, but the window is not application-modal: the help
+    // window is read beside it and must take input while this window is open. The dialogs that
+    // this window opens are modal themselves.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    loop.exec(QEventLoop::DialogExec);
+    return result();
 }
 
 bool CConverterDlg::OnInitDialog()

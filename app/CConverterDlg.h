@@ -35,7 +35,7 @@ public:
 
     // Runs OnInitDialog once; then the window may be shown.
     void Create();
-    // Create() and the modal run; returns when one of the closing commands ended it.
+    // Create() and the run of the window; returns when one of the closing commands ended it.
     int DoModal();
 
     // Ends the modal run: saves the settings first, then releases what the window owns.

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -527,7 +528,73 @@ private slots:
         QVERIFY(help->toPlainText().contains(u"Norvale"_s));
     }
 
+    // The help window is read beside the running main window: it scrolls, follows its links and
+    // closes by the keyboard, and the main window still takes its keys meanwhile.
+    void helpTakesInputBesideTheRunningWindow()
+    {
+        CConverterApp app;
+        app.m_strHelpFilePath
+            = CConverterApp::FindHelpFile(QFileInfo(QStringLiteral(NORVALE_BINARY)).path());
+        QVERIFY(QFileInfo(app.m_strHelpFilePath).isFile());
+        // As at start: the run shows the window.
+        m_dlg->hide();
+        bool bChecked = false;
+        QTimer::singleShot(0, this, [&] {
+            checkHelpBesideTheWindow();
+            bChecked = true;
+            m_dlg->OnCommand(2);
+        });
+        // A guard: a failed check must not leave the window running for ever.
+        QTimer::singleShot(60000, m_dlg.get(), [this] { m_dlg->OnCommand(2); });
+        m_dlg->DoModal();
+        QVERIFY(bChecked);
+    }
+
 private:
+    static QTextBrowser *helpWindow()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == u"help"_s && w->isVisible())
+                return qobject_cast<QTextBrowser *>(w);
+        return nullptr;
+    }
+
+    void checkHelpBesideTheWindow()
+    {
+        QVERIFY(m_dlg->isVisible());
+        QTest::keyClick(m_dlg->windowHandle(), Qt::Key_F1);
+        QTRY_VERIFY(helpWindow());
+        QTextBrowser *help = helpWindow();
+        QVERIFY(QTest::qWaitForWindowActive(help));
+        QWindow *window = help->windowHandle();
+
+        // Keys reach it the way the window system delivers them, past any modal window.
+        QScrollBar *bar = help->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), 0);
+        QTest::keyClick(window, Qt::Key_PageDown);
+        QTRY_VERIFY(bar->value() > 0);
+        QTest::keyClick(window, Qt::Key_Home);
+        QTRY_COMPARE(bar->value(), 0);
+
+        // The first link of the contents, reached by Tab and followed by Enter.
+        QSignalSpy links(help, &QTextBrowser::anchorClicked);
+        QTest::keyClick(window, Qt::Key_Tab);
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_COMPARE(links.count(), 1);
+        QCOMPARE(links.at(0).at(0).toUrl().fragment(), u"about"_s);
+
+        // The main window, still open, takes its keys meanwhile.
+        const int nMode = m_dlg->m_nMode;
+        QTest::keyClick(m_dlg->windowHandle(), nMode == 0 ? Qt::Key_F8 : Qt::Key_F7);
+        QTRY_COMPARE(m_dlg->m_nMode, 1 - nMode);
+
+        QVERIFY(QTest::qWaitForWindowActive(help));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!helpWindow());
+        QVERIFY(m_dlg->isVisible());
+    }
+
     QTemporaryDir m_appDir;
     std::unique_ptr<CConverterDlg> m_dlg;
     QStringList m_messages;

@@ -5,6 +5,7 @@
 #include "controls/CIconButton.h"
 #include "conversion/CProgressDlg.h"
 #include "formats/FormatTable.h"
+#include "panes/FileListDelegate.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
 #include "platform/System.h"
@@ -99,6 +100,9 @@ QTreeView *CConverterDlg::AddFileList(int nId, int x, int y, int cx, int cy)
 {
     auto *list = new QTreeView;
     list->setHeader(new FileListHeader(list));
+    list->setItemDelegate(new FileListDelegate(list));
+    // Names that differ only at their end (drawing numbers, versions) stay apart when cut short.
+    list->setTextElideMode(Qt::ElideMiddle);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
     list->setUniformRowHeights(true);

@@ -122,6 +122,8 @@ public:
 
     // Folder listing and sorting (panes/CConverterDlgListing.cpp)
     void InitListColumns();
+    // The width column nColumn of pList needs for its widest text and its header with the arrow.
+    static int ColumnWidthFor(QTreeView *pList, int nColumn);
     // Lists strFolder (the pane's own field, rewritten to the form the system reports) into the
     // list of side nSide: 1 the source, anything else the target.
     void FillFileList(QString &strFolder, QString strExt, int nSide);

@@ -197,7 +197,12 @@ void FileListModel::SetRows(std::vector<FileRow> rows, std::vector<QCollatorSort
 
 QCollator FileListModel::NameCollator()
 {
-    QCollator collator {QLocale()};
+    // The C locale (a login without a language, or LANG=C.UTF-8) has no collation of its own and
+    // would order by code point, "B" before "a". The interface is Japanese, so is the fallback.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::Japanese, QLocale::Japan);
+    QCollator collator {locale};
     collator.setCaseSensitivity(Qt::CaseSensitive);
     return collator;
 }

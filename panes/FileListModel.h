@@ -46,8 +46,8 @@ public:
     // a view follows its rows.
     void Sort(int nColumn, bool bAscending);
 
-    // Names are ordered as the user's locale orders them, case deciding only between names that
-    // differ in nothing else.
+    // Names are ordered as the user's locale orders them (in Japanese when the process has only
+    // the C locale), case deciding only between names that differ in nothing else.
     static QCollator NameCollator();
 
     // "1,234,567" and "2026/12/06 13:34" (local time), as the list shows them.

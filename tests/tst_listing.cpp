@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QStyle>
+#include <QToolTip>
 #include <QTreeView>
 
 #include <ctime>
@@ -156,15 +157,26 @@ private slots:
     {
         const int nScrollBar
             = list(1)->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list(1));
-        const int nTimeWidth = list(1)->viewport()->width() - nScrollBar - 180;
-        QVERIFY(nTimeWidth > 0);
+        // The texts of the widest digit of the font in use: no time or size text is wider.
+        const QFontMetrics fm = list(1)->fontMetrics();
+        int nTime = 0, nSize = 0;
+        for (char16_t c = u'0'; c <= u'9'; ++c) {
+            const QString d(4, QChar(c));
+            nTime = qMax(nTime, fm.horizontalAdvance(u"%1/%2/%2 %2:%2"_s.arg(d, d.left(2))));
+            nSize
+                = qMax(nSize, fm.horizontalAdvance(u"%1,%2,%2,%2,%2"_s.arg(d.left(1), d.left(3))));
+        }
         QVERIFY(makeFile(path(u"a.dxf"_s)));
         for (int nSide : {1, 2}) {
             fill(nSide, path());
             const QHeaderView *header = list(nSide)->header();
-            QCOMPARE(header->sectionSize(0), 120);
-            QCOMPARE(header->sectionSize(1), 60);
-            QCOMPARE(header->sectionSize(2), nTimeWidth);
+            QVERIFY2(header->sectionSize(2) >= nTime,
+                     qPrintable(u"%1 < %2"_s.arg(header->sectionSize(2)).arg(nTime)));
+            QVERIFY2(header->sectionSize(1) >= nSize,
+                     qPrintable(u"%1 < %2"_s.arg(header->sectionSize(1)).arg(nSize)));
+            // The name takes the rest of the list's width.
+            QVERIFY(header->sectionSize(0) >= 60);
+            QVERIFY(header->length() >= list(nSide)->contentsRect().width() - nScrollBar);
             const FileListModel *model = m_dlg->ListModel(nSide);
             QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), u"名前"_s);
             QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), u"ｻｲｽﾞ"_s);
@@ -181,6 +193,68 @@ private slots:
             QCOMPARE(pane(nSide).anSortDir[1], 0);
             QCOMPARE(pane(nSide).anSortDir[2], 0);
         }
+    }
+
+    // In the font in use a full time and a 13-digit size show whole; a name the column cuts
+    // short shows whole as a tooltip, as two names that differ only at the end would look alike.
+    void columnsShowTheirTexts()
+    {
+        const QString strLong = QString(60, u'図') + u"-A.dxf"_s;
+        QVERIFY(makeFile(path(strLong), 9999999999999LL));
+        QVERIFY(makeFile(path(u"a.dxf"_s)));
+        fill(1, path());
+        QCOMPARE(names(1), (QStringList {u"a.dxf"_s, strLong}));
+        QCOMPARE(cell(1, strLong, 1), u"9,999,999,999,999"_s);
+        const auto tooltip = [this](int nRow, int nColumn) {
+            const QRect rc = list(1)->visualRect(m_dlg->ListModel(1)->index(nRow, nColumn));
+            QHelpEvent event(QEvent::ToolTip, rc.center(),
+                             list(1)->viewport()->mapToGlobal(rc.center()));
+            QApplication::sendEvent(list(1)->viewport(), &event);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        QCOMPARE(tooltip(0, 0), QString());
+        QCOMPARE(tooltip(1, 1), QString());
+        QCOMPARE(tooltip(1, 2), QString());
+        QCOMPARE(tooltip(1, 0), strLong);
+    }
+
+    // Names in the C locale, which has no collation of its own: still in linguistic order.
+    void nameOrderInTheCLocale()
+    {
+        QLocale::setDefault(QLocale::c());
+        for (const QString &name : {u"図面.dxf"_s, u"b.dxf"_s, u"B.dxf"_s, u"a.dxf"_s})
+            QVERIFY(makeFile(path(name)));
+        fill(1, path());
+        const QStringList aNames = names(1);
+        QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+        QCOMPARE(aNames, (QStringList {u"a.dxf"_s, u"b.dxf"_s, u"B.dxf"_s, u"図面.dxf"_s}));
+    }
+
+    // The header arrows are outlined, not filled: grey edges on the left, white on the right.
+    void sortArrowsAreOutlined_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QPoint>("grey");
+        QTest::addColumn<QPoint>("white");
+        QTest::addColumn<QPoint>("inside");
+        QTest::newRow("down") << u":/icons/135_0.svg"_s << QPoint(18, 32) << QPoint(46, 32)
+                              << QPoint(32, 24);
+        QTest::newRow("up") << u":/icons/135_1.svg"_s << QPoint(18, 32) << QPoint(46, 32)
+                            << QPoint(32, 40);
+    }
+    void sortArrowsAreOutlined()
+    {
+        QFETCH(QString, file);
+        QFETCH(QPoint, grey);
+        QFETCH(QPoint, white);
+        QFETCH(QPoint, inside);
+        const QImage image = QIcon(file).pixmap(64, 64).toImage();
+        QCOMPARE(image.size(), QSize(64, 64));
+        const QColor greyEdge = image.pixelColor(grey);
+        QVERIFY2(greyEdge.alpha() > 128 && qAbs(greyEdge.red() - 128) < 40,
+                 qPrintable(greyEdge.name(QColor::HexArgb)));
+        QCOMPARE(image.pixelColor(white).rgba(), qRgba(255, 255, 255, 255));
+        QCOMPARE(image.pixelColor(inside).alpha(), 0);
     }
 
     void listingRules_data()

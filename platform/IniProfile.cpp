@@ -7,7 +7,8 @@
 
 namespace {
 
-// The Windows reader gives callers a 260-byte buffer including the terminator.
+// The Windows reader gives callers a 260-byte buffer including the terminator; integers are
+// read from that much of their value.
 constexpr qsizetype maxValueLength = 259;
 
 bool isBlank(QChar c)
@@ -211,13 +212,9 @@ QString IniProfile::readString(const QString &section, const QString &key,
     const int keyLine = sectionLine < 0 ? -1 : findKey(sectionLine, trimBlanks(key));
     if (keyLine < 0)
         return defaultValue;
-    const QString &value = m_lines[size_t(keyLine)].value;
-    if (value.size() <= maxValueLength)
-        return value;
-    // Half a surrogate pair is no character; drop it rather than return broken text.
-    const qsizetype length
-        = value.at(maxValueLength - 1).isHighSurrogate() ? maxValueLength - 1 : maxValueLength;
-    return value.left(length);
+    // In full: folders of a few thousand characters are ordinary here, and a value cut short
+    // would name another folder, or none.
+    return m_lines[size_t(keyLine)].value;
 }
 
 void IniProfile::insertLine(int index, const QString &text)

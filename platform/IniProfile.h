@@ -20,7 +20,7 @@ public:
     // Missing keys give the default; text that is no number gives 0. Hexadecimal "0x..." is
     // accepted and values beyond the int range wrap around modulo 2^32, so "0xFFFFFFFF" is -1.
     int readInt(const QString &section, const QString &key, int defaultValue) const;
-    // At most 259 characters, the size of the buffer the callers were designed around.
+    // The whole value, however long.
     QString readString(const QString &section, const QString &key,
                        const QString &defaultValue = {}) const;
     // Changes only the memory copy; save() writes it.

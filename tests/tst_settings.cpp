@@ -183,6 +183,27 @@ private slots:
         QVERIFY(!QFile::exists(configIni()));
     }
 
+    // A folder chosen, listed and saved in full comes back in full at the next start.
+    void longFolderSurvivesARestart()
+    {
+        QString folder = m_folders->path();
+        while (folder.size() < 1000)
+            folder += u'/' + QString(qMin<qsizetype>(199, 1000 - folder.size() - 1), u'd');
+        QCOMPARE(folder.size(), 1000);
+        QVERIFY(QDir().mkpath(folder));
+        CConverterDlg dlg;
+        prepare(dlg);
+        dlg.LoadSettings();
+        dlg.m_src.aHistory = QStringList {folder, docs()};
+        dlg.m_dst.aHistory = QStringList {folder};
+        dlg.SaveSettings();
+        CConverterDlg again;
+        prepare(again);
+        again.LoadSettings();
+        QCOMPARE(again.m_src.aHistory, (QStringList {folder, docs()}));
+        QCOMPARE(again.m_dst.aHistory, QStringList {folder});
+    }
+
     void readOnlyProgramFolderLosesNothing()
     {
         // An installed program's folder is not writable; the settings go to the user's

@@ -48,7 +48,13 @@ QString SpecialFolderPath(SpecialFolder folder)
 {
     const auto location = folder == SpecialFolder::Desktop ? QStandardPaths::DesktopLocation
                                                            : QStandardPaths::DocumentsLocation;
-    return withoutTrailingSeparator(QDir::cleanPath(QStandardPaths::writableLocation(location)));
+    QString path = QDir::cleanPath(QStandardPaths::writableLocation(location));
+    // The documents folder that xdg-user-dirs names, or the home folder when there is none (a
+    // fresh account without ~/Documents), as xdg-user-dirs itself falls back: both panes start
+    // there, so it must be a folder that exists.
+    if (folder == SpecialFolder::Documents && !QFileInfo(path).isDir())
+        path = QDir::cleanPath(QDir::homePath());
+    return withoutTrailingSeparator(path);
 }
 
 QString RuntimeFolder()

@@ -17,7 +17,8 @@ QString ProgramFolder();
 QString SettingsFilePath(const QString &strProgramFolder);
 
 enum class SpecialFolder { Desktop, Documents };
-// The user's desktop or documents folder, without a trailing separator.
+// The user's desktop or documents folder, without a trailing separator. The documents folder
+// is the home folder when the one named does not exist.
 QString SpecialFolderPath(SpecialFolder folder);
 
 // Per-user folder for the instance lock and socket ($XDG_RUNTIME_DIR, else a private temp folder).

@@ -3,6 +3,7 @@
 #include "panes/BrowseForFolder.h"
 #include "panes/CNewFolderDlg.h"
 #include "panes/FileListModel.h"
+#include "platform/System.h"
 #include "res/Strings.h"
 #include "tests/TestEnvironment.h"
 
@@ -52,6 +53,8 @@ private slots:
     void takeFolder();
     void displayName_data();
     void displayName();
+    void documentsFolder_data();
+    void documentsFolder();
     void chooseSource_data();
     void chooseSource();
     void sameFolderToggle();
@@ -279,6 +282,53 @@ void TestFolders::displayName()
     m_dlg->m_strMyDocumentsDir = documents;
     m_dlg->m_strDesktopDir = desktop;
     QCOMPARE(m_dlg->FolderDisplayName(entry), name);
+}
+
+void TestFolders::documentsFolder_data()
+{
+    QTest::addColumn<QByteArray>("userDirs"); // the documents line of user-dirs.dirs; none: empty
+    QTest::addColumn<QString>("made"); // a folder made in home; none: empty
+    QTest::addColumn<QString>("expected"); // below home; home itself: empty
+    QTest::newRow("fresh account: home") << QByteArray() << QString() << QString();
+    QTest::newRow("~/Documents") << QByteArray() << u"Documents"_s << u"Documents"_s;
+    QTest::newRow("named by xdg-user-dirs")
+        << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/書類\"\n") << u"書類"_s << u"書類"_s;
+    QTest::newRow("named but missing: home")
+        << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/書類\"\n") << u"Documents"_s << QString();
+}
+
+void TestFolders::documentsFolder()
+{
+    QFETCH(QByteArray, userDirs);
+    QFETCH(QString, made);
+    QFETCH(QString, expected);
+    const QString home = QDir::homePath();
+    const QString userDirsFile
+        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + u"/user-dirs.dirs"_s;
+    const auto clear = [&] {
+        QFile::remove(userDirsFile);
+        for (const QString &name : {u"Documents"_s, u"書類"_s})
+            QDir(home + u'/' + name).removeRecursively();
+    };
+    clear();
+    if (!userDirs.isEmpty())
+        QVERIFY(TestEnvironment::writeFile(userDirsFile, userDirs));
+    if (!made.isEmpty())
+        QVERIFY(QDir(home).mkdir(made));
+    const QString strExpected = expected.isEmpty() ? home : home + u'/' + expected;
+    QCOMPARE(Platform::SpecialFolderPath(Platform::SpecialFolder::Documents), strExpected);
+
+    // A first start shows that folder, under the documents folder's name, in both panes.
+    QFile::remove(configIni());
+    CConverterDlg fresh;
+    fresh.m_strAppDir = m_root->path();
+    fresh.Create();
+    for (const Pane *pPane : {&fresh.m_src, &fresh.m_dst})
+        QCOMPARE(pPane->strFolder, strExpected);
+    QCOMPARE(fresh.m_cbSrcFolder->currentText(), u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s);
+    QCOMPARE(fresh.m_cbDstFolder->currentText(), u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s);
+    clear();
 }
 
 void TestFolders::chooseSource_data()

@@ -101,8 +101,6 @@ QTreeView *CConverterDlg::AddFileList(int nId, int x, int y, int cx, int cy)
     auto *list = new QTreeView;
     list->setHeader(new FileListHeader(list));
     list->setItemDelegate(new FileListDelegate(list));
-    // Names that differ only at their end (drawing numbers, versions) stay apart when cut short.
-    list->setTextElideMode(Qt::ElideMiddle);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
     list->setUniformRowHeights(true);

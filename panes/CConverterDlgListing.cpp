@@ -28,8 +28,6 @@ namespace {
 // Sizes up to 13 digits and the time to the minute are always shown in full.
 const QString kWidestSize = QStringLiteral("d,ddd,ddd,ddd,ddd");
 const QString kWidestTime = QStringLiteral("dddd/dd/dd dd:dd");
-// Below this a name column shows little more than its icon.
-constexpr int kMinNameWidth = 60;
 
 QString FormatCount(int nStringId, qsizetype nCount)
 {
@@ -139,16 +137,15 @@ void CConverterDlg::InitListColumns()
     // Both lists have the same size, so the source list's client width serves for both. The
     // list is still empty here and shows no scroll bar, so its client width is its contents
     // rectangle, which is valid before the window is first laid out (the viewport is not).
-    // Size and time get what their longest texts need; the name takes the rest, and shows a
-    // name it cuts short in full as a tooltip.
+    // Size and time get what their longest texts need; the name takes the rest, so that no
+    // horizontal scroll bar hides a column, and shows a name it cuts short in full as a tooltip.
     const int nClientWidth = m_lcSrcFiles->contentsRect().width();
     const int nScrollBar
         = m_lcSrcFiles->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_lcSrcFiles);
     const int nSizeWidth = ColumnWidthFor(m_lcSrcFiles, FileListModel::SizeColumn);
     const int nTimeWidth = ColumnWidthFor(m_lcSrcFiles, FileListModel::TimeColumn);
-    const int nNameWidth
-        = qMax(nClientWidth - nScrollBar - nSizeWidth - nTimeWidth,
-               qMax(kMinNameWidth, ColumnWidthFor(m_lcSrcFiles, FileListModel::NameColumn)));
+    const int nNameWidth = qMax(nClientWidth - nScrollBar - nSizeWidth - nTimeWidth,
+                                ColumnWidthFor(m_lcSrcFiles, FileListModel::NameColumn));
     for (QTreeView *pList : {m_lcSrcFiles, m_lcDstFiles}) {
         QHeaderView *pHeader = pList->header();
         // The computed widths are exact; a stretched last column would override them.

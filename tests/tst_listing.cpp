@@ -174,9 +174,8 @@ private slots:
                      qPrintable(u"%1 < %2"_s.arg(header->sectionSize(2)).arg(nTime)));
             QVERIFY2(header->sectionSize(1) >= nSize,
                      qPrintable(u"%1 < %2"_s.arg(header->sectionSize(1)).arg(nSize)));
-            // The name takes the rest of the list's width.
-            QVERIFY(header->sectionSize(0) >= 60);
-            QVERIFY(header->length() >= list(nSide)->contentsRect().width() - nScrollBar);
+            // The name takes the rest of the list's width, and no more.
+            QCOMPARE(header->length(), list(nSide)->contentsRect().width() - nScrollBar);
             const FileListModel *model = m_dlg->ListModel(nSide);
             QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), u"名前"_s);
             QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), u"ｻｲｽﾞ"_s);

@@ -230,7 +230,7 @@ bool Parser::run(QString *error)
             while ((ok = readObject(object)) && !is(object.type, "ENDSEC")) { }
         }
         if (!ok && m_error.isEmpty() && !m_tokens.failed())
-            fail(QStringLiteral("セクションの途中でファイルが終わっています"));
+            fail(QStringLiteral("ファイルがセクションの途中で途切れています"));
     }
     if (m_tokens.failed())
         fail(m_tokens.error());

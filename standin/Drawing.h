@@ -274,3 +274,12 @@ struct SaveInfo
 };
 
 } // namespace Drawing
+
+// Models of large drawings hold millions of these: growing a list moves them as bytes rather
+// than copying each (none of them points into itself).
+Q_DECLARE_TYPEINFO(Drawing::Entity, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Text, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::PatternLine, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Layer, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Linetype, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Block, Q_RELOCATABLE_TYPE);

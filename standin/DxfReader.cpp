@@ -109,6 +109,18 @@ private:
         ensureText();
         return m_text.decode(group.text);
     }
+    // Layer and linetype names repeat on every entity: decoded once, then shared.
+    QString name(const Group &group)
+    {
+        const QByteArray key = QByteArray::fromRawData(group.text.data(), group.text.size());
+        const auto known = m_names.constFind(key);
+        if (known != m_names.cend())
+            return *known;
+        const QString decoded = text(group);
+        if (m_names.size() < 4096)
+            m_names.insert(key, decoded);
+        return decoded;
+    }
     bool readTables();
     bool readBlocks();
     bool readEntities(QVector<Entity> &target, bool inBlock);
@@ -145,6 +157,7 @@ private:
     Object m_object;
     QSet<QString> m_layerNames;
     QSet<QString> m_linetypeNames;
+    QHash<QByteArray, QString> m_names; // keys point into the input, which outlives them
 
 public:
     // Layers and linetypes that entities name without a table entry exist with default
@@ -316,12 +329,12 @@ Style Parser::style(const std::vector<Group> &groups)
     for (const Group &group : groups) {
         switch (group.code) {
         case 8:
-            style.layer = text(group);
+            style.layer = name(group);
             if (style.layer.isEmpty())
                 style.layer = QStringLiteral("0");
             break;
         case 6:
-            style.linetype = is(group.text, "BYLAYER") ? QString() : text(group);
+            style.linetype = is(group.text, "BYLAYER") ? QString() : name(group);
             break;
         case 370:
             style.lineweight = group.integer < 0 ? double(group.integer) : group.integer / 100.0;
@@ -477,10 +490,11 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
         openInsert = -1;
         if (is(type, "SEQEND"))
             continue;
-        Entity e;
-        if (!entity(object, e))
+        // Built in place: a drawing may hold millions of entities.
+        if (!entity(object, target.emplace_back())) {
+            target.removeLast();
             continue;
-        target.append(std::move(e));
+        }
         if (std::holds_alternative<Polyline>(target.back().shape) && is(type, "POLYLINE"))
             openPolyline = target.size() - 1;
         else if (std::holds_alternative<Insert>(target.back().shape))

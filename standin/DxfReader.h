@@ -9,7 +9,7 @@ class DxfReader : public DrawingReader
 public:
     // Inputs beyond this size are refused before parsing, so that the model built from them
     // stays well inside the server's memory budget.
-    static constexpr qint64 kMaxInputBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kMaxInputBytes = 32 * 1024 * 1024;
 
     bool read(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
 };

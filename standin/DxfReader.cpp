@@ -206,7 +206,9 @@ void Parser::ensureText()
     if (m_textReady)
         return;
     m_textReady = true;
-    m_text.configure(m_bytes, m_version, m_codePage);
+    // The numbers of binary DXF are no text: only an ASCII file's bytes say what they are.
+    m_text.configure(m_tokens.isBinary() ? QByteArrayView() : QByteArrayView(m_bytes), m_version,
+                     m_codePage);
 }
 
 bool Parser::run(QString *error)

@@ -108,6 +108,7 @@ private Q_SLOTS:
     void librecadParts();
     void encodings_data();
     void encodings();
+    void binaryDxfReadsAsAscii_data();
     void binaryDxfReadsAsAscii();
     void roundTrip_data();
     void roundTrip();
@@ -214,13 +215,21 @@ void TestServerDxf::encodings()
     QCOMPARE(text->text, expected);
 }
 
+void TestServerDxf::binaryDxfReadsAsAscii_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("R2000, Shift-JIS") << u"kinds.dxf"_s;
+    QTest::newRow("R2018, UTF-8") << u"site-r2018.dxf"_s;
+}
+
 void TestServerDxf::binaryDxfReadsAsAscii()
 {
+    QFETCH(QString, name);
     QString error;
     QTemporaryDir dir;
     const QString ascii = dir.filePath(u"a.dxf"_s);
     const QString binary = dir.filePath(u"b.dxf"_s);
-    const QString source = QStringLiteral(NORVALE_SOURCE_DIR "/fuzz/corpus/server_dxf/kinds.dxf");
+    const QString source = QStringLiteral(NORVALE_SOURCE_DIR "/fuzz/corpus/server_dxf/") + name;
     QProcess convert;
     convert.start(u"/usr/bin/python3"_s,
                   {u"-c"_s,
@@ -235,6 +244,12 @@ void TestServerDxf::binaryDxfReadsAsAscii()
     QVERIFY2(DxfReader().read(readAll(ascii), fromAscii, &error), qPrintable(error));
     QVERIFY2(DxfReader().read(readAll(binary), fromBinary, &error), qPrintable(error));
     QVERIFY(!fromAscii.entities.isEmpty());
+    bool japanese = false;
+    for (const Entity &entity : std::as_const(fromBinary.entities)) {
+        if (const auto *text = std::get_if<Text>(&entity.shape))
+            japanese = japanese || text->text.contains(u"敷地"_s) || text->text.contains(u"居間"_s);
+    }
+    QVERIFY(japanese);
     const QString difference = firstDifference(fromAscii, fromBinary);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }

@@ -10,11 +10,16 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
 	libqt6svg6 qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
 	fonts-liberation2 trash-cli
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
+# What the drawing server's tests compare against: real DXF parts, ezdxf as the oracle, and the
+# tools that read its PDF and SVG back.
+TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf poppler-utils librsvg2-bin
+# The server's benchmark runs LibreCAD's dxf2pdf as its peer.
+BENCH_SERVER_PACKAGES := $(BUILD_PACKAGES) librecad librecad-data
 
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test bench bench-run build deps run-deps configure clean
+.PHONY: run test bench bench-run bench-server build deps run-deps test-deps configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -33,6 +38,9 @@ deps:
 
 run-deps:
 	$(call install_missing,$(RUN_PACKAGES))
+
+test-deps:
+	$(call install_missing,$(TEST_PACKAGES))
 
 configure:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
@@ -66,7 +74,7 @@ run: run-deps build
 	fi
 
 # Tests run offscreen on a private session bus, never the user's.
-test: deps build
+test: test-deps build
 	rm -rf $(TEST_HOME) && mkdir -p -m 700 $(TEST_HOME)/runtime
 	cd $(BUILD_DIR) && env QT_QPA_PLATFORM=offscreen HOME=$(abspath $(TEST_HOME)) \
 		XDG_CONFIG_HOME=$(abspath $(TEST_HOME))/config XDG_DATA_HOME=$(abspath $(TEST_HOME))/data \
@@ -84,3 +92,8 @@ bench-run: deps build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The drawing server converting librecad-data's parts over D-Bus, beside LibreCAD's dxf2pdf.
+bench-server: build
+	$(call install_missing,$(BENCH_SERVER_PACKAGES))
+	QT_QPA_PLATFORM=offscreen timeout 1800 $(BUILD_DIR)/bench/norvale-bench-server

@@ -190,11 +190,11 @@ int main(int argc, char *argv[])
             return 1;
     }
     // Version 600 and a PDF target: one author string per file, the most a file costs beside
-    // the SXF formats.
+    // the SXF formats. The server writes text records: this run measures Norvale, not conversion.
     const QString strConfig = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
     if (!WriteFile(strConfig + QStringLiteral("/tarsk-standin/standin.ini"),
-                   "[Testing]\nVersion=600\nIdleMs=600000\nStatsFile=" + QFile::encodeName(strStats)
-                       + '\n')
+                   "[General]\nBackend=record\n[Testing]\nVersion=600\nIdleMs=600000\nStatsFile="
+                       + QFile::encodeName(strStats) + '\n')
         || !WriteFile(strConfig + QStringLiteral("/Norvale/Norvale.ini"),
                       QStringLiteral("[Common]\nFolder=0\nMode=0\n[Original]\nExt=1\nFolder#0=%1\n"
                                      "[Convert]\nExt=%2\nFolder#0=%3\n")

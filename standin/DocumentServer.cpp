@@ -2,43 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 
 #include <unistd.h>
 
 namespace {
-
-const QLatin1String kSourceFormats[] = {
-    QLatin1String("TSK"), QLatin1String("SFC"), QLatin1String("P21"),
-    QLatin1String("DXF"), QLatin1String("JWW"), QLatin1String("JWC"),
-};
-
-const QLatin1String kTargetFormats[] = {
-    QLatin1String("TSK"), QLatin1String("SFC"), QLatin1String("P21"), QLatin1String("DXF"),
-    QLatin1String("JWC"), QLatin1String("PDF"), QLatin1String("UMB"), QLatin1String("EMF"),
-    QLatin1String("SVG"), QLatin1String("HTM"), QLatin1String("DWF"),
-};
-
-template<std::size_t N>
-bool contains(const QLatin1String (&formats)[N], const QString &format)
-{
-    for (const QLatin1String &known : formats) {
-        if (format == known)
-            return true;
-    }
-    return false;
-}
-
-QString formatOf(const QString &path)
-{
-    return QFileInfo(path).suffix().toUpper();
-}
 
 QString shown(const QString &path)
 {
@@ -73,6 +45,7 @@ DocumentServer::DocumentServer(const QDBusConnection &connection, const StandinS
     : QObject(parent)
     , m_connection(connection)
     , m_settings(settings)
+    , m_backend(ConversionBackend::create(settings.backend))
 {
     m_idleTimer.setSingleShot(true);
     m_idleTimer.setInterval(qMax(0, m_settings.idleMs));
@@ -147,8 +120,9 @@ void DocumentServer::Open(const QString &path)
         return fail(QStringLiteral("図面ファイル %1 が見つかりません。").arg(shown(path)));
     if (!info.isFile())
         return fail(QStringLiteral("%1 は図面ファイルではありません。").arg(shown(path)));
-    if (!contains(kSourceFormats, formatOf(path)))
-        return fail(QStringLiteral("図面ファイル %1 は読み込めない形式です。").arg(shown(path)));
+    const QString refusal = m_backend->sourceRefusal(path);
+    if (!refusal.isEmpty())
+        return fail(refusal);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("図面ファイル %1 を読み込めません（%2）。")
@@ -156,6 +130,10 @@ void DocumentServer::Open(const QString &path)
     if (isListed(m_settings.failOpen, path))
         return fail(QStringLiteral("図面ファイル %1 を開けませんでした（試験用に設定された失敗）。")
                         .arg(shown(path)));
+
+    QString error;
+    if (!m_backend->open(info.absoluteFilePath(), &error))
+        return fail(error);
 
     // A newly opened drawing starts from the stored author data, like a drawing that has none.
     m_currentPath = info.absoluteFilePath();
@@ -173,8 +151,9 @@ void DocumentServer::SaveAs(const QString &path)
             QStringLiteral("図面が開かれていないため、%1 に保存できません。").arg(shown(path)));
     if (!info.isAbsolute())
         return fail(QStringLiteral("保存先 %1 が絶対パスで指定されていません。").arg(shown(path)));
-    if (!contains(kTargetFormats, formatOf(path)))
-        return fail(QStringLiteral("%1 には保存できない形式です。").arg(shown(path)));
+    const QString refusal = m_backend->targetRefusal(path);
+    if (!refusal.isEmpty())
+        return fail(refusal);
     const QFileInfo folder(info.absolutePath());
     if (!folder.isDir())
         return fail(
@@ -188,23 +167,11 @@ void DocumentServer::SaveAs(const QString &path)
         return fail(QStringLiteral("%1 に保存できませんでした（試験用に設定された失敗）。")
                         .arg(shown(path)));
 
-    const QString record
-        = QStringLiteral("Norvale stand-in drawing server (tarsk-standin): "
-                         "a placeholder, not a real drawing.\n"
-                         "source: %1\n"
-                         "source-format: %2\n"
-                         "target-format: %3\n"
-                         "author-name: %4\n"
-                         "affiliation: %5\n"
-                         "saved: %6\n")
-              .arg(m_currentPath, formatOf(m_currentPath), formatOf(path), m_drawingAuthorName,
-                   m_drawingAffiliation, QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
-    // Written beside the target and renamed over it, so a reader never sees half a file and an
-    // existing target always gets a new modification time.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(record.toUtf8()) < 0 || !file.commit())
-        return fail(QStringLiteral("%1 に保存できませんでした（%2）。")
-                        .arg(shown(path), file.errorString()));
+    QString error;
+    const Drawing::SaveInfo saveInfo {info.completeBaseName(), m_drawingAuthorName,
+                                      m_drawingAffiliation};
+    if (!m_backend->save(info.absoluteFilePath(), saveInfo, &error))
+        return fail(error);
 }
 
 int DocumentServer::GetVersion()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConversionBackend.h"
 #include "StandinSettings.h"
 
 #include <QDBusConnection>
@@ -7,8 +8,11 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
 // The drawing document as the automation client sees it. It keeps one current drawing, as the
-// real program does, and writes a short text record in its place when asked to save.
+// real program does; its backend reads and saves it. The knobs of the settings act before the
+// backend sees a call.
 class DocumentServer : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -52,6 +56,7 @@ private:
 
     QDBusConnection m_connection;
     StandinSettings m_settings;
+    std::unique_ptr<ConversionBackend> m_backend;
     QTimer m_idleTimer;
     QString m_currentPath;
     QString m_drawingAuthorName;

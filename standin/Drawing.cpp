@@ -178,4 +178,104 @@ const Block *Model::block(const QString &name) const
     return nullptr;
 }
 
+BlockIndex::BlockIndex(const Model &model)
+{
+    m_blocks.reserve(model.blocks.size());
+    for (const Block &block : model.blocks)
+        m_blocks.insert(block.name.toCaseFolded(), &block);
+}
+
+const Block *BlockIndex::find(const QString &name) const
+{
+    return m_blocks.value(name.toCaseFolded(), nullptr);
+}
+
+namespace {
+
+// Depth-first over the blocks, each block's expanded size computed once; sizes saturate just
+// above the limit so that no product overflows.
+class ExpansionCheck
+{
+public:
+    ExpansionCheck(const Model &model, qint64 limit)
+        : m_index(model)
+        , m_limit(limit)
+    { }
+
+    qint64 size(const QVector<Entity> &entities)
+    {
+        qint64 total = 0;
+        for (const Entity &entity : entities) {
+            qint64 count = 1;
+            QString name;
+            if (const auto *insert = std::get_if<Insert>(&entity.shape)) {
+                name = insert->block;
+                count = qint64(std::max(1, insert->rows)) * std::max(1, insert->columns);
+            } else if (const auto *dimension = std::get_if<Dimension>(&entity.shape)) {
+                name = dimension->block;
+            }
+            if (!name.isEmpty()) {
+                const qint64 inner = blockSize(name);
+                if (inner < 0)
+                    return -1;
+                count = std::min(m_limit + 1, count * std::min(m_limit + 1, inner + 1));
+            }
+            total = std::min(m_limit + 1, total + count);
+        }
+        return total;
+    }
+
+    QString error;
+
+private:
+    qint64 blockSize(const QString &name)
+    {
+        const Block *block = m_index.find(name);
+        if (!block)
+            return 0;
+        const auto known = m_sizes.constFind(block);
+        if (known != m_sizes.cend()) {
+            if (*known == kVisiting) {
+                error = QStringLiteral("ブロック %1 が自分自身を含んでいます").arg(block->name);
+                return -1;
+            }
+            return *known;
+        }
+        if (m_depth >= kMaxDepth) {
+            error = QStringLiteral("ブロックの入れ子が %1 段を超えています").arg(kMaxDepth);
+            return -1;
+        }
+        m_sizes.insert(block, kVisiting);
+        ++m_depth;
+        const qint64 result = size(block->entities);
+        --m_depth;
+        m_sizes.insert(block, result);
+        return result;
+    }
+
+    static constexpr qint64 kVisiting = -2;
+    static constexpr int kMaxDepth = 200;
+    int m_depth = 0;
+    BlockIndex m_index;
+    qint64 m_limit;
+    QHash<const Block *, qint64> m_sizes;
+};
+
+} // namespace
+
+bool checkExpansion(const Model &model, qint64 limit, QString *error)
+{
+    ExpansionCheck check(model, limit);
+    const qint64 total = check.size(model.entities);
+    if (total < 0) {
+        *error = check.error;
+        return false;
+    }
+    if (total > limit) {
+        *error = QStringLiteral("ブロックを展開すると図形が %1 個を超えます").arg(limit);
+        return false;
+    }
+    return true;
+}
+
 } // namespace Drawing

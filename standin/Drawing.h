@@ -6,6 +6,7 @@
 // (code pages, units, formatting codes, spline fitting) so that writers never need to know where
 // a drawing came from, and so that reading what a writer wrote gives back an equal model.
 
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -246,6 +247,24 @@ struct Model
 };
 bool operator==(const Model &a, const Model &b);
 
+// Blocks by name (without regard to case, as inserts name them), for code that walks inserts
+// and must not search the block list once per reference.
+class BlockIndex
+{
+public:
+    explicit BlockIndex(const Model &model);
+    const Block *find(const QString &name) const;
+
+private:
+    QHash<QString, const Block *> m_blocks;
+};
+
+// Whether drawing the model with every insert and dimension block expanded (rows and columns
+// included) stays finite and within `limit` entities. A block that includes itself, directly or
+// through others, fails with a reason. Everything that expands inserts relies on this having
+// been checked, whichever reader built the model.
+bool checkExpansion(const Model &model, qint64 limit, QString *error);
+
 // What the automation client set for the current drawing; empty means none.
 struct SaveInfo
 {
@@ -255,3 +274,12 @@ struct SaveInfo
 };
 
 } // namespace Drawing
+
+// Models of large drawings hold millions of these: growing a list moves them as bytes rather
+// than copying each (none of them points into itself).
+Q_DECLARE_TYPEINFO(Drawing::Entity, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Text, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::PatternLine, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Layer, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Linetype, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Block, Q_RELOCATABLE_TYPE);

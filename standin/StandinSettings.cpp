@@ -30,6 +30,14 @@ void overrideInt(int &target, const QString &text)
         target = value;
 }
 
+void overrideBackend(StandinSettings::Backend &target, const QString &text)
+{
+    if (text.compare(QLatin1String("record"), Qt::CaseInsensitive) == 0)
+        target = StandinSettings::Backend::Record;
+    else if (text.compare(QLatin1String("convert"), Qt::CaseInsensitive) == 0)
+        target = StandinSettings::Backend::Convert;
+}
+
 } // namespace
 
 QString StandinSettings::filePath()
@@ -51,6 +59,7 @@ StandinSettings StandinSettings::load()
     overrideInt(result.delayMs, environmentValue("TARSK_STANDIN_DELAY_MS"));
     overrideInt(result.idleMs, environmentValue("TARSK_STANDIN_IDLE_MS"));
     result.statsFile = environmentValue("TARSK_STANDIN_STATS_FILE");
+    overrideBackend(result.backend, environmentValue("TARSK_STANDIN_BACKEND"));
 
     QSettings file(filePath(), QSettings::IniFormat);
     // In a hand-written file an unquoted comma makes the INI reader hand back a list.
@@ -59,6 +68,7 @@ StandinSettings StandinSettings::load()
     };
     result.authorName = text("AuthorName");
     result.affiliation = text("Affiliation");
+    overrideBackend(result.backend, text("Backend"));
 
     file.beginGroup(QStringLiteral("Testing"));
     const auto overrideText = [](QString &target, const QString &value) {

@@ -7,6 +7,9 @@
 // and demonstrations provoke versions, failures, delays and crashes.
 struct StandinSettings
 {
+    // Converting is what a user gets; text records only when a settings file or variable asks.
+    enum class Backend { Convert, Record };
+    Backend backend = Backend::Convert;
     int version = 600;
     QStringList failOpen; // file names (no folder), compared without regard to case
     QStringList failSave;

@@ -1,6 +1,8 @@
 // tarsk-standin: a stand-in for the drawing program's automation server, so that Norvale can be
-// tried and tested where the drawing program is not installed. It converts nothing; each saved
-// "drawing" is a short UTF-8 text record of what was asked.
+// tried and tested where the drawing program is not installed. It converts what it has a reader
+// and a writer for (see FormatRegistry) and refuses the rest with an error reply that names the
+// format; with the text-record backend each saved "drawing" is instead a short UTF-8 text record
+// of what was asked, for tests of the client that need every format.
 //
 //   tarsk-standin --automation   serve "Tarsk.Document" at /Tarsk/Document on the session bus
 //                                 (the bus that activated it, if any); started by the bus through
@@ -14,6 +16,8 @@
 //
 //   [General]  AuthorName, Affiliation   what GetAuthorName/GetAffiliation answer, and the
 //                                        author data every newly opened drawing starts with
+//   [General]  Backend                  "convert" (the default) or "record"; the variable
+//                                        TARSK_STANDIN_BACKEND says the same, the key wins
 //
 // Knobs for tests and demonstrations. Each is read from the environment at start and overridden
 // by the key of the [Testing] group of the settings file. A blank value counts as unset.

@@ -10,11 +10,12 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
 	libqt6svg6 qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
 	fonts-liberation2 trash-cli
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
+PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev appstream lintian
 
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test bench bench-run build deps run-deps configure clean
+.PHONY: run test bench bench-run build deps run-deps package-deps package configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -33,6 +34,9 @@ deps:
 
 run-deps:
 	$(call install_missing,$(RUN_PACKAGES))
+
+package-deps:
+	$(call install_missing,$(PACKAGE_PACKAGES))
 
 configure:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
@@ -82,5 +86,15 @@ bench: deps build
 bench-run: deps build
 	QT_QPA_PLATFORM=offscreen timeout 900 $(BUILD_DIR)/bench/norvale-bench-run
 
+# The Debian package, built apart with the installed paths compiled in, then checked by lintian.
+PACKAGE_DIR ?= build-package
+package: package-deps
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+		-DNORVALE_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	rm -f $(PACKAGE_DIR)/norvale_*.deb
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	lintian --fail-on error $(PACKAGE_DIR)/norvale_*.deb
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)

@@ -7,21 +7,18 @@
 #include "conversion/CRunReportDlg.h"
 #include "conversion/RunNotice.h"
 #include "conversion/RunReport.h"
-#include "formats/FormatTable.h"
+#include "panes/ConversionPreview.h"
+#include "panes/FileListModel.h"
 #include "res/Strings.h"
 
-#include <QDBusAbstractAdaptor>
-#include <QDBusConnection>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
 using namespace Qt::Literals::StringLiterals;
-using TestEnvironment::readFile;
 using TestEnvironment::writeFile;
 using Answer = COverwriteDlg::Answer;
 using Outcome = RunReport::Outcome;
@@ -35,21 +32,23 @@ bool setTime(const QString &strPath, const QDateTime &time)
         && file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
-// The position of DXF in the target combo beside SFC sources.
-int dxfIndex()
+// "a:converted b:up-to-date ..." in the order of the report.
+QString outcomesOf(const QList<RunReport::Row> &aRows)
 {
-    int nIndex = 0;
-    for (const FormatEntry &format : g_aFormats) {
-        const QString strFormat = QString::fromLatin1(format.szExt);
-        if (strFormat == u"DXF")
-            return nIndex;
-        if (format.bTarget && strFormat != u"SFC")
-            ++nIndex;
-    }
-    return -1;
+    QStringList aParts;
+    for (const RunReport::Row &row : aRows)
+        aParts << QFileInfo(row.strSource).baseName() + u':' + RunReport::Keyword(row.outcome);
+    return aParts.join(u' ');
 }
 
-// Answers Notify as a desktop's notification service would, on a bus connection of its own.
+QString lastReport()
+{
+    QList<RunReport::Row> aRows;
+    RunReport::Read(RunReport::LastReportPath(), &aRows);
+    return outcomesOf(aRows);
+}
+
+// Answers Notify as a desktop's notification service does, on a bus connection of its own.
 class FakeNotifications : public QObject
 {
     Q_OBJECT
@@ -69,30 +68,29 @@ public slots:
 
 } // namespace
 
-// Window runs against the real stand-in on a private bus, and what they leave behind: the
-// report, the report window, the notification.
+// Window runs against the real stand-in on a private bus, and what they leave: the report, the
+// report window, the notification; and the marks of automatic mode before a run.
 class TestRunReport : public QObject
 {
     Q_OBJECT
 
-    StandinBus m_bus;
+    QProcess m_daemon;
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CConverterDlg> m_dlg;
     QStringList m_messages;
     QList<Answer> m_answers;
-    std::function<void()> m_onPrompt;
+    QStringList m_seenAtPrompts;
 
     QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
     QString dst(const QString &name = {}) const { return m_dir->filePath(u"dst/"_s + name); }
 
+    // Sources SFC, target DXF (position 2 beside SFC).
     bool openWindow(int nMode)
     {
         const QString ini = u"[Common]\nFolder=0\nMode=%1\n[Original]\nExt=1\nFolder#0=%2\n"
-                            u"[Convert]\nExt=%3\nFolder#0=%4\n"_s.arg(nMode)
-                                .arg(src())
-                                .arg(dxfIndex())
-                                .arg(dst());
+                            u"[Convert]\nExt=2\nFolder#0=%3\n"_s.arg(nMode)
+                                .arg(src(), dst());
         if (!writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                            + u"/Norvale/Norvale.ini"_s,
                        ini.toUtf8()))
@@ -103,37 +101,41 @@ class TestRunReport : public QObject
         return m_dlg->m_dst.strExt == u"DXF" && m_dlg->m_nMode == nMode;
     }
 
-    // Sources a to d, an hour old; targets of the names in withTarget, newer than their source.
+    // Sources a to d, an hour old; a target, newer, for each name in withTarget.
     bool makeFiles(const QString &withTarget)
     {
         for (const QChar c : u"abcd"_s) {
-            const QString name = QString(c);
-            if (!writeFile(src(name + u".sfc"_s), "Norvale test drawing\n")
-                || !setTime(src(name + u".sfc"_s), QDateTime::currentDateTime().addSecs(-3600)))
-                return false;
-            if (withTarget.contains(c) && !writeFile(dst(name + u".dxf"_s), "old\n"))
+            if (!writeFile(src(c + u".sfc"_s), "Norvale test drawing\n")
+                || !setTime(src(c + u".sfc"_s), QDateTime::currentDateTime().addSecs(-3600))
+                || (withTarget.contains(c) && !writeFile(dst(c + u".dxf"_s), "old\n")))
                 return false;
         }
         return true;
     }
 
-    // "a:converted b:up-to-date ..." in the order of the report.
-    static QString outcomes(const QList<RunReport::Row> &aRows)
+    // "name:marked" for each source row in list order; bold name and emblem must agree.
+    QStringList marks() const
     {
-        QStringList aParts;
-        for (const RunReport::Row &row : aRows)
-            aParts << QFileInfo(row.strSource).completeBaseName() + u':'
-                    + RunReport::Keyword(row.outcome);
-        return aParts.join(u' ');
+        QStringList aRows;
+        const FileListModel *model = m_dlg->ListModel(1);
+        for (int i = 0; i < model->rowCount(); ++i) {
+            const QModelIndex index = model->index(i, FileListModel::NameColumn);
+            const bool bBold = index.data(Qt::FontRole).value<QFont>().bold();
+            const bool bEmblem = index.data(Qt::DecorationRole).value<QIcon>().cacheKey()
+                != model->FileIcon().cacheKey();
+            aRows << index.data().toString() + (bBold ? u":bold"_s : u""_s)
+                    + (bEmblem ? u":emblem"_s : u""_s);
+        }
+        return aRows;
     }
 
 private slots:
-    void initTestCase()
+    void initTestCase() { QVERIFY(StandinBus::start(m_daemon)); }
+    void cleanupTestCase()
     {
-        QVERIFY(m_bus.start());
-        QVERIFY(m_bus.setActivatable(true));
+        m_daemon.terminate();
+        m_daemon.waitForFinished();
     }
-    void cleanupTestCase() { m_bus.stop(); }
 
     void init()
     {
@@ -141,16 +143,18 @@ private slots:
         QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
         m_messages.clear();
         m_answers.clear();
-        m_onPrompt = nullptr;
+        m_seenAtPrompts.clear();
         g_messageBoxHook = [this](const QString &strText, QMessageBox::StandardButtons buttons,
                                   QMessageBox::Icon, QMessageBox::StandardButton) {
             m_messages << strText;
             return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
         };
+        // Written as the run goes: at each prompt, the files before it are on record.
         COverwriteDlg::answerHook = [this](const QString &) {
-            if (m_onPrompt)
-                m_onPrompt();
+            m_seenAtPrompts << lastReport();
             return m_answers.isEmpty() ? Answer::Cancel : m_answers.takeFirst();
+        };
+        CProgressDlg::beepHook = [] {
         };
     }
 
@@ -167,7 +171,7 @@ private slots:
         m_dir.reset();
     }
 
-    // Every outcome a run can give a file, in the order the run met them.
+    // Every outcome a run gives a file, in the order the run met them.
     void outcomes_data()
     {
         QTest::addColumn<int>("mode");
@@ -188,10 +192,6 @@ private slots:
         QTest::newRow("manual: declined, then cancelled at the prompt")
             << 1 << QByteArray() << u"abc"_s << u"YNC"_s << false
             << u"a:converted b:skipped c:not-attempted d:not-attempted"_s;
-        QTest::newRow("manual: open fails")
-            << 1 << QByteArray("FailOpen=a.sfc") << QString() << QString() << false
-            << u"a:failed b:not-attempted c:not-attempted "
-               u"d:not-attempted"_s;
     }
     void outcomes()
     {
@@ -208,50 +208,35 @@ private slots:
         const QString strBefore = RunReport::LastReportPath();
         QVERIFY(openWindow(mode));
         m_dlg->m_lcSrcFiles->selectAll();
-
-        // Written as the run goes: at each prompt the files before it are on record.
-        QStringList aSeenAtPrompts;
-        m_onPrompt = [&] {
-            QList<RunReport::Row> aRows;
-            RunReport::Read(RunReport::LastReportPath(), &aRows);
-            aSeenAtPrompts << outcomes(aRows);
-        };
-        QTimer user;
         CProgressDlg *progress = m_dlg->m_pProgressDlg;
+        QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
             if (cancel && progress->isVisible() && progress->GetDlgItemText(1038) == u"a.sfc")
                 progress->findChild<QPushButton *>()->click();
         });
-        CProgressDlg::beepHook = [] {
-        };
         user.start(5);
         m_dlg->OnConvert();
         user.stop();
 
-        const QString strReport = RunReport::LastReportPath();
-        QVERIFY(strReport != strBefore);
-        QVERIFY(strReport.startsWith(RunReport::RunsFolder() + u'/'));
+        QVERIFY(RunReport::LastReportPath() != strBefore);
         QList<RunReport::Row> aRows;
-        QVERIFY(RunReport::Read(strReport, &aRows));
-        QCOMPARE(outcomes(aRows), expected);
+        QVERIFY(RunReport::Read(RunReport::LastReportPath(), &aRows));
+        QCOMPARE(outcomesOf(aRows), expected);
         if (!answers.isEmpty())
-            QCOMPARE(aSeenAtPrompts,
+            QCOMPARE(m_seenAtPrompts,
                      QStringList({QString(), u"a:converted"_s, u"a:converted b:skipped"_s}));
         for (const RunReport::Row &row : std::as_const(aRows)) {
             QCOMPARE(row.strSource, src(QFileInfo(row.strSource).fileName()));
-            QVERIFY(row.time.isValid());
-            // The server's own words for a failure; the reason for a declined file.
-            QCOMPARE(row.strMessage.isEmpty(),
-                     row.outcome != Outcome::Failed && row.outcome != Outcome::Skipped);
-            if (row.outcome == Outcome::Failed)
-                QCOMPARE(m_messages.last(), row.strMessage);
-            if (row.outcome == Outcome::Skipped)
-                QCOMPARE(row.strMessage, RunReportText(RunReportReason::Declined));
+            // The server's own words for a failure, the reason for a skip.
+            const QString strReason = row.outcome == Outcome::Failed ? m_messages.last()
+                : row.outcome == Outcome::Skipped ? RunReportText(RunReportReason::Declined)
+                                                  : QString();
+            QCOMPARE(row.strMessage, strReason);
         }
     }
 
-    // Fields with tabs, line breaks and backslashes come back as they went in; a line cut
-    // short by a crash is left out; only the newest reports are kept.
+    // Odd characters come back as they went in; a line cut short by a crash is left out; a
+    // source is recorded once; only the newest reports are kept.
     void fileFormat()
     {
         QDir runs(RunReport::RunsFolder());
@@ -266,31 +251,23 @@ private slots:
             QVERIFY(report.Begin({strOdd, u"/x/z.sfc"_s}));
             report.SetCurrent(strOdd, u"/y/a.dxf"_s);
             report.AddFailure(u"line one\nline two\\"_s);
-            report.Add(Outcome::Converted, strOdd); // a second record of one file is ignored
-            QCOMPARE(report.Count(Outcome::Failed), 1);
-            QCOMPARE(report.Count(Outcome::Converted), 0);
-            QCOMPARE(RunReport::LastReportPath(), report.Path());
+            report.Add(Outcome::Converted, strOdd);
         }
+        QFile file(RunReport::LastReportPath());
+        QVERIFY(file.open(QIODevice::Append) && file.write("2026-12-07T01:00:00\tconverted\t/x/"));
+        file.close();
         QList<RunReport::Row> aRows;
         QVERIFY(RunReport::Read(RunReport::LastReportPath(), &aRows));
         QCOMPARE(aRows.size(), 2);
         QCOMPARE(aRows.at(0).strSource, strOdd);
         QCOMPARE(aRows.at(0).strMessage, u"line one\nline two\\"_s);
-        QCOMPARE(aRows.at(1).outcome, Outcome::NotAttempted);
+        QCOMPARE(outcomesOf(aRows), u"a\tb\\n\nc:failed z:not-attempted"_s);
         QCOMPARE(runs.entryList(QDir::Files).size(), RunReport::kReportsKept);
         QVERIFY(!runs.exists(u"20000101-000000-005-00.tsv"_s));
         QVERIFY(runs.exists(u"20000101-000000-006-00.tsv"_s));
-
-        QFile file(RunReport::LastReportPath());
-        QVERIFY(file.open(QIODevice::Append));
-        file.write(QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8()
-                   + "\tconverted\t/x/");
-        file.close();
-        QVERIFY(RunReport::Read(RunReport::LastReportPath(), &aRows));
-        QCOMPARE(aRows.size(), 2);
     }
 
-    // The report window from the context menu, opened and closed as a user does.
+    // The report window, opened from the context menu and closed as a user does.
     void reportWindow()
     {
         QVERIFY(makeFiles(QString()));
@@ -299,31 +276,27 @@ private slots:
         m_dlg->OnConvert();
         m_dlg->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
-
-        QStringList aCounts;
-        QStringList aRows;
-        bool bMenuSeen = false;
+        QStringList aSeen;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
             if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
                 const QList<QAction *> actions = menu->actions();
-                const auto it = std::find_if(actions.begin(), actions.end(),
-                                             [](QAction *a) { return a->objectName() == u"32"; });
-                if (it == actions.end() || (*it)->text() != LoadString(330))
+                const auto it = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
+                    return a->objectName() == u"32" && a->text() == LoadString(330);
+                });
+                if (it == actions.end() || aSeen.contains(u"menu"_s))
                     return;
-                bMenuSeen = true;
+                aSeen << u"menu"_s;
                 menu->setActiveAction(*it);
                 // From a timer of its own: the report window's modal loop must not run inside
-                // this one, which would never fire again.
+                // this handler, which would then never fire again.
                 QTimer::singleShot(0, menu, [menu] { QTest::keyClick(menu, Qt::Key_Return); });
             } else if (auto *dlg
                        = qobject_cast<CRunReportDlg *>(QApplication::activeModalWidget())) {
-                if (!dlg->isVisible() || !aCounts.isEmpty())
-                    return;
-                aCounts << dlg->m_stCounts->text() << dlg->windowTitle() << dlg->objectName();
+                aSeen << dlg->objectName() << dlg->windowTitle() << dlg->m_stCounts->text();
                 for (int i = 0; i < dlg->m_lcFiles->topLevelItemCount(); ++i) {
                     const QTreeWidgetItem *item = dlg->m_lcFiles->topLevelItem(i);
-                    aRows << item->text(0) + u'|' + item->text(1) + u'|' + item->text(2);
+                    aSeen << item->text(0) + u'|' + item->text(1) + u'|' + item->text(2);
                 }
                 QTest::keyClick(dlg, Qt::Key_Escape);
             }
@@ -332,18 +305,15 @@ private slots:
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                                 m_dlg->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(m_dlg.get(), &event);
-        QTRY_VERIFY(!aCounts.isEmpty());
-        QTRY_VERIFY(!QApplication::activeModalWidget());
         user.stop();
-        QVERIFY(bMenuSeen);
-        QCOMPARE(aCounts,
-                 QStringList({LoadString(332).arg(2).arg(0).arg(0).arg(1).arg(1), LoadString(331),
-                              u"150"_s}));
         // Failures first, then what was not attempted, then the converted ones in run order.
-        QCOMPARE(aRows,
-                 QStringList({LoadString(333) + u"|c.sfc|c.dxf"_s, LoadString(334) + u"|d.sfc|"_s,
+        QCOMPARE(aSeen,
+                 QStringList({u"menu"_s, u"150"_s, LoadString(331),
+                              LoadString(332).arg(2).arg(0).arg(0).arg(1).arg(1),
+                              LoadString(333) + u"|c.sfc|c.dxf"_s, LoadString(334) + u"|d.sfc|"_s,
                               LoadString(336) + u"|a.sfc|a.dxf"_s,
                               LoadString(336) + u"|b.sfc|b.dxf"_s}));
+        QVERIFY(!QApplication::activeModalWidget());
     }
 
     // A long run the user has turned away from ends in one notification with its counts; a
@@ -358,7 +328,7 @@ private slots:
             return bAway;
         };
         RunNotice::s_nMinRunMs = 0;
-        m_dlg->OnConvert(); // no service yet
+        m_dlg->OnConvert();
         QCOMPARE(m_messages.size(), 2); // the question and the failure, nothing else
 
         QDBusConnection service
@@ -367,25 +337,61 @@ private slots:
         QVERIFY(service.registerObject(u"/org/freedesktop/Notifications"_s, &notifications,
                                        QDBusConnection::ExportAllSlots));
         QVERIFY(service.registerService(u"org.freedesktop.Notifications"_s));
-        const auto runAll = [this] {
+        const std::pair<bool, int> aRuns[] = {{false, 0}, {true, 60000}, {true, 0}};
+        for (const auto &[bUserAway, nMinRunMs] : aRuns) {
             for (const QString &name : QDir(dst()).entryList(QDir::Files))
-                QFile::remove(dst(name));
+                QVERIFY(QFile::remove(dst(name)));
             StandinBus::quit();
+            bAway = bUserAway;
+            RunNotice::s_nMinRunMs = nMinRunMs;
             m_dlg->OnConvert();
-        };
-        bAway = false;
-        runAll();
-        bAway = true;
-        RunNotice::s_nMinRunMs = 60000;
-        runAll();
-        RunNotice::s_nMinRunMs = 0;
-        runAll();
-        // Notices leave in order; only the last run's can have arrived.
+        }
+        // Notices leave in order: had an earlier run sent one, it would come first.
         QTRY_COMPARE(notifications.m_aBodies.size(), 1);
         QTest::qWait(200);
         QCOMPARE(notifications.m_aBodies, QStringList {LoadString(347).arg(1).arg(1)});
-        service.unregisterService(u"org.freedesktop.Notifications"_s);
         QDBusConnection::disconnectFromBus(u"notifications"_s);
+    }
+
+    // Automatic mode marks the rows whose target is missing or older, by the run's rule in
+    // whole seconds; renewed when a pane is listed again; manual mode marks nothing.
+    void preview()
+    {
+        const QDateTime base
+            = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 86400);
+        const struct
+        {
+            const char *pszName;
+            int nSourceMs;
+            int nTargetMs; // -1: no target
+        } aCases[]
+            = {{"missing", 0, -1}, {"older", 1100, 900}, {"same", 1900, 1100}, {"newer", 0, 5000}};
+        for (const auto &c : aCases) {
+            const QString name = QLatin1String(c.pszName);
+            QVERIFY(writeFile(src(name + u".sfc"_s), "drawing\n"));
+            QVERIFY(setTime(src(name + u".sfc"_s), base.addMSecs(c.nSourceMs)));
+            if (c.nTargetMs >= 0)
+                QVERIFY(writeFile(dst(name + u".dxf"_s), "target\n")
+                        && setTime(dst(name + u".dxf"_s), base.addMSecs(c.nTargetMs)));
+        }
+        QVERIFY(openWindow(0));
+        const QString strCount = m_dlg->GetDlgItemText(1042);
+        QSignalSpy applied(m_dlg->m_pPreview, &ConversionPreview::marksApplied);
+        QVERIFY(applied.wait(10000));
+        QCOMPARE(marks(),
+                 QStringList({u"missing.sfc:bold:emblem"_s, u"newer.sfc"_s,
+                              u"older.sfc:bold:emblem"_s, u"same.sfc"_s}));
+        QCOMPARE(m_dlg->GetDlgItemText(1042), strCount);
+
+        QVERIFY(writeFile(dst(u"missing.dxf"_s), "target\n"));
+        m_dlg->FillFileList(m_dlg->m_dst.strFolder, m_dlg->m_dst.strExt, 2);
+        QVERIFY(applied.wait(10000));
+        QCOMPARE(marks(),
+                 QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc:bold:emblem"_s,
+                              u"same.sfc"_s}));
+        m_dlg->OnCommand(1021);
+        QCOMPARE(marks(),
+                 QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc"_s, u"same.sfc"_s}));
     }
 };
 

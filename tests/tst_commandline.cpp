@@ -96,9 +96,8 @@ private slots:
             << u"either --auto"_s;
         QTest::newRow("file of another format")
             << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"other.dxf"_s}) << 2 << u"not a SFC drawing"_s;
-        QTest::newRow("missing file")
-            << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"z.sfc"_s}) << 2
-            << u"not a file of the source folder"_s;
+        QTest::newRow("missing file") << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"z.sfc"_s}) << 2
+                                      << u"not a file of the source folder"_s;
         QTest::newRow("no drawing server") << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s}) << 3
                                            << u"no drawing server answers"_s;
     }

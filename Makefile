@@ -15,11 +15,13 @@ RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
 TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf poppler-utils librsvg2-bin
 # The server's benchmark runs LibreCAD's dxf2pdf as its peer.
 BENCH_SERVER_PACKAGES := $(BUILD_PACKAGES) librecad librecad-data
+PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev appstream lintian
 
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test bench bench-run bench-server build deps run-deps test-deps configure clean
+.PHONY: run test bench bench-run bench-server build deps run-deps test-deps package-deps package \
+	configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -41,6 +43,9 @@ run-deps:
 
 test-deps:
 	$(call install_missing,$(TEST_PACKAGES))
+
+package-deps:
+	$(call install_missing,$(PACKAGE_PACKAGES))
 
 configure:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
@@ -90,8 +95,18 @@ bench: deps build
 bench-run: deps build
 	QT_QPA_PLATFORM=offscreen timeout 900 $(BUILD_DIR)/bench/norvale-bench-run
 
+# The Debian package, built apart with the installed paths compiled in, then checked by lintian.
+PACKAGE_DIR ?= build-package
+package: package-deps
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+		-DNORVALE_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	rm -f $(PACKAGE_DIR)/norvale_*.deb
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	lintian --fail-on error $(PACKAGE_DIR)/norvale_*.deb
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)
 
 # The drawing server converting librecad-data's parts over D-Bus, beside LibreCAD's dxf2pdf.
 bench-server: build

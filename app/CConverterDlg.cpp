@@ -5,6 +5,7 @@
 #include "controls/CIconButton.h"
 #include "conversion/CProgressDlg.h"
 #include "formats/FormatTable.h"
+#include "panes/ConversionPreview.h"
 #include "panes/FileListDelegate.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
@@ -31,6 +32,7 @@
 
 namespace {
 constexpr int kAboutCommand = 0x0010;
+constexpr int kRunReportCommand = 0x0020;
 constexpr int kTemplateWidth = 385;
 constexpr int kTemplateHeight = 345;
 // The height of a combo's selection field in the template; the rest of its template height is
@@ -334,6 +336,7 @@ bool CConverterDlg::OnInitDialog()
     UpdateAuthorLine();
 
     m_pProgressDlg = new CProgressDlg(this);
+    m_pPreview = new ConversionPreview(this);
 
     m_cbSrcExt->setFocus();
     return true;
@@ -405,6 +408,9 @@ void CConverterDlg::contextMenuEvent(QContextMenuEvent *event)
     QAction *about = menu.addAction(strAbout);
     about->setObjectName(QString::number(kAboutCommand));
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommand); });
+    QAction *report = menu.addAction(LoadString(330));
+    report->setObjectName(QString::number(kRunReportCommand));
+    connect(report, &QAction::triggered, this, [this] { OnSysCommand(kRunReportCommand); });
     menu.exec(event->globalPos());
 }
 
@@ -413,6 +419,8 @@ void CConverterDlg::OnSysCommand(int nId)
     if ((nId & 0xFFF0) == kAboutCommand) {
         CAboutDlg dlgAbout(this);
         dlgAbout.exec();
+    } else if ((nId & 0xFFF0) == kRunReportCommand) {
+        OnRunReport();
     }
 }
 

@@ -11,11 +11,14 @@
 
 class CIconButton;
 class CProgressDlg;
+class ConversionPreview;
 class CAutomationError;
 class CTarskDocument;
+class RunReport;
 class FileListModel;
 class QAction;
 class QComboBox;
+class QElapsedTimer;
 class QLabel;
 class QToolBar;
 class QTreeView;
@@ -168,6 +171,15 @@ public:
     static QString MakeTargetName(const QString &strSourceName, const QString &strExtLower);
     CProgressDlg *m_pProgressDlg = nullptr;
     bool m_bRunning = false;
+
+    // Run report and end-of-run notice (conversion/CConverterDlgRunReport.cpp)
+    QString SourcePath(const QString &strName) const;
+    void BeginReport(RunReport &report, QElapsedTimer &timer, const QStringList &aSources);
+    void OnRunEnded(const RunReport &report, qint64 nElapsedMs);
+    // Shows the last run's report (context menu).
+    void OnRunReport();
+    // Marks the drawings an automatic run would convert (panes/ConversionPreview.cpp).
+    ConversionPreview *m_pPreview = nullptr;
 
     // Author data (conversion/CConverterDlgAuthor.cpp)
     void UpdateAuthorLine();

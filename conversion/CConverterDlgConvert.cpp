@@ -4,10 +4,12 @@
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
 #include "conversion/CTarskDocument.h"
+#include "conversion/RunReport.h"
 #include "panes/FileListModel.h"
 #include "panes/Paths.h"
 #include "res/Strings.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTreeView>
 
@@ -19,6 +21,8 @@ struct CConverterDlg::RunState
     QString strExtLower;
     int nStep = 0;
     bool bConverted = false;
+    RunReport report;
+    QElapsedTimer timer;
 };
 
 namespace {
@@ -106,6 +110,7 @@ void CConverterDlg::OnConvert()
 void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QString &strSourcePath,
                                 const QString &strTargetPath)
 {
+    run.report.SetCurrent(strSourcePath, strTargetPath);
     m_pProgressDlg->Step(run.nStep++);
     doc.Open(strSourcePath);
     if (m_nCadVersion >= 600) {
@@ -119,11 +124,13 @@ void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QStrin
     m_pProgressDlg->Step(run.nStep++);
     doc.SaveAs(strTargetPath);
     run.bConverted = true;
+    run.report.Add(RunReport::Outcome::Converted, strSourcePath, strTargetPath);
 }
 
 void CConverterDlg::EndRun(CTarskDocument &doc, RunState &run, bool bQuit)
 {
     m_pProgressDlg->Finish();
+    run.report.Finish();
     if (run.bConverted)
         FillFileList(m_dst.strFolder, m_dst.strExt, 2);
     if (bQuit) {
@@ -135,12 +142,14 @@ void CConverterDlg::EndRun(CTarskDocument &doc, RunState &run, bool bQuit)
     }
     doc.ReleaseDispatch();
     SetRunning(false);
+    OnRunEnded(run.report, run.timer.elapsed());
 }
 
 void CConverterDlg::FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error)
 {
     // The window comes back and what was saved is listed; a server that just failed is not
     // told to quit, since the bus would only start a new one to hear it.
+    run.report.AddFailure(error.Description());
     EndRun(doc, run, false);
     AfxMessageBox(error.Description(), QMessageBox::Ok, QMessageBox::Critical,
                   QMessageBox::NoButton, this);
@@ -164,6 +173,10 @@ void CConverterDlg::ConvertAuto()
     run.strExtLower = m_dst.strExt.toLower();
     const int n = ListModel(1)->rowCount();
     SetRunning(true);
+    QStringList aSources;
+    for (int i = 0; i < n; ++i)
+        aSources << SourcePath(ListModel(1)->Row(i).strName);
+    BeginReport(run.report, run.timer, aSources);
     m_pProgressDlg->Begin(m_src.strFolder, m_dst.strFolder, 2 * n);
     try {
         for (int i = 0; i < n; ++i) {
@@ -172,18 +185,26 @@ void CConverterDlg::ConvertAuto()
                 break;
             const QString strName = ListModel(1)->Row(i).strName;
             const QString strTargetName = MakeTargetName(strName, run.strExtLower);
-            if (strTargetName.isEmpty())
+            if (strTargetName.isEmpty()) {
+                run.report.Add(RunReport::Outcome::Skipped, SourcePath(strName), QString(),
+                               RunReportText(RunReportReason::NoTargetName));
                 continue;
+            }
             QString strSourcePath = m_src.strFolder;
             JoinPath(strSourcePath, strName);
             const std::optional<qint64> nSourceTime = LastWriteTime(strSourcePath);
-            if (!nSourceTime)
+            if (!nSourceTime) {
+                run.report.Add(RunReport::Outcome::Skipped, strSourcePath, QString(),
+                               RunReportText(RunReportReason::Vanished));
                 continue; // vanished since the listing
+            }
             QString strTargetPath = m_dst.strFolder;
             JoinPath(strTargetPath, strTargetName);
             if (NeedsConversion(strTargetPath, *nSourceTime)) {
                 m_pProgressDlg->SetFileNames(strName, strTargetName);
                 ConvertFile(doc, run, strSourcePath, strTargetPath);
+            } else {
+                run.report.Add(RunReport::Outcome::UpToDate, strSourcePath, strTargetPath);
             }
         }
     } catch (const CAutomationError &error) {
@@ -208,6 +229,10 @@ void CConverterDlg::ConvertManual()
         rows.append(index.row());
     std::sort(rows.begin(), rows.end());
     SetRunning(true);
+    QStringList aSources;
+    for (const int nRow : std::as_const(rows))
+        aSources << SourcePath(ListModel(1)->Row(nRow).strName);
+    BeginReport(run.report, run.timer, aSources);
     m_pProgressDlg->Begin(m_src.strFolder, m_dst.strFolder, 2 * int(rows.size()));
     try {
         for (const int nRow : std::as_const(rows)) {
@@ -216,8 +241,11 @@ void CConverterDlg::ConvertManual()
                 break;
             const QString strName = ListModel(1)->Row(nRow).strName;
             const QString strTargetName = MakeTargetName(strName, run.strExtLower);
-            if (strTargetName.isEmpty())
+            if (strTargetName.isEmpty()) {
+                run.report.Add(RunReport::Outcome::Skipped, SourcePath(strName), QString(),
+                               RunReportText(RunReportReason::NoTargetName));
                 continue;
+            }
             QString strTargetPath = m_dst.strFolder;
             JoinPath(strTargetPath, strTargetName);
             m_pProgressDlg->SetFileNames(strName, strTargetName);
@@ -226,9 +254,11 @@ void CConverterDlg::ConvertManual()
                 const bool bOk = dlgOverwrite.DoModal() == COverwriteDlg::IDOK;
                 if (bOk && dlgOverwrite.m_bAltChoice)
                     bAsk = false; // overwrite all
-                else if (!bOk && dlgOverwrite.m_bAltChoice)
+                else if (!bOk && dlgOverwrite.m_bAltChoice) {
+                    run.report.Add(RunReport::Outcome::Skipped, SourcePath(strName), strTargetPath,
+                                   RunReportText(RunReportReason::Declined));
                     continue; // no: the next one
-                else if (!bOk)
+                } else if (!bOk)
                     break; // cancel
             }
             QString strSourcePath = m_src.strFolder;

@@ -1,6 +1,7 @@
 #include "panes/FileListModel.h"
 
 #include <QCollator>
+#include <QFont>
 #include <QLocale>
 
 #include <algorithm>
@@ -162,7 +163,16 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
         break;
     case Qt::DecorationRole:
         if (index.column() == NameColumn)
-            return m_hFileIcon;
+            return !m_setMarked.isEmpty() && m_setMarked.contains(row.strName) ? m_hMarkedIcon
+                                                                               : m_hFileIcon;
+        break;
+    case Qt::FontRole:
+        if (index.column() == NameColumn && !m_setMarked.isEmpty()
+            && m_setMarked.contains(row.strName)) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
         break;
     case Qt::TextAlignmentRole:
         return QVariant::fromValue((index.column() == SizeColumn ? Qt::AlignRight : Qt::AlignLeft)
@@ -188,6 +198,7 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 void FileListModel::SetRows(std::vector<FileRow> rows, std::vector<QCollatorSortKey> aNameKeys)
 {
     beginResetModel();
+    m_setMarked.clear();
     m_aRows = std::move(rows);
     m_aNameKeys = std::move(aNameKeys);
     if (m_aNameKeys.size() != m_aRows.size())
@@ -218,6 +229,23 @@ void FileListModel::SetFileIcon(const QIcon &icon)
     if (!m_aRows.empty())
         emit dataChanged(index(0, NameColumn), index(rowCount() - 1, NameColumn),
                          {Qt::DecorationRole});
+}
+
+void FileListModel::SetMarkedNames(QSet<QString> setNames, const QIcon &markedIcon)
+{
+    if (setNames.isEmpty() && m_setMarked.isEmpty())
+        return;
+    m_setMarked = std::move(setNames);
+    m_hMarkedIcon = markedIcon;
+    if (!m_aRows.empty())
+        emit dataChanged(index(0, NameColumn), index(rowCount() - 1, NameColumn),
+                         {Qt::DecorationRole, Qt::FontRole});
+}
+
+bool FileListModel::IsMarked(int nRow) const
+{
+    return nRow >= 0 && size_t(nRow) < m_aRows.size()
+        && m_setMarked.contains(m_aRows[size_t(nRow)].strName);
 }
 
 void FileListModel::Sort(int nColumn, bool bAscending)

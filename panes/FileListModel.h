@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QCollator>
 #include <QIcon>
+#include <QSet>
 #include <QString>
 
 #include <vector>
@@ -41,6 +42,12 @@ public:
     // serves them all.
     void SetFileIcon(const QIcon &icon);
     const FileRow &Row(int nRow) const { return m_aRows[size_t(nRow)]; }
+    const QIcon &FileIcon() const { return m_hFileIcon; }
+
+    // Marks the rows whose name is in setNames (those an automatic run would convert): the name
+    // in bold and markedIcon for the icon. A new listing drops the marks.
+    void SetMarkedNames(QSet<QString> setNames, const QIcon &markedIcon);
+    bool IsMarked(int nRow) const;
 
     // Stable sort by a column. Rows move with their persistent indexes, so a selection made in
     // a view follows its rows.
@@ -62,6 +69,8 @@ private:
     // listing, they serve every later sort by name.
     std::vector<QCollatorSortKey> m_aNameKeys;
     QIcon m_hFileIcon;
+    QSet<QString> m_setMarked;
+    QIcon m_hMarkedIcon;
 };
 
 // Inserts thousands separators into a number text: "1234567" → "1,234,567", "-1234" → "-1,234",

@@ -477,7 +477,7 @@ private slots:
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, m_dlg->mapToGlobal(pos));
         QApplication::sendEvent(m_dlg.get(), &event);
         QVERIFY(separatorFirst);
-        QCOMPARE(texts, QStringList {u"バージョン情報(&A)..."_s});
+        QCOMPARE(texts, QStringList({u"バージョン情報(&A)..."_s, u"前回の変換結果(&R)..."_s}));
     }
 
     void helpOpensTheManualInAWindowOfItsOwn_data()

@@ -1,0 +1,83 @@
+#include "conversion/CRunReportDlg.h"
+
+#include "app/TemplateDialog.h"
+#include "res/Strings.h"
+
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Words of the outcomes, in the order of RunReport::Outcome.
+constexpr int kOutcomeText = 333;
+
+} // namespace
+
+CRunReportDlg::CRunReportDlg(const QString &strPath, QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QString::number(IDD));
+    setWindowTitle(LoadString(331));
+    setFont(TemplateDialog::DialogFont());
+
+    m_stCounts = new QLabel(this);
+    m_stCounts->setObjectName(QString::number(IDC_COUNTS));
+    m_lcFiles = new QTreeWidget(this);
+    m_lcFiles->setObjectName(QString::number(IDC_FILES));
+    m_lcFiles->setRootIsDecorated(false);
+    m_lcFiles->setHeaderLabels(
+        {LoadString(342), LoadString(343), LoadString(344), LoadString(345)});
+    m_lcFiles->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_lcFiles->header()->setStretchLastSection(true);
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *close = buttons->addButton(LoadString(348), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("2"));
+    close->setDefault(true);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_stCounts);
+    layout->addWidget(m_lcFiles, 1);
+    layout->addWidget(buttons);
+    resize(640, 360);
+
+    QList<RunReport::Row> aRows;
+    if (strPath.isEmpty() || !RunReport::Read(strPath, &aRows)) {
+        m_stCounts->setText(LoadString(341));
+        return;
+    }
+    int anCounts[RunReport::kOutcomes] = {};
+    for (const RunReport::Row &row : std::as_const(aRows))
+        ++anCounts[int(row.outcome)];
+    QString strCounts = LoadString(332);
+    for (const RunReport::Outcome outcome :
+         {RunReport::Outcome::Converted, RunReport::Outcome::UpToDate, RunReport::Outcome::Skipped,
+          RunReport::Outcome::Failed, RunReport::Outcome::NotAttempted})
+        strCounts = strCounts.arg(anCounts[int(outcome)]);
+    m_stCounts->setText(strCounts);
+
+    // Failures first, then what was left undone; within each outcome the order of the run.
+    std::stable_sort(aRows.begin(), aRows.end(),
+                     [](const RunReport::Row &a, const RunReport::Row &b) {
+                         return int(a.outcome) < int(b.outcome);
+                     });
+    for (const RunReport::Row &row : std::as_const(aRows)) {
+        auto *item = new QTreeWidgetItem(m_lcFiles);
+        item->setText(0, LoadString(kOutcomeText + int(row.outcome)));
+        item->setText(1, QFileInfo(row.strSource).fileName());
+        item->setText(2, QFileInfo(row.strTarget).fileName());
+        item->setText(3, row.strMessage);
+        item->setToolTip(1, row.strSource);
+        item->setToolTip(2, row.strTarget);
+        item->setToolTip(3, row.strMessage);
+        if (row.outcome == RunReport::Outcome::Failed)
+            item->setForeground(0, QBrush(Qt::red));
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QStringList>
+
+class QTextStream;
+
+// Norvale without its window: --help, --version and one conversion run (--convert) for
+// scripts and timers. It reads no settings file and never meets a running Norvale; it uses the
+// window's automation client, target-name rule and date rule.
+class CommandLineRunner
+{
+public:
+    enum ExitCode { kSuccess = 0, kDrawingFailed = 1, kUsageError = 2, kNoServer = 3 };
+
+    // Whether the program's arguments are for the command line rather than the window: any
+    // argument beginning with "--", and -h and -v. The window's own Qt options (-platform and
+    // the like) take one dash.
+    static bool Wants(int argc, char *argv[]);
+
+    // aArgs as QCoreApplication::arguments() gives them, the program first. Needs a
+    // QCoreApplication; prints each file's outcome and a summary to out, problems to err.
+    static int Run(const QStringList &aArgs, QTextStream &out, QTextStream &err);
+};

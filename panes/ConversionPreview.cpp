@@ -1,0 +1,146 @@
+#include "panes/ConversionPreview.h"
+
+#include "app/CConverterDlg.h"
+#include "panes/FileListModel.h"
+#include "panes/Paths.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QThread>
+#include <QTimer>
+
+#include <utility>
+#include <vector>
+
+ConversionPreview::ConversionPreview(CConverterDlg *pDlg)
+    : QObject(pDlg)
+    , m_pDlg(pDlg)
+    , m_pGeneration(std::make_shared<std::atomic<quint64>>(0))
+{
+    for (const int nSide : {1, 2})
+        connect(pDlg->ListModel(nSide), &QAbstractItemModel::modelReset, this,
+                &ConversionPreview::Renew);
+    connect(pDlg, &CConverterDlg::commandRun, this, [this](int nId) {
+        if (nId == 1020 || nId == 1021)
+            Renew();
+    });
+    Renew();
+}
+
+ConversionPreview::~ConversionPreview()
+{
+    ++*m_pGeneration;
+    if (m_pWorker) {
+        m_pWorker->wait();
+        delete m_pWorker;
+    }
+}
+
+void ConversionPreview::Renew()
+{
+    ++*m_pGeneration;
+    m_pDlg->ListModel(1)->SetMarkedNames({}, QIcon());
+    if (m_pDlg->m_nMode != 0 || m_pDlg->m_dst.strExt.isEmpty()
+        || m_pDlg->ListModel(1)->rowCount() == 0)
+        return;
+    // After the listing's own paint: the worker is started from the event loop, once however
+    // many listings came in a row.
+    if (!m_bStartPending) {
+        m_bStartPending = true;
+        QTimer::singleShot(0, this, &ConversionPreview::Start);
+    }
+}
+
+void ConversionPreview::Start()
+{
+    m_bStartPending = false;
+    if (m_pWorker) {
+        // The running worker sees the new generation and stops; then the marks start again.
+        if (m_pWorker->isRunning()) {
+            m_bStartPending = true;
+            return;
+        }
+        delete m_pWorker;
+        m_pWorker = nullptr;
+    }
+    if (m_pDlg->m_nMode != 0 || m_pDlg->m_dst.strExt.isEmpty())
+        return;
+
+    const FileListModel *pModel = m_pDlg->ListModel(1);
+    std::vector<std::pair<QString, qint64>> aSources;
+    aSources.reserve(size_t(pModel->rowCount()));
+    for (int i = 0; i < pModel->rowCount(); ++i)
+        aSources.emplace_back(pModel->Row(i).strName, pModel->Row(i).nModified);
+    const quint64 nGeneration = *m_pGeneration;
+    const auto pGeneration = m_pGeneration;
+    const QString strDstFolder = m_pDlg->m_dst.strFolder;
+    const QString strExtLower = m_pDlg->m_dst.strExt.toLower();
+    m_pWorker = QThread::create([=, aSources = std::move(aSources)] {
+        QSet<QString> setNames;
+        for (const auto &[strName, nModified] : aSources) {
+            if (*pGeneration != nGeneration)
+                return;
+            const QString strTargetName = CConverterDlg::MakeTargetName(strName, strExtLower);
+            if (strTargetName.isEmpty())
+                continue;
+            QString strTargetPath = strDstFolder;
+            JoinPath(strTargetPath, strTargetName);
+            if (CConverterDlg::NeedsConversion(strTargetPath, nModified))
+                setNames.insert(strName);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, nGeneration, setNames] { Apply(nGeneration, setNames); },
+            Qt::QueuedConnection);
+    });
+    connect(m_pWorker, &QThread::finished, this, [this] {
+        if (m_bStartPending)
+            Start();
+    });
+    m_pWorker->start(QThread::LowPriority);
+}
+
+void ConversionPreview::Apply(quint64 nGeneration, const QSet<QString> &setNames)
+{
+    if (nGeneration != *m_pGeneration)
+        return;
+    FileListModel *pModel = m_pDlg->ListModel(1);
+    pModel->SetMarkedNames(setNames, WithEmblem(pModel->FileIcon()));
+    emit marksApplied(int(setNames.size()));
+}
+
+QIcon ConversionPreview::WithEmblem(const QIcon &fileIcon)
+{
+    QIcon icon;
+    for (const int nSize : {16, 24, 32}) {
+        QPixmap pixmap = fileIcon.pixmap(nSize, nSize);
+        if (pixmap.isNull()) {
+            pixmap = QPixmap(nSize, nSize);
+            pixmap.fill(Qt::transparent);
+        }
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        // A green disc with a white arrow, bottom right: "will be converted".
+        const qreal d = nSize * 0.55;
+        const QRectF disc(nSize - d, nSize - d, d, d);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x2e, 0x9e, 0x3e));
+        painter.drawEllipse(disc);
+        QPainterPath arrow;
+        const QPointF c = disc.center();
+        const qreal a = d * 0.28;
+        arrow.moveTo(c.x() - a, c.y() - a * 0.45);
+        arrow.lineTo(c.x(), c.y() - a * 0.45);
+        arrow.lineTo(c.x(), c.y() - a);
+        arrow.lineTo(c.x() + a, c.y());
+        arrow.lineTo(c.x(), c.y() + a);
+        arrow.lineTo(c.x(), c.y() + a * 0.45);
+        arrow.lineTo(c.x() - a, c.y() + a * 0.45);
+        arrow.closeSubpath();
+        painter.setBrush(Qt::white);
+        painter.drawPath(arrow);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}

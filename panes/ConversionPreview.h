@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class CConverterDlg;
+class QThread;
+
+// In automatic mode, marks the source rows that a run would convert (target missing or older,
+// by the run's own date rule). The targets are examined on a worker thread after the lists are
+// shown, so the marks never hold up a listing; they are renewed whenever either pane is listed
+// again or the mode changes, and never touch the rows' order, counts or texts.
+class ConversionPreview : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ConversionPreview(CConverterDlg *pDlg);
+    ~ConversionPreview() override;
+
+    // Drops the marks and, in automatic mode with a target format, computes them anew.
+    void Renew();
+
+    // fileIcon with the small emblem that marks a drawing the run would convert.
+    static QIcon WithEmblem(const QIcon &fileIcon);
+
+signals:
+    // The marks of the current listings are in place (tests wait for it).
+    void marksApplied(int nMarked);
+
+private:
+    void Start();
+    void Apply(quint64 nGeneration, const QSet<QString> &setNames);
+
+    CConverterDlg *m_pDlg;
+    // Raised by every Renew: a worker whose generation is past gives up and its result is let go.
+    std::shared_ptr<std::atomic<quint64>> m_pGeneration;
+    QThread *m_pWorker = nullptr;
+    bool m_bStartPending = false;
+};

@@ -1,0 +1,187 @@
+#include "tests/StandinBus.h"
+
+#include "conversion/RunReport.h"
+
+using namespace Qt::Literals::StringLiterals;
+using TestEnvironment::readFile;
+using TestEnvironment::writeFile;
+
+// The program itself, started as a script starts it, against the stand-in on a private bus.
+// Failures come from the stand-in's FailSave and CrashOn settings, so the checks hold for any
+// of its backends that takes SFC sources and DXF targets.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+    QProcess m_daemon;
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
+    QString dst(const QString &name = {}) const { return m_dir->filePath(u"dst/"_s + name); }
+
+    // Exit status and standard output, or standard error when the status is 2 or 3.
+    std::pair<int, QString> norvale(QStringList aArgs, const QString &strBus = {})
+    {
+        aArgs.replaceInStrings(u"%S"_s, src()).replaceInStrings(u"%T"_s, dst());
+        QProcess process;
+        if (!strBus.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, strBus);
+            process.setProcessEnvironment(env);
+        }
+        process.start(QStringLiteral(NORVALE_BINARY), aArgs);
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+            return {-1, QString()};
+        const int nStatus = process.exitCode();
+        return {nStatus,
+                QString::fromUtf8(nStatus >= 2 ? process.readAllStandardError()
+                                               : process.readAllStandardOutput())};
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(StandinBus::start(m_daemon)); }
+    void cleanupTestCase()
+    {
+        m_daemon.terminate();
+        m_daemon.waitForFinished();
+        // The command line never writes the window's settings.
+        QVERIFY(!QFileInfo::exists(
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            + u"/Norvale"_s));
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
+        for (const QString &name : {u"a.sfc"_s, u"b.sfc"_s, u"c.SFC"_s, u"other.dxf"_s}) {
+            QVERIFY(writeFile(src(name), "Norvale test drawing\n"));
+            QFile file(src(name));
+            QVERIFY(file.open(QIODevice::ReadWrite)
+                    && file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                        QFileDevice::FileModificationTime));
+        }
+    }
+    void cleanup() { StandinBus::quit(); }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("args"); // %S the source folder, %T the target folder
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output"); // a pattern
+        const auto run = [](const QString &strSrcExt, const QString &strDstExt,
+                            const QString &strDst, const QStringList &aMore) {
+            return QStringList {u"--convert"_s, u"--source"_s, u"%S"_s, u"--source-ext"_s,
+                                strSrcExt,      u"--target"_s, strDst,  u"--target-ext"_s,
+                                strDstExt}
+            + aMore;
+        };
+        QTest::newRow("help") << QStringList {u"--help"_s} << 0 << u"^Usage: norvale"_s;
+        QTest::newRow("version") << QStringList {u"-v"_s} << 0
+                                 << u"^norvale "_s + QStringLiteral(NORVALE_VERSION) + u"\n$"_s;
+        QTest::newRow("unknown option") << QStringList {u"--convrt"_s} << 2 << u"'convrt'"_s;
+        QTest::newRow("nothing to do") << QStringList {u"--auto"_s} << 2 << u"give --convert"_s;
+        QTest::newRow("no source format")
+            << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s}).mid(0, 3) + QStringList {u"--auto"_s}
+            << 2 << u"--source-ext is missing"_s;
+        QTest::newRow("target is the source format")
+            << run(u"sfc"_s, u"SFC"_s, u"%T"_s, {u"--auto"_s}) << 2
+            << u"SFC is not a target format"_s;
+        QTest::newRow("JWW is no target") << run(u"JWW"_s, u"JWW"_s, u"%T"_s, {u"--auto"_s}) << 2
+                                          << u"JWW is not a target format"_s;
+        QTest::newRow("missing folder") << run(u"SFC"_s, u"DXF"_s, u"%T/none"_s, {u"--auto"_s}) << 2
+                                        << u"target folder .*/none does not exist"_s;
+        QTest::newRow("both --auto and files")
+            << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s, u"a.sfc"_s}) << 2
+            << u"either --auto"_s;
+        QTest::newRow("file of another format")
+            << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"other.dxf"_s}) << 2 << u"not a SFC drawing"_s;
+        QTest::newRow("missing file") << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"z.sfc"_s}) << 2
+                                      << u"not a file of the source folder"_s;
+        QTest::newRow("no drawing server") << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s}) << 3
+                                           << u"no drawing server answers"_s;
+    }
+    void usage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, output);
+        const auto [nStatus, strText]
+            = norvale(args, status == 3 ? u"unix:path=/nonexistent/bus"_s : QString());
+        QCOMPARE(nStatus, status);
+        QVERIFY2(strText.contains(QRegularExpression(output)), qPrintable(strText));
+        QCOMPARE(QDir(dst()).entryList(QDir::Files), QStringList());
+    }
+
+    // Exit status, what became of each drawing, and whether the run went on after a failure.
+    void runs_data()
+    {
+        QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
+        QTest::addColumn<QStringList>("args"); // after the folders and formats
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("outcomes"); // in the order of the run
+        QTest::newRow("all converted") << QByteArray() << QStringList {u"--auto"_s} << 0
+                                       << u"a:converted b:converted c:converted"_s;
+        QTest::newRow("a failure stops the run")
+            << QByteArray("FailSave=b.dxf") << QStringList {u"--auto"_s} << 1
+            << u"a:converted b:failed c:not-attempted"_s;
+        QTest::newRow("--keep-going")
+            << QByteArray("FailSave=b.dxf") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
+            << u"a:converted b:failed c:converted"_s;
+        QTest::newRow("server crash, --keep-going")
+            << QByteArray("CrashOn=a.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
+            << u"a:failed b:converted c:converted"_s;
+        QTest::newRow("files named, one by path")
+            << QByteArray() << QStringList {u"c.SFC"_s, u"%S/a.sfc"_s} << 0
+            << u"c:converted a:converted"_s;
+        QTest::newRow("up to date") << QByteArray() << QStringList {u"--auto"_s} << 0
+                                    << u"a:up-to-date b:converted c:up-to-date"_s;
+    }
+    void runs()
+    {
+        QFETCH(QByteArray, testing);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, outcomes);
+        QVERIFY(StandinBus::configure(testing));
+        if (outcomes.contains(u"up-to-date"_s)) {
+            for (const QString &name : {u"a.dxf"_s, u"c.dxf"_s})
+                QVERIFY(writeFile(dst(name), "newer than its source\n"));
+        }
+        const QString strReport = m_dir->filePath(u"report.tsv"_s);
+        const auto [nStatus, strOut]
+            = norvale(QStringList {u"--convert"_s, u"--source"_s, u"%S"_s, u"--source-ext"_s,
+                                   u"sfc"_s, u"--target"_s, u"%T"_s, u"--target-ext"_s, u"DXF"_s,
+                                   u"--report"_s, strReport}
+                      + args);
+        QVERIFY2(nStatus == status, qPrintable(strOut));
+
+        // One line per drawing as the report has it, the summary, the kept report's path.
+        QList<RunReport::Row> aRows;
+        QVERIFY(RunReport::Read(strReport, &aRows));
+        QStringList aOutcomes;
+        const QStringList aLines = strOut.split(u'\n', Qt::SkipEmptyParts);
+        for (qsizetype i = 0; i < aRows.size(); ++i) {
+            const RunReport::Row &row = aRows.at(i);
+            const QString strKeyword = RunReport::Keyword(row.outcome);
+            aOutcomes << QFileInfo(row.strSource).baseName() + u':' + strKeyword;
+            QVERIFY(aLines.value(i).startsWith(strKeyword + u'\t' + row.strSource));
+            QCOMPARE(row.strMessage.isEmpty(), row.outcome != RunReport::Outcome::Failed);
+            QCOMPARE(QFileInfo(row.strTarget).isFile(),
+                     row.outcome == RunReport::Outcome::Converted
+                         || row.outcome == RunReport::Outcome::UpToDate);
+        }
+        QCOMPARE(aOutcomes.join(u' '), outcomes);
+        QVERIFY(aLines.value(aRows.size())
+                    .startsWith(u"converted %1, up to date %2, skipped 0, failed %3"_s
+                                    .arg(outcomes.count(u":converted"_s))
+                                    .arg(outcomes.count(u":up-to-date"_s))
+                                    .arg(outcomes.count(u":failed"_s))));
+        const QString strKept = aLines.value(aRows.size() + 1).mid(7);
+        QVERIFY(strKept.startsWith(RunReport::RunsFolder()));
+        QCOMPARE(readFile(strKept), readFile(strReport));
+    }
+};
+
+NORVALE_TEST_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

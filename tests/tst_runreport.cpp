@@ -11,6 +11,8 @@
 #include "panes/FileListModel.h"
 #include "res/Strings.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -20,7 +22,6 @@
 
 using namespace Qt::Literals::StringLiterals;
 using TestEnvironment::writeFile;
-using Answer = COverwriteDlg::Answer;
 using Outcome = RunReport::Outcome;
 
 namespace {
@@ -79,7 +80,7 @@ class TestRunReport : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CConverterDlg> m_dlg;
     QStringList m_messages;
-    QList<Answer> m_answers;
+    QString m_answers; // to the overwrite prompt: Y, N, C
     QStringList m_seenAtPrompts;
 
     QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
@@ -149,11 +150,6 @@ private slots:
             m_messages << strText;
             return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
         };
-        // Written as the run goes: at each prompt, the files before it are on record.
-        COverwriteDlg::answerHook = [this](const QString &) {
-            m_seenAtPrompts << lastReport();
-            return m_answers.isEmpty() ? Answer::Cancel : m_answers.takeFirst();
-        };
         CProgressDlg::beepHook = [] {
         };
     }
@@ -161,7 +157,6 @@ private slots:
     void cleanup()
     {
         g_messageBoxHook = nullptr;
-        COverwriteDlg::answerHook = nullptr;
         CProgressDlg::beepHook = nullptr;
         RunNotice::s_nMinRunMs = 10000;
         RunNotice::userAwayHook = nullptr;
@@ -203,8 +198,7 @@ private slots:
         QFETCH(QString, expected);
         QVERIFY(makeFiles(withTarget));
         QVERIFY(StandinBus::configure(testing));
-        for (const QChar c : std::as_const(answers))
-            m_answers << (c == u'Y' ? Answer::Yes : c == u'N' ? Answer::No : Answer::Cancel);
+        m_answers = answers;
         const QString strBefore = RunReport::LastReportPath();
         QVERIFY(openWindow(mode));
         m_dlg->m_lcSrcFiles->selectAll();
@@ -213,6 +207,16 @@ private slots:
         connect(&user, &QTimer::timeout, this, [&] {
             if (cancel && progress->isVisible() && progress->GetDlgItemText(1038) == u"a.sfc")
                 progress->findChild<QPushButton *>()->click();
+            // The real prompt, answered with its own buttons. The report is written as the run
+            // goes: at each prompt, the files before it are on record.
+            auto *prompt = qobject_cast<COverwriteDlg *>(QApplication::activeModalWidget());
+            if (prompt && prompt->isVisible()) {
+                m_seenAtPrompts << lastReport();
+                const QChar c = m_answers.isEmpty() ? u'C' : m_answers.front();
+                m_answers.remove(0, 1);
+                const int nId = c == u'Y' ? 1 : c == u'N' ? 1033 : 2;
+                qobject_cast<QAbstractButton *>(prompt->GetDlgItem(nId))->click();
+            }
         });
         user.start(5);
         m_dlg->OnConvert();

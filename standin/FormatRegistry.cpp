@@ -1,5 +1,10 @@
 #include "FormatRegistry.h"
 
+#include "EmfDrawingWriter.h"
+#include "HtmDrawingWriter.h"
+#include "PdfDrawingWriter.h"
+#include "SvgDrawingWriter.h"
+
 namespace FormatRegistry {
 
 // One line per format; readers and writers register here as they are written.
@@ -11,7 +16,14 @@ std::unique_ptr<DrawingReader> readerFor(const QString &extension)
 
 std::unique_ptr<DrawingWriter> writerFor(const QString &extension)
 {
-    Q_UNUSED(extension);
+    if (extension == QLatin1String("PDF"))
+        return std::make_unique<PdfDrawingWriter>();
+    if (extension == QLatin1String("SVG"))
+        return std::make_unique<SvgDrawingWriter>();
+    if (extension == QLatin1String("HTM"))
+        return std::make_unique<HtmDrawingWriter>();
+    if (extension == QLatin1String("EMF"))
+        return std::make_unique<EmfDrawingWriter>();
     return nullptr;
 }
 

@@ -90,6 +90,19 @@ DrawingRenderer::DrawingRenderer(const Model &model)
         m_layers.insert(l.name.toUpper(), &l);
     for (const Block &b : model.blocks)
         m_blocks.insert(b.name.toUpper(), &b);
+    auto scan = [this](const QVector<Entity> &entities) {
+        for (const Entity &e : entities) {
+            if (const auto *text = std::get_if<Text>(&e.shape))
+                m_japanese = m_japanese || hasJapanese(text->text);
+            if (const auto *insert = std::get_if<Insert>(&e.shape)) {
+                for (const Text &attribute : insert->attributes)
+                    m_japanese = m_japanese || hasJapanese(attribute.text);
+            }
+        }
+    };
+    scan(model.entities);
+    for (const Block &b : model.blocks)
+        scan(b.entities);
 }
 
 qint64 DrawingRenderer::expandedCount(const QString &block, QHash<QString, qint64> &memo,
@@ -442,22 +455,22 @@ void DrawingRenderer::drawPolyline(const Polyline &polyline, const Pen &pen, con
 
 const QFont &DrawingRenderer::fontFor(const QString &text)
 {
-    // Two fonts for the whole drawing, looked up once: a per-text lookup would dominate the time
-    // of a small drawing.
-    const bool japanese = hasJapanese(text);
-    QFont &font = japanese ? m_japaneseFont : m_latinFont;
-    double &cap = japanese ? m_japaneseCap : m_latinCap;
-    if (cap == 0) {
-        font = QFont(japanese ? QStringLiteral("IPAGothic") : QStringLiteral("Liberation Sans"));
-        font.setPixelSize(100);
-        font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferOutline | QFont::NoFontMerging));
-        font.setHintingPreference(QFont::PreferNoHinting);
-        font.setKerning(false);
-        cap = QFontMetricsF(font).capHeight();
-        if (cap <= 0)
-            cap = 70;
+    Q_UNUSED(text);
+    // One font for the whole drawing, looked up once: IPA Gothic when any text is Japanese (its
+    // Latin letters match), otherwise a Latin font. Each font a PDF embeds costs a subset and a
+    // reverse character map, which dominate the time of a small drawing.
+    if (m_cap == 0) {
+        m_font
+            = QFont(m_japanese ? QStringLiteral("IPAGothic") : QStringLiteral("Liberation Sans"));
+        m_font.setPixelSize(100);
+        m_font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferOutline | QFont::NoFontMerging));
+        m_font.setHintingPreference(QFont::PreferNoHinting);
+        m_font.setKerning(false);
+        m_cap = QFontMetricsF(m_font).capHeight();
+        if (m_cap <= 0)
+            m_cap = 70;
     }
-    return font;
+    return m_font;
 }
 
 void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &context)
@@ -465,7 +478,7 @@ void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &c
     if (text.text.isEmpty() || !(text.height > 0) || !std::isfinite(text.height))
         return;
     const QFont &font = fontFor(text.text);
-    const double cap = hasJapanese(text.text) ? m_japaneseCap : m_latinCap;
+    const double cap = m_cap;
     const QFontMetricsF metrics(font);
     const QStringList lines = text.text.split(QLatin1Char('\n'));
 

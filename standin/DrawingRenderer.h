@@ -84,8 +84,7 @@ private:
     QHash<QString, const Drawing::Linetype *> m_linetypes; // upper-case name
     QHash<QString, const Drawing::Layer *> m_layers; // upper-case name
     QHash<QString, const Drawing::Block *> m_blocks; // upper-case name
-    QFont m_latinFont;
-    QFont m_japaneseFont;
-    double m_latinCap = 0; // cap height of each font in its pixels
-    double m_japaneseCap = 0;
+    bool m_japanese = false; // any text of the drawing needs a Japanese font
+    QFont m_font;
+    double m_cap = 0; // the font's cap height in its pixels
 };

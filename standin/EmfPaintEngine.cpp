@@ -112,9 +112,9 @@ bool EmfPaintEngine::end()
     b.clear();
     put32(b, defaultFont);
     record(EMR_SELECTOBJECT, b);
-    for (int slot = 1; slot < handleCount(); ++slot) {
-        const bool made = (slot <= 2 && m_penMade) || (slot >= 3 && slot <= 4 && m_brushMade)
-            || (slot >= 5 && m_fontMade);
+    for (const auto &[slot, made] :
+         {std::pair(m_penSlot, m_penMade), std::pair(m_brushSlot, m_brushMade),
+          std::pair(m_fontSlot, m_fontMade)}) {
         if (!made)
             continue;
         b.clear();
@@ -262,7 +262,7 @@ void EmfPaintEngine::drawPath(const QPainterPath &path)
         const QList<QPolygonF> polygons = device.toSubpathPolygons();
         if (!fill) {
             for (const QPolygonF &polygon : polygons)
-                drawPolygon(polygon.constData(), int(polygon.size()), PolylineMode);
+                writePoly(EMR_POLYLINE, polygon);
             return;
         }
         QByteArray body;
@@ -356,14 +356,19 @@ void EmfPaintEngine::drawPolygon(const QPointF *points, int pointCount, PolygonD
     device.reserve(pointCount);
     for (int i = 0; i < pointCount; ++i)
         device << m_transform.map(points[i]);
+    writePoly(polyline ? EMR_POLYLINE : EMR_POLYGON, device);
+}
+
+void EmfPaintEngine::writePoly(quint32 type, const QPolygonF &device)
+{
     QByteArray body;
     putBounds(body, boundsOf(device));
-    put32(body, quint32(pointCount));
+    put32(body, quint32(device.size()));
     for (const QPointF &p : device) {
         puti(body, p.x());
         puti(body, p.y());
     }
-    record(polyline ? EMR_POLYLINE : EMR_POLYGON, body);
+    record(type, body);
 }
 
 void EmfPaintEngine::drawLines(const QLineF *lines, int lineCount)

@@ -32,6 +32,7 @@ public:
 
 private:
     void record(quint32 type, const QByteArray &body);
+    void writePoly(quint32 type, const QPolygonF &device); // EMR_POLYLINE or EMR_POLYGON
     void selectPen();
     void selectBrush(bool fill);
     void selectFont(const QFont &font, double height, double width, double angle, bool italic,

@@ -69,6 +69,11 @@ QByteArray SvgDrawingWriter::document(const Drawing::Model &model, const Drawing
     if (!info.affiliation.isEmpty())
         head += "<dc:publisher>" + escaped(info.affiliation) + "</dc:publisher>\n";
     head += "</rdf:Description>\n</rdf:RDF>\n</metadata>";
+    // Qt's own title and description say nothing about the drawing.
+    const int qtTitleAt = bytes.indexOf("<title>", bodyAt);
+    const int qtDescEnd = bytes.indexOf("</desc>", bodyAt);
+    if (qtTitleAt >= 0 && qtDescEnd > qtTitleAt)
+        bytes.remove(qtTitleAt, qtDescEnd + 7 - qtTitleAt);
     bytes.insert(bodyAt + 1, head);
     return bytes;
 }

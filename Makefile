@@ -14,7 +14,7 @@ RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test bench bench-run build deps run-deps configure clean
+.PHONY: run test bench bench-run bench-writers sample-picture build deps run-deps configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -81,6 +81,16 @@ bench: deps build
 # The conversion benchmark: 2,000 drawings through the stand-in on a private bus.
 bench-run: deps build
 	QT_QPA_PLATFORM=offscreen timeout 900 $(BUILD_DIR)/bench/norvale-bench-run
+
+# The stand-in's graphical writers on one drawing of about 200 shapes, beside a file-write floor.
+bench-writers: deps build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/standin-writers-bench
+
+# The README's picture: samples/floor-plan.dxf converted to PDF by the stand-in, rasterised.
+sample-picture: deps build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/standin-convert samples/floor-plan.dxf \
+		$(BUILD_DIR)/floor-plan.pdf "山田 太郎" "設計部"
+	pdftoppm -r 24 -png -singlefile $(BUILD_DIR)/floor-plan.pdf res/sample-floor-plan
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -90,7 +90,7 @@ bench-writers: deps build
 sample-picture: deps build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/standin-convert samples/floor-plan.dxf \
 		$(BUILD_DIR)/floor-plan.pdf "山田 太郎" "設計部"
-	pdftoppm -r 24 -png -singlefile $(BUILD_DIR)/floor-plan.pdf res/sample-floor-plan
+	pdftoppm -r 32 -png -singlefile $(BUILD_DIR)/floor-plan.pdf res/sample-floor-plan
 
 clean:
 	rm -rf $(BUILD_DIR)

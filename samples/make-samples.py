@@ -91,12 +91,14 @@ def floor_plan():
 
     for x in (0, 4500, 10800):
         msp.add_line((x, -800), (x, 8000), dxfattribs={"layer": "通り芯"})
-    dim = msp.add_linear_dim(base=(0, 8600), p1=(0, 7200), p2=(10800, 7200),
-                             dxfattribs={"layer": "寸法"})
-    dim.render()
-    dim = msp.add_linear_dim(base=(11600, 0), p1=(10800, 0), p2=(10800, 7200), angle=90,
-                             dxfattribs={"layer": "寸法"})
-    dim.render()
+    # Millimetre dimensions for a 1:50 print: 2.5 mm text on paper is 125 drawing units.
+    mm = {"dimlfac": 1, "dimtxt": 125, "dimasz": 100, "dimexo": 100, "dimexe": 100,
+          "dimgap": 40, "dimdec": 0, "dimtad": 1, "dimblk": "ARCHTICK"}
+    for base, p1, p2, angle in [((0, 8600), (0, 7200), (10800, 7200), 0),
+                                ((0, 8000), (0, 7200), (4500, 7200), 0),
+                                ((11600, 0), (10800, 0), (10800, 7200), 90)]:
+        msp.add_linear_dim(base=base, p1=p1, p2=p2, angle=angle, override=mm,
+                           dxfattribs={"layer": "寸法"}).render()
     save(doc, "floor-plan.dxf")
 
 
@@ -188,13 +190,19 @@ def detail():
                        dxfattribs={"layer": "OUTLINE"})
 
     dims = {"layer": "DIMENSIONS"}
-    msp.add_linear_dim(base=(0, 340), p1=(0, 300), p2=(300, 300), dxfattribs=dims).render()
-    msp.add_linear_dim(base=(0, 330), p1=(50, 250), p2=(250, 250), dxfattribs=dims,
-                       override={"dimtad": 1}).render()
-    msp.add_linear_dim(base=(400, 0), p1=(360, -110), p2=(360, -300), angle=90,
+    # Millimetre dimensions for a 1:5 print: 2.5 mm text on paper is 12.5 drawing units.
+    mm = {"dimlfac": 1, "dimtxt": 10, "dimasz": 6, "dimexo": 3, "dimexe": 4, "dimgap": 2,
+          "dimdec": 0, "dimtad": 1, "dimblk": ""}  # closed filled arrows
+    msp.add_linear_dim(base=(0, 350), p1=(0, 300), p2=(300, 300), override=mm,
                        dxfattribs=dims).render()
-    msp.add_radius_dim(center=(50, 250), radius=8, angle=45, dxfattribs=dims).render()
-    msp.add_diameter_dim(center=(250, 50), radius=8, angle=-45, dxfattribs=dims).render()
+    msp.add_linear_dim(base=(0, 325), p1=(50, 250), p2=(250, 250), override=mm,
+                       dxfattribs=dims).render()
+    msp.add_linear_dim(base=(400, 0), p1=(360, -110), p2=(360, -300), angle=90, override=mm,
+                       dxfattribs=dims).render()
+    msp.add_radius_dim(center=(50, 250), radius=8, angle=45, override=mm,
+                       dxfattribs=dims).render()
+    msp.add_diameter_dim(center=(250, 50), radius=8, angle=-45, override=mm,
+                         dxfattribs=dims).render()
     msp.add_leader([(300, -70), (380, -30), (420, -30)], dxfattribs=dims)
     msp.add_text("BASE PL-22 (SS400)", height=10, dxfattribs=dims).set_placement((425, -34))
     msp.add_text("DETAIL A  1:5", height=14, dxfattribs=dims).set_placement((0, -350))

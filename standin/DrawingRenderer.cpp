@@ -241,6 +241,9 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     const Layer *layer = m_layers.value(layerName->toUpper());
     if (layer && (!layer->on || layer->frozen))
         return false;
+    // Definition points of dimensions: CAD programs show them on screen but never print them.
+    if (layerName->compare(QLatin1String("DEFPOINTS"), Qt::CaseInsensitive) == 0)
+        return false;
 
     switch (style.color.kind) {
     case Color::Kind::Rgb:
@@ -483,7 +486,7 @@ void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &c
     const QStringList lines = text.text.split(QLatin1Char('\n'));
 
     QVector<double> widths;
-    double widest = 0;
+    double widest = 0; // for Aligned and Fit
     for (const QString &line : lines) {
         widths << metrics.horizontalAdvance(line);
         widest = std::max(widest, widths.last());
@@ -535,22 +538,24 @@ void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &c
                            anchor.y);
     const QTransform toWorld = local * place * context.toWorld;
 
+    const auto lineX = [&](int i) {
+        if (halign == HAlign::Center || halign == HAlign::Middle)
+            return -widths[i] / 2;
+        return halign == HAlign::Right ? -widths[i] : 0.0;
+    };
     if (!m_painter) {
-        const QRectF box(-widest, firstBaseline - cap, 2 * widest, block + metrics.descent() + cap);
-        include(toWorld.mapRect(box));
+        for (int i = 0; i < lines.size(); ++i) {
+            const double baseline = firstBaseline + i * pitch;
+            include(toWorld.mapRect(
+                QRectF(lineX(i), baseline - cap, widths[i], cap + metrics.descent())));
+        }
         return;
     }
     m_painter->setWorldTransform(toWorld * m_deviceFromWorld);
     m_painter->setFont(font);
     m_painter->setPen(paperColor(color));
-    for (int i = 0; i < lines.size(); ++i) {
-        double x = 0;
-        if (halign == HAlign::Center || halign == HAlign::Middle)
-            x = -widths[i] / 2;
-        else if (halign == HAlign::Right)
-            x = -widths[i];
-        m_painter->drawText(QPointF(x, firstBaseline + i * pitch), lines[i]);
-    }
+    for (int i = 0; i < lines.size(); ++i)
+        m_painter->drawText(QPointF(lineX(i), firstBaseline + i * pitch), lines[i]);
     m_painter->setWorldTransform(m_deviceFromWorld);
 }
 

@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "DrawingRenderer.h"
 #include "FormatRegistry.h"
 #include "PdfDrawingWriter.h"
 
@@ -13,6 +14,8 @@
 using namespace TestEnvironment;
 using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
+
+Q_DECLARE_METATYPE(Drawing::Model)
 
 namespace {
 
@@ -126,6 +129,8 @@ class TestServerWriters : public QObject
 private Q_SLOTS:
     void metadata_data();
     void metadata();
+    void page_data();
+    void page();
     void ink_data();
     void ink();
     void pdfUpdateIsWellFormed();
@@ -235,6 +240,57 @@ void TestServerWriters::metadata()
     QCOMPARE(gotTitle, title);
     QCOMPARE(gotAuthor, author);
     QCOMPARE(gotAffiliation, affiliation);
+}
+
+void TestServerWriters::page_data()
+{
+    QTest::addColumn<Model>("model");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QRectF>("extents");
+    QTest::addColumn<QSizeF>("paper");
+    const auto lines = [](double w, double h) {
+        Model m;
+        m.entities << entity(Line {{0, 0}, {w, h}});
+        return m;
+    };
+    QTest::newRow("part at 1:1") << lines(300, 200) << 1.0 << QRectF(0, 0, 300, 200)
+                                 << QSizeF(320, 220);
+    QTest::newRow("just fits at 1:1")
+        << lines(1169, 10) << 1.0 << QRectF(0, 0, 1169, 10) << QSizeF(1189, 30);
+    QTest::newRow("flat at 1:10") << lines(10800, 7200) << 0.1 << QRectF(0, 0, 10800, 7200)
+                                  << QSizeF(1100, 740);
+    QTest::newRow("3 m at 1:5") << lines(10, 3000) << 0.2 << QRectF(0, 0, 10, 3000)
+                                << QSizeF(22, 620);
+    QTest::newRow("site at 1:50") << lines(42000, 100) << 0.02 << QRectF(0, 0, 42000, 100)
+                                  << QSizeF(860, 22);
+    QTest::newRow("empty: A4") << Model() << 1.0 << QRectF() << QSizeF(210, 297);
+    Model hidden = lines(100, 100);
+    hidden.layers << Layer {u"0"_s};
+    hidden.layers.last().on = false;
+    QTest::newRow("all hidden: A4") << hidden << 1.0 << QRectF() << QSizeF(210, 297);
+    // Left-aligned text starts at its position and its capitals are as high as it says; the
+    // descent below the baseline stays above the line.
+    Model text = lines(100, 0);
+    Text t;
+    t.text = u"ABC"_s;
+    t.position = {0, 10};
+    t.height = 10;
+    text.entities << entity(t);
+    QTest::newRow("text left") << text << 1.0 << QRectF(0, 0, 100, 20) << QSizeF(120, 40);
+}
+
+// The page is the extents plus 10 mm, at the largest of 1:1, 1:2, 1:5, 1:10, ... that fits A0.
+void TestServerWriters::page()
+{
+    QFETCH(Model, model);
+    QFETCH(double, scale);
+    QFETCH(QRectF, extents);
+    QFETCH(QSizeF, paper);
+    DrawingRenderer renderer(model);
+    QVERIFY(renderer.check(nullptr));
+    QCOMPARE(renderer.scale(), scale);
+    QCOMPARE(renderer.extents(), extents);
+    QCOMPARE(renderer.paperSize(), paper);
 }
 
 void TestServerWriters::ink_data()

@@ -75,6 +75,11 @@ QByteArray SvgDrawingWriter::document(const Drawing::Model &model, const Drawing
     if (qtTitleAt >= 0 && qtDescEnd > qtTitleAt)
         bytes.remove(qtTitleAt, qtDescEnd + 7 - qtTitleAt);
     bytes.insert(bodyAt + 1, head);
+    // Viewers without the embedded-in-PDF fonts fall back to a font of the same kind.
+    bytes.replace("font-family=\"IPAGothic\"",
+                  "font-family=\"IPAGothic, IPAexGothic, 'Noto Sans CJK JP', sans-serif\"");
+    bytes.replace("font-family=\"Liberation Sans\"",
+                  "font-family=\"'Liberation Sans', Arial, Helvetica, sans-serif\"");
     return bytes;
 }
 

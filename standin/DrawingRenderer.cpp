@@ -13,6 +13,9 @@ namespace {
 constexpr double defaultLineweight = 0.25; // millimetres on paper, the usual CAD default
 constexpr int maxDepth = 64;
 constexpr int maxHatchLines = 4000; // per pattern line family; denser hatches are left empty
+// Edge tests and segments of all hatch patterns of a drawing, to bound time and memory; beyond,
+// the remaining patterns stay empty.
+constexpr qint64 maxHatchWork = 200000;
 constexpr double pi = 3.14159265358979323846;
 
 QPointF qp(const Point &p)
@@ -180,7 +183,8 @@ void DrawingRenderer::layout()
     m_extents = QRectF();
     m_budget = maxExpandedEntities;
     walk(m_model.entities, Context());
-    if (m_extents.isNull() || !m_extents.isValid()) {
+    if (m_extents.isNull() || !m_extents.isValid()
+        || !std::isfinite(std::max(m_extents.width(), m_extents.height()))) {
         m_scale = 1;
         m_paperSize = QSizeF(210, 297);
         m_paperFromWorld = QTransform();
@@ -197,6 +201,8 @@ void DrawingRenderer::layout()
                 break;
         }
     }
+    if (side * m_scale > room) // beyond every usual scale: fit exactly
+        m_scale = room / side;
     m_paperSize = QSizeF(m_extents.width() * m_scale + 2 * margin,
                          m_extents.height() * m_scale + 2 * margin);
     m_paperFromWorld = QTransform(m_scale, 0, 0, -m_scale, margin - m_extents.left() * m_scale,
@@ -207,6 +213,7 @@ void DrawingRenderer::paint(QPainter &painter)
 {
     m_painter = &painter;
     m_budget = maxExpandedEntities;
+    m_hatchWork = 0;
     m_deviceFromWorld = m_paperFromWorld * painter.worldTransform();
     painter.setWorldTransform(m_deviceFromWorld);
     painter.setBrush(Qt::NoBrush);
@@ -617,6 +624,7 @@ void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context
     const QList<QPolygonF> polygons = boundary.toSubpathPolygons();
     const QRectF box = boundary.boundingRect();
     QPainterPath lines;
+    qint64 &work = m_hatchWork;
     for (const PatternLine &family : hatch.patternLines) {
         const double rad = family.angle * pi / 180;
         const QPointF dir(std::cos(rad), std::sin(rad));
@@ -635,6 +643,12 @@ void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context
         }
         if (hi - lo > maxHatchLines)
             continue;
+        qint64 edges = 0;
+        for (const QPolygonF &polygon : polygons)
+            edges += polygon.size();
+        work += qint64(hi - lo + 1) * edges;
+        if (work > maxHatchWork)
+            break;
         const double dashTotal = [&] {
             double s = 0;
             for (double d : family.dashes)
@@ -667,8 +681,9 @@ void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context
                 }
                 // Dashes start at the line's origin, as the pattern defines them.
                 double s = std::floor(from / dashTotal) * dashTotal;
-                while (s < to) {
+                while (s < to && work < maxHatchWork) {
                     for (double d : family.dashes) {
+                        ++work;
                         const double e = s + std::fabs(d);
                         if (d >= 0) {
                             const double a = std::max(s, from), b = std::min(e, to);

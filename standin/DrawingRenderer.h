@@ -81,6 +81,7 @@ private:
     QTransform m_paperFromWorld;
     QTransform m_deviceFromWorld;
     qint64 m_budget = maxExpandedEntities;
+    qint64 m_hatchWork = 0; // see maxHatchWork
     QHash<QString, const Drawing::Linetype *> m_linetypes; // upper-case name
     QHash<QString, const Drawing::Layer *> m_layers; // upper-case name
     QHash<QString, const Drawing::Block *> m_blocks; // upper-case name

@@ -135,6 +135,8 @@ private Q_SLOTS:
     void ink();
     void pdfUpdateIsWellFormed();
     void emfRecords();
+    void hostileShapes_data();
+    void hostileShapes();
     void endlessBlocksEndQuickly_data();
     void endlessBlocksEndQuickly();
 
@@ -437,6 +439,52 @@ void TestServerWriters::emfRecords()
     QVERIFY(!hiddenLine);
     QVERIFY(fill);
     QCOMPARE(text.remove(u' '), u"居間Living"_s);
+}
+
+void TestServerWriters::hostileShapes_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("kind");
+    for (const QString &format : {u"PDF"_s, u"SVG"_s, u"EMF"_s}) {
+        const QByteArray f = format.toLatin1();
+        QTest::newRow(f + " hatch lines 1 µm apart") << format << 0;
+        QTest::newRow(f + " 16 million hatch dashes") << format << 1;
+        QTest::newRow(f + " coordinates 1e200") << format << 2;
+        QTest::newRow(f + " not a number") << format << 3;
+    }
+}
+
+// Shapes no drawing needs but a damaged one may hold: the writer finishes at once with a page
+// no larger than A0, whatever it leaves out.
+void TestServerWriters::hostileShapes()
+{
+    QFETCH(QString, format);
+    QFETCH(int, kind);
+    Model m;
+    m.entities << entity(Line {{0, 0}, {1000, 1000}});
+    Hatch hatch;
+    hatch.loops << QVector<Vertex> {Vertex {{0, 0}}, Vertex {{1000, 0}}, Vertex {{1000, 1000}},
+                                    Vertex {{0, 1000}}};
+    if (kind == 0)
+        hatch.patternLines << PatternLine {0, {0, 0}, {0, 0.001}, {}};
+    if (kind == 1)
+        hatch.patternLines << PatternLine {45, {0, 0}, {0, 0.5}, {0.25, -0.25}};
+    for (int copy = 0; copy < 20; ++copy)
+        m.entities << entity(hatch);
+    if (kind == 2)
+        m.entities << entity(Line {{-1e200, -1e200}, {1e200, 1e200}});
+    if (kind == 3)
+        m.entities << entity(Circle {{qQNaN(), 0}, qInf()});
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    const QByteArray bytes = written(format, m, {u"x"_s, {}, {}}, &error);
+    QVERIFY2(!bytes.isEmpty(), qPrintable(error));
+    QVERIFY(timer.elapsed() < 3000);
+    DrawingRenderer renderer(m);
+    QVERIFY(renderer.check(nullptr));
+    QVERIFY(renderer.paperSize().width() <= DrawingRenderer::maxPaperSide);
+    QVERIFY(renderer.paperSize().height() <= DrawingRenderer::maxPaperSide);
 }
 
 void TestServerWriters::endlessBlocksEndQuickly_data()

@@ -163,7 +163,10 @@ bool DrawingRenderer::check(QString *errorMessage)
         }
         if (!cycle.isEmpty()) {
             if (errorMessage)
-                *errorMessage = QStringLiteral("ブロック %1 が自分自身を含んでいます").arg(cycle);
+                *errorMessage
+                    = QStringLiteral("ブロック %1 が自分自身を含むか、入れ子が %2 段を超えます")
+                          .arg(cycle)
+                          .arg(maxDepth);
             return false;
         }
         if (total > maxExpandedEntities) {

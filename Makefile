@@ -12,7 +12,7 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
 # What the drawing server's tests compare against: real DXF parts, ezdxf as the oracle, and the
 # tools that read its PDF and SVG back.
-TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf poppler-utils librsvg2-bin
+TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf poppler-utils librsvg2-bin qpdf
 # The server's benchmark runs LibreCAD's dxf2pdf as its peer.
 BENCH_SERVER_PACKAGES := $(BUILD_PACKAGES) librecad librecad-data
 PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev appstream lintian
@@ -20,8 +20,8 @@ PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev appstream lintian
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test bench bench-run bench-server build deps run-deps test-deps package-deps package \
-	configure clean
+.PHONY: run test bench bench-run bench-server bench-writers sample-picture build deps run-deps \
+	test-deps package-deps package configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -104,6 +104,16 @@ package: package-deps
 	rm -f $(PACKAGE_DIR)/norvale_*.deb
 	cd $(PACKAGE_DIR) && cpack -G DEB
 	lintian --fail-on error $(PACKAGE_DIR)/norvale_*.deb
+
+# The stand-in's graphical writers on one drawing of about 200 shapes, beside a file-write floor.
+bench-writers: deps build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/standin-writers-bench
+
+# The README's picture: samples/floor-plan.dxf converted to PDF by the stand-in, rasterised.
+sample-picture: test-deps build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/standin-convert samples/floor-plan.dxf \
+		$(BUILD_DIR)/floor-plan.pdf "山田 太郎" "設計部"
+	pdftoppm -r 32 -png -singlefile $(BUILD_DIR)/floor-plan.pdf res/sample-floor-plan
 
 clean:
 	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)

@@ -22,8 +22,7 @@ class Stream
 public:
     explicit Stream(const QByteArray &bytes)
         : m_bytes(bytes)
-    {
-    }
+    { }
 
     bool ok() const { return m_ok; }
     qsizetype pos() const { return m_pos; }
@@ -162,8 +161,7 @@ public:
     Parser(const QByteArray &bytes, Model &model)
         : m_in(bytes)
         , m_model(model)
-    {
-    }
+    { }
 
     bool parse(QString *error, int *version);
 
@@ -374,7 +372,7 @@ bool Parser::point(QVector<Entity> *out, bool keep)
     Head h;
     if (!readHead(&h))
         return false;
-    Marker m{{m_in.f64(), m_in.f64()}};
+    Marker m {{m_in.f64(), m_in.f64()}};
     const bool temporary = m_in.u32() != 0;
     if (h.penStyle == 100)
         m_in.skip(4 + 8 + 8);
@@ -436,7 +434,8 @@ bool Parser::object(QVector<Entity> *out, int depth)
         m_in.u16(); // schema
         const quint16 length = m_in.u16();
         if (length > 64 || length > m_in.left())
-            return fail(QStringLiteral("a class name near byte %1 is not readable").arg(m_in.pos()));
+            return fail(
+                QStringLiteral("a class name near byte %1 is not readable").arg(m_in.pos()));
         QByteArray raw(length, '\0');
         m_in.take(raw.data(), length);
         name = QString::fromLatin1(raw);
@@ -465,7 +464,7 @@ bool Parser::object(QVector<Entity> *out, int depth)
     if (!readHead(&h))
         return false;
     if (name == QLatin1String("CDataEnko")) {
-        const Point c{m_in.f64(), m_in.f64()};
+        const Point c {m_in.f64(), m_in.f64()};
         const double radius = m_in.f64(), start = m_in.f64(), sweep = m_in.f64();
         const double tilt = m_in.f64(), flat = m_in.f64();
         const bool full = m_in.u32() != 0;
@@ -477,9 +476,10 @@ bool Parser::object(QVector<Entity> *out, int depth)
         const double deg = 180 / pi;
         if (std::fabs(flat - 1) < 1e-12) {
             if (full)
-                out->append({s, Circle{c, radius}});
+                out->append({s, Circle {c, radius}});
             else
-                out->append({s, Arc{c, radius, (start + tilt) * deg, (start + tilt + sweep) * deg}});
+                out->append(
+                    {s, Arc {c, radius, (start + tilt) * deg, (start + tilt + sweep) * deg}});
             return true;
         }
         Ellipse e;
@@ -533,8 +533,8 @@ bool Parser::object(QVector<Entity> *out, int depth)
             for (int i = 0; i <= steps; ++i) {
                 const double a = from + span * i / steps;
                 const double x = r * std::cos(a), y = r * flat * std::sin(a);
-                loop.append(Vertex{{c.x + x * std::cos(tilt) - y * std::sin(tilt),
-                                    c.y + x * std::sin(tilt) + y * std::cos(tilt)}});
+                loop.append(Vertex {{c.x + x * std::cos(tilt) - y * std::sin(tilt),
+                                     c.y + x * std::sin(tilt) + y * std::cos(tilt)}});
             }
             return loop;
         };
@@ -547,7 +547,7 @@ bool Parser::object(QVector<Entity> *out, int depth)
         if (whole)
             outer.removeLast();
         else if (kind == 0 && h.penStyle == 101)
-            outer.append(Vertex{c}); // sector
+            outer.append(Vertex {c}); // sector
         hatch.loops.append(outer);
         if (h.penStyle == 105 || h.penStyle == 106) {
             QVector<Vertex> inner = ring(kind, start, 2 * pi);
@@ -661,7 +661,8 @@ bool Parser::resolveBlocks()
         if (state.value(key) == 2)
             return true;
         if (state.value(key) == 1 || depth > 64)
-            return fail(QStringLiteral("block \"%1\" includes itself").arg(m_blockNames.value(key)));
+            return fail(
+                QStringLiteral("block \"%1\" includes itself").arg(m_blockNames.value(key)));
         state.insert(key, 1);
         for (const QString &inner : m_blockUses.value(key)) {
             if (!visit(inner, depth + 1))
@@ -714,8 +715,8 @@ bool Parser::parse(QString *error, int *version)
     if (!m_in.ok())
         return done(truncated());
     if (qsizetype(count) > m_in.left() / 15)
-        return done(fail(QStringLiteral("it claims %1 block definitions, more than it can hold")
-                             .arg(count)));
+        return done(fail(
+            QStringLiteral("it claims %1 block definitions, more than it can hold").arg(count)));
     for (quint32 i = 0; i < count; ++i) {
         QVector<Entity> none;
         if (!object(&none, 0))

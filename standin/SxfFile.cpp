@@ -124,8 +124,9 @@ bool SxfFile::startsWith(const char *literal) const
 void SxfFile::skipSpace()
 {
     const QByteArray &b = *m_bytes;
-    while (m_pos < b.size() && (b[m_pos] == ' ' || b[m_pos] == '\t' || b[m_pos] == '\r'
-                                || b[m_pos] == '\n' || b[m_pos] == '\f'))
+    while (m_pos < b.size()
+           && (b[m_pos] == ' ' || b[m_pos] == '\t' || b[m_pos] == '\r' || b[m_pos] == '\n'
+               || b[m_pos] == '\f'))
         ++m_pos;
 }
 
@@ -243,7 +244,8 @@ bool SxfFile::readList(QVector<Value> *values, int depth)
             return true;
         }
         if (b[m_pos] != ',')
-            return fail(QStringLiteral("a parameter list is malformed at line %1").arg(lineAt(m_pos)));
+            return fail(
+                QStringLiteral("a parameter list is malformed at line %1").arg(lineAt(m_pos)));
         ++m_pos;
     }
 }
@@ -264,7 +266,8 @@ bool SxfFile::readFeature()
     const qsizetype start = m_pos;
     m_pos += 2; // "/*"
     auto malformed = [this, start] {
-        return fail(QStringLiteral("the feature comment at line %1 is malformed").arg(lineAt(start)));
+        return fail(
+            QStringLiteral("the feature comment at line %1 is malformed").arg(lineAt(start)));
     };
     m_pos += 3; // "SXF"
     if (startsWith("3.1"))

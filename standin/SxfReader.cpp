@@ -73,8 +73,7 @@ public:
     Builder(const SxfFile &file, Model &model)
         : m_file(file)
         , m_model(model)
-    {
-    }
+    { }
 
     bool build(QString *error);
 
@@ -93,9 +92,9 @@ private:
     {
         if (r.params.size() == expected)
             return true;
-        return fail(r, QStringLiteral("has %1 parameters instead of %2")
-                           .arg(r.params.size())
-                           .arg(expected));
+        return fail(
+            r,
+            QStringLiteral("has %1 parameters instead of %2").arg(r.params.size()).arg(expected));
     }
     bool number(const SxfFile::Record &r, int i, double *value)
     {
@@ -169,10 +168,11 @@ bool Builder::points(const SxfFile::Record &r, int countAt, QVector<Point> *out)
         || !SxfFile::toNumbers(r.params[countAt + 2], &ys))
         return fail(r, QStringLiteral("has a malformed coordinate list"));
     if (n < 1 || xs.size() != n || ys.size() != n)
-        return fail(r, QStringLiteral("declares %1 points but lists %2 and %3")
-                           .arg(n)
-                           .arg(xs.size())
-                           .arg(ys.size()));
+        return fail(r,
+                    QStringLiteral("declares %1 points but lists %2 and %3")
+                        .arg(n)
+                        .arg(xs.size())
+                        .arg(ys.size()));
     for (int i = 0; i < n; ++i)
         out->append({xs[i], ys[i]});
     return true;
@@ -184,8 +184,8 @@ bool Builder::layer(const SxfFile::Record &r, int i, QString *name)
     if (!integer(r, i, &code))
         return false;
     if (code < 1 || code > m_layers.size())
-        return fail(r, QStringLiteral("names layer %1, which the layer table does not define")
-                           .arg(code));
+        return fail(
+            r, QStringLiteral("names layer %1, which the layer table does not define").arg(code));
     *name = m_layers[code - 1];
     return true;
 }
@@ -201,8 +201,8 @@ bool Builder::color(const SxfFile::Record &r, int i, Color *color)
     }
     const int user = code - SxfTables::firstUserColor;
     if (user < 0 || user >= m_userColors.size())
-        return fail(r, QStringLiteral("names colour %1, which the colour table does not define")
-                           .arg(code));
+        return fail(
+            r, QStringLiteral("names colour %1, which the colour table does not define").arg(code));
     *color = Color::fromRgb(m_userColors[user]);
     return true;
 }
@@ -218,9 +218,10 @@ bool Builder::linetype(const SxfFile::Record &r, int i, QString *name)
     }
     const int user = code - SxfTables::firstUserLinetype;
     if (user < 0 || user >= m_userLinetypes.size())
-        return fail(r, QStringLiteral("names line type %1, which the line type table does not "
-                                      "define")
-                           .arg(code));
+        return fail(r,
+                    QStringLiteral("names line type %1, which the line type table does not "
+                                   "define")
+                        .arg(code));
     *name = m_userLinetypes[user];
     return true;
 }
@@ -238,7 +239,8 @@ bool Builder::width(const SxfFile::Record &r, int i, double *mm)
         *mm = SxfTables::width(code);
         return true;
     }
-    return fail(r, QStringLiteral("names width %1, which the width table does not define").arg(code));
+    return fail(r,
+                QStringLiteral("names width %1, which the width table does not define").arg(code));
 }
 
 bool Builder::lineStyle(const SxfFile::Record &r, Style *style)
@@ -266,8 +268,9 @@ bool Builder::text(const SxfFile::Record &r, int first, bool plain, const Style 
         || !integer(r, at + 10, &direction))
         return false;
     if (font < 1 || font > m_fonts.size())
-        return fail(r, QStringLiteral("names text font %1, which the font table does not define")
-                           .arg(font));
+        return fail(
+            r,
+            QStringLiteral("names text font %1, which the font table does not define").arg(font));
     if (basePoint < 1 || basePoint > 9)
         return fail(r, QStringLiteral("has base point %1 (1 to 9)").arg(basePoint));
     Text t;
@@ -312,7 +315,8 @@ bool Builder::table(const SxfFile::Record &r, bool *handled)
             return fail(r, QStringLiteral("names no predefined colour"));
     } else if (k == "user_defined_colour_feature") {
         int rgb[3];
-        if (!count(r, 3) || !integer(r, 0, rgb) || !integer(r, 1, rgb + 1) || !integer(r, 2, rgb + 2))
+        if (!count(r, 3) || !integer(r, 0, rgb) || !integer(r, 1, rgb + 1)
+            || !integer(r, 2, rgb + 2))
             return false;
         for (int c : rgb) {
             if (c < 0 || c > 255)
@@ -325,17 +329,18 @@ bool Builder::table(const SxfFile::Record &r, bool *handled)
         const int code = SxfTables::linetypeCode(SxfFile::toText(r.params[0]));
         if (!code)
             return fail(r, QStringLiteral("names no predefined line type"));
-        m_model.linetypes.append({SxfTables::linetypeName(code), QString(),
-                                  SxfTables::linetypePattern(code)});
+        m_model.linetypes.append(
+            {SxfTables::linetypeName(code), QString(), SxfTables::linetypePattern(code)});
     } else if (k == "user_defined_font_feature") {
         int segments = 0;
         QVector<double> pitch;
         if (!count(r, 3) || !integer(r, 1, &segments))
             return false;
         if (!SxfFile::toNumbers(r.params[2], &pitch) || pitch.size() != segments)
-            return fail(r, QStringLiteral("declares %1 segments but lists %2")
-                               .arg(segments)
-                               .arg(pitch.size()));
+            return fail(r,
+                        QStringLiteral("declares %1 segments but lists %2")
+                            .arg(segments)
+                            .arg(pitch.size()));
         Linetype type;
         type.name = SxfFile::toText(r.params[0]);
         for (int i = 0; i < pitch.size(); ++i)
@@ -371,12 +376,12 @@ bool Builder::shape(const SxfFile::Record &r)
         if (!count(r, 7) || !layer(r, 0, &style.layer) || !color(r, 1, &style.color)
             || !numbers(r, 2, 2, v))
             return false;
-        add(style, Marker{{v[0], v[1]}});
+        add(style, Marker {{v[0], v[1]}});
     } else if (k == "line_feature") {
         double v[4];
         if (!count(r, 8) || !lineStyle(r, &style) || !numbers(r, 4, 4, v))
             return false;
-        add(style, Line{{v[0], v[1]}, {v[2], v[3]}});
+        add(style, Line {{v[0], v[1]}, {v[2], v[3]}});
     } else if (k == "polyline_feature" || k == "spline_feature") {
         const bool spline = k == "spline_feature";
         QVector<Point> pts;
@@ -402,14 +407,14 @@ bool Builder::shape(const SxfFile::Record &r)
         double v[3];
         if (!count(r, 7) || !lineStyle(r, &style) || !numbers(r, 4, 3, v))
             return false;
-        add(style, Circle{{v[0], v[1]}, v[2]});
+        add(style, Circle {{v[0], v[1]}, v[2]});
     } else if (k == "arc_feature") {
         double v[3], a[2];
         int direction = 0;
         if (!count(r, 10) || !lineStyle(r, &style) || !numbers(r, 4, 3, v)
             || !integer(r, 7, &direction) || !numbers(r, 8, 2, a))
             return false;
-        const Point c{v[0], v[1]};
+        const Point c {v[0], v[1]};
         const double radius = v[2];
         double sweep = std::fmod(a[1] - a[0], 360.0);
         if (sweep <= 0)
@@ -417,11 +422,12 @@ bool Builder::shape(const SxfFile::Record &r)
         if (direction == 0)
             sweep = -std::fmod(360.0 - sweep, 360.0);
         auto at = [&](double deg) {
-            return Point{c.x + radius * std::cos(radians(deg)), c.y + radius * std::sin(radians(deg))};
+            return Point {c.x + radius * std::cos(radians(deg)),
+                          c.y + radius * std::sin(radians(deg))};
         };
-        Path path{{at(a[0]), std::tan(radians(sweep) / 4)}, {at(a[1])}};
+        Path path {{at(a[0]), std::tan(radians(sweep) / 4)}, {at(a[1])}};
         // The model's arcs run counter-clockwise; a clockwise arc is the same arc reversed.
-        Arc arc{c, radius, direction == 0 ? a[1] : a[0], direction == 0 ? a[0] : a[1]};
+        Arc arc {c, radius, direction == 0 ? a[1] : a[0], direction == 0 ? a[0] : a[1]};
         add(style, arc, path, true);
     } else if (k == "ellipse_feature" || k == "ellipse_arc_feature") {
         const bool partial = k == "ellipse_arc_feature";
@@ -464,8 +470,8 @@ bool Builder::shape(const SxfFile::Record &r)
                 const double p = radians(s + sweep * i / steps);
                 const double x = rx * std::cos(p), y = ry * std::sin(p);
                 const double rot = radians(rotation);
-                path.append(Vertex{{e.center.x + x * std::cos(rot) - y * std::sin(rot),
-                                    e.center.y + x * std::sin(rot) + y * std::cos(rot)}});
+                path.append(Vertex {{e.center.x + x * std::cos(rot) - y * std::sin(rot),
+                                     e.center.y + x * std::sin(rot) + y * std::cos(rot)}});
             }
             if (direction == 0)
                 std::reverse(path.begin(), path.end());
@@ -482,8 +488,9 @@ bool Builder::shape(const SxfFile::Record &r)
         Insert in;
         in.block = SxfFile::toText(r.params[1]);
         if (!m_blockNames.contains(in.block))
-            return fail(r, QStringLiteral("places symbol \"%1\", which is not defined before it")
-                               .arg(in.block));
+            return fail(r,
+                        QStringLiteral("places symbol \"%1\", which is not defined before it")
+                            .arg(in.block));
         in.position = {v[0], v[1]};
         in.rotation = v[2];
         in.scaleX = v[3];
@@ -495,7 +502,7 @@ bool Builder::shape(const SxfFile::Record &r)
         if (!count(r, 8) || !layer(r, 0, &style.layer) || !color(r, 2, &style.color)
             || !numbers(r, 4, 2, v))
             return false;
-        add(style, Marker{{v[0], v[1]}});
+        add(style, Marker {{v[0], v[1]}});
     } else if (k.endsWith("_dim_feature") || k == "label_feature" || k == "balloon_feature") {
         return dimension(r);
     } else if (k == "composite_curve_org_feature") {
@@ -517,13 +524,13 @@ bool Builder::shape(const SxfFile::Record &r)
         double x = v[0], y = v[1], l = from;
         const int steps = 64;
         const double dl = (to - from) / steps;
-        p.vertices.append(Vertex{{x, y}});
+        p.vertices.append(Vertex {{x, y}});
         for (int i = 0; i < steps; ++i, l += dl) {
             const double mid = l + dl / 2;
             const double heading = radians(v[3]) + sign * (mid * mid - from * from) / (2 * a * a);
             x += dl * std::cos(heading);
             y += dl * std::sin(heading);
-            p.vertices.append(Vertex{{x, y}});
+            p.vertices.append(Vertex {{x, y}});
         }
         add(style, p);
     }
@@ -535,7 +542,7 @@ bool Builder::dimension(const SxfFile::Record &r)
 {
     const QByteArray &k = r.keyword;
     static const QHash<QByteArray, int> sizes = {
-        {"linear_dim_feature", 44}, {"curve_dim_feature", 45},  {"angular_dim_feature", 45},
+        {"linear_dim_feature", 44}, {"curve_dim_feature", 45},    {"angular_dim_feature", 45},
         {"radius_dim_feature", 25}, {"diameter_dim_feature", 30}, {"label_feature", 21},
         {"balloon_feature", 24},
     };
@@ -550,7 +557,7 @@ bool Builder::dimension(const SxfFile::Record &r)
         if (!integer(r, at, &present) || !numbers(r, at + 3, 4, v))
             return false;
         if (present)
-            add(style, Line{{v[0], v[1]}, {v[2], v[3]}});
+            add(style, Line {{v[0], v[1]}, {v[2], v[3]}});
         return true;
     };
     int textAt = 0;
@@ -558,7 +565,7 @@ bool Builder::dimension(const SxfFile::Record &r)
         double v[4];
         if (!numbers(r, 4, 4, v))
             return false;
-        add(style, Line{{v[0], v[1]}, {v[2], v[3]}});
+        add(style, Line {{v[0], v[1]}, {v[2], v[3]}});
         if (k == "linear_dim_feature" && (!extension(8) || !extension(15)))
             return false;
         textAt = k == "linear_dim_feature" ? 32 : k == "radius_dim_feature" ? 13 : 18;
@@ -566,7 +573,7 @@ bool Builder::dimension(const SxfFile::Record &r)
         double v[5];
         if (!numbers(r, 4, 5, v))
             return false;
-        add(style, Arc{{v[0], v[1]}, v[2], v[3], v[4]});
+        add(style, Arc {{v[0], v[1]}, v[2], v[3], v[4]});
         if (!extension(9) || !extension(16))
             return false;
         textAt = 33;
@@ -576,12 +583,12 @@ bool Builder::dimension(const SxfFile::Record &r)
         const bool balloon = k == "balloon_feature";
         if (!points(r, 4, &pts) || !integer(r, balloon ? 10 : 7, &arrow))
             return false;
-        add(style, Leader{pts, arrow != 0});
+        add(style, Leader {pts, arrow != 0});
         if (balloon) {
             double v[3];
             if (!numbers(r, 7, 3, v))
                 return false;
-            add(style, Circle{{v[0], v[1]}, v[2]});
+            add(style, Circle {{v[0], v[1]}, v[2]});
         }
         textAt = balloon ? 12 : 9;
     }
@@ -645,9 +652,10 @@ bool Builder::fill(const SxfFile::Record &r)
         if (r.params.size() < 6 || !layer(r, 0, &style.layer) || !integer(r, 1, &patterns))
             return false;
         if (patterns < 1 || patterns > 4 || r.params.size() != patterns + 5)
-            return fail(r, QStringLiteral("has %1 parameters for %2 patterns")
-                               .arg(r.params.size())
-                               .arg(patterns));
+            return fail(r,
+                        QStringLiteral("has %1 parameters for %2 patterns")
+                            .arg(r.params.size())
+                            .arg(patterns));
         h.pattern = QStringLiteral("SXF");
         for (int i = 0; i < patterns; ++i) {
             QVector<double> v;
@@ -660,9 +668,10 @@ bool Builder::fill(const SxfFile::Record &r)
             h.patternLines.append(line);
             if (i == 0) {
                 SxfFile::Record codes = r;
-                codes.params = {SxfFile::Value{SxfFile::Value::Kind::Token, QByteArray::number(v[0]), {}, {}},
-                                SxfFile::Value{SxfFile::Value::Kind::Token, QByteArray::number(v[1]), {}, {}},
-                                SxfFile::Value{SxfFile::Value::Kind::Token, QByteArray::number(v[2]), {}, {}}};
+                codes.params = {
+                    SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[0]), {}, {}},
+                    SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[1]), {}, {}},
+                    SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[2]), {}, {}}};
                 if (!color(codes, 0, &style.color) || !linetype(codes, 1, &style.linetype)
                     || !width(codes, 2, &style.lineweight))
                     return false;
@@ -682,21 +691,24 @@ bool Builder::fill(const SxfFile::Record &r)
         || !SxfFile::toNumbers(r.params[at + 2], &inner))
         return false;
     if (holes != inner.size())
-        return fail(r, QStringLiteral("declares %1 holes but lists %2").arg(holes).arg(inner.size()));
-    QVector<double> ids{double(out)};
+        return fail(r,
+                    QStringLiteral("declares %1 holes but lists %2").arg(holes).arg(inner.size()));
+    QVector<double> ids {double(out)};
     ids += inner;
     for (double id : ids) {
         if (id < 1 || id > m_composites.size())
-            return fail(r, QStringLiteral("names outline %1, which no composite curve before it "
-                                          "defines")
-                               .arg(id));
+            return fail(r,
+                        QStringLiteral("names outline %1, which no composite curve before it "
+                                       "defines")
+                            .arg(id));
         h.loops.append(m_composites[int(id) - 1]);
     }
     // A filled triangle or quadrilateral with straight sides is a solid.
     const QVector<Vertex> &outline = h.loops.first();
-    const bool straight = std::all_of(outline.begin(), outline.end(),
-                                      [](const Vertex &v) { return v.bulge == 0; });
-    if (h.solid && h.loops.size() == 1 && straight && (outline.size() == 3 || outline.size() == 4)) {
+    const bool straight
+        = std::all_of(outline.begin(), outline.end(), [](const Vertex &v) { return v.bulge == 0; });
+    if (h.solid && h.loops.size() == 1 && straight
+        && (outline.size() == 3 || outline.size() == 4)) {
         Solid s;
         for (int i = 0; i < 4; ++i)
             s.corners[i] = outline[std::min(i, int(outline.size()) - 1)].point;
@@ -718,7 +730,7 @@ bool Builder::fill(const SxfFile::Record &r)
 // that a drawing written from layer settings reads back with them.
 void Builder::restoreByLayer()
 {
-    QVector<QVector<Entity> *> lists{&m_model.entities};
+    QVector<QVector<Entity> *> lists {&m_model.entities};
     for (Block &b : m_model.blocks)
         lists.append(&b.entities);
     for (Layer &l : m_model.layers) {
@@ -841,11 +853,12 @@ bool SxfReader::read(const QByteArray &bytes, Model &model, QString *errorMessag
         }
     }
     if (file.features().isEmpty()) {
-        if (file.entityInstances() > 0 || description.contains(QLatin1String("AP202"), Qt::CaseInsensitive))
-            return refuse(QStringLiteral("it is a%1 file in the AP202 entity form, which is not "
-                                         "read; save it in feature mode (SFC or feature-mode P21)")
-                              .arg(m_form == Form::Sfc ? QStringLiteral("n SFC")
-                                                       : QStringLiteral(" P21")));
+        if (file.entityInstances() > 0
+            || description.contains(QLatin1String("AP202"), Qt::CaseInsensitive))
+            return refuse(
+                QStringLiteral("it is a%1 file in the AP202 entity form, which is not "
+                               "read; save it in feature mode (SFC or feature-mode P21)")
+                    .arg(m_form == Form::Sfc ? QStringLiteral("n SFC") : QStringLiteral(" P21")));
         return refuse(QStringLiteral("it holds no SXF features"));
     }
     if (const SxfFile::Record *n = file.headerRecord("FILE_NAME")) {

@@ -10,8 +10,7 @@ public:
     enum class Form { Sfc, P21 };
     explicit SxfReader(Form form)
         : m_form(form)
-    {
-    }
+    { }
 
     bool read(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
 

@@ -11,11 +11,11 @@ struct NamedColor
 };
 
 const NamedColor colors[SxfTables::predefinedColors] = {
-    {"black", 0x000000},     {"red", 0xff0000},        {"green", 0x00ff00},
-    {"blue", 0x0000ff},      {"yellow", 0xffff00},     {"magenta", 0xff00ff},
-    {"cyan", 0x00ffff},      {"white", 0xffffff},      {"deeppink", 0xc00080},
-    {"brown", 0xc08040},     {"orange", 0xff8000},     {"lightgreen", 0x80c080},
-    {"lightblue", 0x0080ff}, {"lavender", 0x8040ff},   {"lightgray", 0xc0c0c0},
+    {"black", 0x000000},     {"red", 0xff0000},      {"green", 0x00ff00},
+    {"blue", 0x0000ff},      {"yellow", 0xffff00},   {"magenta", 0xff00ff},
+    {"cyan", 0x00ffff},      {"white", 0xffffff},    {"deeppink", 0xc00080},
+    {"brown", 0xc08040},     {"orange", 0xff8000},   {"lightgreen", 0x80c080},
+    {"lightblue", 0x0080ff}, {"lavender", 0x8040ff}, {"lightgray", 0xc0c0c0},
     {"darkgray", 0x808080},
 };
 
@@ -45,8 +45,8 @@ const NamedLinetype linetypes[SxfTables::predefinedLinetypes] = {
     {"double-dashed triplicate-dotted", {3, 1, 3, 1, 0.25, 1, 0.25, 1}, 8},
 };
 
-const double widths[SxfTables::predefinedWidths] = {0.13, 0.18, 0.25, 0.35, 0.5,
-                                                     0.7,  1.0,  1.4,  2.0};
+const double widths[SxfTables::predefinedWidths]
+    = {0.13, 0.18, 0.25, 0.35, 0.5, 0.7, 1.0, 1.4, 2.0};
 
 // Files differ in case and in the spaces between words of a name.
 QString normalized(const QString &name)

@@ -57,8 +57,7 @@ public:
     Emitter(const Model &model, bool p21)
         : m_model(model)
         , m_p21(p21)
-    {
-    }
+    { }
 
     bool run(QString *error);
     // The tables, then the symbols and shapes, each feature as "keyword(parameters)".
@@ -103,7 +102,7 @@ private:
     QVector<QByteArray> m_body;
     int m_composites = 0;
     Point m_base;
-    Point m_max{1, 1};
+    Point m_max {1, 1};
     bool m_inSheet = false;
 
     QVector<QString> m_layers;
@@ -150,8 +149,7 @@ QByteArray Emitter::colorCode(const Color &color)
         const int user = m_userColors.indexOf(rgb);
         if (user >= 0) {
             code = SxfTables::firstUserColor + user;
-        } else if (m_userColors.size()
-                   < SxfTables::lastUserColor - SxfTables::firstUserColor + 1) {
+        } else if (m_userColors.size() < SxfTables::lastUserColor - SxfTables::firstUserColor + 1) {
             m_userColors.append(rgb);
             code = SxfTables::firstUserColor + m_userColors.size() - 1;
         } else {
@@ -292,12 +290,13 @@ void Emitter::path(const Resolved &s, const QVector<Vertex> &vertices, bool clos
         const double b = v.bulge, dx = end.x - v.point.x, dy = end.y - v.point.y;
         const double chord = std::hypot(dx, dy);
         const double f = (1 - b * b) / (4 * b);
-        const Point c{v.point.x + dx / 2 - dy * f, v.point.y + dy / 2 + dx * f};
+        const Point c {v.point.x + dx / 2 - dy * f, v.point.y + dy / 2 + dx * f};
         const double radius = chord * (1 + b * b) / (4 * std::fabs(b));
         const double a0 = degrees(std::atan2(v.point.y - c.y, v.point.x - c.x));
         const double a1 = degrees(std::atan2(end.y - c.y, end.x - c.x));
-        feature("arc_feature", {s.layer, s.color, s.type, s.width, x(c.x), y(c.y), q(radius),
-                                q(b > 0 ? 1 : 0), q(a0), q(a1)});
+        feature("arc_feature",
+                {s.layer, s.color, s.type, s.width, x(c.x), y(c.y), q(radius), q(b > 0 ? 1 : 0),
+                 q(a0), q(a1)});
     }
     flush();
     feature("composite_curve_org_feature", {s.color, s.type, s.width, q(hidden ? 1 : 0)});
@@ -316,8 +315,8 @@ void Emitter::text(const Resolved &s, const Text &t)
     const double step = t.height * std::max(t.lineSpacing, 0.0) * 5 / 3;
     const double angle = t.rotation * pi / 180;
     for (int i = 0; i < lines.size(); ++i) {
-        const Point p{t.position.x + i * step * std::sin(angle),
-                      t.position.y - i * step * std::cos(angle)};
+        const Point p {t.position.x + i * step * std::sin(angle),
+                       t.position.y - i * step * std::cos(angle)};
         const double width = t.widthFactor * t.height * textCells(lines[i]);
         feature("text_string_feature",
                 {s.layer, s.color, fontCode(t.font), str(lines[i]), x(p.x), y(p.y), q(t.height),
@@ -330,24 +329,27 @@ bool Emitter::entity(const Entity &e)
     const Resolved s = resolve(e.style);
     const Shape &shape = e.shape;
     if (const auto *l = std::get_if<Line>(&shape)) {
-        feature("line_feature", {s.layer, s.color, s.type, s.width, x(l->start.x), y(l->start.y),
-                                 x(l->end.x), y(l->end.y)});
+        feature("line_feature",
+                {s.layer, s.color, s.type, s.width, x(l->start.x), y(l->start.y), x(l->end.x),
+                 y(l->end.y)});
     } else if (const auto *c = std::get_if<Circle>(&shape)) {
         x(c->center.x + c->radius);
         y(c->center.y + c->radius);
         feature("circle_feature",
                 {s.layer, s.color, s.type, s.width, x(c->center.x), y(c->center.y), q(c->radius)});
     } else if (const auto *a = std::get_if<Arc>(&shape)) {
-        feature("arc_feature", {s.layer, s.color, s.type, s.width, x(a->center.x), y(a->center.y),
-                                q(a->radius), q(1), q(a->startAngle), q(a->endAngle)});
+        feature("arc_feature",
+                {s.layer, s.color, s.type, s.width, x(a->center.x), y(a->center.y), q(a->radius),
+                 q(1), q(a->startAngle), q(a->endAngle)});
     } else if (const auto *el = std::get_if<Ellipse>(&shape)) {
         const double rx = std::hypot(el->majorAxis.x, el->majorAxis.y);
         const double rotation = degrees(std::atan2(el->majorAxis.y, el->majorAxis.x));
-        const bool full = std::fabs(el->startParam) < 1e-12
-            && std::fabs(el->endParam - 2 * pi) < 1e-12;
+        const bool full
+            = std::fabs(el->startParam) < 1e-12 && std::fabs(el->endParam - 2 * pi) < 1e-12;
         if (full)
-            feature("ellipse_feature", {s.layer, s.color, s.type, s.width, x(el->center.x),
-                                        y(el->center.y), q(rx), q(rx * el->ratio), q(rotation)});
+            feature("ellipse_feature",
+                    {s.layer, s.color, s.type, s.width, x(el->center.x), y(el->center.y), q(rx),
+                     q(rx * el->ratio), q(rotation)});
         else
             feature("ellipse_arc_feature",
                     {s.layer, s.color, s.type, s.width, x(el->center.x), y(el->center.y), q(rx),
@@ -356,8 +358,9 @@ bool Emitter::entity(const Entity &e)
     } else if (const auto *p = std::get_if<Polyline>(&shape)) {
         if (p->vertices.size() < 2)
             return true;
-        const bool bulged = std::any_of(p->vertices.begin(), p->vertices.end() - (p->closed ? 0 : 1),
-                                        [](const Vertex &v) { return v.bulge != 0; });
+        const bool bulged
+            = std::any_of(p->vertices.begin(), p->vertices.end() - (p->closed ? 0 : 1),
+                          [](const Vertex &v) { return v.bulge != 0; });
         if (bulged) {
             path(s, p->vertices, p->closed, false);
         } else {
@@ -426,7 +429,8 @@ bool Emitter::entity(const Entity &e)
             feature("fill_area_style_colour_feature",
                     {s.layer, s.color, q(first), q(int(holes.size())), holeList});
         } else if (!h->patternLines.isEmpty()) {
-            QVector<QByteArray> params{s.layer, q(int(std::min<qsizetype>(4, h->patternLines.size())))};
+            QVector<QByteArray> params {s.layer,
+                                        q(int(std::min<qsizetype>(4, h->patternLines.size())))};
             for (int i = 0; i < std::min<qsizetype>(4, h->patternLines.size()); ++i) {
                 const PatternLine &l = h->patternLines[i];
                 const double a = l.angle * pi / 180;
@@ -446,8 +450,9 @@ bool Emitter::entity(const Entity &e)
     } else if (const auto *d = std::get_if<Dimension>(&shape)) {
         // The dimension is drawn by its block; SXF places the block as a symbol.
         if (const Block *b = m_model.block(d->block))
-            feature("sfig_locate_feature", {s.layer, str(b->name), x(d->insertion.x),
-                                            y(d->insertion.y), q(0.0), q(1.0), q(1.0)});
+            feature("sfig_locate_feature",
+                    {s.layer, str(b->name), x(d->insertion.x), y(d->insertion.y), q(0.0), q(1.0),
+                     q(1.0)});
     } else if (const auto *le = std::get_if<Leader>(&shape)) {
         if (le->vertices.size() >= 2) {
             QVector<double> xs, ys;
@@ -598,7 +603,8 @@ QByteArray SxfWriter::quote(const QString &text, bool unicodeEscapes)
         const QChar c = text[i];
         const ushort u = c.unicode();
         // "*/" would end the feature comment early, and control characters end lines.
-        const bool needsEscape = u < 0x20 || u == 0x7f || (u == '/' && i > 0 && text[i - 1] == QLatin1Char('*'));
+        const bool needsEscape
+            = u < 0x20 || u == 0x7f || (u == '/' && i > 0 && text[i - 1] == QLatin1Char('*'));
         if (u >= 0x80 && !unicodeEscapes) {
             const QByteArray bytes = encoder.encode(QString(c));
             if (!encoder.hasError() && !bytes.isEmpty() && bytes != "?") {
@@ -652,10 +658,13 @@ bool SxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
         + SxfWriter::quote(info.authorName, p21) + "),(" + SxfWriter::quote(info.affiliation, p21)
         + "),'SCADEC_API_Ver3.30$$3.1','tarsk-standin','');\n";
     bytes += "FILE_SCHEMA(('ASSOCIATIVE_DRAUGHTING'));\nENDSEC;\nDATA;\n";
-    const auto size = [](double v) { return QByteArray::number(qint64(std::ceil(std::min(v, 1e7)))); };
+    const auto size = [](double v) {
+        return QByteArray::number(qint64(std::ceil(std::min(v, 1e7))));
+    };
     QVector<QByteArray> features = emitter.tables() + emitter.body();
-    features.append("drawing_sheet_feature(" + SxfWriter::quote(name.section(QLatin1Char('.'), 0, 0), p21)
-                    + ",'9','1','" + size(extent.x) + "','" + size(extent.y) + "')");
+    features.append("drawing_sheet_feature("
+                    + SxfWriter::quote(name.section(QLatin1Char('.'), 0, 0), p21) + ",'9','1','"
+                    + size(extent.x) + "','" + size(extent.y) + "')");
     for (int i = 0; i < features.size(); ++i)
         bytes += "/*SXF\n#" + QByteArray::number(i + 1) + " = " + features[i] + "\nSXF*/\n";
     bytes += "ENDSEC;\nEND-ISO-10303-21;\n";

@@ -12,8 +12,7 @@ public:
     enum class Form { Sfc, P21 };
     explicit SxfWriter(Form form)
         : m_form(form)
-    {
-    }
+    { }
 
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;

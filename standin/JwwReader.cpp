@@ -185,6 +185,7 @@ private:
     bool text(QVector<Entity> *out, bool keep = true);
     bool point(QVector<Entity> *out, bool keep = true);
     bool blockDefinition(int depth);
+    bool definitions();
     bool resolveBlocks();
 
     Stream m_in;
@@ -192,6 +193,7 @@ private:
     QString m_error;
     int m_version = 0;
     bool m_widthHundredths = false;
+    int m_timeSize = 4;
     QString m_layerNames[16][16];
     bool m_layerOn[16][16];
     bool m_layerUsed[16][16] = {};
@@ -299,7 +301,8 @@ bool Parser::header()
         m_in.f64(); // scale
         m_in.u32(); // protection
         for (int l = 0; l < 16; ++l) {
-            m_layerOn[g][l] = groupState != 0 && m_in.u32() != 0;
+            const quint32 layerState = m_in.u32();
+            m_layerOn[g][l] = groupState != 0 && layerState != 0;
             m_in.u32();
         }
     }
@@ -617,40 +620,79 @@ bool Parser::blockDefinition(int depth)
         return false;
     const quint32 number = m_in.u32();
     m_in.u32(); // referenced
-    // The creation time is four bytes in files of older builds and eight in newer ones: try the
-    // short form, and the long one if the rest does not read.
+    m_in.skip(m_timeSize); // creation time
+    QString name = m_in.string();
+    Block b;
+    if (!m_in.ok())
+        return truncated();
+    if (!list(&b.entities, depth + 1))
+        return false;
+    const int flag = name.indexOf(QLatin1String("@@SfigorgFlag@@"), 0, Qt::CaseInsensitive);
+    if (flag >= 0)
+        name.truncate(flag);
+    if (name.isEmpty())
+        name = QStringLiteral("BLOCK%1").arg(number);
+    QString unique = name;
+    for (int n = 2; m_model.block(unique); ++n)
+        unique = QStringLiteral("%1~%2").arg(name).arg(n);
+    b.name = unique;
+    const QString key = numberedBlock(number);
+    if (m_blockNames.contains(key))
+        return fail(QStringLiteral("block number %1 is defined twice").arg(number));
+    m_blockNames.insert(key, unique);
+    for (const Entity &e : b.entities) {
+        if (const auto *in = std::get_if<Insert>(&e.shape))
+            m_blockUses[key].append(in->block);
+    }
+    m_model.blocks.append(b);
+    return true;
+}
+
+// The block definitions: a count, then each definition with its shapes, then (from 7.00) the
+// pictures shipped with the drawing. A definition's creation time takes four bytes in files of
+// older builds and eight in newer ones; the reading that accounts for every byte is the right one.
+bool Parser::definitions()
+{
     const qsizetype start = m_in.pos();
     const int classes = int(m_classes.size());
+    QString firstError;
     for (int timeSize : {4, 8}) {
         m_in.seek(start);
         m_classes.resize(classes);
+        m_model.blocks.clear();
+        m_blockNames.clear();
+        m_blockUses.clear();
         m_error.clear();
-        m_in.skip(timeSize);
-        QString name = m_in.string();
-        Block b;
-        if (!m_in.ok() || !list(&b.entities, depth + 1))
-            continue;
-        const int flag = name.indexOf(QLatin1String("@@SfigorgFlag@@"), 0, Qt::CaseInsensitive);
-        if (flag >= 0)
-            name.truncate(flag);
-        if (name.isEmpty())
-            name = QStringLiteral("BLOCK%1").arg(number);
-        QString unique = name;
-        for (int n = 2; m_model.block(unique); ++n)
-            unique = QStringLiteral("%1~%2").arg(name).arg(n);
-        b.name = unique;
-        const QString key = numberedBlock(number);
-        if (m_blockNames.contains(key))
-            return fail(QStringLiteral("block number %1 is defined twice").arg(number));
-        m_blockNames.insert(key, unique);
-        for (const Entity &e : b.entities) {
-            if (const auto *in = std::get_if<Insert>(&e.shape))
-                m_blockUses[key].append(in->block);
+        m_timeSize = timeSize;
+        quint32 count = m_in.u16();
+        if (count == 0xffff)
+            count = m_in.u32();
+        if (!m_in.ok())
+            return truncated();
+        if (qsizetype(count) > m_in.left() / 15)
+            return fail(
+                QStringLiteral("it claims %1 block definitions, more than it can hold").arg(count));
+        bool ok = true;
+        for (quint32 i = 0; ok && i < count; ++i) {
+            QVector<Entity> none;
+            ok = object(&none, 0);
         }
-        m_model.blocks.append(b);
-        return true;
+        if (ok && m_version >= 700) {
+            const quint32 pictures = m_in.u32();
+            ok = m_in.ok() && (pictures > 0 ? pictures < 10000 : m_in.left() == 0);
+        } else if (ok) {
+            ok = m_in.left() == 0;
+        }
+        if (ok)
+            return true;
+        // A real fault in either reading says more than bytes left over.
+        if (firstError.isEmpty() && !m_error.isEmpty())
+            firstError = m_error;
     }
-    return false;
+    if (firstError.isEmpty())
+        firstError = QStringLiteral("its block definitions do not end where the file does");
+    m_error.clear();
+    return fail(firstError);
 }
 
 bool Parser::resolveBlocks()
@@ -708,21 +750,7 @@ bool Parser::parse(QString *error, int *version)
     *version = m_version;
     if (!list(&m_model.entities, 0))
         return done(false);
-    // The block definitions: a count, then each definition with its shapes.
-    quint32 count = m_in.u16();
-    if (count == 0xffff)
-        count = m_in.u32();
-    if (!m_in.ok())
-        return done(truncated());
-    if (qsizetype(count) > m_in.left() / 15)
-        return done(fail(
-            QStringLiteral("it claims %1 block definitions, more than it can hold").arg(count)));
-    for (quint32 i = 0; i < count; ++i) {
-        QVector<Entity> none;
-        if (!object(&none, 0))
-            return done(false);
-    }
-    if (!resolveBlocks())
+    if (!definitions() || !resolveBlocks())
         return done(false);
     for (int g = 0; g < 16; ++g) {
         for (int l = 0; l < 16; ++l) {

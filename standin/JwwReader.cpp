@@ -107,7 +107,10 @@ public:
         if (wide)
             return QString::fromUtf16(reinterpret_cast<const char16_t *>(raw.constData()),
                                       raw.size() / 2);
-        QStringDecoder decoder("windows-31j");
+        if (std::all_of(raw.begin(), raw.end(), [](char c) { return c > 0; }))
+            return QString::fromLatin1(raw);
+        // Opening a converter costs more than decoding a string; each thread keeps one.
+        thread_local QStringDecoder decoder("windows-31j", QStringConverter::Flag::Stateless);
         return decoder.decode(raw);
     }
 

@@ -36,11 +36,15 @@ int hexValue(char c)
 
 QString SxfFile::decodeString(const QByteArray &raw)
 {
+    // Most strings are numbers and names in ASCII: no converter needed.
+    if (std::all_of(raw.begin(), raw.end(), [](char c) { return c > 0 && c != '\\'; }))
+        return QString::fromLatin1(raw);
     QString result;
     QByteArray pending; // Shift-JIS bytes not yet decoded
     auto flush = [&] {
         if (!pending.isEmpty()) {
-            QStringDecoder decoder("windows-31j");
+            // Opening a converter costs more than decoding a line; each thread keeps one.
+            thread_local QStringDecoder decoder("windows-31j", QStringConverter::Flag::Stateless);
             result += decoder.decode(pending);
             pending.clear();
         }
@@ -182,11 +186,9 @@ bool SxfFile::readValue(Value *value, int depth)
         return fail(QStringLiteral("the file ends inside a parameter list"));
     const char c = b[m_pos];
     if (c == '\'') {
-        QByteArray raw;
-        if (!readString(&raw))
+        if (!readString(&value->token))
             return false;
         value->kind = Value::Kind::String;
-        value->text = decodeString(raw);
         return true;
     }
     if (c == '(') {
@@ -231,6 +233,7 @@ bool SxfFile::readList(QVector<Value> *values, int depth)
         ++m_pos;
         return true;
     }
+    values->reserve(depth == 0 ? 16 : 4);
     while (true) {
         Value value;
         if (!readValue(&value, depth))
@@ -412,10 +415,8 @@ const SxfFile::Record *SxfFile::headerRecord(const char *keyword) const
 bool SxfFile::toNumber(const Value &value, double *number)
 {
     bool ok = false;
-    if (value.kind == Value::Kind::Token)
+    if (value.kind == Value::Kind::Token || value.kind == Value::Kind::String)
         *number = value.token.toDouble(&ok);
-    else if (value.kind == Value::Kind::String)
-        *number = value.text.trimmed().toDouble(&ok);
     return ok && std::isfinite(*number);
 }
 
@@ -442,16 +443,15 @@ bool SxfFile::toNumbers(const Value &value, QVector<double> *numbers)
     }
     if (value.kind != Value::Kind::String)
         return false;
-    QString text = value.text.trimmed();
-    if (!text.startsWith(QLatin1Char('(')) || !text.endsWith(QLatin1Char(')')))
+    const QByteArray text = value.token.trimmed();
+    if (!text.startsWith('(') || !text.endsWith(')'))
         return false;
-    text = text.mid(1, text.size() - 2);
-    if (text.trimmed().isEmpty())
+    const QByteArray inner = text.mid(1, text.size() - 2);
+    if (inner.trimmed().isEmpty())
         return true;
-    const QStringList parts = text.split(QLatin1Char(','));
-    for (const QString &part : parts) {
+    for (const QByteArray &part : inner.split(',')) {
         bool ok = false;
-        const double d = part.trimmed().toDouble(&ok);
+        const double d = part.toDouble(&ok);
         if (!ok || !std::isfinite(d))
             return false;
         numbers->append(d);
@@ -462,7 +462,7 @@ bool SxfFile::toNumbers(const Value &value, QVector<double> *numbers)
 QString SxfFile::toText(const Value &value)
 {
     if (value.kind == Value::Kind::String)
-        return value.text;
+        return decodeString(value.token);
     if (value.kind == Value::Kind::Token)
         return QString::fromLatin1(value.token);
     return QString();

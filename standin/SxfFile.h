@@ -15,8 +15,9 @@ public:
     {
         enum class Kind { Omitted, Token, String, List };
         Kind kind = Kind::Omitted;
-        QByteArray token; // a number, an enumeration or an instance name as written
-        QString text; // decoded string
+        // A number, an enumeration or an instance name as written; a string's bytes between the
+        // quotes, decoded only when read as text (most are numbers).
+        QByteArray token;
         QVector<Value> items; // list members
     };
 

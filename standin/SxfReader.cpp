@@ -668,10 +668,10 @@ bool Builder::fill(const SxfFile::Record &r)
             h.patternLines.append(line);
             if (i == 0) {
                 SxfFile::Record codes = r;
-                codes.params = {
-                    SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[0]), {}, {}},
-                    SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[1]), {}, {}},
-                    SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[2]), {}, {}}};
+                codes.params
+                    = {SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[0]), {}},
+                       SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[1]), {}},
+                       SxfFile::Value {SxfFile::Value::Kind::Token, QByteArray::number(v[2]), {}}};
                 if (!color(codes, 0, &style.color) || !linetype(codes, 1, &style.linetype)
                     || !width(codes, 2, &style.lineweight))
                     return false;
@@ -781,6 +781,8 @@ void Builder::restoreByLayer()
 
 bool Builder::build(QString *error)
 {
+    m_pending.reserve(m_file.features().size());
+    m_paths.reserve(m_file.features().size());
     for (const SxfFile::Record &r : m_file.features()) {
         bool handled = false;
         if (!table(r, &handled)) {
@@ -801,14 +803,17 @@ bool Builder::build(QString *error)
                 *error = m_error;
                 return false;
             }
-            b.entities = m_pending;
+            b.entities = std::move(m_pending);
             m_blockNames.insert(b.name);
             m_model.blocks.append(b);
             m_pending.clear();
             m_paths.clear();
             m_runStart = 0;
         } else if (r.keyword == "drawing_sheet_feature") {
-            m_model.entities += m_pending;
+            if (m_model.entities.isEmpty())
+                m_model.entities = std::move(m_pending);
+            else
+                m_model.entities += m_pending;
             m_pending.clear();
             m_paths.clear();
             m_runStart = 0;

@@ -32,7 +32,12 @@ QByteArray num(double v)
 
 QByteArray quoted(const QByteArray &plain)
 {
-    return '\'' + plain + '\'';
+    QByteArray text;
+    text.reserve(plain.size() + 2);
+    text += '\'';
+    text += plain;
+    text += '\'';
+    return text;
 }
 
 QByteArray list(const QVector<double> &values)
@@ -118,10 +123,20 @@ private:
 
 void Emitter::feature(const char *keyword, const QVector<QByteArray> &params)
 {
-    QByteArray text = QByteArray(keyword) + '(';
-    for (int i = 0; i < params.size(); ++i)
-        text += (i ? "," : "") + params[i];
-    m_body.append(text + ')');
+    qsizetype size = qsizetype(qstrlen(keyword)) + 2 + params.size();
+    for (const QByteArray &p : params)
+        size += p.size();
+    QByteArray text;
+    text.reserve(size);
+    text += keyword;
+    text += '(';
+    for (int i = 0; i < params.size(); ++i) {
+        if (i)
+            text += ',';
+        text += params[i];
+    }
+    text += ')';
+    m_body.append(std::move(text));
 }
 
 QByteArray Emitter::layerCode(const QString &name)
@@ -598,7 +613,10 @@ QByteArray SxfWriter::quote(const QString &text, bool unicodeEscapes)
         out += "\\X0\\";
         escaped.clear();
     };
-    QStringEncoder encoder("windows-31j");
+    // Opening a converter costs more than writing a line; each thread keeps one of each. Their
+    // error flags never clear, so a character counts as Shift-JIS when it comes back unchanged.
+    thread_local QStringEncoder encoder("windows-31j", QStringConverter::Flag::Stateless);
+    thread_local QStringDecoder decoder("windows-31j", QStringConverter::Flag::Stateless);
     for (int i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         const ushort u = c.unicode();
@@ -607,12 +625,11 @@ QByteArray SxfWriter::quote(const QString &text, bool unicodeEscapes)
             = u < 0x20 || u == 0x7f || (u == '/' && i > 0 && text[i - 1] == QLatin1Char('*'));
         if (u >= 0x80 && !unicodeEscapes) {
             const QByteArray bytes = encoder.encode(QString(c));
-            if (!encoder.hasError() && !bytes.isEmpty() && bytes != "?") {
+            if (!bytes.isEmpty() && QString(decoder.decode(bytes)) == QString(c)) {
                 flush();
                 out += bytes;
                 continue;
             }
-            encoder.resetState();
         }
         if (u >= 0x80 || needsEscape) {
             escaped += c;
@@ -665,8 +682,17 @@ bool SxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
     features.append("drawing_sheet_feature("
                     + SxfWriter::quote(name.section(QLatin1Char('.'), 0, 0), p21) + ",'9','1','"
                     + size(extent.x) + "','" + size(extent.y) + "')");
-    for (int i = 0; i < features.size(); ++i)
-        bytes += "/*SXF\n#" + QByteArray::number(i + 1) + " = " + features[i] + "\nSXF*/\n";
+    qsizetype total = bytes.size() + 64;
+    for (const QByteArray &f : features)
+        total += f.size() + 24;
+    bytes.reserve(total);
+    for (int i = 0; i < features.size(); ++i) {
+        bytes += "/*SXF\n#";
+        bytes += QByteArray::number(i + 1);
+        bytes += " = ";
+        bytes += features[i];
+        bytes += "\nSXF*/\n";
+    }
     bytes += "ENDSEC;\nEND-ISO-10303-21;\n";
     if (out.write(bytes) != bytes.size()) {
         if (errorMessage)

@@ -658,10 +658,16 @@ bool Parser::definitions()
 {
     const qsizetype start = m_in.pos();
     const int classes = int(m_classes.size());
+    const QVector<Linetype> linetypes = m_model.linetypes;
+    bool used[16][16];
+    std::memcpy(used, m_layerUsed, sizeof used);
     QString firstError;
     for (int timeSize : {4, 8}) {
+        // A reading that went wrong must leave no layers or line types behind.
         m_in.seek(start);
         m_classes.resize(classes);
+        m_model.linetypes = linetypes;
+        std::memcpy(m_layerUsed, used, sizeof used);
         m_model.blocks.clear();
         m_blockNames.clear();
         m_blockUses.clear();

@@ -6,6 +6,8 @@
 #include "SxfWriter.h"
 
 #include <QBuffer>
+#include <QDBusConnection>
+#include <QDBusMessage>
 
 using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
@@ -191,6 +193,7 @@ private Q_SLOTS:
     void dxfRoundTrip();
     void samples_data();
     void samples();
+    void throughTheServer();
 };
 
 void TestServerSxf::readFeatures_data()
@@ -695,6 +698,65 @@ void TestServerSxf::samples()
         QVERIFY2(writer->write(m, info, out, &error), qPrintable(error));
         QVERIFY(out.size() > 0);
     }
+}
+
+// The whole way a user goes, once the server opens and saves through the readers and writers:
+// SFC and JWW to DXF and PDF, DXF to SFC with author data, and the AP202 form refused.
+void TestServerSxf::throughTheServer()
+{
+    auto dxf = FormatRegistry::readerFor(u"DXF"_s);
+    if (!dxf || !FormatRegistry::writerFor(u"PDF"_s))
+        QSKIP("the DXF and PDF formats are not registered on this branch; this runs once they are");
+    QProcess daemon;
+    daemon.start(
+        u"dbus-daemon"_s,
+        {u"--config-file="_s + QCoreApplication::applicationDirPath() + u"/dbus-session.conf"_s,
+         u"--nofork"_s, u"--nopidfile"_s, u"--print-address=1"_s});
+    QVERIFY(daemon.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+    QDBusConnection bus = QDBusConnection::connectToBus(address, u"sxf-server"_s);
+    QVERIFY(bus.isConnected());
+    auto call = [&](const QString &method, const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            u"Tarsk.Document"_s, u"/Tarsk/Document"_s, u"Tarsk.Document"_s, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::Block, 20000);
+    };
+    QTemporaryDir dir;
+    const QString samples = QStringLiteral(NORVALE_SOURCE_DIR "/samples/");
+    QCOMPARE(call(u"Open"_s, {samples + u"plan.sfc"_s}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call(u"SaveAs"_s, {dir.filePath(u"plan.dxf"_s)}).type(), QDBusMessage::ReplyMessage);
+    Model fromDxf;
+    QString error;
+    QVERIFY2(dxf->read(readFile(dir.filePath(u"plan.dxf"_s)), fromDxf, &error), qPrintable(error));
+    QCOMPARE(fromDxf.entities.size(), sampleModel().entities.size());
+
+    QCOMPARE(call(u"Open"_s, {dir.filePath(u"plan.dxf"_s)}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call(u"SetAuthorName"_s, {u"山田太郎"_s}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call(u"SetAffiliation"_s, {u"ノルヴェール設計事務所"_s}).type(),
+             QDBusMessage::ReplyMessage);
+    QCOMPARE(call(u"SaveAs"_s, {dir.filePath(u"back.sfc"_s)}).type(), QDBusMessage::ReplyMessage);
+    SxfReader reader(SxfReader::Form::Sfc);
+    Model back;
+    QVERIFY2(reader.read(readFile(dir.filePath(u"back.sfc"_s)), back, &error), qPrintable(error));
+    QCOMPARE(reader.fileName().authorName, u"山田太郎"_s);
+    QCOMPARE(reader.fileName().affiliation, u"ノルヴェール設計事務所"_s);
+
+    QCOMPARE(call(u"Open"_s, {samples + u"plan.jww"_s}).type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(call(u"SaveAs"_s, {dir.filePath(u"plan.pdf"_s)}).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(readFile(dir.filePath(u"plan.pdf"_s)).startsWith("%PDF"));
+
+    QString ap202 = QString::fromLatin1(sfc(""));
+    ap202.replace(u"DATA;\n"_s, u"DATA;\n#1=CARTESIAN_POINT('',(0.,0.));\n"_s);
+    ap202.remove(QRegularExpression(u"/\\*SXF.*?SXF\\*/\n"_s,
+                                    QRegularExpression::DotMatchesEverythingOption));
+    QVERIFY(writeFile(dir.filePath(u"entities.p21"_s), ap202.toLatin1()));
+    const QDBusMessage refused = call(u"Open"_s, {dir.filePath(u"entities.p21"_s)});
+    QCOMPARE(refused.type(), QDBusMessage::ErrorMessage);
+    QVERIFY2(refused.errorMessage().contains(u"AP202"_s), qPrintable(refused.errorMessage()));
+    call(u"Quit"_s, {});
+    daemon.kill();
+    daemon.waitForFinished();
 }
 
 NORVALE_TEST_MAIN(TestServerSxf)

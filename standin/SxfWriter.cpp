@@ -108,7 +108,6 @@ private:
     int m_composites = 0;
     Point m_base;
     Point m_max {1, 1};
-    bool m_inSheet = false;
 
     QVector<QString> m_layers;
     QVector<int> m_predefinedColors;

@@ -411,6 +411,9 @@ bool Emitter::entity(const Entity &e)
     } else if (const auto *in = std::get_if<Insert>(&shape)) {
         if (!m_model.block(in->block))
             return false;
+        // An array is written one placement per cell; a count no drawing has is refused.
+        if (qint64(std::max(1, in->rows)) * std::max(1, in->columns) > 100000)
+            return false;
         const double angle = in->rotation * pi / 180;
         for (int r = 0; r < std::max(1, in->rows); ++r) {
             for (int c = 0; c < std::max(1, in->columns); ++c) {
@@ -535,7 +538,8 @@ bool Emitter::run(QString *error)
         m_base = b->base;
         for (const Entity &e : b->entities) {
             if (!entity(e)) {
-                *error = QStringLiteral("block \"%1\" places a block the drawing does not define")
+                *error = QStringLiteral("block \"%1\" places a block the drawing does not "
+                                        "define, or an array of more than 100000 cells")
                              .arg(b->name);
                 return false;
             }
@@ -546,7 +550,8 @@ bool Emitter::run(QString *error)
     m_max = {1, 1};
     for (const Entity &e : m_model.entities) {
         if (!entity(e)) {
-            *error = QStringLiteral("the drawing places a block it does not define");
+            *error = QStringLiteral("the drawing places a block it does not define, or an "
+                                    "array of more than 100000 cells");
             return false;
         }
     }

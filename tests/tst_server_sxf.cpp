@@ -182,6 +182,7 @@ private Q_SLOTS:
     void writeFeatures_data();
     void writeFeatures();
     void symbols();
+    void refusedWrites();
     void byLayer();
     void roundTripSfcP21Sfc();
     void fileName_data();
@@ -459,6 +460,29 @@ void TestServerSxf::symbols()
     QVERIFY(readSxf(writeSxf(m, false), &back));
     QVERIFY(back.blocks == m.blocks);
     QVERIFY(back.entities == m.entities);
+}
+
+// What SXF cannot hold is refused with the reason rather than written wrong or without end.
+void TestServerSxf::refusedWrites()
+{
+    Model m = sampleModel();
+    Insert &in = std::get<Insert>(m.entities[4].shape);
+    in.rows = in.columns = 1000;
+    Model cyclic = sampleModel();
+    Insert self;
+    self.block = u"樹木"_s;
+    cyclic.blocks[0].entities.append({style("外構", {}, {}, -1), self});
+    Model missing = sampleModel();
+    std::get<Insert>(missing.entities[4].shape).block = u"none"_s;
+    for (const auto &[model, reason] :
+         {std::pair {m, u"array"_s}, std::pair {cyclic, u"includes itself"_s},
+          std::pair {missing, u"does not define"_s}}) {
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        QString error;
+        QVERIFY(!SxfWriter(SxfWriter::Form::Sfc).write(model, {}, out, &error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+    }
 }
 
 // Shapes of one layer that agree on colour, line type and width give them to the layer; when

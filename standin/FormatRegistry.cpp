@@ -6,6 +6,9 @@
 #include "HtmDrawingWriter.h"
 #include "PdfDrawingWriter.h"
 #include "SvgDrawingWriter.h"
+#include "JwwReader.h"
+#include "SxfReader.h"
+#include "SxfWriter.h"
 
 namespace FormatRegistry {
 
@@ -14,6 +17,12 @@ std::unique_ptr<DrawingReader> readerFor(const QString &extension)
 {
     if (extension == QLatin1String("DXF"))
         return std::make_unique<DxfReader>();
+    if (extension == QLatin1String("SFC"))
+        return std::make_unique<SxfReader>(SxfReader::Form::Sfc);
+    if (extension == QLatin1String("P21"))
+        return std::make_unique<SxfReader>(SxfReader::Form::P21);
+    if (extension == QLatin1String("JWW"))
+        return std::make_unique<JwwReader>();
     return nullptr;
 }
 
@@ -29,6 +38,10 @@ std::unique_ptr<DrawingWriter> writerFor(const QString &extension)
         return std::make_unique<HtmDrawingWriter>();
     if (extension == QLatin1String("EMF"))
         return std::make_unique<EmfDrawingWriter>();
+    if (extension == QLatin1String("SFC"))
+        return std::make_unique<SxfWriter>(SxfWriter::Form::Sfc);
+    if (extension == QLatin1String("P21"))
+        return std::make_unique<SxfWriter>(SxfWriter::Form::P21);
     return nullptr;
 }
 

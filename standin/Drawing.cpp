@@ -154,10 +154,26 @@ bool operator==(const Block &a, const Block &b)
     return a.name == b.name && a.base == b.base && a.entities == b.entities;
 }
 
+// Tables are looked up by name, so their order in a file carries no meaning; formats write
+// them in orders of their own (DXF puts its standard line types first).
+template<typename T>
+static bool sameTable(const QVector<T> &a, const QVector<T> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (const T &entry : a) {
+        const auto match = std::find_if(
+            b.cbegin(), b.cend(), [&entry](const T &other) { return other.name == entry.name; });
+        if (match == b.cend() || !(*match == entry))
+            return false;
+    }
+    return true;
+}
+
 bool operator==(const Model &a, const Model &b)
 {
-    return a.layers == b.layers && a.linetypes == b.linetypes && a.blocks == b.blocks
-        && a.entities == b.entities;
+    return sameTable(a.layers, b.layers) && sameTable(a.linetypes, b.linetypes)
+        && sameTable(a.blocks, b.blocks) && a.entities == b.entities;
 }
 
 const Layer *Model::layer(const QString &name) const

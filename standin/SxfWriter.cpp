@@ -7,11 +7,23 @@
 #include <QHash>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace Drawing;
 
 namespace {
+
+bool usesLayer(const Drawing::Model &model, const QString &name)
+{
+    const auto uses = [&name](const QVector<Drawing::Entity> &entities) {
+        return std::any_of(entities.cbegin(), entities.cend(),
+                           [&name](const Drawing::Entity &e) { return e.style.layer == name; });
+    };
+    return uses(model.entities)
+        || std::any_of(model.blocks.cbegin(), model.blocks.cend(),
+                       [&uses](const Drawing::Block &b) { return uses(b.entities); });
+}
 
 const double pi = 3.14159265358979323846;
 
@@ -157,7 +169,7 @@ QByteArray Emitter::colorCode(const Color &color)
     if (color.index >= 1 && color.index <= SxfTables::predefinedColors
         && SxfTables::colorRgb(color.index) == rgb)
         code = color.index;
-    else if (color.index != -1)
+    else
         code = SxfTables::colorCodeForRgb(rgb);
     if (!code) {
         const int user = m_userColors.indexOf(rgb);
@@ -524,8 +536,11 @@ bool Emitter::orderBlocks(QVector<const Block *> *order, QString *error) const
 
 bool Emitter::run(QString *error)
 {
-    for (const Layer &l : m_model.layers)
-        layerCode(l.name);
+    for (const Layer &l : m_model.layers) {
+        // DXF's obligatory default layer has no counterpart in SXF: written only when used.
+        if (l.name != QLatin1String("0") || usesLayer(m_model, l.name))
+            layerCode(l.name);
+    }
     for (const Linetype &t : m_model.linetypes) {
         if (t.name.compare(QLatin1String("BYLAYER"), Qt::CaseInsensitive) != 0
             && t.name.compare(QLatin1String("BYBLOCK"), Qt::CaseInsensitive) != 0)

@@ -47,6 +47,7 @@
 #include "StandinWindow.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <cstdio>
@@ -56,7 +57,11 @@ namespace {
 
 int runServer(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Drawing PDF, SVG and EMF pages needs the font and paint machinery of a GUI application,
+    // but the server shows no window and is often started by the bus with no display at all.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     // Started by the bus, the server answers on that bus even if the inherited environment
     // names another session bus.
     const QDBusConnection connection = qEnvironmentVariableIsEmpty("DBUS_STARTER_ADDRESS")

@@ -5,10 +5,10 @@
 #include "conversion/CProgressDlg.h"
 #include "conversion/CTarskDocument.h"
 #include "panes/FileListModel.h"
-#include "panes/Paths.h"
+#include "platform/FileNames.h"
 #include "res/Strings.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QTreeView>
 
 #include <algorithm>
@@ -22,18 +22,25 @@ struct CConverterDlg::RunState
 
 namespace {
 
-// The existence test of the run: a file that is not a folder.
-bool FileExists(const QString &strPath)
+bool TargetNeedsConversion(const QByteArray &targetPath, qint64 nSourceTime)
 {
-    const QFileInfo info(strPath);
-    return info.exists() && !info.isDir();
+    if (!Platform::RawFileExists(targetPath))
+        return true;
+    return nSourceTime > Platform::RawLastWriteTime(targetPath);
 }
 
-// Last change in whole seconds, or -1 when the file cannot be read (it vanished).
-qint64 LastWriteTime(const QString &strPath)
+// The bytes of MakeTargetName: a name that is not UTF-8 keeps its own bytes before the dot.
+QByteArray RawTargetName(const QByteArray &sourceName, const QString &strExtLower)
 {
-    const QFileInfo info(strPath);
-    return info.exists() ? info.lastModified().toSecsSinceEpoch() : -1;
+    const qsizetype nDot = sourceName.indexOf('.');
+    return nDot <= 0 ? QByteArray() : sourceName.left(nDot + 1) + strExtLower.toUtf8();
+}
+
+QString DisplayPath(const QByteArray &path)
+{
+    const qsizetype nSlash = path.lastIndexOf('/');
+    return QString::fromUtf8(path.left(nSlash + 1))
+        + Platform::DisplayFileName(path.mid(nSlash + 1));
 }
 
 bool ConnectToServer(CTarskDocument &doc, QWidget *pOwner)
@@ -57,9 +64,7 @@ QString CConverterDlg::MakeTargetName(const QString &strSourceName, const QStrin
 
 bool CConverterDlg::NeedsConversion(const QString &strTargetPath, qint64 nSourceTime)
 {
-    if (!FileExists(strTargetPath))
-        return true;
-    return nSourceTime > LastWriteTime(strTargetPath);
+    return TargetNeedsConversion(QFile::encodeName(strTargetPath), nSourceTime);
 }
 
 void CConverterDlg::SetRunning(bool bRunning)
@@ -98,11 +103,19 @@ void CConverterDlg::OnConvert()
         ConvertManual();
 }
 
-void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QString &strSourcePath,
-                                const QString &strTargetPath)
+void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QByteArray &sourcePath,
+                                const QByteArray &targetPath)
 {
+    // D-Bus strings carry only UTF-8: a path that is not is handed over as one that is and
+    // leads to the same file, and put back in place afterwards.
+    const Platform::Utf8PathBridge source(sourcePath, Platform::Utf8PathBridge::Use::Read);
+    Platform::Utf8PathBridge target(targetPath, Platform::Utf8PathBridge::Use::Write);
+    if (source.Path().isEmpty() || target.Path().isEmpty())
+        throw CAutomationError(
+            QStringLiteral("ファイル名を描画プログラムに渡せませんでした。\n%1")
+                .arg(DisplayPath(source.Path().isEmpty() ? sourcePath : targetPath)));
     m_pProgressDlg->Step(run.nStep++);
-    doc.Open(strSourcePath);
+    doc.Open(source.Path());
     if (m_nCadVersion >= 600) {
         if (m_bCadAuthorMode) {
             doc.SetAuthorName(m_strCadUserName);
@@ -112,7 +125,10 @@ void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QStrin
         }
     }
     m_pProgressDlg->Step(run.nStep++);
-    doc.SaveAs(strTargetPath);
+    doc.SaveAs(target.Path());
+    if (!target.Commit())
+        throw CAutomationError(QStringLiteral("変換したファイルに名前を付けられませんでした。\n%1")
+                                   .arg(DisplayPath(targetPath)));
     run.bConverted = true;
 }
 
@@ -165,20 +181,18 @@ void CConverterDlg::ConvertAuto()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const QString strName = ListModel(1)->Row(i).strName;
-            const QString strTargetName = MakeTargetName(strName, run.strExtLower);
-            if (strTargetName.isEmpty())
+            const FileRow &row = ListModel(1)->Row(i);
+            const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
+            if (targetName.isEmpty())
                 continue;
-            QString strSourcePath = m_src.strFolder;
-            JoinPath(strSourcePath, strName);
-            const qint64 nSourceTime = LastWriteTime(strSourcePath);
+            const QByteArray sourcePath = Platform::JoinRawPath(m_src.strFolder, row.RawName());
+            const qint64 nSourceTime = Platform::RawLastWriteTime(sourcePath);
             if (nSourceTime < 0)
                 continue; // vanished since the listing
-            QString strTargetPath = m_dst.strFolder;
-            JoinPath(strTargetPath, strTargetName);
-            if (NeedsConversion(strTargetPath, nSourceTime)) {
-                m_pProgressDlg->SetFileNames(strName, strTargetName);
-                ConvertFile(doc, run, strSourcePath, strTargetPath);
+            const QByteArray targetPath = Platform::JoinRawPath(m_dst.strFolder, targetName);
+            if (TargetNeedsConversion(targetPath, nSourceTime)) {
+                m_pProgressDlg->SetFileNames(row.strName, Platform::DisplayFileName(targetName));
+                ConvertFile(doc, run, sourcePath, targetPath);
             }
         }
     } catch (const CAutomationError &error) {
@@ -209,15 +223,14 @@ void CConverterDlg::ConvertManual()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const QString strName = ListModel(1)->Row(nRow).strName;
-            const QString strTargetName = MakeTargetName(strName, run.strExtLower);
-            if (strTargetName.isEmpty())
+            const FileRow &row = ListModel(1)->Row(nRow);
+            const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
+            if (targetName.isEmpty())
                 continue;
-            QString strTargetPath = m_dst.strFolder;
-            JoinPath(strTargetPath, strTargetName);
-            m_pProgressDlg->SetFileNames(strName, strTargetName);
-            if (bAsk && FileExists(strTargetPath)) {
-                dlgOverwrite.m_strFileName = strTargetPath;
+            const QByteArray targetPath = Platform::JoinRawPath(m_dst.strFolder, targetName);
+            m_pProgressDlg->SetFileNames(row.strName, Platform::DisplayFileName(targetName));
+            if (bAsk && Platform::RawFileExists(targetPath)) {
+                dlgOverwrite.m_strFileName = DisplayPath(targetPath);
                 const bool bOk = dlgOverwrite.DoModal() == COverwriteDlg::IDOK;
                 if (bOk && dlgOverwrite.m_bAltChoice)
                     bAsk = false; // overwrite all
@@ -226,9 +239,8 @@ void CConverterDlg::ConvertManual()
                 else if (!bOk)
                     break; // cancel
             }
-            QString strSourcePath = m_src.strFolder;
-            JoinPath(strSourcePath, strName);
-            ConvertFile(doc, run, strSourcePath, strTargetPath);
+            ConvertFile(doc, run, Platform::JoinRawPath(m_src.strFolder, row.RawName()),
+                        targetPath);
         }
     } catch (const CAutomationError &error) {
         FailRun(doc, run, error);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <climits>
@@ -155,6 +156,19 @@ LineKind classify(Span line)
 
 // A name to look for, prepared once per look-up: nearly every name in these files is ASCII, and
 // comparing those bytes directly keeps a look-up over millions of foreign keys cheap.
+// QString::fromUtf8() drops a leading U+FEFF; inside a file it is a character like any other, and
+// a name or value that begins with one must read back as written.
+QString decodeText(Span span)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(span.begin, span.size()));
+}
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
 struct NameQuery
 {
     explicit NameQuery(QStringView name)
@@ -179,10 +193,16 @@ struct NameQuery
     bool matches(Span name) const
     {
         if (ascii && isAscii(name)) {
-            return name.size() == utf8.size()
-                && qstrnicmp(name.begin, utf8.constData(), size_t(utf8.size())) == 0;
+            if (name.size() != utf8.size())
+                return false;
+            // Byte by byte: names may hold a NUL, where the C string functions would stop.
+            for (qsizetype i = 0; i < utf8.size(); ++i) {
+                if (asciiLower(name.begin[i]) != asciiLower(utf8[i]))
+                    return false;
+            }
+            return true;
         }
-        return QString::fromUtf8(name.begin, name.size()).compare(text, Qt::CaseInsensitive) == 0;
+        return decodeText(name).compare(text, Qt::CaseInsensitive) == 0;
     }
 
     QStringView text;
@@ -285,7 +305,7 @@ QString IniProfile::entryValue(Entry entry) const
     const LineRef line = lineAt(qsizetype(entry >> 1));
     const Span span {m_data.constData() + line.begin, m_data.constData() + line.end};
     const Span value = trimBytes(Span {findByte(span, '=') + 1, span.end});
-    return unquote(QString::fromUtf8(value.begin, value.size())).toString();
+    return unquote(decodeText(value)).toString();
 }
 
 int IniProfile::findSection(QStringView section) const

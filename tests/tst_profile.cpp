@@ -115,6 +115,11 @@ private slots:
         QTest::newRow("values survive")
             << QByteArray("[A]\n") << u"A|m|-1|A|p| p |A|d|\"q\"|A|s|'s'"_s
             << QByteArray("[A]\nm=-1\np=\" p \"\nd=\"\"q\"\"\ns=\"'s'\"\n");
+        // U+FEFF is the file's byte order mark only at its very start.
+        QTest::newRow("names and values may begin with U+FEFF")
+            << QByteArray() << u"\ufeffA|\ufeffk|\ufeffv"_s
+            << QByteArray("[\xEF\xBB\xBF"
+                          "A]\n\xEF\xBB\xBFk=\xEF\xBB\xBFv\n");
         QTest::newRow("line break flattened")
             << QByteArray() << u"A|k|a\nb\r\nc"_s << QByteArray("[A]\nk=a b  c\n");
     }

@@ -10,11 +10,15 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
 	libqt6svg6 qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
 	fonts-liberation2 trash-cli
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
+# The fuzz harnesses need clang's libFuzzer.
+FUZZ_PACKAGES := $(BUILD_PACKAGES) clang-14 libclang-rt-14-dev
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test bench bench-run build deps run-deps configure clean
+.PHONY: run test bench bench-run build deps run-deps fuzz-deps fuzz configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -33,6 +37,9 @@ deps:
 
 run-deps:
 	$(call install_missing,$(RUN_PACKAGES))
+
+fuzz-deps:
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 configure:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
@@ -82,5 +89,12 @@ bench: deps build
 bench-run: deps build
 	QT_QPA_PLATFORM=offscreen timeout 900 $(BUILD_DIR)/bench/norvale-bench-run
 
+# Every harness in fuzz/ for FUZZ_SECONDS each, built with clang in a folder of its own.
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+		-DNORVALE_FUZZ=ON -DNORVALE_BUILD_TESTS=OFF $(FUZZ_CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target norvale_fuzzers
+	fuzz/run $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(FUZZ_DIR)

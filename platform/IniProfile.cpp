@@ -313,12 +313,15 @@ int IniProfile::findSection(QStringView section) const
     if (m_nCachedSection != -2 && m_strCachedSection == section)
         return m_nCachedSection;
     const NameQuery query(section);
+    const char *data = m_data.constData();
     int found = -1;
     for (size_t i = 0; i < m_entries.size() && found < 0; ++i) {
         if (!(m_entries[i] & 1))
             continue;
-        const QByteArray name = entryName(m_entries[i]);
-        if (query.matches(Span {name.constData(), name.constData() + name.size()}))
+        // Compared in place, without a copy: a file may hold millions of headers.
+        const LineRef line = lineAt(qsizetype(m_entries[i] >> 1));
+        const Span trimmed = trimBytes(Span {data + line.begin, data + line.end});
+        if (query.matches(trimBytes(Span {trimmed.begin + 1, findByte(trimmed, ']')})))
             found = int(i);
     }
     m_strCachedSection = section.toString();
@@ -403,7 +406,11 @@ void IniProfile::insertLine(qsizetype offset, int entryIndex, const QString &tex
         m_entries.insert(m_entries.begin() + entryIndex,
                          Entry(lineStart) << 1 | (kind == LineKind::Section ? 1 : 0));
     }
-    m_nCachedSection = -2;
+    // A new header may be the first of its name; a new key only moves the headers after it.
+    if (kind == LineKind::Section)
+        m_nCachedSection = -2;
+    else if (kind == LineKind::Key && m_nCachedSection >= entryIndex)
+        ++m_nCachedSection;
 }
 
 void IniProfile::writeString(const QString &section, const QString &key, const QString &value)

@@ -181,7 +181,7 @@ void CConverterDlg::ConvertAuto()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const FileRow &row = ListModel(1)->Row(i);
+            const FileRow row = ListModel(1)->Row(i); // a copy: events run during the calls
             const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
             if (targetName.isEmpty())
                 continue;
@@ -223,7 +223,7 @@ void CConverterDlg::ConvertManual()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const FileRow &row = ListModel(1)->Row(nRow);
+            const FileRow row = ListModel(1)->Row(nRow);
             const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
             if (targetName.isEmpty())
                 continue;

@@ -16,12 +16,16 @@ TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf poppler-utils lib
 # The server's benchmark runs LibreCAD's dxf2pdf as its peer.
 BENCH_SERVER_PACKAGES := $(BUILD_PACKAGES) librecad librecad-data
 PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev appstream lintian
+# The fuzz harnesses need clang's libFuzzer.
+FUZZ_PACKAGES := $(BUILD_PACKAGES) clang-14 libclang-rt-14-dev
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
 .PHONY: run test bench bench-run bench-server bench-writers sample-picture build deps run-deps \
-	test-deps package-deps package configure clean
+	test-deps package-deps package fuzz-deps fuzz configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -46,6 +50,9 @@ test-deps:
 
 package-deps:
 	$(call install_missing,$(PACKAGE_PACKAGES))
+
+fuzz-deps:
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 configure:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
@@ -116,9 +123,16 @@ sample-picture: test-deps build
 	pdftoppm -r 32 -png -singlefile $(BUILD_DIR)/floor-plan.pdf res/sample-floor-plan
 
 clean:
-	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(FUZZ_DIR)
 
 # The drawing server converting librecad-data's parts over D-Bus, beside LibreCAD's dxf2pdf.
 bench-server: build
 	$(call install_missing,$(BENCH_SERVER_PACKAGES))
 	QT_QPA_PLATFORM=offscreen timeout 1800 $(BUILD_DIR)/bench/norvale-bench-server
+
+# Every harness in fuzz/ for FUZZ_SECONDS each, built with clang in a folder of its own.
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+		-DNORVALE_FUZZ=ON -DNORVALE_BUILD_TESTS=OFF $(FUZZ_CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target norvale_fuzzers
+	fuzz/run $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)

@@ -155,7 +155,7 @@ public:
     void OnRefreshSrc();
     void OnRefreshDst();
     // Moves the files to the trash after one question; false when the user declined.
-    bool DeleteFiles(const QStringList &aPaths);
+    bool DeleteFiles(const QList<QByteArray> &aPaths);
     // Opens a file or address with the desktop's program for it (tests replace it).
     static std::function<bool(const QUrl &)> s_openUrl;
 
@@ -230,8 +230,9 @@ private:
     void SelectAll(int nSide);
     void Refresh(int nSide);
     struct RunState;
-    void ConvertFile(CTarskDocument &doc, RunState &run, const QString &strSourcePath,
-                     const QString &strTargetPath);
+    // The paths are bytes as the file system holds them, which need not be UTF-8.
+    void ConvertFile(CTarskDocument &doc, RunState &run, const QByteArray &sourcePath,
+                     const QByteArray &targetPath);
     void EndRun(CTarskDocument &doc, RunState &run, bool bQuit);
     void FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error);
     Pane &PaneOf(int nSide) { return nSide == 1 ? m_src : m_dst; }

@@ -8,6 +8,9 @@
 void CConverterDlg::Probe()
 {
     CTarskDocument doc;
+    // A hung or stopped program must not keep the window from appearing; the next run waits as
+    // long as a conversion needs.
+    doc.SetTimeout(CTarskDocument::kProbeTimeoutMs);
     if (!doc.CreateDispatch())
         return;
     // A failing call leaves every value that was read completely in place and nothing

@@ -6,11 +6,11 @@
 #include "conversion/CTarskDocument.h"
 #include "conversion/RunReport.h"
 #include "panes/FileListModel.h"
-#include "panes/Paths.h"
+#include "platform/FileNames.h"
 #include "res/Strings.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
+#include <QFile>
 #include <QTreeView>
 
 #include <algorithm>
@@ -27,21 +27,26 @@ struct CConverterDlg::RunState
 
 namespace {
 
-// The existence test of the run: a file that is not a folder.
-bool FileExists(const QString &strPath)
+bool TargetNeedsConversion(const QByteArray &targetPath, qint64 nSourceTime)
 {
-    const QFileInfo info(strPath);
-    return info.exists() && !info.isDir();
+    if (!Platform::RawFileExists(targetPath))
+        return true;
+    const std::optional<qint64> nTargetTime = Platform::RawLastWriteTime(targetPath);
+    return !nTargetTime || nSourceTime > *nTargetTime;
 }
 
-// Last change in whole seconds, or nothing when the file cannot be read (it vanished). Every
-// value is a time: drawings from before 1970 have negative ones.
-std::optional<qint64> LastWriteTime(const QString &strPath)
+// The bytes of MakeTargetName: a name that is not UTF-8 keeps its own bytes before the dot.
+QByteArray RawTargetName(const QByteArray &sourceName, const QString &strExtLower)
 {
-    const QFileInfo info(strPath);
-    if (!info.exists())
-        return std::nullopt;
-    return info.lastModified().toSecsSinceEpoch();
+    const qsizetype nDot = sourceName.indexOf('.');
+    return nDot <= 0 ? QByteArray() : sourceName.left(nDot + 1) + strExtLower.toUtf8();
+}
+
+QString DisplayPath(const QByteArray &path)
+{
+    const qsizetype nSlash = path.lastIndexOf('/');
+    return QString::fromUtf8(path.left(nSlash + 1))
+        + Platform::DisplayFileName(path.mid(nSlash + 1));
 }
 
 bool ConnectToServer(CTarskDocument &doc, QWidget *pOwner)
@@ -65,10 +70,7 @@ QString CConverterDlg::MakeTargetName(const QString &strSourceName, const QStrin
 
 bool CConverterDlg::NeedsConversion(const QString &strTargetPath, qint64 nSourceTime)
 {
-    if (!FileExists(strTargetPath))
-        return true;
-    const std::optional<qint64> nTargetTime = LastWriteTime(strTargetPath);
-    return !nTargetTime || nSourceTime > *nTargetTime;
+    return TargetNeedsConversion(QFile::encodeName(strTargetPath), nSourceTime);
 }
 
 void CConverterDlg::SetRunning(bool bRunning)
@@ -107,12 +109,20 @@ void CConverterDlg::OnConvert()
         ConvertManual();
 }
 
-void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QString &strSourcePath,
-                                const QString &strTargetPath)
+void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QByteArray &sourcePath,
+                                const QByteArray &targetPath)
 {
-    run.report.SetCurrent(strSourcePath, strTargetPath);
+    // D-Bus strings carry only UTF-8: a path that is not is handed over as one that is and
+    // leads to the same file, and put back in place afterwards.
+    const Platform::Utf8PathBridge source(sourcePath, Platform::Utf8PathBridge::Use::Read);
+    Platform::Utf8PathBridge target(targetPath, Platform::Utf8PathBridge::Use::Write);
+    if (source.Path().isEmpty() || target.Path().isEmpty())
+        throw CAutomationError(
+            QStringLiteral("ファイル名を描画プログラムに渡せませんでした。\n%1")
+                .arg(DisplayPath(source.Path().isEmpty() ? sourcePath : targetPath)));
+    run.report.SetCurrent(DisplayPath(sourcePath), DisplayPath(targetPath));
     m_pProgressDlg->Step(run.nStep++);
-    doc.Open(strSourcePath);
+    doc.Open(source.Path());
     if (m_nCadVersion >= 600) {
         if (m_bCadAuthorMode) {
             doc.SetAuthorName(m_strCadUserName);
@@ -122,9 +132,12 @@ void CConverterDlg::ConvertFile(CTarskDocument &doc, RunState &run, const QStrin
         }
     }
     m_pProgressDlg->Step(run.nStep++);
-    doc.SaveAs(strTargetPath);
+    doc.SaveAs(target.Path());
+    if (!target.Commit())
+        throw CAutomationError(QStringLiteral("変換したファイルに名前を付けられませんでした。\n%1")
+                                   .arg(DisplayPath(targetPath)));
     run.bConverted = true;
-    run.report.Add(RunReport::Outcome::Converted, strSourcePath, strTargetPath);
+    run.report.Add(RunReport::Outcome::Converted, DisplayPath(sourcePath), DisplayPath(targetPath));
 }
 
 void CConverterDlg::EndRun(CTarskDocument &doc, RunState &run, bool bQuit)
@@ -183,28 +196,27 @@ void CConverterDlg::ConvertAuto()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const QString strName = ListModel(1)->Row(i).strName;
-            const QString strTargetName = MakeTargetName(strName, run.strExtLower);
-            if (strTargetName.isEmpty()) {
-                run.report.Add(RunReport::Outcome::Skipped, SourcePath(strName), QString(),
+            const FileRow row = ListModel(1)->Row(i); // a copy: events run during the calls
+            const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
+            if (targetName.isEmpty()) {
+                run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName), QString(),
                                RunReportText(RunReportReason::NoTargetName));
                 continue;
             }
-            QString strSourcePath = m_src.strFolder;
-            JoinPath(strSourcePath, strName);
-            const std::optional<qint64> nSourceTime = LastWriteTime(strSourcePath);
+            const QByteArray sourcePath = Platform::JoinRawPath(m_src.strFolder, row.RawName());
+            const std::optional<qint64> nSourceTime = Platform::RawLastWriteTime(sourcePath);
             if (!nSourceTime) {
-                run.report.Add(RunReport::Outcome::Skipped, strSourcePath, QString(),
+                run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName), QString(),
                                RunReportText(RunReportReason::Vanished));
                 continue; // vanished since the listing
             }
-            QString strTargetPath = m_dst.strFolder;
-            JoinPath(strTargetPath, strTargetName);
-            if (NeedsConversion(strTargetPath, *nSourceTime)) {
-                m_pProgressDlg->SetFileNames(strName, strTargetName);
-                ConvertFile(doc, run, strSourcePath, strTargetPath);
+            const QByteArray targetPath = Platform::JoinRawPath(m_dst.strFolder, targetName);
+            if (TargetNeedsConversion(targetPath, *nSourceTime)) {
+                m_pProgressDlg->SetFileNames(row.strName, Platform::DisplayFileName(targetName));
+                ConvertFile(doc, run, sourcePath, targetPath);
             } else {
-                run.report.Add(RunReport::Outcome::UpToDate, strSourcePath, strTargetPath);
+                run.report.Add(RunReport::Outcome::UpToDate, SourcePath(row.strName),
+                               DisplayPath(targetPath));
             }
         }
     } catch (const CAutomationError &error) {
@@ -239,31 +251,30 @@ void CConverterDlg::ConvertManual()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const QString strName = ListModel(1)->Row(nRow).strName;
-            const QString strTargetName = MakeTargetName(strName, run.strExtLower);
-            if (strTargetName.isEmpty()) {
-                run.report.Add(RunReport::Outcome::Skipped, SourcePath(strName), QString(),
+            const FileRow row = ListModel(1)->Row(nRow);
+            const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
+            if (targetName.isEmpty()) {
+                run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName), QString(),
                                RunReportText(RunReportReason::NoTargetName));
                 continue;
             }
-            QString strTargetPath = m_dst.strFolder;
-            JoinPath(strTargetPath, strTargetName);
-            m_pProgressDlg->SetFileNames(strName, strTargetName);
-            if (bAsk && FileExists(strTargetPath)) {
-                dlgOverwrite.m_strFileName = strTargetPath;
+            const QByteArray targetPath = Platform::JoinRawPath(m_dst.strFolder, targetName);
+            m_pProgressDlg->SetFileNames(row.strName, Platform::DisplayFileName(targetName));
+            if (bAsk && Platform::RawFileExists(targetPath)) {
+                dlgOverwrite.m_strFileName = DisplayPath(targetPath);
                 const bool bOk = dlgOverwrite.DoModal() == COverwriteDlg::IDOK;
                 if (bOk && dlgOverwrite.m_bAltChoice)
                     bAsk = false; // overwrite all
                 else if (!bOk && dlgOverwrite.m_bAltChoice) {
-                    run.report.Add(RunReport::Outcome::Skipped, SourcePath(strName), strTargetPath,
+                    run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName),
+                                   DisplayPath(targetPath),
                                    RunReportText(RunReportReason::Declined));
                     continue; // no: the next one
                 } else if (!bOk)
                     break; // cancel
             }
-            QString strSourcePath = m_src.strFolder;
-            JoinPath(strSourcePath, strName);
-            ConvertFile(doc, run, strSourcePath, strTargetPath);
+            ConvertFile(doc, run, Platform::JoinRawPath(m_src.strFolder, row.RawName()),
+                        targetPath);
         }
     } catch (const CAutomationError &error) {
         FailRun(doc, run, error);

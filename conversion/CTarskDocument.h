@@ -35,8 +35,12 @@ public:
     // Opening or saving the largest drawing can take many minutes; the bus's own default of
     // 25 seconds would break off a conversion that is still running.
     static constexpr int kCallTimeoutMs = 60 * 60 * 1000;
+    // The start-up probe only asks for a version and two names: a program that takes longer
+    // than this for each call is hung or stopped, and the window must not wait for it.
+    static constexpr int kProbeTimeoutMs = 3000;
 
-    CTarskDocument() = default;
+    // bus: the bus the program is reached on; the session bus unless a test says otherwise.
+    explicit CTarskDocument(std::optional<QDBusConnection> bus = std::nullopt);
     ~CTarskDocument();
     CTarskDocument(const CTarskDocument &) = delete;
     CTarskDocument &operator=(const CTarskDocument &) = delete;
@@ -45,6 +49,8 @@ public:
     // Shows nothing: the caller decides what to report.
     bool CreateDispatch();
     void ReleaseDispatch();
+    // How long each later call, CreateDispatch() included, waits for its answer.
+    void SetTimeout(int nTimeoutMs) { m_nTimeoutMs = nTimeoutMs; }
 
     void Quit();
     void Open(const QString &strPath);
@@ -58,9 +64,12 @@ public:
 private:
     // Sends message and waits for its answer while the windows keep painting and user input
     // waits; a timeout or a lost bus comes back as an error message.
-    static QDBusMessage CallWithGui(const QDBusConnection &bus, const QDBusMessage &message);
+    static QDBusMessage CallWithGui(const QDBusConnection &bus, const QDBusMessage &message,
+                                    int nTimeoutMs);
     QDBusMessage Invoke(const QString &strMethod, const QVariantList &aArgs,
                         const char *pszResultSignature);
 
+    std::optional<QDBusConnection> m_bus;
     std::optional<QDBusConnection> m_connection;
+    int m_nTimeoutMs = kCallTimeoutMs;
 };

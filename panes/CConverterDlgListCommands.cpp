@@ -3,6 +3,7 @@
 #include "app/MessageBox.h"
 #include "panes/FileListModel.h"
 #include "panes/Paths.h"
+#include "platform/FileNames.h"
 #include "platform/Trash.h"
 
 #include <QDesktopServices>
@@ -35,10 +36,12 @@ void CConverterDlg::OpenFirstSelected(int nSide)
 {
     const QList<int> rows = SelectedRows(ListOf(nSide));
     if (!rows.isEmpty()) {
+        const FileRow &row = ListModel(nSide)->Row(rows.first());
         QString strPath = PaneOf(nSide).strFolder;
-        JoinPath(strPath, ListModel(nSide)->Row(rows.first()).strName);
+        JoinPath(strPath, row.strName);
         // The desktop says nothing when it cannot open a file, so the user is told here.
-        if (!s_openUrl(QUrl::fromLocalFile(strPath)))
+        if (!s_openUrl(Platform::RawFileUrl(
+                Platform::JoinRawPath(PaneOf(nSide).strFolder, row.RawName()))))
             AfxMessageBox(QStringLiteral("ファイルを開けませんでした。\n%1").arg(strPath),
                           QMessageBox::Ok, QMessageBox::Warning, QMessageBox::NoButton, this);
     }
@@ -91,10 +94,12 @@ void CConverterDlg::OnRclickDstList(const QPoint &ptPos)
     ShowListMenu(2, ptPos);
 }
 
-bool CConverterDlg::DeleteFiles(const QStringList &aPaths)
+bool CConverterDlg::DeleteFiles(const QList<QByteArray> &aPaths)
 {
     const QString strQuestion = aPaths.size() == 1
-        ? QStringLiteral("'%1' をごみ箱に移動しますか？").arg(QFileInfo(aPaths.first()).fileName())
+        ? QStringLiteral("'%1' をごみ箱に移動しますか？")
+              .arg(Platform::DisplayFileName(
+                  aPaths.first().mid(aPaths.first().lastIndexOf('/') + 1)))
         : QStringLiteral("これらの %1 個のファイルをごみ箱に移動しますか？").arg(aPaths.size());
     if (AfxMessageBox(strQuestion, QMessageBox::Yes | QMessageBox::No, QMessageBox::Question,
                       QMessageBox::No, this)
@@ -114,13 +119,12 @@ bool CConverterDlg::DeleteFiles(const QStringList &aPaths)
 void CConverterDlg::DeleteSelected(int nSide)
 {
     Pane &pane = PaneOf(nSide);
-    // A list of paths, not one separated text: a name may hold any character but "/".
-    QStringList aPaths;
-    for (const int nRow : SelectedRows(ListOf(nSide))) {
-        QString strPath = pane.strFolder;
-        JoinPath(strPath, ListModel(nSide)->Row(nRow).strName);
-        aPaths.append(strPath);
-    }
+    // A list of paths, not one separated text: a name may hold any byte but "/". The bytes
+    // are the folder's own, so that a name that is not UTF-8 never sends a look-alike to the
+    // trash.
+    QList<QByteArray> aPaths;
+    for (const int nRow : SelectedRows(ListOf(nSide)))
+        aPaths.append(Platform::JoinRawPath(pane.strFolder, ListModel(nSide)->Row(nRow).RawName()));
     if (!aPaths.isEmpty()) {
         DeleteFiles(aPaths);
         FillFileList(pane.strFolder, pane.strExt, nSide);

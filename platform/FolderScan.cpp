@@ -1,5 +1,7 @@
 #include "platform/FolderScan.h"
 
+#include "platform/FileNames.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -102,8 +104,15 @@ void AppendRows(const Batch &batch, std::vector<FileRow> &aRows)
 {
     for (const Batch::Entry &entry : batch.aEntries) {
         FileRow &row = aRows.emplace_back();
-        row.strName = QFile::decodeName(QByteArray::fromRawData(
-            batch.strNames.data() + entry.nNameOffset, qsizetype(entry.nNameLength)));
+        const QByteArray name = QByteArray::fromRawData(batch.strNames.data() + entry.nNameOffset,
+                                                        qsizetype(entry.nNameLength));
+        // Only a name that would not survive decoding costs a copy of its bytes.
+        if (QByteArrayView(name).isValidUtf8()) {
+            row.strName = QString::fromUtf8(name);
+        } else {
+            row.strName = Platform::DisplayFileName(name);
+            row.baRawName = QByteArray(name.constData(), name.size());
+        }
         row.nSize = entry.nSize;
         row.nModified = entry.nModified;
     }

@@ -12,7 +12,8 @@
 class IniProfile
 {
 public:
-    // Reads the file now; a missing or unreadable file is an empty profile.
+    // Reads the file now; a missing or unreadable file is an empty profile, and so is anything
+    // but a regular file (a FIFO would block the reader for good).
     explicit IniProfile(const QString &path);
 
     QString path() const { return m_path; }
@@ -26,29 +27,41 @@ public:
     // Changes only the memory copy; save() writes it.
     void writeString(const QString &section, const QString &key, const QString &value);
     // Replaces the file atomically. Does not create missing folders. Without changes since the
-    // last load or save, nothing is written and the result is true.
+    // last load or save, nothing is written and the result is true. On any failure (a full
+    // disk, a path that is not a regular file) the old file stays untouched and the result is
+    // false.
     bool save();
 
 private:
-    enum class LineKind { Other, Section, Key };
+    // Only section headers and key lines get an entry, eight bytes each: a file of millions of
+    // blank or foreign lines costs little more than its own size. Other lines live only in
+    // m_data, byte for byte.
+    using Entry = quint64; // line offset in m_data << 1 | 1 for a section header
 
-    struct Line
+    struct LineRef
     {
-        QByteArray raw; // as in the file, without the line break
-        QByteArray lineBreak; // "\r\n", "\n", or empty for a last line without one
-        LineKind kind = LineKind::Other;
-        QString name; // section name or key, trimmed
-        QString value; // trimmed and unquoted
+        qsizetype begin = 0;
+        qsizetype end = 0; // before the line break
+        qsizetype next = 0; // after the line break
     };
 
-    static Line parseLine(const QByteArray &raw, const QByteArray &lineBreak);
+    LineRef lineAt(qsizetype offset) const;
+    QByteArray entryName(Entry entry) const;
+    QString entryValue(Entry entry) const;
     int findSection(QStringView section) const;
-    int findKey(int sectionLine, QStringView key) const;
-    void insertLine(int index, const QString &text);
+    int findKey(int sectionEntry, QStringView key) const;
+    bool lookUp(const QString &section, const QString &key, QString &value) const;
+    void replaceBytes(qsizetype offset, qsizetype length, const QByteArray &bytes,
+                      int firstShifted);
+    void insertLine(qsizetype offset, int entryIndex, const QString &text);
 
     QString m_path;
-    std::vector<Line> m_lines;
+    QByteArray m_data; // the file without its byte order mark
+    std::vector<Entry> m_entries;
     QByteArray m_lineBreak = "\n";
     bool m_hasBom = false;
     bool m_modified = false;
+    // The loader asks many keys of one section in a row.
+    mutable QString m_strCachedSection;
+    mutable int m_nCachedSection = -2;
 };

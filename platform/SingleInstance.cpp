@@ -11,13 +11,19 @@ constexpr int kConnectTimeoutMs = 2000;
 // A starting instance creates its lock file empty and fills it in a moment later.
 constexpr qint64 kLockSettleMs = 5000;
 const QByteArray kActivateVerb = QByteArrayLiteral("activate");
+// A request is a verb and an activation token; anything longer is not one of ours.
+constexpr qint64 kMaxRequestBytes = 4096;
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, const QString &folder, QObject *parent)
     : QObject(parent)
-    , m_strLockPath(folder + QLatin1Char('/') + name + QStringLiteral(".lock"))
-    , m_strSocketPath(folder + QLatin1Char('/') + name + QStringLiteral(".socket"))
-{ }
+{
+    // Without a folder there is no safe place for the lock; Acquire() then fails.
+    if (!folder.isEmpty()) {
+        m_strLockPath = folder + QLatin1Char('/') + name + QStringLiteral(".lock");
+        m_strSocketPath = folder + QLatin1Char('/') + name + QStringLiteral(".socket");
+    }
+}
 
 SingleInstance::~SingleInstance()
 {
@@ -40,6 +46,8 @@ QString SingleInstance::SocketPath() const
 
 SingleInstance::Role SingleInstance::Acquire(const QString &activationToken)
 {
+    if (m_strLockPath.isEmpty())
+        return Role::Failed;
     m_pLock = std::make_unique<QLockFile>(m_strLockPath);
     // Never stale by age: a live instance may run for days. A dead owner is still detected.
     m_pLock->setStaleLockTime(0);
@@ -86,9 +94,16 @@ void SingleInstance::ReadRequest()
     while (QLocalSocket *socket = m_pServer->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            // The request is two lines: the verb and the token (possibly empty).
-            if (socket->peek(socket->bytesAvailable()).count('\n') < 2)
+            // The request is two lines: the verb and the token (possibly empty). A client that
+            // sends more without finishing them is dropped, so nobody can make this process
+            // buffer without limit.
+            const qint64 available = socket->bytesAvailable();
+            const QByteArray pending = socket->peek(qMin(available, kMaxRequestBytes));
+            if (pending.count('\n') < 2) {
+                if (available >= kMaxRequestBytes)
+                    socket->abort();
                 return;
+            }
             const QByteArray verb = socket->readLine().trimmed();
             if (verb != kActivateVerb)
                 return;

@@ -22,7 +22,8 @@ public:
         Failed, // neither could be established
     };
 
-    // name identifies the program ("Norvale"); folder holds the lock and the socket.
+    // name identifies the program ("Norvale"); folder holds the lock and the socket (an empty
+    // folder makes Acquire() fail).
     SingleInstance(const QString &name, const QString &folder, QObject *parent = nullptr);
     ~SingleInstance() override;
 

@@ -2,16 +2,28 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Platform {
 
 namespace {
 const QString kSettingsFileName = QStringLiteral("Norvale.ini");
+
+// A folder only this user can enter and change: owned by the user, no rights for anybody else.
+bool isPrivateFolder(const QByteArray &path, bool bRefuseLink)
+{
+    struct stat st;
+    const int result = bRefuseLink ? ::lstat(path.constData(), &st) : ::stat(path.constData(), &st);
+    return result == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+        && (st.st_mode & 07777) == 0700;
+}
 
 QString withoutTrailingSeparator(QString path)
 {
@@ -59,10 +71,26 @@ QString SpecialFolderPath(SpecialFolder folder)
 
 QString RuntimeFolder()
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return withoutTrailingSeparator(folder);
+    // The lock and socket decide which process is the running instance: a folder that another
+    // user made or can write to would let that user keep Norvale from starting. Qt's own choice
+    // without XDG_RUNTIME_DIR is a fixed name in the shared /tmp, so it is not used.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.startsWith('/') && isPrivateFolder(runtime, false))
+        return withoutTrailingSeparator(QFile::decodeName(runtime));
+
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (!cache.startsWith(QLatin1Char('/')))
+        return QString();
+    const QString folder = QDir::cleanPath(cache + QStringLiteral("/Norvale/runtime"));
+    QDir().mkpath(QFileInfo(folder).path());
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    // A folder of our own that a umask or an older version left open is closed again.
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+        ::chmod(path.constData(), 0700);
+    return isPrivateFolder(path, true) ? folder : QString();
 }
 
 } // namespace Platform

@@ -21,7 +21,8 @@ enum class SpecialFolder { Desktop, Documents };
 // is the home folder when the one named does not exist.
 QString SpecialFolderPath(SpecialFolder folder);
 
-// Per-user folder for the instance lock and socket ($XDG_RUNTIME_DIR, else a private temp folder).
+// Per-user folder for the instance lock and socket: $XDG_RUNTIME_DIR when it is the user's own
+// with mode 0700, else a private folder in the user's cache folder; empty when neither is safe.
 QString RuntimeFolder();
 
 } // namespace Platform

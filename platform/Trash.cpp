@@ -1,21 +1,23 @@
 #include "platform/Trash.h"
 
-#include <QFile>
+#include "platform/FileNames.h"
 
 #undef signals // GLib uses the word as a struct member
 #include <gio/gio.h>
 
 namespace Platform {
 
-std::vector<TrashFailure> MoveToTrash(const QStringList &aPaths)
+std::vector<TrashFailure> MoveToTrash(const QList<QByteArray> &aPaths)
 {
     std::vector<TrashFailure> failures;
-    for (const QString &strPath : aPaths) {
-        const QByteArray encoded = QFile::encodeName(strPath);
-        GFile *file = g_file_new_for_path(encoded.constData());
+    for (const QByteArray &path : aPaths) {
+        GFile *file = g_file_new_for_path(path.constData());
         GError *error = nullptr;
         if (!g_file_trash(file, nullptr, &error)) {
-            failures.push_back({strPath, error ? QString::fromUtf8(error->message) : QString()});
+            const qsizetype nSlash = path.lastIndexOf('/');
+            failures.push_back(
+                {QString::fromUtf8(path.left(nSlash + 1)) + DisplayFileName(path.mid(nSlash + 1)),
+                 error ? QString::fromUtf8(error->message) : QString()});
             g_clear_error(&error);
         }
         g_object_unref(file);

@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <memory>
 
@@ -48,7 +49,8 @@ public:
     QString authorName = u"山田 太郎"_s;
     QString affiliation = u"設計部"_s;
     QStringList calls;
-    // The method that fails, and how: "error" (with a message), "bare" (without), "dies".
+    // The method that fails, and how: "error" (with a message), "bare" (without), "dies",
+    // "hangs" (never answers), "slow" (answers after longer than the probe waits).
     QString failOn;
     QString failure = u"error"_s;
 
@@ -68,7 +70,15 @@ private:
         calls << (argument.isNull() ? method : method + u' ' + argument);
         if (method != failOn)
             return;
-        if (failure == u"dies") {
+        if (failure == u"hangs") {
+            setDelayedReply(true);
+        } else if (failure == u"slow") {
+            setDelayedReply(true);
+            QTimer::singleShot(CTarskDocument::kProbeTimeoutMs + 1000, this,
+                               [this, bus = connection(), call = message()] {
+                                   bus.send(call.createReply(version));
+                               });
+        } else if (failure == u"dies") {
             // The reply never comes: the server leaves the bus in the middle of the call.
             setDelayedReply(true);
             QDBusConnection::disconnectFromBus(kFakeConnection);
@@ -288,8 +298,10 @@ private slots:
         QTest::addColumn<QString>("description");
         QTest::newRow("error") << u"Open"_s << u"error"_s << u"Open に失敗しました: 図面.sfc"_s;
         QTest::newRow("error, no message") << u"SaveAs"_s << u"bare"_s << u"Tarsk.Error.Failed"_s;
-        QTest::newRow("dies in Open") << u"Open"_s << u"dies"_s << QString();
-        QTest::newRow("dies in GetVersion") << u"GetVersion"_s << u"dies"_s << QString();
+        const QString died = u"描画プログラムが応答せずに終了しました。\n"
+                             u"Message recipient disconnected from message bus without replying"_s;
+        QTest::newRow("dies in Open") << u"Open"_s << u"dies"_s << died;
+        QTest::newRow("dies in GetVersion") << u"GetVersion"_s << u"dies"_s << died;
     }
     void failingCall()
     {
@@ -309,11 +321,51 @@ private slots:
                 method == u"Open" ? doc.Open(u"/a.sfc"_s) : doc.SaveAs(u"/a.dxf"_s);
             QFAIL("no automation error");
         } catch (const CAutomationError &error) {
-            QVERIFY(!error.Description().isEmpty());
-            if (!description.isEmpty())
-                QCOMPARE(error.Description(), description);
+            QCOMPARE(error.Description(), description);
             QCOMPARE(QString::fromUtf8(error.what()), error.Description());
         }
+    }
+
+    // Outside the probe a call may take as long as a conversion needs.
+    void slowAnswerOutsideProbe()
+    {
+        FakeTarsk *fake = startFake();
+        QVERIFY(fake);
+        fake->failOn = u"GetVersion"_s;
+        fake->failure = u"slow"_s;
+        CTarskDocument doc;
+        QVERIFY(doc.CreateDispatch());
+        QCOMPARE(doc.GetVersion(), 600);
+    }
+
+    // The session bus itself goes away under a connected document.
+    void busLost()
+    {
+        QProcess daemon;
+        daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+        QVERIFY(daemon.waitForStarted() && daemon.waitForReadyRead());
+        const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+        QDBusConnection client = QDBusConnection::connectToBus(address, u"lost-client"_s);
+        QDBusConnection server = QDBusConnection::connectToBus(address, u"lost-server"_s);
+        FakeTarsk fake;
+        QVERIFY(
+            server.registerObject(u"/Tarsk/Document"_s, &fake, QDBusConnection::ExportAllSlots));
+        QVERIFY(server.registerService(kService));
+        CTarskDocument doc(client);
+        QVERIFY(doc.CreateDispatch());
+        QCOMPARE(doc.GetVersion(), 600);
+        daemon.kill();
+        QVERIFY(daemon.waitForFinished());
+        QTRY_VERIFY(!client.isConnected());
+        try {
+            doc.GetVersion();
+            QFAIL("no automation error");
+        } catch (const CAutomationError &error) {
+            QCOMPARE(error.Description(),
+                     u"セッション バスへの接続が切れました。\nNot connected to D-Bus server"_s);
+        }
+        QDBusConnection::disconnectFromBus(u"lost-client"_s);
+        QDBusConnection::disconnectFromBus(u"lost-server"_s);
     }
 
     void createDispatch_data()
@@ -374,6 +426,12 @@ private slots:
             << 600 << u"GetAffiliation"_s << e << u"Tarsk6.00"_s << u"山田 太郎@"_s
             << u"GetVersion GetAuthorName GetAffiliation"_s;
         QTest::newRow("Quit fails") << 600 << u"Quit"_s << e << u"Tarsk6.00"_s << server << all;
+        // A hung program costs the start-up a few seconds, not the hour a conversion may take.
+        QTest::newRow("hangs in GetVersion")
+            << 600 << u"GetVersion"_s << u"hangs"_s << QString() << start << u"GetVersion"_s;
+        QTest::newRow("hangs in GetAffiliation")
+            << 600 << u"GetAffiliation"_s << u"hangs"_s << u"Tarsk6.00"_s << u"山田 太郎@"_s
+            << u"GetVersion GetAuthorName GetAffiliation"_s;
     }
     void probe()
     {

@@ -20,8 +20,12 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <unistd.h>
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
@@ -346,6 +350,65 @@ private slots:
         QCOMPARE(listed(2), targets());
         QCOMPARE(m_messages, QStringList {question(m_dlg->ListModel(1)->rowCount())});
         verifyIdle();
+    }
+
+    void rawNames_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("automatic") << 0;
+        QTest::newRow("manual") << 1;
+    }
+
+    // Sources whose names are not UTF-8 are converted as exactly those files, to targets with the
+    // same bytes before the extension, although D-Bus carries only UTF-8; nothing of the links
+    // or temporary names used on the way is left behind.
+    void rawNames()
+    {
+        QFETCH(int, mode);
+        const QByteArray folder = QFile::encodeName(src()) + '/';
+        const QList<QByteArray> stems = {"\x93\xfa\x96\x7b", "\xff\xfe", "\xef\xbf\xbd"};
+        for (const QByteArray &stem : stems) {
+            const int fd = ::open((folder + stem + ".sfc").constData(), O_WRONLY | O_CREAT, 0600);
+            QVERIFY(fd >= 0);
+            QVERIFY(::write(fd, "drawing\n", 8) == 8);
+            ::close(fd);
+        }
+        QVERIFY(openWindow(mode, u"DXF"_s));
+        QCOMPARE(listed(1), QStringList({u"日本.sfc"_s, u"\ufffd.sfc"_s, u"\ufffd\ufffd.sfc"_s}));
+        if (mode == 1)
+            m_dlg->OnSelectAllSrc();
+        m_dlg->OnConvert();
+        verifyIdle();
+        QCOMPARE(m_prompts, QStringList());
+
+        QList<QByteArray> made;
+        DIR *dir = ::opendir(QFile::encodeName(dst()).constData());
+        QVERIFY(dir);
+        while (const dirent *entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.' || std::strlen(entry->d_name) > 2)
+                made << QByteArray(entry->d_name);
+        }
+        ::closedir(dir);
+        std::sort(made.begin(), made.end());
+        QList<QByteArray> expected;
+        for (const QByteArray &stem : stems)
+            expected << stem + ".dxf";
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(made, expected);
+        for (const QByteArray &name : expected) {
+            const QByteArray path = QFile::encodeName(dst()) + '/' + name;
+            const int fd = ::open(path.constData(), O_RDONLY);
+            QVERIFY(fd >= 0);
+            char head[64] = {};
+            QVERIFY(::read(fd, head, sizeof head - 1) > 0);
+            ::close(fd);
+            QVERIFY2(QByteArray(head).startsWith(kRecord), head);
+        }
+        QCOMPARE(m_dlg->ListModel(2)->rowCount(), 3);
+        const QString links = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+            + u"/Norvale"_s;
+        QCOMPARE(QDir(links).entryList({u"link-*"_s}, QDir::AllEntries | QDir::Hidden),
+                 QStringList());
     }
 
     // A long run: every reply is noticed, however quickly the server answers, no file costs

@@ -14,6 +14,8 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -151,6 +153,83 @@ private slots:
             QCOMPARE(m_questions.size(), 2);
             QVERIFY(QFile::exists(path(u"a.tsk"_s)));
         }
+    }
+
+    void rawNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("encoded"); // in the URL and the trash record
+        QTest::newRow("Shift-JIS") << QByteArray("\x93\xfa\x96\x7b.tsk") << u"日本.tsk"_s
+                                   << QByteArray("%93%FA%96%7B.tsk");
+        QTest::newRow("neither UTF-8 nor Shift-JIS")
+            << QByteArray("\xff\xfe.tsk") << u"\ufffd\ufffd.tsk"_s << QByteArray("%FF%FE.tsk");
+        QTest::newRow("look-alike")
+            << QByteArray("\xef\xbf\xbd\xef\xbf\xbd.tsk") << u"\ufffd\ufffd.tsk"_s
+            << QByteArray("%EF%BF%BD%EF%BF%BD.tsk");
+    }
+
+    // Names that are not UTF-8 are shown readably, and opening or deleting one acts on exactly
+    // that file, never on the look-alike that is really named with the replacement characters.
+    void rawNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, encoded);
+        const QByteArray folder = QFile::encodeName(m_folder->path()) + '/';
+        const QList<QByteArray> all
+            = {"\x93\xfa\x96\x7b.tsk", "\xff\xfe.tsk", "\xef\xbf\xbd\xef\xbf\xbd.tsk"};
+        for (const QByteArray &file : all) {
+            const int fd = ::open((folder + file).constData(), O_WRONLY | O_CREAT, 0600);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        m_dlg->OnRefreshSrc();
+        int nRow = -1;
+        for (int i = 0; i < model()->rowCount(); ++i) {
+            if (model()->Row(i).RawName() == name)
+                nRow = i;
+        }
+        QVERIFY(nRow >= 0);
+        QCOMPARE(model()->Row(nRow).strName, shown);
+        QCOMPARE(model()->data(model()->index(nRow, 0)).toString(), shown);
+
+        QList<QUrl> opened;
+        CConverterDlg::s_openUrl = [&](const QUrl &url) {
+            return opened << url, true;
+        };
+        select({nRow});
+        m_dlg->OnDblclkSrcList();
+        QCOMPARE(opened.size(), 1);
+        QVERIFY2(opened.first().toEncoded().endsWith('/' + encoded), opened.first().toEncoded());
+
+        m_answer = QMessageBox::Yes;
+        select({nRow});
+        m_dlg->OnDeleteSrcFiles();
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(m_questions.first().contains(shown));
+        for (const QByteArray &file : all)
+            QCOMPARE(::access((folder + file).constData(), F_OK) == 0, file != name);
+        // The record's own name holds the raw bytes as well, which QDir can neither list nor
+        // remove.
+        const QByteArray info = QFile::encodeName(trashInfoFolder()) + '/';
+        const QByteArray wanted
+            = "Path=" + QUrl::toPercentEncoding(m_folder->path(), "/") + '/' + encoded + '\n';
+        int nRecords = 0;
+        DIR *dir = ::opendir(info.constData());
+        QVERIFY(dir);
+        while (const dirent *entry = ::readdir(dir)) {
+            char text[512] = {};
+            const int fd = ::open((info + entry->d_name).constData(), O_RDONLY);
+            if (fd >= 0 && ::read(fd, text, sizeof text - 1) > 0
+                && QByteArray(text).contains(wanted))
+                ++nRecords;
+            if (fd >= 0)
+                ::close(fd);
+        }
+        ::closedir(dir);
+        QCOMPARE(nRecords, 1);
+        QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, QFileInfo(trashInfoFolder()).path()}), 0);
     }
 
     void nothingSelectedDeletesNothing()

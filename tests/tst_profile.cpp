@@ -1,7 +1,12 @@
 #include "platform/IniProfile.h"
+#include "tests/SmallDisk.h"
 #include "tests/TestEnvironment.h"
 
+#include <chrono>
 #include <climits>
+#include <future>
+#include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -108,6 +113,11 @@ private slots:
         QTest::newRow("values survive")
             << QByteArray("[A]\n") << u"A|m|-1|A|p| p |A|d|\"q\"|A|s|'s'"_s
             << QByteArray("[A]\nm=-1\np=\" p \"\nd=\"\"q\"\"\ns=\"'s'\"\n");
+        // U+FEFF is the file's byte order mark only at its very start.
+        QTest::newRow("names and values may begin with U+FEFF")
+            << QByteArray() << u"\ufeffA|\ufeffk|\ufeffv"_s
+            << QByteArray("[\xEF\xBB\xBF"
+                          "A]\n\xEF\xBB\xBFk=\xEF\xBB\xBFv\n");
         QTest::newRow("line break flattened")
             << QByteArray() << u"A|k|a\nb\r\nc"_s << QByteArray("[A]\nk=a b  c\n");
     }
@@ -173,6 +183,112 @@ private slots:
         QFile::setPermissions(m_dir.path(), writable);
         QVERIFY(!saved);
         QCOMPARE(readBytes(path), QByteArray("[A]\nk=1\n"));
+    }
+
+    void fullDiskKeepsOldFile()
+    {
+        SmallDisk disk;
+        if (!disk.isMounted())
+            QSKIP("mounting a small tmpfs is not allowed here");
+        const QString path = disk.path() + u"/Norvale.ini"_s;
+        const QByteArray before = "[Common]\nMode=1\n";
+        QVERIFY(TestEnvironment::writeFile(path, before));
+        QVERIFY(disk.fill());
+
+        IniProfile profile(path);
+        // Larger than the buffer QSaveFile keeps, and small enough to be buffered whole.
+        profile.writeString(u"Original"_s, u"Folder#0"_s, QString(3000, u'x'));
+        QVERIFY(!profile.save());
+        QCOMPARE(readBytes(path), before);
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({u".filler"_s, u"Norvale.ini"_s}));
+    }
+
+    void notRegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << u"fifo"_s;
+        QTest::newRow("device") << u"device"_s;
+        QTest::newRow("directory") << u"directory"_s;
+    }
+
+    // Reading must neither block on a FIFO nor read a device without end; a save must leave the
+    // thing in place and say why on the error output.
+    void notRegularFile()
+    {
+        QFETCH(QString, kind);
+        const QString path = m_dir.filePath(u"Norvale-%1.ini"_s.arg(kind));
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == u"fifo")
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        else if (kind == u"device")
+            QVERIFY(QFile::link(u"/dev/zero"_s, path));
+        else
+            QVERIFY(QDir().mkdir(path));
+
+        auto load = std::async(std::launch::async,
+                               [path] { return IniProfile(path).readInt(u"A"_s, u"k"_s, 7); });
+        if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // Lets a reader stuck on the FIFO go before failing.
+            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            QFAIL("reading the settings blocked");
+        }
+        QCOMPARE(load.get(), 7);
+
+        IniProfile profile(path);
+        profile.writeString(u"A"_s, u"k"_s, u"1"_s);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"not a regular file"_s));
+        QVERIFY(!profile.save());
+        struct stat st;
+        QCOMPARE(::stat(name.constData(), &st), 0);
+        QVERIFY(!S_ISREG(st.st_mode));
+    }
+
+    void largeFileMemory_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("blank lines") << QByteArray("\n");
+        QTest::newRow("crlf blank lines") << QByteArray("\r\n");
+        QTest::newRow("empty keys") << QByteArray("=\n");
+        QTest::newRow("foreign keys") << QByteArray("Key=value\n");
+        QTest::newRow("empty sections") << QByteArray("[]\n");
+        QTest::newRow("comments") << QByteArray("; a comment\n");
+    }
+
+    // Memory is bounded by a small multiple of the file: every foreign line is kept, but a line
+    // must not cost a record of its own hundreds of bytes large.
+    void largeFileMemory()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizer's allocator does not report through mallinfo2");
+#endif
+        QFETCH(QByteArray, line);
+        constexpr qsizetype kSize = 10 * 1024 * 1024;
+        QByteArray data;
+        data.reserve(kSize + 64);
+        data += "[Common]\n";
+        while (data.size() < kSize)
+            data += line;
+        data += "[Original]\nFolder#0=/x\n";
+        const QString path = newFile(data);
+        const qsizetype fileSize = data.size();
+        data.clear();
+        data.squeeze();
+
+        const size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
+        IniProfile profile(path);
+        QCOMPARE(profile.readString(u"Original"_s, u"Folder#0"_s), u"/x"_s);
+        const size_t used = mallinfo2().uordblks + mallinfo2().hblkhd - before;
+        QVERIFY2(used < size_t(6 * kSize),
+                 qPrintable(u"%1 bytes for a file of %2"_s.arg(used).arg(kSize)));
+
+        // The foreign lines survive a write.
+        profile.writeString(u"Common"_s, u"Mode"_s, u"0"_s);
+        QVERIFY(profile.save());
+        QCOMPARE(QFileInfo(path).size(), fileSize + 7); // "Mode=0\n"
+        QCOMPARE(IniProfile(path).readInt(u"common"_s, u"mode"_s, 1), 0);
     }
 };
 

@@ -7,9 +7,13 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -162,6 +166,97 @@ private slots:
     {
         for (const QString &f : {u"/does/not/exist"_s, u"/dev/null"_s})
             QCOMPARE(SingleInstance(u"Norvale"_s, f).Acquire({}), Role::Failed);
+    }
+
+    void runtimeFolder_data()
+    {
+        QTest::addColumn<QString>("runtime"); // how XDG_RUNTIME_DIR is set up
+        QTest::addColumn<bool>("usesRuntime");
+        QTest::newRow("private") << u"private"_s << true;
+        QTest::newRow("unset") << u"unset"_s << false;
+        QTest::newRow("empty") << u"empty"_s << false;
+        QTest::newRow("open to others") << u"open"_s << false;
+        QTest::newRow("another user's") << u"foreign"_s << false;
+    }
+
+    // Anything but the user's own 0700 runtime folder gives a private folder in the cache; the
+    // shared /tmp is never used, where another user could make the folder first.
+    void runtimeFolder()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(bool, usesRuntime);
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&saved] { qputenv("XDG_RUNTIME_DIR", saved); });
+        QTemporaryDir dir;
+        const QString candidate = dir.filePath(u"run"_s);
+        QVERIFY(QDir().mkdir(candidate));
+        const QByteArray path = QFile::encodeName(candidate);
+        QCOMPARE(::chmod(path.constData(), runtime == u"open" ? 0777 : 0700), 0);
+        if (runtime == u"foreign") {
+            if (::geteuid() != 0)
+                QSKIP("giving a folder to another user needs root");
+            QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+        }
+        if (runtime == u"unset")
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", runtime == u"empty" ? QByteArray() : path);
+
+        const QString chosen = Platform::RuntimeFolder();
+        if (usesRuntime) {
+            QCOMPARE(chosen, candidate);
+            return;
+        }
+        const QString cache
+            = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        QCOMPARE(chosen, cache + u"/Norvale/runtime"_s);
+        struct stat st;
+        QCOMPARE(::lstat(QFile::encodeName(chosen).constData(), &st), 0);
+        QVERIFY(S_ISDIR(st.st_mode));
+        QCOMPARE(st.st_uid, ::geteuid());
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+        QCOMPARE(SingleInstance(u"Norvale"_s, chosen).Acquire({}), Role::Primary);
+
+        // A cache folder made open is closed again; one that is not a folder is refused.
+        QCOMPARE(::chmod(QFile::encodeName(chosen).constData(), 0755), 0);
+        QCOMPARE(Platform::RuntimeFolder(), chosen);
+        QCOMPARE(::lstat(QFile::encodeName(chosen).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+        QVERIFY(QDir(chosen).removeRecursively());
+        QVERIFY(QFile::link(dir.path(), chosen));
+        QCOMPARE(Platform::RuntimeFolder(), QString());
+        QVERIFY(QFile::remove(chosen));
+        QCOMPARE(SingleInstance(u"Norvale"_s, QString()).Acquire({}), Role::Failed);
+    }
+
+    void oversizedRequestDropped_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("no line break") << QByteArray(1 << 20, 'a');
+        QTest::newRow("endless token") << "activate\n" + QByteArray(1 << 20, 't');
+    }
+
+    // A client that never finishes its request is cut off rather than buffered without end; the
+    // next proper request still works.
+    void oversizedRequestDropped()
+    {
+        QFETCH(QByteArray, request);
+        SingleInstance primary(u"Norvale"_s, folder());
+        QCOMPARE(primary.Acquire({}), Role::Primary);
+        QSignalSpy spy(&primary, &SingleInstance::activationRequested);
+        QLocalSocket client;
+        client.connectToServer(socketPath());
+        QVERIFY(client.waitForConnected(kTimeoutMs));
+        client.write(request);
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, kTimeoutMs);
+        QCOMPARE(spy.count(), 0);
+
+        QLocalSocket next;
+        next.connectToServer(socketPath());
+        QVERIFY(next.waitForConnected(kTimeoutMs));
+        next.write("activate\ntoken\n");
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kTimeoutMs);
+        QCOMPARE(spy.at(0).at(0).toString(), u"token"_s);
     }
 
     void secondStartRaisesFirst_data()

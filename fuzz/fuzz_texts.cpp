@@ -1,0 +1,42 @@
+// The name and number texts: thousands separators, the size and time columns and target names.
+#include "app/CConverterDlg.h"
+#include "panes/FileListModel.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void check(bool bCondition, const char *pszWhat)
+{
+    if (!bCondition) {
+        fprintf(stderr, "property violated: %s\n", pszWhat);
+        abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    const qint64 nNumber = provider.ConsumeIntegral<qint64>();
+    FileListModel::SizeText(nNumber);
+    FileListModel::TimeText(nNumber);
+
+    // Separators are only ever added: taking them out again gives the text back.
+    const QString strNumber = QString::fromUtf8(provider.ConsumeRandomLengthString(40));
+    QString strSeparated = strNumber;
+    InsertThousandsSeparators(strSeparated);
+    check(QString(strSeparated).remove(u',') == QString(strNumber).remove(u','), "separators");
+
+    const QString strExt = QString::fromUtf8(provider.ConsumeRandomLengthString(8)).toLower();
+    const QString strName = QString::fromUtf8(provider.ConsumeRemainingBytesAsString());
+    const QString strTarget = CConverterDlg::MakeTargetName(strName, strExt);
+    const qsizetype nDot = strName.indexOf(u'.');
+    check(nDot <= 0 ? strTarget.isEmpty() : strTarget == strName.left(nDot + 1) + strExt,
+          "target name");
+    return 0;
+}

@@ -1,0 +1,140 @@
+#include "platform/FileNames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstdlib>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+// Decodes code page 932 strictly: bValid is false when any byte sequence is no character there.
+QString DecodeCp932(const QByteArray &name, bool &bValid)
+{
+    bValid = false;
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == iconv_t(-1))
+        return QString();
+    QByteArray out(name.size() * 3 + 4, Qt::Uninitialized);
+    char *pIn = const_cast<char *>(name.constData());
+    size_t nIn = size_t(name.size());
+    char *pOut = out.data();
+    size_t nOut = size_t(out.size());
+    const size_t result = iconv(cd, &pIn, &nIn, &pOut, &nOut);
+    iconv_close(cd);
+    if (result == size_t(-1) || nIn != 0)
+        return QString();
+    out.truncate(out.size() - qsizetype(nOut));
+    bValid = true;
+    return QString::fromUtf8(out);
+}
+
+} // namespace
+
+bool IsUtf8Name(const QByteArray &name)
+{
+    return QByteArrayView(name).isValidUtf8();
+}
+
+QString DisplayFileName(const QByteArray &name)
+{
+    if (IsUtf8Name(name))
+        return QString::fromUtf8(name);
+    bool bValid = false;
+    const QString text = DecodeCp932(name, bValid);
+    return bValid ? text : QString::fromUtf8(name);
+}
+
+QByteArray JoinRawPath(const QString &strFolder, const QByteArray &name)
+{
+    QByteArray path = QFile::encodeName(strFolder);
+    if (!path.endsWith('/'))
+        path += '/';
+    return path + name;
+}
+
+bool RawFileExists(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::optional<qint64> RawLastWriteTime(const QByteArray &path)
+{
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0)
+        return std::nullopt;
+    return qint64(st.st_mtim.tv_sec);
+}
+
+QUrl RawFileUrl(const QByteArray &path)
+{
+    if (IsUtf8Name(path))
+        return QUrl::fromLocalFile(QString::fromUtf8(path));
+    // Percent-encoded bytes that are no UTF-8 stay encoded in a QUrl, so the URL keeps the name.
+    return QUrl::fromEncoded("file://" + path.toPercentEncoding("/"), QUrl::StrictMode);
+}
+
+Utf8PathBridge::Utf8PathBridge(const QByteArray &path, Use use)
+    : m_baReal(path)
+{
+    if (IsUtf8Name(path)) {
+        m_strPath = QString::fromUtf8(path);
+        return;
+    }
+    const QByteArray random = QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+    const qsizetype nSlash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(nSlash + 1);
+    const qsizetype nDot = name.lastIndexOf('.');
+    const QByteArray ext = nDot >= 0 && IsUtf8Name(name.mid(nDot)) ? name.mid(nDot) : QByteArray();
+    if (use == Use::Write) {
+        // In the target's own folder, so that the rename cannot cross file systems; hidden, so
+        // that no listing shows it meanwhile; with the extension, which chooses the format.
+        const QByteArray made = path.left(nSlash + 1) + ".norvale-" + random + ext;
+        if (!IsUtf8Name(made))
+            return;
+        m_baMade = made;
+        m_strPath = QString::fromUtf8(made);
+        return;
+    }
+    // A folder only this user can enter, so that nobody can swap the link for another.
+    const QString strBase = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+        + QStringLiteral("/Norvale");
+    QDir().mkpath(strBase);
+    QByteArray folder = QFile::encodeName(strBase) + "/link-XXXXXX";
+    if (!::mkdtemp(folder.data()) || !IsUtf8Name(folder))
+        return;
+    m_baFolder = folder;
+    const QByteArray link = folder + "/source" + ext;
+    if (::symlink(path.constData(), link.constData()) != 0)
+        return;
+    m_baMade = link;
+    m_strPath = QString::fromUtf8(link);
+}
+
+Utf8PathBridge::~Utf8PathBridge()
+{
+    if (!m_baMade.isEmpty())
+        ::unlink(m_baMade.constData());
+    if (!m_baFolder.isEmpty())
+        ::rmdir(m_baFolder.constData());
+}
+
+bool Utf8PathBridge::Commit()
+{
+    if (m_baMade.isEmpty() || !m_baFolder.isEmpty())
+        return true;
+    if (::rename(m_baMade.constData(), m_baReal.constData()) != 0)
+        return false;
+    m_baMade.clear();
+    return true;
+}
+
+} // namespace Platform

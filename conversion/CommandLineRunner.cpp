@@ -186,7 +186,7 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
         if (!row.strTarget.isEmpty())
             out << " -> " << row.strTarget;
         if (!row.strMessage.isEmpty())
-            out << ": " << row.strMessage;
+            out << ": " << QString(row.strMessage).replace(u'\n', u' '); // one line per file
         out << Qt::endl;
     };
     if (!report.Begin(aSources, options.strReport))

@@ -588,8 +588,8 @@ void TestServerSxf::malformed_data()
                                 "text_string_feature('1','2','1','abc','0','0','2','3','0','0','0',"
                                 "'1','1')");
     QTest::newRow("empty") << QByteArray() << u"not an ISO 10303-21"_s;
-    QTest::newRow("random") << QByteArray("\x13\x88\xfe garbage \x00\x01", 16)
-                            << u"not an ISO 10303-21"_s;
+    static const char random[] = "\x13\x88\xfe garbage \x00\x01";
+    QTest::newRow("random") << QByteArray(random, sizeof random - 1) << u"not an ISO 10303-21"_s;
     QTest::newRow("cut in the header") << good.left(good.indexOf("ENDSEC")) << u"HEADER"_s;
     QTest::newRow("cut in a feature") << good.left(good.indexOf("abc") + 2) << u"never ends"_s;
     QTest::newRow("cut after the data") << good.left(good.size() - 10) << u"truncated"_s;

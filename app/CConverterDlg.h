@@ -164,11 +164,15 @@ public:
     void ConvertAuto();
     void ConvertManual();
     static bool NeedsConversion(const QString &strTargetPath, qint64 nSourceTime);
+    // The same for a target named by its bytes, which need not be UTF-8.
+    static bool NeedsConversion(const QByteArray &targetPath, qint64 nSourceTime);
     void SetRunning(bool bRunning);
     void BringProgressToFront();
     // The name up to and including its first ".", then strExtLower; empty when the name has
     // no "." or begins with one.
     static QString MakeTargetName(const QString &strSourceName, const QString &strExtLower);
+    // The bytes of MakeTargetName: a name that is not UTF-8 keeps its own bytes before the dot.
+    static QByteArray MakeRawTargetName(const QByteArray &sourceName, const QString &strExtLower);
     CProgressDlg *m_pProgressDlg = nullptr;
     bool m_bRunning = false;
 

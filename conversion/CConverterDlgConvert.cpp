@@ -27,21 +27,6 @@ struct CConverterDlg::RunState
 
 namespace {
 
-bool TargetNeedsConversion(const QByteArray &targetPath, qint64 nSourceTime)
-{
-    if (!Platform::RawFileExists(targetPath))
-        return true;
-    const std::optional<qint64> nTargetTime = Platform::RawLastWriteTime(targetPath);
-    return !nTargetTime || nSourceTime > *nTargetTime;
-}
-
-// The bytes of MakeTargetName: a name that is not UTF-8 keeps its own bytes before the dot.
-QByteArray RawTargetName(const QByteArray &sourceName, const QString &strExtLower)
-{
-    const qsizetype nDot = sourceName.indexOf('.');
-    return nDot <= 0 ? QByteArray() : sourceName.left(nDot + 1) + strExtLower.toUtf8();
-}
-
 QString DisplayPath(const QByteArray &path)
 {
     const qsizetype nSlash = path.lastIndexOf('/');
@@ -70,7 +55,22 @@ QString CConverterDlg::MakeTargetName(const QString &strSourceName, const QStrin
 
 bool CConverterDlg::NeedsConversion(const QString &strTargetPath, qint64 nSourceTime)
 {
-    return TargetNeedsConversion(QFile::encodeName(strTargetPath), nSourceTime);
+    return NeedsConversion(QFile::encodeName(strTargetPath), nSourceTime);
+}
+
+bool CConverterDlg::NeedsConversion(const QByteArray &targetPath, qint64 nSourceTime)
+{
+    if (!Platform::RawFileExists(targetPath))
+        return true;
+    const std::optional<qint64> nTargetTime = Platform::RawLastWriteTime(targetPath);
+    return !nTargetTime || nSourceTime > *nTargetTime;
+}
+
+QByteArray CConverterDlg::MakeRawTargetName(const QByteArray &sourceName,
+                                            const QString &strExtLower)
+{
+    const qsizetype nDot = sourceName.indexOf('.');
+    return nDot <= 0 ? QByteArray() : sourceName.left(nDot + 1) + strExtLower.toUtf8();
 }
 
 void CConverterDlg::SetRunning(bool bRunning)
@@ -197,7 +197,7 @@ void CConverterDlg::ConvertAuto()
             if (m_pProgressDlg->CheckCancel())
                 break;
             const FileRow row = ListModel(1)->Row(i); // a copy: events run during the calls
-            const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
+            const QByteArray targetName = MakeRawTargetName(row.RawName(), run.strExtLower);
             if (targetName.isEmpty()) {
                 run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName), QString(),
                                RunReportText(RunReportReason::NoTargetName));
@@ -211,7 +211,7 @@ void CConverterDlg::ConvertAuto()
                 continue; // vanished since the listing
             }
             const QByteArray targetPath = Platform::JoinRawPath(m_dst.strFolder, targetName);
-            if (TargetNeedsConversion(targetPath, *nSourceTime)) {
+            if (NeedsConversion(targetPath, *nSourceTime)) {
                 m_pProgressDlg->SetFileNames(row.strName, Platform::DisplayFileName(targetName));
                 ConvertFile(doc, run, sourcePath, targetPath);
             } else {
@@ -252,7 +252,7 @@ void CConverterDlg::ConvertManual()
             if (m_pProgressDlg->CheckCancel())
                 break;
             const FileRow row = ListModel(1)->Row(nRow);
-            const QByteArray targetName = RawTargetName(row.RawName(), run.strExtLower);
+            const QByteArray targetName = MakeRawTargetName(row.RawName(), run.strExtLower);
             if (targetName.isEmpty()) {
                 run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName), QString(),
                                RunReportText(RunReportReason::NoTargetName));

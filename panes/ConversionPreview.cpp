@@ -2,7 +2,7 @@
 
 #include "app/CConverterDlg.h"
 #include "panes/FileListModel.h"
-#include "panes/Paths.h"
+#include "platform/FileNames.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -68,25 +69,27 @@ void ConversionPreview::Start()
         return;
 
     const FileListModel *pModel = m_pDlg->ListModel(1);
-    std::vector<std::pair<QString, qint64>> aSources;
+    // Names as the file system holds them, so that a name that is not UTF-8 finds its target.
+    std::vector<std::tuple<QString, QByteArray, qint64>> aSources;
     aSources.reserve(size_t(pModel->rowCount()));
-    for (int i = 0; i < pModel->rowCount(); ++i)
-        aSources.emplace_back(pModel->Row(i).strName, pModel->Row(i).nModified);
+    for (int i = 0; i < pModel->rowCount(); ++i) {
+        const FileRow &row = pModel->Row(i);
+        aSources.emplace_back(row.strName, row.RawName(), row.nModified);
+    }
     const quint64 nGeneration = *m_pGeneration;
     const auto pGeneration = m_pGeneration;
     const QString strDstFolder = m_pDlg->m_dst.strFolder;
     const QString strExtLower = m_pDlg->m_dst.strExt.toLower();
     m_pWorker = QThread::create([=, aSources = std::move(aSources)] {
         QSet<QString> setNames;
-        for (const auto &[strName, nModified] : aSources) {
+        for (const auto &[strName, rawName, nModified] : aSources) {
             if (*pGeneration != nGeneration)
                 return;
-            const QString strTargetName = CConverterDlg::MakeTargetName(strName, strExtLower);
-            if (strTargetName.isEmpty())
+            const QByteArray targetName = CConverterDlg::MakeRawTargetName(rawName, strExtLower);
+            if (targetName.isEmpty())
                 continue;
-            QString strTargetPath = strDstFolder;
-            JoinPath(strTargetPath, strTargetName);
-            if (CConverterDlg::NeedsConversion(strTargetPath, nModified))
+            if (CConverterDlg::NeedsConversion(Platform::JoinRawPath(strDstFolder, targetName),
+                                               nModified))
                 setNames.insert(strName);
         }
         QMetaObject::invokeMethod(

@@ -4,9 +4,9 @@
 #include "DxfWriter.h"
 #include "EmfDrawingWriter.h"
 #include "HtmDrawingWriter.h"
+#include "JwwReader.h"
 #include "PdfDrawingWriter.h"
 #include "SvgDrawingWriter.h"
-#include "JwwReader.h"
 #include "SxfReader.h"
 #include "SxfWriter.h"
 

@@ -47,9 +47,9 @@
 #include "StandinWindow.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QGuiApplication>
 #include <cstdio>
 #include <cstring>
 

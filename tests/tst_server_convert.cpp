@@ -121,16 +121,10 @@ void TestServerConvert::initTestCase()
                       "[General]\nBackend=convert\n"));
     const QString config = QCoreApplication::applicationDirPath() + u"/dbus-session.conf"_s;
     QVERIFY2(QFile::exists(config), qPrintable(config));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
-    m_daemon.setProcessEnvironment(environment);
     m_daemon.setStandardErrorFile(QProcess::nullDevice());
-    m_daemon.start(
-        u"dbus-daemon"_s,
-        {u"--config-file="_s + config, u"--nofork"_s, u"--nopidfile"_s, u"--print-address=1"_s});
-    QVERIFY2(m_daemon.waitForReadyRead(10000), qPrintable(m_daemon.errorString()));
-    const QString address = QString::fromUtf8(m_daemon.readLine().trimmed());
-    QVERIFY(QDBusConnection::connectToBus(address, kConnection).isConnected());
+    const QByteArray address = TestEnvironment::startPrivateBus(m_daemon, config);
+    QVERIFY2(!address.isEmpty(), qPrintable(m_daemon.errorString()));
+    QVERIFY(QDBusConnection::connectToBus(QString::fromUtf8(address), kConnection).isConnected());
 }
 
 void TestServerConvert::init()

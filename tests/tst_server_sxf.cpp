@@ -767,12 +767,9 @@ void TestServerSxf::throughTheServer()
     QVERIFY(writeFile(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/tarsk-standin/standin.ini"_s,
                       "[General]\nBackend=convert\n"));
     QProcess daemon;
-    daemon.start(
-        u"dbus-daemon"_s,
-        {u"--config-file="_s + QCoreApplication::applicationDirPath() + u"/dbus-session.conf"_s,
-         u"--nofork"_s, u"--nopidfile"_s, u"--print-address=1"_s});
-    QVERIFY(daemon.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+    const QString address = QString::fromUtf8(TestEnvironment::startPrivateBus(
+        daemon, QCoreApplication::applicationDirPath() + u"/dbus-session.conf"_s));
+    QVERIFY(!address.isEmpty());
     QDBusConnection bus = QDBusConnection::connectToBus(address, u"sxf-server"_s);
     QVERIFY(bus.isConnected());
     auto call = [&](const QString &method, const QVariantList &arguments) {

@@ -1,8 +1,8 @@
 #include "app/CAboutDlg.h"
 
+#include "platform/Desktop.h"
 #include "res/Strings.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -54,8 +54,6 @@ QLabel *MakeLabel(const QString &text, const QString &accessibleName)
 }
 
 } // namespace
-
-std::function<bool(const QUrl &)> CAboutDlg::openUrlHook = &QDesktopServices::openUrl;
 
 CAboutDlg::CAboutDlg(QWidget *parent)
     : TemplateDialog(IDD, parent)
@@ -149,8 +147,8 @@ bool CAboutDlg::eventFilter(QObject *watched, QEvent *event)
         const bool bClicked
             = m_bLinkPressed && m_pLink->rect().contains(mouse->position().toPoint());
         m_bLinkPressed = false;
-        if (bClicked && openUrlHook)
-            openUrlHook(WebAddress());
+        if (bClicked)
+            Desktop::Current().OpenUrl(WebAddress());
         return true;
     }
     default:

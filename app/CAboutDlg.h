@@ -4,8 +4,6 @@
 
 #include <QUrl>
 
-#include <functional>
-
 class QLabel;
 
 // The About box: logo, version, notice, application icon and a link to the project's web site.
@@ -19,9 +17,6 @@ public:
     explicit CAboutDlg(QWidget *parent = nullptr);
 
     static QUrl WebAddress();
-
-    // Opens the web address; tests replace it so that a click never launches a browser.
-    static std::function<bool(const QUrl &)> openUrlHook;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

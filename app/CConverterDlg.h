@@ -156,8 +156,6 @@ public:
     void OnRefreshDst();
     // Moves the files to the trash after one question; false when the user declined.
     bool DeleteFiles(const QList<QByteArray> &aPaths);
-    // Opens a file or address with the desktop's program for it (tests replace it).
-    static std::function<bool(const QUrl &)> s_openUrl;
 
     // Conversion run (conversion/CConverterDlgConvert.cpp)
     void OnConvert();

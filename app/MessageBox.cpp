@@ -1,16 +1,13 @@
 #include "app/MessageBox.h"
 
-#include <QPushButton>
+#include "platform/Desktop.h"
 
-MessageBoxHook g_messageBoxHook;
+#include <QPushButton>
 
 QMessageBox::StandardButton
 AfxMessageBox(const QString &strText, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon,
               QMessageBox::StandardButton defaultButton, QWidget *parent)
 {
-    if (g_messageBoxHook)
-        return g_messageBoxHook(strText, buttons, icon, defaultButton);
-
     QMessageBox box(icon, QStringLiteral("Norvale"), strText, buttons, parent);
     // The interface is Japanese whatever the desktop's language.
     const std::pair<QMessageBox::StandardButton, const char *> labels[] = {
@@ -25,5 +22,5 @@ AfxMessageBox(const QString &strText, QMessageBox::StandardButtons buttons, QMes
     }
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
-    return QMessageBox::StandardButton(box.exec());
+    return Desktop::Current().Ask(box);
 }

@@ -2,8 +2,6 @@
 
 #include <QMessageBox>
 
-#include <functional>
-
 class QWidget;
 
 // The application's message box: titled with the application name, with the given buttons,
@@ -13,9 +11,3 @@ AfxMessageBox(const QString &strText, QMessageBox::StandardButtons buttons = QMe
               QMessageBox::Icon icon = QMessageBox::Warning,
               QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
               QWidget *parent = nullptr);
-
-// Answers in place of the user when set (tests); receives what the box would show.
-using MessageBoxHook = std::function<QMessageBox::StandardButton(
-    const QString &strText, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon,
-    QMessageBox::StandardButton defaultButton)>;
-extern MessageBoxHook g_messageBoxHook;

@@ -5,9 +5,9 @@
 // measured in the same run. Prints "<name> <value>" lines.
 
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
 #include "conversion/CTarskDocument.h"
 #include "formats/FormatTable.h"
+#include "platform/Desktop.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -30,6 +30,26 @@
 #include <sys/resource.h>
 
 namespace {
+
+// Answers the run's one question with Yes and reports any other message: a benchmark run that
+// shows a second message has failed somewhere.
+class AnsweringDesktop : public Desktop
+{
+public:
+    QMessageBox::StandardButton Ask(QMessageBox &box) override
+    {
+        if (++m_nMessages > 1)
+            std::fprintf(stderr, "message: %s\n", qPrintable(box.text()));
+        return box.standardButtons().testFlag(QMessageBox::Yes) ? QMessageBox::Yes
+                                                                : QMessageBox::Ok;
+    }
+
+    void StartRun() { m_nMessages = 0; }
+    int Messages() const { return m_nMessages; }
+
+private:
+    int m_nMessages = 0;
+};
 
 constexpr int kFiles = 2000;
 constexpr int kRepetitions = 5;
@@ -204,13 +224,8 @@ int main(int argc, char *argv[])
                           .toUtf8()))
         return 1;
 
-    int nMessages = 0;
-    g_messageBoxHook = [&nMessages](const QString &strText, QMessageBox::StandardButtons buttons,
-                                    QMessageBox::Icon, QMessageBox::StandardButton) {
-        if (++nMessages > 1)
-            std::fprintf(stderr, "message: %s\n", qPrintable(strText));
-        return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
-    };
+    AnsweringDesktop desktop;
+    Desktop::Install(&desktop);
 
     CConverterDlg dlg;
     dlg.m_strAppDir = root.path();
@@ -259,7 +274,7 @@ int main(int argc, char *argv[])
         const long long nCallsBefore = stats.arguments().at(0).toLongLong();
         const long long nBusyBefore = stats.arguments().at(1).toLongLong();
 
-        nMessages = 0;
+        desktop.StartRun();
         QElapsedTimer timer;
         const double dCpuBefore = CpuMs();
         timer.start();
@@ -268,9 +283,9 @@ int main(int argc, char *argv[])
         aCpu.push_back((CpuMs() - dCpuBefore) / kFiles);
 
         const int nSaved = int(QDir(strDst).entryList(QDir::Files).size());
-        if (nSaved != kFiles || nMessages != 1) {
+        if (nSaved != kFiles || desktop.Messages() != 1) {
             std::fprintf(stderr, "the run saved %d of %d files, %d messages\n", nSaved, kFiles,
-                         nMessages);
+                         desktop.Messages());
             return 1;
         }
         ++nStatsLines;
@@ -302,7 +317,7 @@ int main(int argc, char *argv[])
     // it is waiting for the other processes to be scheduled.
     std::printf("client_cpu_ms_per_file %.3f\n", Median(aCpu));
 
-    g_messageBoxHook = nullptr;
+    Desktop::Install(nullptr);
     daemon.terminate();
     daemon.waitForFinished();
     return 0;

@@ -1,6 +1,7 @@
 #include "conversion/CProgressDlg.h"
 
 #include "controls/CPathLabel.h"
+#include "platform/Desktop.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -30,8 +31,6 @@ QLabel *MakeNameLabel()
     return label;
 }
 } // namespace
-
-std::function<void()> CProgressDlg::beepHook = &QApplication::beep;
 
 CProgressDlg::CProgressDlg(QWidget *pOwner)
     : TemplateDialog(IDD, pOwner)
@@ -171,8 +170,7 @@ bool CProgressDlg::CheckCancel()
 
 void CProgressDlg::OnCancel()
 {
-    if (beepHook)
-        beepHook();
+    Desktop::Current().Beep();
     m_bCancel = true;
     // Hidden at once; the run notices the request before its next file.
     QDialog::reject();

@@ -6,8 +6,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <functional>
-
 class CPathLabel;
 class QProgressBar;
 
@@ -42,9 +40,6 @@ public:
 
     // The display form of a folder: no trailing "/" except for the root.
     static void TrimFolderText(QString &strFolder);
-
-    // Sounds the beep of a cancel; tests replace it to count beeps.
-    static std::function<void()> beepHook;
 
     QProgressBar *m_progress = nullptr;
     CPathLabel *m_stSrcFolder = nullptr;

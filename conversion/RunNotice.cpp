@@ -1,18 +1,16 @@
 #include "conversion/RunNotice.h"
 
+#include "platform/Desktop.h"
 #include "platform/DesktopNotification.h"
 #include "res/Strings.h"
 
-#include <QApplication>
-
 qint64 RunNotice::s_nMinRunMs = 10000;
-std::function<bool()> RunNotice::userAwayHook;
 
 bool RunNotice::IsDue(qint64 nElapsedMs)
 {
     if (nElapsedMs <= s_nMinRunMs)
         return false;
-    return userAwayHook ? userAwayHook() : QApplication::activeWindow() == nullptr;
+    return Desktop::Current().IsUserAway();
 }
 
 void RunNotice::Send(int nConverted, int nFailed)

@@ -3,18 +3,16 @@
 #include "app/MessageBox.h"
 #include "panes/FileListModel.h"
 #include "panes/Paths.h"
+#include "platform/Desktop.h"
 #include "platform/FileNames.h"
 #include "platform/Trash.h"
 
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QMenu>
 #include <QTreeView>
 #include <QUrl>
 
 #include <algorithm>
-
-std::function<bool(const QUrl &)> CConverterDlg::s_openUrl = &QDesktopServices::openUrl;
 
 namespace {
 
@@ -40,7 +38,7 @@ void CConverterDlg::OpenFirstSelected(int nSide)
         QString strPath = PaneOf(nSide).strFolder;
         JoinPath(strPath, row.strName);
         // The desktop says nothing when it cannot open a file, so the user is told here.
-        if (!s_openUrl(Platform::RawFileUrl(
+        if (!Desktop::Current().OpenUrl(Platform::RawFileUrl(
                 Platform::JoinRawPath(PaneOf(nSide).strFolder, row.RawName()))))
             AfxMessageBox(QStringLiteral("ファイルを開けませんでした。\n%1").arg(strPath),
                           QMessageBox::Ok, QMessageBox::Warning, QMessageBox::NoButton, this);

@@ -1,3 +1,4 @@
+#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include "app/CAboutDlg.h"
@@ -22,16 +23,12 @@ private:
     QLabel *Label(int nId) const { return qobject_cast<QLabel *>(m_pDlg->GetDlgItem(nId)); }
 
     CAboutDlg *m_pDlg = nullptr;
-    QList<QUrl> m_aOpened;
+    std::unique_ptr<FakeDesktop> m_pDesktop;
 };
 
 void TestAbout::init()
 {
-    m_aOpened.clear();
-    CAboutDlg::openUrlHook = [this](const QUrl &url) {
-        m_aOpened.append(url);
-        return true;
-    };
+    m_pDesktop = std::make_unique<FakeDesktop>();
     m_pDlg = new CAboutDlg;
     m_pDlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_pDlg));
@@ -41,7 +38,7 @@ void TestAbout::cleanup()
 {
     delete m_pDlg;
     m_pDlg = nullptr;
-    CAboutDlg::openUrlHook = nullptr;
+    m_pDesktop.reset();
 }
 
 void TestAbout::labels_data()
@@ -90,10 +87,11 @@ void TestAbout::linkClickOpensAddress()
     // Like a button: released after dragging away from the link, the press opens nothing.
     QTest::mousePress(link, Qt::LeftButton);
     QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(link->width() / 2, -5));
-    QVERIFY(m_aOpened.isEmpty());
+    QVERIFY(m_pDesktop->aOpened.isEmpty());
 
     QTest::mouseClick(link, Qt::LeftButton);
-    QCOMPARE(m_aOpened, QList<QUrl> {QUrl(QStringLiteral("https://norvale.example.org/"))});
+    QCOMPARE(m_pDesktop->aOpened,
+             QList<QUrl> {QUrl(QStringLiteral("https://norvale.example.org/"))});
     QVERIFY(m_pDlg->isVisible());
 }
 

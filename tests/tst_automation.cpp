@@ -1,3 +1,4 @@
+#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include "app/CConverterDlg.h"
@@ -253,10 +254,7 @@ private slots:
         QVERIFY(
             QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QFile::remove(dir + u"/args"_s);
-        bool bMessage = false;
-        g_messageBoxHook = [&bMessage](auto &&...) {
-            return bMessage = true, QMessageBox::Ok;
-        };
+        FakeDesktop desktop;
         CConverterDlg dlg;
         dlg.m_strCadExePath = command.replace(u"%D"_s, dir);
         dlg.OnLaunchProgram();
@@ -264,8 +262,7 @@ private slots:
         // Without a path the button starts nothing and says nothing.
         dlg.m_strCadExePath.clear();
         dlg.OnLaunchProgram();
-        g_messageBoxHook = nullptr;
-        QVERIFY(!bMessage);
+        QVERIFY(desktop.aMessages.isEmpty());
     }
 
     void roundTrip()

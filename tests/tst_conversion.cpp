@@ -1,3 +1,4 @@
+#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include "app/CConverterDlg.h"
@@ -311,7 +312,6 @@ private slots:
     void cleanup()
     {
         m_user.stop();
-        CProgressDlg::beepHook = nullptr;
         m_dlg.reset();
         quitStandin();
         // The listing made the folders current; they must be deletable.
@@ -613,10 +613,8 @@ private slots:
             QVERIFY(makeSource(name));
         QVERIFY(configureStandin("DelayMs=100"));
         QVERIFY(openWindow(0, u"DXF"_s));
-        int nBeeps = 0;
-        CProgressDlg::beepHook = [&nBeeps] {
-            ++nBeeps;
-        };
+        FakeDesktop desktop;
+        desktop.bShowBoxes = true;
         CProgressDlg *progress = m_dlg->m_pProgressDlg;
         QPushButton *cancel = progress->findChild<QPushButton *>();
         QVERIFY(cancel);
@@ -628,7 +626,7 @@ private slots:
         user.start(5);
         m_dlg->OnConvert();
         user.stop();
-        QCOMPARE(nBeeps, 1);
+        QCOMPARE(desktop.nBeeps, 1);
         QCOMPARE(targets(), QStringList {u"a.dxf"_s});
         QVERIFY(converted(u"a.dxf"_s));
         QCOMPARE(listed(2), targets());

@@ -1,3 +1,4 @@
+#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include "controls/CIconButton.h"
@@ -52,22 +53,20 @@ private:
 
     bool m_bAnswered = false;
     bool m_bLeftOpen = false;
-    int m_nBeeps = 0;
+    std::unique_ptr<FakeDesktop> m_pDesktop;
 };
 
 void TestDialogs::init()
 {
     m_bAnswered = false;
     m_bLeftOpen = false;
-    m_nBeeps = 0;
-    CProgressDlg::beepHook = [this] {
-        ++m_nBeeps;
-    };
+    m_pDesktop = std::make_unique<FakeDesktop>();
+    m_pDesktop->bShowBoxes = true;
 }
 
 void TestDialogs::cleanup()
 {
-    CProgressDlg::beepHook = nullptr;
+    m_pDesktop.reset();
 }
 
 void TestDialogs::whenModal(std::function<void(QDialog *)> answer)
@@ -328,13 +327,13 @@ void TestDialogs::progressCancel()
     else
         dlg->close();
     QVERIFY(!dlg->isVisible());
-    QCOMPARE(m_nBeeps, 1);
+    QCOMPARE(m_pDesktop->nBeeps, 1);
     QVERIFY(dlg->CheckCancel());
     QVERIFY(dlg->CheckCancel());
 
     dlg->Begin(u"/a"_s, u"/b"_s, 2);
     QVERIFY(!dlg->CheckCancel());
-    QCOMPARE(m_nBeeps, 1);
+    QCOMPARE(m_pDesktop->nBeeps, 1);
 }
 
 void TestDialogs::progressQuitIsCancel()
@@ -356,7 +355,7 @@ void TestDialogs::progressQuitIsCancel()
     // Taken as a cancel, not acted on: no window was closed under the run.
     QVERIFY(owner.isVisible());
     QVERIFY(dlg->isVisible());
-    QCOMPARE(m_nBeeps, 0);
+    QCOMPARE(m_pDesktop->nBeeps, 0);
 }
 
 // --- Author dialog ---

@@ -5,6 +5,7 @@
 #include "panes/FileListModel.h"
 #include "platform/System.h"
 #include "res/Strings.h"
+#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include <QAction>
@@ -83,7 +84,7 @@ private:
     // Canonical, so that paths compare equal to the form the listing gives them.
     QString m_strRoot;
     std::unique_ptr<CConverterDlg> m_dlg;
-    QStringList m_aMessages;
+    std::unique_ptr<FakeDesktop> m_pDesktop;
 };
 
 QString TestFolders::path(const QString &strToken) const
@@ -161,18 +162,12 @@ void TestFolders::init()
     m_dlg->m_dst.strExt = u"dxf"_s;
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
-    m_aMessages.clear();
-    g_messageBoxHook = [this](const QString &strText, QMessageBox::StandardButtons buttons,
-                              QMessageBox::Icon icon, QMessageBox::StandardButton) {
-        m_aMessages << message(strText, buttons, icon);
-        return QMessageBox::Ok;
-    };
+    m_pDesktop = std::make_unique<FakeDesktop>();
 }
 
 void TestFolders::cleanup()
 {
-    g_browseForFolderHook = nullptr;
-    g_messageBoxHook = nullptr;
+    m_pDesktop.reset();
     m_dlg.reset();
     m_root.reset();
 }
@@ -357,12 +352,8 @@ void TestFolders::chooseSource()
     const QString strTarget = same ? u"a t"_s : u"t"_s;
     verifyPane(2, strTarget);
 
-    QString strInitial;
-    g_browseForFolderHook = [&](QWidget *owner, const QString &strStart, QString &strFolder) {
-        strInitial = owner == m_dlg.get() ? strStart : QString();
-        strFolder = path(u"b"_s);
-        return how == u"cancel"_s ? 2 : 1;
-    };
+    if (how != u"cancel"_s)
+        m_pDesktop->chosenFolder = path(u"b"_s);
     if (how == u"list"_s) {
         m_dlg->m_cbSrcFolder->setCurrentIndex(1);
         emit m_dlg->m_cbSrcFolder->activated(1);
@@ -373,7 +364,8 @@ void TestFolders::chooseSource()
         QTest::keyClick(edit, Qt::Key_Return);
     } else {
         QTest::mouseClick(qobject_cast<QPushButton *>(m_dlg->GetDlgItem(1006)), Qt::LeftButton);
-        QCOMPARE(strInitial, path(u"a"_s));
+        QCOMPARE(m_pDesktop->pChooserOwner, m_dlg.get());
+        QCOMPARE(m_pDesktop->strChooserStart, path(u"a"_s));
     }
 
     const bool bCancelled = how == u"cancel"_s;
@@ -444,7 +436,10 @@ void TestFolders::createFolder()
     const QStringList aInside = QDir(path(u"t"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(aInside, created || existing ? QStringList {name} : QStringList());
     const bool bMessage = !created && !cancel;
-    QCOMPARE(m_aMessages,
+    QStringList aMessages;
+    for (const FakeDesktop::Message &shown : std::as_const(m_pDesktop->aMessages))
+        aMessages << message(shown.strText, shown.buttons, shown.icon);
+    QCOMPARE(aMessages,
              bMessage
                  ? QStringList {message(LoadString(302), QMessageBox::Ok, QMessageBox::Warning)}
                  : QStringList());

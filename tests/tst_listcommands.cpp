@@ -2,6 +2,7 @@
 #include "app/MessageBox.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
+#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include <QAction>
@@ -63,12 +64,10 @@ private slots:
         m_dlg->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
         QCOMPARE(model()->rowCount(), 5);
-        m_questions.clear();
-        g_messageBoxHook = [this](const QString &text, QMessageBox::StandardButtons buttons,
-                                  QMessageBox::Icon, QMessageBox::StandardButton defaultButton) {
-            m_questions << text;
-            if (buttons & QMessageBox::Yes) {
-                m_noWasDefault = defaultButton == QMessageBox::No;
+        m_pDesktop = std::make_unique<FakeDesktop>();
+        m_pDesktop->fnAnswer = [this](const FakeDesktop::Message &message) {
+            if (message.buttons & QMessageBox::Yes) {
+                m_noWasDefault = message.defaultButton == QMessageBox::No;
                 return m_answer;
             }
             return QMessageBox::Ok;
@@ -76,9 +75,8 @@ private slots:
     }
     void cleanup()
     {
-        g_messageBoxHook = nullptr;
-        CConverterDlg::s_openUrl = nullptr;
         m_dlg.reset();
+        m_pDesktop.reset();
     }
 
     void deleteTrashesExactlyTheSelectedFiles()
@@ -87,8 +85,8 @@ private slots:
         select({0, 2, 4}); // a.tsk, c.tsk, e|f.tsk
         QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
         m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_questions.size(), 1);
-        QVERIFY(m_questions.first().contains(u"3"_s));
+        QCOMPARE(m_pDesktop->Texts().size(), 1);
+        QVERIFY(m_pDesktop->Texts().first().contains(u"3"_s));
         QVERIFY(m_noWasDefault);
         QVERIFY(relisted.count() >= 1);
         QCOMPARE(names(), QStringList({u"b.tsk"_s, u"d.tsk"_s}));
@@ -112,8 +110,8 @@ private slots:
         m_answer = QMessageBox::Yes;
         select({4});
         m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_questions.size(), 1);
-        QVERIFY(m_questions.first().contains(u"e|f.tsk"_s));
+        QCOMPARE(m_pDesktop->Texts().size(), 1);
+        QVERIFY(m_pDesktop->Texts().first().contains(u"e|f.tsk"_s));
         QCOMPARE(trashedPaths(), QStringList {path(u"e|f.tsk"_s)});
         QVERIFY(QFile::exists(path(u"a.tsk"_s)));
     }
@@ -124,7 +122,7 @@ private slots:
         select({1, 3});
         QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
         m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_questions.size(), 1);
+        QCOMPARE(m_pDesktop->Texts().size(), 1);
         QVERIFY(relisted.count() >= 1);
         QCOMPARE(model()->rowCount(), 5);
         QVERIFY(trashedPaths().isEmpty());
@@ -137,20 +135,20 @@ private slots:
         // Gone behind the list's back: it cannot be trashed, and the other one still is.
         QVERIFY(QFile::remove(path(u"d.tsk"_s)));
         m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_questions.size(), 2);
-        QVERIFY(m_questions.at(1).contains(path(u"d.tsk"_s)));
-        QVERIFY(!m_questions.at(1).contains(path(u"b.tsk"_s)));
+        QCOMPARE(m_pDesktop->Texts().size(), 2);
+        QVERIFY(m_pDesktop->Texts().at(1).contains(path(u"d.tsk"_s)));
+        QVERIFY(!m_pDesktop->Texts().at(1).contains(path(u"b.tsk"_s)));
         QCOMPARE(trashedPaths(), QStringList {path(u"b.tsk"_s)});
         if (::geteuid() != 0) {
             // A write-protected folder: nothing may be removed from it, so it stays.
             QFile::setPermissions(m_folder->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-            m_questions.clear();
+            m_pDesktop->aMessages.clear();
             select({0});
             m_dlg->OnDeleteSrcFiles();
             QFile::setPermissions(m_folder->path(),
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                       | QFileDevice::ExeOwner);
-            QCOMPARE(m_questions.size(), 2);
+            QCOMPARE(m_pDesktop->Texts().size(), 2);
             QVERIFY(QFile::exists(path(u"a.tsk"_s)));
         }
     }
@@ -194,20 +192,17 @@ private slots:
         QCOMPARE(model()->Row(nRow).strName, shown);
         QCOMPARE(model()->data(model()->index(nRow, 0)).toString(), shown);
 
-        QList<QUrl> opened;
-        CConverterDlg::s_openUrl = [&](const QUrl &url) {
-            return opened << url, true;
-        };
         select({nRow});
         m_dlg->OnDblclkSrcList();
+        const QList<QUrl> &opened = m_pDesktop->aOpened;
         QCOMPARE(opened.size(), 1);
         QVERIFY2(opened.first().toEncoded().endsWith('/' + encoded), opened.first().toEncoded());
 
         m_answer = QMessageBox::Yes;
         select({nRow});
         m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_questions.size(), 1);
-        QVERIFY(m_questions.first().contains(shown));
+        QCOMPARE(m_pDesktop->Texts().size(), 1);
+        QVERIFY(m_pDesktop->Texts().first().contains(shown));
         for (const QByteArray &file : all)
             QCOMPARE(::access((folder + file).constData(), F_OK) == 0, file != name);
         // The record's own name holds the raw bytes as well, which QDir can neither list nor
@@ -236,25 +231,24 @@ private slots:
     {
         QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
         m_dlg->OnDeleteSrcFiles();
-        QVERIFY(m_questions.isEmpty());
+        QVERIFY(m_pDesktop->Texts().isEmpty());
         QCOMPARE(relisted.count(), 0);
     }
 
     void openTheFirstSelectedRow()
     {
-        QList<QUrl> opened;
-        CConverterDlg::s_openUrl = [&](const QUrl &url) {
-            opened << url;
+        m_pDesktop->fnOpen = [](const QUrl &url) {
             return url.fileName() != u"d.tsk"_s;
         };
+        const QList<QUrl> &opened = m_pDesktop->aOpened;
         select({3, 1});
         m_dlg->OnDblclkSrcList();
         QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path(u"b.tsk"_s))});
-        QVERIFY(m_questions.isEmpty());
+        QVERIFY(m_pDesktop->Texts().isEmpty());
         select({3});
         m_dlg->OnDblclkSrcList();
-        QCOMPARE(m_questions.size(), 1); // the failure is reported, naming the file
-        QVERIFY(m_questions.first().contains(path(u"d.tsk"_s)));
+        QCOMPARE(m_pDesktop->Texts().size(), 1); // the failure is reported, naming the file
+        QVERIFY(m_pDesktop->Texts().first().contains(path(u"d.tsk"_s)));
     }
 
     void menuGreying_data()
@@ -396,7 +390,7 @@ private:
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<CConverterDlg> m_dlg;
-    QStringList m_questions;
+    std::unique_ptr<FakeDesktop> m_pDesktop;
     QMessageBox::StandardButton m_answer = QMessageBox::No;
     bool m_noWasDefault = false;
 };

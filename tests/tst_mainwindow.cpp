@@ -2,6 +2,7 @@
 #include "app/CConverterDlg.h"
 #include "app/MessageBox.h"
 #include "res/Strings.h"
+#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include <QAction>
@@ -48,12 +49,7 @@ private slots:
     void init()
     {
         // The shared test bus has no drawing program: a run ends at message 305, answered here.
-        m_messages.clear();
-        g_messageBoxHook = [this](const QString &text, QMessageBox::StandardButtons,
-                                  QMessageBox::Icon, QMessageBox::StandardButton) {
-            m_messages << text;
-            return QMessageBox::Ok;
-        };
+        m_pDesktop = std::make_unique<FakeDesktop>();
         QFile::remove(configIni());
         m_dlg = std::make_unique<CConverterDlg>();
         m_dlg->m_strAppDir = m_appDir.path();
@@ -64,7 +60,7 @@ private slots:
     void cleanup()
     {
         m_dlg.reset();
-        g_messageBoxHook = nullptr;
+        m_pDesktop.reset();
     }
 
     void mulDiv_data()
@@ -351,7 +347,7 @@ private slots:
         QTRY_COMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toInt(), command);
         if (command == 1019)
-            QCOMPARE(m_messages, QStringList {LoadString(305)}); // the run was attempted
+            QCOMPARE(m_pDesktop->Texts(), QStringList {LoadString(305)}); // the run was attempted
         if (command != 1019) {
             const int mode = command - 1020;
             QCOMPARE(m_dlg->m_nMode, mode);
@@ -597,7 +593,7 @@ private:
 
     QTemporaryDir m_appDir;
     std::unique_ptr<CConverterDlg> m_dlg;
-    QStringList m_messages;
+    std::unique_ptr<FakeDesktop> m_pDesktop;
 };
 
 NORVALE_TEST_MAIN(TestMainWindow)

@@ -1,3 +1,4 @@
+#include "tests/FakeDesktop.h"
 #include "tests/StandinBus.h"
 
 #include "app/CConverterDlg.h"
@@ -79,7 +80,7 @@ class TestRunReport : public QObject
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CConverterDlg> m_dlg;
-    QStringList m_messages;
+    std::unique_ptr<FakeDesktop> m_pDesktop;
     QString m_answers; // to the overwrite prompt: Y, N, C
     QStringList m_seenAtPrompts;
 
@@ -142,25 +143,16 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
-        m_messages.clear();
+        m_pDesktop = std::make_unique<FakeDesktop>();
         m_answers.clear();
         m_seenAtPrompts.clear();
-        g_messageBoxHook = [this](const QString &strText, QMessageBox::StandardButtons buttons,
-                                  QMessageBox::Icon, QMessageBox::StandardButton) {
-            m_messages << strText;
-            return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
-        };
-        CProgressDlg::beepHook = [] {
-        };
     }
 
     void cleanup()
     {
-        g_messageBoxHook = nullptr;
-        CProgressDlg::beepHook = nullptr;
         RunNotice::s_nMinRunMs = 10000;
-        RunNotice::userAwayHook = nullptr;
         m_dlg.reset();
+        m_pDesktop.reset();
         StandinBus::quit();
         QDir::setCurrent(QDir::tempPath());
         m_dir.reset();
@@ -232,7 +224,8 @@ private slots:
         for (const RunReport::Row &row : std::as_const(aRows)) {
             QCOMPARE(row.strSource, src(QFileInfo(row.strSource).fileName()));
             // The server's own words for a failure, the reason for a skip.
-            const QString strReason = row.outcome == Outcome::Failed ? m_messages.last()
+            const QString strReason = row.outcome == Outcome::Failed
+                ? m_pDesktop->aMessages.last().strText
                 : row.outcome == Outcome::Skipped ? RunReportText(RunReportReason::Declined)
                                                   : QString();
             QCOMPARE(row.strMessage, strReason);
@@ -327,13 +320,11 @@ private slots:
         QVERIFY(makeFiles(QString()));
         QVERIFY(StandinBus::configure("FailSave=b.dxf"));
         QVERIFY(openWindow(0));
-        bool bAway = true;
-        RunNotice::userAwayHook = [&bAway] {
-            return bAway;
-        };
+        bool &bAway = m_pDesktop->bUserAway;
+        bAway = true;
         RunNotice::s_nMinRunMs = 0;
         m_dlg->OnConvert();
-        QCOMPARE(m_messages.size(), 2); // the question and the failure, nothing else
+        QCOMPARE(m_pDesktop->aMessages.size(), 2); // the question and the failure, nothing else
 
         QDBusConnection service
             = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"notifications"_s);

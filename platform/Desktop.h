@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <optional>
+
+class QUrl;
+class QWidget;
+
+// What the program asks of the desktop and of the user outside its own windows: open a file or an
+// address with the desktop's program, choose a folder, answer a message box, tell whether the
+// user has turned to another window, sound the bell. One object serves the whole process; tests
+// install their own, which stands in for the user and the desktop in one place.
+class Desktop
+{
+public:
+    virtual ~Desktop();
+
+    // False when the desktop could not open it (it tells the user nothing itself).
+    virtual bool OpenUrl(const QUrl &url);
+    // The folder chooser over pOwner, starting at strInitialFolder; nothing when cancelled.
+    virtual std::optional<QString> ChooseFolder(QWidget *pOwner, const QString &strTitle,
+                                                const QString &strInitialFolder);
+    // Shows a message box its caller has built and returns the button chosen.
+    virtual QMessageBox::StandardButton Ask(QMessageBox &box);
+    // Whether none of the program's windows is active.
+    virtual bool IsUserAway();
+    virtual void Beep();
+
+    static Desktop &Current();
+    // Makes pDesktop the current one (nullptr: the real desktop again); the caller keeps it.
+    static void Install(Desktop *pDesktop);
+};

@@ -1,5 +1,6 @@
 #include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
+#include "tests/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
 #include "controls/CPathLabel.h"
@@ -43,21 +44,6 @@ const QByteArray kOldTarget = "an old target\n";
 QString configHome()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-}
-
-// The position of strExt in the target combo beside SFC sources; -1 for none.
-int targetIndex(const QString &strExt)
-{
-    int nIndex = 0;
-    for (const FormatEntry &format : g_aFormats) {
-        const QString strFormat = QString::fromLatin1(format.szExt);
-        if (!format.bTarget || strFormat == u"SFC")
-            continue;
-        if (strFormat == strExt)
-            return nIndex;
-        ++nIndex;
-    }
-    return -1;
 }
 
 bool setTime(const QString &strPath, const QDateTime &time)
@@ -187,18 +173,10 @@ class TestConversion : public QObject
     // The window as a user left it: source SFC, the given target format (empty: none) and mode.
     bool openWindow(int nMode, const QString &strDstExt)
     {
-        const QString ini = u"[Common]\nFolder=0\nMode=%1\n[Original]\nExt=1\nFolder#0=%2\n"
-                            u"[Convert]\nExt=%3\nFolder#0=%4\n"_s.arg(nMode)
-                                .arg(src())
-                                .arg(targetIndex(strDstExt))
-                                .arg(dst());
-        if (!writeFile(configHome() + u"/Norvale/Norvale.ini"_s, ini.toUtf8()))
-            return false;
-        m_dlg = std::make_unique<CConverterDlg>();
-        m_dlg->m_strAppDir = m_appDir.path();
-        m_dlg->Create();
-        return m_dlg->m_src.strFolder == QDir::cleanPath(src()) && m_dlg->m_dst.strExt == strDstExt
-            && m_dlg->m_nMode == nMode;
+        m_dlg = WindowFixture::open(
+            m_appDir.path(), WindowFixture::settings(nMode, u"SFC"_s, src(), strDstExt, dst()));
+        return m_dlg && m_dlg->m_src.strFolder == QDir::cleanPath(src())
+            && m_dlg->m_dst.strExt == strDstExt && m_dlg->m_nMode == nMode;
     }
 
     QStringList listed(int nSide) const

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "app/CConverterDlg.h"
+#include "formats/FormatTable.h"
+#include "panes/FileListModel.h"
+#include "tests/TestEnvironment.h"
+
+#include <QItemSelectionModel>
+#include <QStandardPaths>
+#include <QTreeView>
+
+#include <memory>
+
+// The main window as the tests start it, and what they read from its lists.
+namespace WindowFixture {
+
+inline QString configIni()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/Norvale/Norvale.ini");
+}
+
+// The position of strDstExt in the target combo beside source strSrcExt; -1 for none.
+inline int targetIndex(const QString &strSrcExt, const QString &strDstExt)
+{
+    int nIndex = 0;
+    for (const FormatEntry &format : g_aFormats) {
+        const QString strFormat = QString::fromLatin1(format.szExt);
+        if (!format.bTarget || strFormat == strSrcExt)
+            continue;
+        if (strFormat == strDstExt)
+            return nIndex;
+        ++nIndex;
+    }
+    return -1;
+}
+
+// A settings file as a user leaves it: the mode, the source format and folder, the target format
+// (empty: none) and folder.
+inline QByteArray settings(int nMode, const QString &strSrcExt, const QString &strSrc,
+                           const QString &strDstExt, const QString &strDst)
+{
+    int nSrcExt = 0;
+    while (nSrcExt < 6 && QLatin1String(g_aszSrcExt[nSrcExt]) != strSrcExt)
+        ++nSrcExt;
+    return QStringLiteral("[Common]\nFolder=0\nMode=%1\n[Original]\nExt=%2\nFolder#0=%3\n"
+                          "[Convert]\nExt=%4\nFolder#0=%5\n")
+        .arg(nMode)
+        .arg(nSrcExt)
+        .arg(strSrc)
+        .arg(targetIndex(strSrcExt, strDstExt))
+        .arg(strDst)
+        .toUtf8();
+}
+
+// Starts the window with the settings file ini (none when empty) and a program folder of its own,
+// as a start does; shown when bShow.
+inline std::unique_ptr<CConverterDlg> open(const QString &strAppDir, const QByteArray &ini = {},
+                                           bool bShow = false)
+{
+    if (ini.isEmpty())
+        QFile::remove(configIni());
+    else if (!TestEnvironment::writeFile(configIni(), ini))
+        return nullptr;
+    auto pDlg = std::make_unique<CConverterDlg>();
+    pDlg->m_strAppDir = strAppDir;
+    pDlg->Create();
+    if (bShow) {
+        pDlg->show();
+        if (!QTest::qWaitForWindowExposed(pDlg.get()))
+            return nullptr;
+    }
+    return pDlg;
+}
+
+// The names a side lists, in the list's order.
+inline QStringList listed(const CConverterDlg &dlg, int nSide)
+{
+    QStringList aNames;
+    const FileListModel *pModel = dlg.ListModel(nSide);
+    for (int i = 0; i < pModel->rowCount(); ++i)
+        aNames << pModel->Row(i).strName;
+    return aNames;
+}
+
+// Selects exactly the rows aRows of a side's list, as a user's clicks would.
+inline void select(CConverterDlg &dlg, int nSide, const QList<int> &aRows)
+{
+    QTreeView *pList = nSide == 1 ? dlg.m_lcSrcFiles : dlg.m_lcDstFiles;
+    QItemSelectionModel *pSelection = pList->selectionModel();
+    pSelection->clearSelection();
+    for (const int nRow : aRows)
+        pSelection->select(dlg.ListModel(nSide)->index(nRow, 0),
+                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+} // namespace WindowFixture

@@ -359,11 +359,6 @@ void CConverterDlg::DestroyWindow()
     SaveSettings();
     delete m_pProgressDlg;
     m_pProgressDlg = nullptr;
-    m_btnSrcIcon->ReleaseIcon();
-    // The blank sheet is shared by the whole window; QIcon's sharing keeps it alive anyway,
-    // but the button only lets go of what it was given.
-    if (m_btnDstIcon->m_hIcon.cacheKey() != m_hIconBlank.cacheKey())
-        m_btnDstIcon->ReleaseIcon();
 }
 
 void CConverterDlg::ActivateFromRequest(const QString &strActivationToken)

@@ -10,17 +10,6 @@ CIconButton::CIconButton(QWidget *parent)
     setEnabled(false);
 }
 
-// QIcon is implicitly shared, so dropping our reference only destroys the icon when nobody else
-// holds it; an owner that passed us its icon keeps a working copy. The button must never destroy
-// an icon it did not create.
-void CIconButton::ReleaseIcon()
-{
-    if (!m_hIcon.isNull()) {
-        m_hIcon = QIcon();
-        update();
-    }
-}
-
 void CIconButton::SetIconSize()
 {
     resize(kIconSize, kIconSize);

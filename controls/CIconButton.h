@@ -12,13 +12,12 @@ class CIconButton : public QWidget
 public:
     explicit CIconButton(QWidget *parent = nullptr);
 
-    void ReleaseIcon();
     void SetIconSize();
     void SetIcon(const QIcon &hIcon);
 
     QSize sizeHint() const override;
 
-    // Null until an icon is set and again after ReleaseIcon.
+    // Null until an icon is set.
     QIcon m_hIcon;
 
     static constexpr int kIconSize = 32;

@@ -41,7 +41,6 @@ COverwriteDlg::COverwriteDlg(QWidget *parent)
 
     m_btnIcon = AddControl(new CIconButton, IDC_ICON, 11, 8, 20, 20);
     m_btnIcon->SetIconSize();
-    // The style owns the icon; QIcon's sharing means the button's ReleaseIcon never destroys it.
     m_btnIcon->SetIcon(style()->standardIcon(QStyle::SP_MessageBoxQuestion, nullptr, this));
 
     connect(yes, &QPushButton::clicked, this, &QDialog::accept);

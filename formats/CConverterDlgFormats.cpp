@@ -15,7 +15,6 @@ QIcon CConverterDlg::GetExtIcon(const QString &strExt) const
 void CConverterDlg::UpdateSrcExt()
 {
     m_src.strExt = m_cbSrcExt->itemText(m_src.nExtIndex);
-    m_btnSrcIcon->ReleaseIcon();
     m_btnSrcIcon->SetIcon(GetExtIcon(m_src.strExt));
     SetDlgItemText(1046, GetFormatDescription(m_src.strExt));
 }

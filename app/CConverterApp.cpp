@@ -1,7 +1,7 @@
 #include "app/CConverterApp.h"
 
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 #include "res/Icons.h"

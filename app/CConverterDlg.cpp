@@ -2,10 +2,10 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CConverterApp.h"
+#include "app/ConversionPreview.h"
 #include "controls/CIconButton.h"
 #include "conversion/CProgressDlg.h"
 #include "formats/FormatTable.h"
-#include "panes/ConversionPreview.h"
 #include "panes/FileListDelegate.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
@@ -144,20 +144,13 @@ void CConverterDlg::CreateControls()
     m_lcDstFiles = AddFileList(1008, 205, 75, 175, 240);
     for (const char *pszExt : g_aszSrcExt)
         m_cbSrcExt->addItem(QString::fromLatin1(pszExt));
-    m_pSrcModel = new FileListModel(this);
-    m_pDstModel = new FileListModel(this);
-    m_lcSrcFiles->setModel(m_pSrcModel);
-    m_lcDstFiles->setModel(m_pDstModel);
-    // A click on a header sorts by that column.
-    m_lcSrcFiles->header()->setSectionsClickable(true);
-    m_lcDstFiles->header()->setSectionsClickable(true);
     m_btnSrcIcon = AddControl(new CIconButton, 1000, 5, 7, 20, 20);
     m_btnDstIcon = AddControl(new CIconButton, 1001, 205, 7, 20, 20);
-    AddStatic(1044, QString(), right, 5, 318, 87, 11);
-    AddStatic(1042, QString(), right, 93, 318, 87, 11);
+    QLabel *srcSelected = AddStatic(1044, QString(), right, 5, 318, 87, 11);
+    QLabel *srcCount = AddStatic(1042, QString(), right, 93, 318, 87, 11);
     AddPlaceholder(1015, 185, 313, 15, 15);
-    AddStatic(1045, QString(), right, 205, 318, 87, 11);
-    AddStatic(1043, QString(), right, 293, 318, 87, 11);
+    QLabel *dstSelected = AddStatic(1045, QString(), right, 205, 318, 87, 11);
+    QLabel *dstCount = AddStatic(1043, QString(), right, 293, 318, 87, 11);
     AddStatic(1010, QString(), left, 5, 332, 375, 11);
     AddPlaceholder(1013, 186, 35, 13, 13);
     AddPlaceholder(1014, 185, 170, 15, 15);
@@ -199,6 +192,11 @@ void CConverterDlg::CreateControls()
         GetDlgItem(nId)->setAccessibleDescription(QString::fromUtf8(pszName));
 
     ApplyTabOrder();
+
+    m_src.Attach(
+        {m_cbSrcExt, m_btnSrcIcon, m_cbSrcFolder, browseSrc, m_lcSrcFiles, srcCount, srcSelected});
+    m_dst.Attach(
+        {m_cbDstExt, m_btnDstIcon, m_cbDstFolder, browseDst, m_lcDstFiles, dstCount, dstSelected});
 }
 
 void CConverterDlg::ConnectMessageMap()
@@ -213,31 +211,16 @@ void CConverterDlg::ConnectMessageMap()
     for (const auto &[nId, handler] : commands)
         m_mapCommands.insert(nId, handler);
 
-    // Notifications of the controls, in the same order.
-    connect(m_cbSrcFolder, &QComboBox::activated, this, &CConverterDlg::OnSelchangeSrcFolder);
-    connect(qobject_cast<QPushButton *>(GetDlgItem(1006)), &QPushButton::clicked, this,
-            &CConverterDlg::OnBrowseSrcFolder);
-    connect(m_cbDstFolder, &QComboBox::activated, this, &CConverterDlg::OnSelchangeDstFolder);
-    connect(qobject_cast<QPushButton *>(GetDlgItem(1009)), &QPushButton::clicked, this,
-            &CConverterDlg::OnBrowseDstFolder);
+    // Notifications of the controls, in the same order; each pane takes those of its list,
+    // folder combo and browse button itself.
+    ConnectPane(m_src);
+    ConnectPane(m_dst);
     connect(m_cbSrcFolder->lineEdit(), &QLineEdit::textEdited, this,
             &CConverterDlg::OnEditchangeSrcFolder);
     connect(m_cbDstFolder->lineEdit(), &QLineEdit::textEdited, this,
             &CConverterDlg::OnEditchangeDstFolder);
     connect(m_cbSrcExt, &QComboBox::activated, this, &CConverterDlg::OnSelendokSrcExt);
     connect(m_cbDstExt, &QComboBox::activated, this, &CConverterDlg::OnSelendokDstExt);
-    connect(m_lcSrcFiles->header(), &QHeaderView::sectionClicked, this,
-            &CConverterDlg::OnColumnclickSrcList);
-    connect(m_lcDstFiles->header(), &QHeaderView::sectionClicked, this,
-            &CConverterDlg::OnColumnclickDstList);
-    connect(m_lcSrcFiles, &QWidget::customContextMenuRequested, this,
-            &CConverterDlg::OnRclickSrcList);
-    connect(m_lcDstFiles, &QWidget::customContextMenuRequested, this,
-            &CConverterDlg::OnRclickDstList);
-    connect(m_lcSrcFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { OnSelectionChanged(1); });
-    connect(m_lcDstFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { OnSelectionChanged(2); });
     connect(this, &CConverterDlg::typedFolderEntered, this, &CConverterDlg::OnTypedFolder);
 }
 
@@ -328,8 +311,8 @@ bool CConverterDlg::OnInitDialog()
 
     InitListColumns();
 
-    RefillSrcFolderCombo(true);
-    RefillDstFolderCombo(true);
+    m_src.RefillFolderCombo(true);
+    m_dst.RefillFolderCombo(true);
 
     UpdateConvertButton();
 
@@ -423,26 +406,5 @@ bool CConverterDlg::eventFilter(QObject *watched, QEvent *event)
 {
     if (PreTranslateMessage(watched, event))
         return true;
-    // Clicks and double clicks anywhere in a list, empty area included, as the lists report
-    // them; handled after the list has updated its selection.
-    const QEvent::Type type = event->type();
-    if ((type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick)
-        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-        const int nSide = watched == m_lcSrcFiles->viewport() ? 1
-            : watched == m_lcDstFiles->viewport()             ? 2
-                                                              : 0;
-        if (nSide) {
-            const bool bDouble = type == QEvent::MouseButtonDblClick;
-            QMetaObject::invokeMethod(
-                this,
-                [this, nSide, bDouble] {
-                    if (bDouble)
-                        nSide == 1 ? OnDblclkSrcList() : OnDblclkDstList();
-                    else
-                        nSide == 1 ? OnClickSrcList() : OnClickDstList();
-                },
-                Qt::QueuedConnection);
-        }
-    }
     return TemplateDialog::eventFilter(watched, event);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Pane.h"
-#include "app/TemplateDialog.h"
+#include "controls/TemplateDialog.h"
+#include "panes/Pane.h"
 
 #include <QHash>
 #include <QIcon>
@@ -15,7 +15,6 @@ class ConversionPreview;
 class CAutomationError;
 class CTarskDocument;
 class RunReport;
-class FileListModel;
 class QAction;
 class QComboBox;
 class QElapsedTimer;
@@ -25,9 +24,9 @@ class QTreeView;
 class QUrl;
 
 // The main window: two panes (source left, target right), five small toolbars and a status
-// line. It owns all run-time state of the program. Its operations are grouped by subsystem:
-// shell and settings here in app/, formats and modes in formats/, listing and folders in
-// panes/, the conversion in conversion/.
+// line. It owns all run-time state of the program. Each side is a Pane; the window holds what
+// joins them (the same folder, the formats, Convert, the run, the author line). Its operations
+// are spread over the CConverterDlg*.cpp files by subject.
 class CConverterDlg : public TemplateDialog
 {
     Q_OBJECT
@@ -66,8 +65,8 @@ public:
     unsigned m_nEditFolderId = 0;
     bool m_bSameFolder = false;
     int m_nMode = 1;
-    Pane m_src;
-    Pane m_dst;
+    Pane m_src {Side::Source, this, m_strDesktopDir, m_strMyDocumentsDir};
+    Pane m_dst {Side::Target, this, m_strDesktopDir, m_strMyDocumentsDir};
     QString m_strLogonName;
     QString m_strAuthorName;
     QString m_strCadUserName;
@@ -90,26 +89,19 @@ public:
     QToolBar *m_tbConvert = nullptr;
     QToolBar *m_tbMode = nullptr;
 
-    FileListModel *m_pSrcModel = nullptr;
-    FileListModel *m_pDstModel = nullptr;
-
-    // Settings file (app/CConverterDlgSettings.cpp)
+    // Settings file (CConverterDlgSettings.cpp)
     void LoadSettings();
     void SaveSettings();
 
-    // Toolbars, keys and help (app/CConverterDlgToolbars.cpp)
+    // Toolbars, keys and help (CConverterDlgToolbars.cpp)
     void CreateToolBars();
     void PlaceToolBar(QToolBar *pBar, int nPlaceholderId, int nAlign);
     void CheckToolButton(int nCommandId, bool bChecked);
     void EnableToolButton(int nCommandId, bool bEnabled);
     bool PreTranslateMessage(QObject *pTarget, QEvent *pEvent);
-    void OnEditchangeSrcFolder();
-    void OnKillfocusSrcFolder();
-    void OnEditchangeDstFolder();
-    void OnKillfocusDstFolder();
     void OnHelp();
 
-    // Formats and extension choice (formats/CConverterDlgFormats.cpp)
+    // Formats and extension choice (CConverterDlgFormats.cpp)
     QIcon GetExtIcon(const QString &strExt) const;
     void UpdateSrcExt();
     void UpdateDstExt();
@@ -117,33 +109,23 @@ public:
     void OnSelendokSrcExt();
     void OnSelendokDstExt();
 
-    // Modes and status line (formats/CConverterDlgModes.cpp)
+    // Modes and status line (CConverterDlgModes.cpp)
     void ShowMode();
     void OnAutoMode();
     void OnManualMode();
     void UpdateConvertButton();
 
-    // Folder listing and sorting (panes/CConverterDlgListing.cpp)
+    // The two panes (CConverterDlgPanes.cpp). The handlers of one side forward to its Pane.
     void InitListColumns();
     // The width column nColumn of pList needs for its widest text and its header with the arrow.
     static int ColumnWidthFor(QTreeView *pList, int nColumn);
     // Lists strFolder (the pane's own field, rewritten to the form the system reports) into the
     // list of side nSide: 1 the source, anything else the target.
     void FillFileList(QString &strFolder, QString strExt, int nSide);
-    void UpdateFileCount(int nSide);
-    void UpdateSelectedCount(int nSide);
-    void SortFileList(int nColumn, int *anSortDir, QTreeView *pList);
-    FileListModel *ListModel(int nSide) const;
-
-    // Sorting and selection (panes/CConverterDlgSelection.cpp)
     void OnColumnclickSrcList(int nColumn);
     void OnColumnclickDstList(int nColumn);
     void OnClickSrcList();
     void OnClickDstList();
-    // Any change of a list's selection, by mouse or keyboard.
-    void OnSelectionChanged(int nSide);
-
-    // List commands (panes/CConverterDlgListCommands.cpp)
     void OnDblclkSrcList();
     void OnDblclkDstList();
     void OnRclickSrcList(const QPoint &ptPos);
@@ -154,10 +136,25 @@ public:
     void OnSelectAllDst();
     void OnRefreshSrc();
     void OnRefreshDst();
-    // Moves the files to the trash after one question; false when the user declined.
-    bool DeleteFiles(const QList<QByteArray> &aPaths);
+    QString GetSpecialFolderPath(int nFolder) const;
+    QString FolderDisplayName(const QString &strPath) const;
+    void SetSrcFolder(QString strPath);
+    void SetDstFolder(QString strPath);
+    void OnSelchangeSrcFolder();
+    void OnSelchangeDstFolder();
+    void OnBrowseSrcFolder();
+    void OnBrowseDstFolder();
+    void OnEditchangeSrcFolder();
+    void OnKillfocusSrcFolder();
+    void OnEditchangeDstFolder();
+    void OnKillfocusDstFolder();
+    void OnSameFolder();
+    void ApplySameFolder(bool bFollow);
+    void OnCreateFolder();
+    // Chooses a folder typed into a folder combo and confirmed with Enter.
+    void OnTypedFolder(int nComboId, const QString &strFolder);
 
-    // Conversion run (conversion/CConverterDlgConvert.cpp)
+    // Conversion run (CConverterDlgConvert.cpp)
     void OnConvert();
     void ConvertAuto();
     void ConvertManual();
@@ -174,40 +171,23 @@ public:
     CProgressDlg *m_pProgressDlg = nullptr;
     bool m_bRunning = false;
 
-    // Run report and end-of-run notice (conversion/CConverterDlgRunReport.cpp)
+    // Run report and end-of-run notice (CConverterDlgRunReport.cpp)
     QString SourcePath(const QString &strName) const;
     void BeginReport(RunReport &report, QElapsedTimer &timer, const QStringList &aSources);
     void OnRunEnded(const RunReport &report, qint64 nElapsedMs);
     // Shows the last run's report (context menu).
     void OnRunReport();
-    // Marks the drawings an automatic run would convert (panes/ConversionPreview.cpp).
+    // Marks the drawings an automatic run would convert (ConversionPreview.cpp).
     ConversionPreview *m_pPreview = nullptr;
 
-    // Author data (conversion/CConverterDlgAuthor.cpp)
+    // Author data (CConverterDlgAuthor.cpp)
     void UpdateAuthorLine();
     void OnAuthorName();
 
-    // Drawing program (conversion/CConverterDlgAutomation.cpp)
+    // Drawing program (CConverterDlgAutomation.cpp)
     void Probe();
     QString GetExecutablePath() const;
     void OnLaunchProgram();
-
-    // Folder choice and history, new folder (panes/CConverterDlgFolders.cpp)
-    QString GetSpecialFolderPath(int nFolder) const;
-    QString FolderDisplayName(const QString &strPath) const;
-    void SetSrcFolder(QString strPath);
-    void SetDstFolder(QString strPath);
-    void RefillSrcFolderCombo(bool bList);
-    void RefillDstFolderCombo(bool bList);
-    void OnSelchangeSrcFolder();
-    void OnSelchangeDstFolder();
-    void OnBrowseSrcFolder();
-    void OnBrowseDstFolder();
-    void OnSameFolder();
-    void ApplySameFolder(bool bFollow);
-    void OnCreateFolder();
-    // Chooses a folder typed into a folder combo and confirmed with Enter.
-    void OnTypedFolder(int nComboId, const QString &strFolder);
 
     void OnSysCommand(int nId);
 
@@ -226,11 +206,6 @@ protected:
 
 private:
     void CreateControls();
-    void OpenFirstSelected(int nSide);
-    void ShowListMenu(int nSide, const QPoint &ptPos);
-    void DeleteSelected(int nSide);
-    void SelectAll(int nSide);
-    void Refresh(int nSide);
     struct RunState;
     // The paths are bytes as the file system holds them, which need not be UTF-8.
     void ConvertFile(CTarskDocument &doc, RunState &run, const QByteArray &sourcePath,
@@ -238,7 +213,11 @@ private:
     void EndRun(CTarskDocument &doc, RunState &run, bool bQuit);
     void FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error);
     Pane &PaneOf(int nSide) { return nSide == 1 ? m_src : m_dst; }
-    QTreeView *ListOf(int nSide) const { return nSide == 1 ? m_lcSrcFiles : m_lcDstFiles; }
+    // What the window does when a side reports a change.
+    void ConnectPane(Pane &pane);
+    // Moves pane to the folder the user chose (by value: it may be an entry of the history that
+    // this rearranges), and the target with the source while they are the same folder.
+    void ChooseFolder(Pane &pane, const QString strPath);
     void ConnectMessageMap();
     QLabel *AddStatic(int nId, const QString &strText, Qt::Alignment align, int x, int y, int cx,
                       int cy);

@@ -174,39 +174,6 @@ bool CConverterDlg::PreTranslateMessage(QObject *pTarget, QEvent *pEvent)
     }
 }
 
-void CConverterDlg::OnEditchangeSrcFolder()
-{
-    m_nEditFolderId = 1003;
-}
-
-void CConverterDlg::OnEditchangeDstFolder()
-{
-    m_nEditFolderId = 1007;
-}
-
-namespace {
-// Puts the current folder back into the edit field, discarding what was typed.
-void RestoreCurrentFolder(QComboBox *combo)
-{
-    if (combo->count() == 0)
-        return;
-    combo->setCurrentIndex(0);
-    combo->setEditText(combo->itemText(0));
-}
-} // namespace
-
-void CConverterDlg::OnKillfocusSrcFolder()
-{
-    m_nEditFolderId = 0;
-    RestoreCurrentFolder(m_cbSrcFolder);
-}
-
-void CConverterDlg::OnKillfocusDstFolder()
-{
-    m_nEditFolderId = 0;
-    RestoreCurrentFolder(m_cbDstFolder);
-}
-
 void CConverterDlg::OnHelp()
 {
     if (CConverterApp *app = AfxGetApp())

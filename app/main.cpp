@@ -1,5 +1,5 @@
 #include "app/CConverterApp.h"
-#include "conversion/CommandLineRunner.h"
+#include "app/CommandLineRunner.h"
 
 #include <QApplication>
 #include <QTextStream>

@@ -239,9 +239,9 @@ int main(int argc, char *argv[])
 
             aListRatio.push_back(aList.back() / aFloor.back());
             aRelistRatio.push_back(aRelist.back() / aFloor.back());
-            if (paints.m_nPaints < nPaints + 2 || dlg.ListModel(1)->rowCount() != kDrawings) {
+            if (paints.m_nPaints < nPaints + 2 || dlg.m_src.Model()->rowCount() != kDrawings) {
                 std::fprintf(stderr, "the pane was not listed and painted: %d rows, %d paints\n",
-                             dlg.ListModel(1)->rowCount(), paints.m_nPaints - nPaints);
+                             dlg.m_src.Model()->rowCount(), paints.m_nPaints - nPaints);
                 nResult = 1;
             }
             QCoreApplication::processEvents();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/TemplateDialog.h"
+#include "controls/TemplateDialog.h"
 
 #include <QRect>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "conversion/CRunReportDlg.h"
 
-#include "app/TemplateDialog.h"
+#include "controls/TemplateDialog.h"
 #include "res/Strings.h"
 
 #include <QDialogButtonBox>

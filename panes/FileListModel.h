@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FolderScan.h"
+
 #include <QAbstractTableModel>
 #include <QCollator>
 #include <QIcon>
@@ -7,20 +9,6 @@
 #include <QString>
 
 #include <vector>
-
-// One listed file. Kept compact: the display texts are formed when the view asks for them.
-struct FileRow
-{
-    QString strName; // as shown
-    // The name's bytes when they are not UTF-8 (strName then only looks like the name); empty
-    // otherwise, as the bytes are strName's own.
-    QByteArray baRawName;
-    qint64 nSize = 0; // bytes, full 64 bits
-    qint64 nModified = 0; // time of last change, seconds since 1970-01-01 UTC (may be negative)
-
-    // The name as the folder holds it: what every file operation must use.
-    QByteArray RawName() const { return baRawName.isEmpty() ? strName.toUtf8() : baRawName; }
-};
 
 // The rows of one pane's file list: name (with the file-type icon), size, time of last change.
 // Built for 100,000 rows: no per-row allocations beyond the name, no per-row icon look-ups.

@@ -7,3 +7,8 @@ void JoinPath(QString &strPath, const QString &strName);
 
 // True when strPath names an existing directory (symbolic links followed, as stat does).
 bool IsExistingFolder(const QString &strPath);
+
+// strPath as the folder combos show it: the documents folder as "ﾏｲ ﾄﾞｷｭﾒﾝﾄ", else the desktop as
+// "ﾃﾞｽｸﾄｯﾌﾟ", wherever their paths occur in it.
+QString FolderDisplayName(const QString &strPath, const QString &strDesktopDir,
+                          const QString &strDocumentsDir);

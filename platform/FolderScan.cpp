@@ -5,7 +5,12 @@
 #include <QFile>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -116,6 +121,69 @@ void AppendRows(const Batch &batch, std::vector<FileRow> &aRows)
         row.nSize = entry.nSize;
         row.nModified = entry.nModified;
     }
+}
+
+// Reading a large folder mostly waits for the file system. So the folder is read on a second
+// thread, while this one runs fnMeanwhile and turns each batch of entries into rows, and the
+// names into collation keys (the dearest part of sorting by name), as the batches come in: when
+// the last entry has been read, little work is left.
+Listing ReadFolder(const QString &strFolder, const QString &strExt, const QCollator *pCollator,
+                   const std::function<void()> &fnMeanwhile)
+{
+    constexpr size_t kBatch = 2048;
+    const QByteArray folder = EncodeFolder(strFolder);
+    const QByteArray suffix = EncodeSuffix(strExt);
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<Batch> aQueue;
+    bool bDone = false;
+    const auto read = [&] {
+        ReadEntries(folder, suffix, kBatch, [&](Batch &&batch) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                aQueue.push_back(std::move(batch));
+            }
+            ready.notify_one();
+        });
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            bDone = true;
+        }
+        ready.notify_one();
+    };
+    std::thread reader;
+    try {
+        reader = std::thread(read);
+    } catch (const std::system_error &) {
+        read();
+    }
+    fnMeanwhile();
+
+    Listing listing;
+    const size_t nExpected = EstimateEntries(folder);
+    listing.aRows.reserve(nExpected);
+    if (pCollator)
+        listing.aNameKeys.reserve(nExpected);
+    for (;;) {
+        Batch batch;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ready.wait(lock, [&] { return bDone || !aQueue.empty(); });
+            if (aQueue.empty())
+                break;
+            batch = std::move(aQueue.front());
+            aQueue.pop_front();
+        }
+        const size_t nFirst = listing.aRows.size();
+        AppendRows(batch, listing.aRows);
+        if (pCollator) {
+            for (size_t i = nFirst; i < listing.aRows.size(); ++i)
+                listing.aNameKeys.push_back(pCollator->sortKey(listing.aRows[i].strName));
+        }
+    }
+    if (reader.joinable())
+        reader.join();
+    return listing;
 }
 
 std::vector<FileRow> ListFiles(const QString &strFolder, const QString &strExt, bool *pbOpened)

@@ -1,13 +1,26 @@
 #pragma once
 
-#include "panes/FileListModel.h"
-
 #include <QByteArray>
+#include <QCollator>
 #include <QString>
 
 #include <functional>
 #include <string>
 #include <vector>
+
+// One listed file. Kept compact: the display texts are formed when the view asks for them.
+struct FileRow
+{
+    QString strName; // as shown
+    // The name's bytes when they are not UTF-8 (strName then only looks like the name); empty
+    // otherwise, as the bytes are strName's own.
+    QByteArray baRawName;
+    qint64 nSize = 0; // bytes, full 64 bits
+    qint64 nModified = 0; // time of last change, seconds since 1970-01-01 UTC (may be negative)
+
+    // The name as the folder holds it: what every file operation must use.
+    QByteArray RawName() const { return baRawName.isEmpty() ? strName.toUtf8() : baRawName; }
+};
 
 namespace FolderScan {
 
@@ -46,6 +59,19 @@ size_t EstimateEntries(const QByteArray &folder);
 
 // Appends a row for each entry of batch.
 void AppendRows(const Batch &batch, std::vector<FileRow> &aRows);
+
+// The files of a folder, as ReadFolder lists them.
+struct Listing
+{
+    std::vector<FileRow> aRows;
+    std::vector<QCollatorSortKey> aNameKeys; // each row's name key, when a collator was given
+};
+
+// Every matching file of strFolder (the current directory when empty) with extension strExt, read
+// on a second thread while this one runs fnMeanwhile and makes the rows, and the names' keys by
+// pCollator when one is given.
+Listing ReadFolder(const QString &strFolder, const QString &strExt, const QCollator *pCollator,
+                   const std::function<void()> &fnMeanwhile);
 
 // Every matching file of strFolder (the current directory when empty) with extension strExt,
 // read and decoded on the calling thread.

@@ -77,7 +77,7 @@ inline std::unique_ptr<CConverterDlg> open(const QString &strAppDir, const QByte
 inline QStringList listed(const CConverterDlg &dlg, int nSide)
 {
     QStringList aNames;
-    const FileListModel *pModel = dlg.ListModel(nSide);
+    const FileListModel *pModel = (nSide == 1 ? dlg.m_src : dlg.m_dst).Model();
     for (int i = 0; i < pModel->rowCount(); ++i)
         aNames << pModel->Row(i).strName;
     return aNames;
@@ -86,11 +86,11 @@ inline QStringList listed(const CConverterDlg &dlg, int nSide)
 // Selects exactly the rows aRows of a side's list, as a user's clicks would.
 inline void select(CConverterDlg &dlg, int nSide, const QList<int> &aRows)
 {
-    QTreeView *pList = nSide == 1 ? dlg.m_lcSrcFiles : dlg.m_lcDstFiles;
-    QItemSelectionModel *pSelection = pList->selectionModel();
+    const Pane &pane = nSide == 1 ? dlg.m_src : dlg.m_dst;
+    QItemSelectionModel *pSelection = pane.GetControls().pList->selectionModel();
     pSelection->clearSelection();
     for (const int nRow : aRows)
-        pSelection->select(dlg.ListModel(nSide)->index(nRow, 0),
+        pSelection->select(pane.Model()->index(nRow, 0),
                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 

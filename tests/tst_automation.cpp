@@ -2,7 +2,7 @@
 #include "tests/TestEnvironment.h"
 
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 #include "conversion/CTarskDocument.h"
 #include "platform/DesktopEntry.h"
 

@@ -1,6 +1,6 @@
 #include "tests/TestEnvironment.h"
 
-#include "app/TemplateDialog.h"
+#include "controls/TemplateDialog.h"
 #include "controls/CIconButton.h"
 #include "controls/CPathLabel.h"
 

@@ -182,7 +182,7 @@ class TestConversion : public QObject
     QStringList listed(int nSide) const
     {
         QStringList names;
-        const FileListModel *model = m_dlg->ListModel(nSide);
+        const FileListModel *model = (nSide == 1 ? m_dlg->m_src : m_dlg->m_dst).Model();
         for (int i = 0; i < model->rowCount(); ++i)
             names << model->Row(i).strName;
         names.sort();
@@ -326,7 +326,7 @@ private slots:
         QCOMPARE(targets(), QStringList({u"PLAN.dxf"_s, u"a.dxf"_s}));
         QVERIFY(converted(u"PLAN.dxf"_s) && converted(u"a.dxf"_s));
         QCOMPARE(listed(2), targets());
-        QCOMPARE(m_messages, QStringList {question(m_dlg->ListModel(1)->rowCount())});
+        QCOMPARE(m_messages, QStringList {question(m_dlg->m_src.Model()->rowCount())});
         verifyIdle();
     }
 
@@ -382,7 +382,7 @@ private slots:
             ::close(fd);
             QVERIFY2(QByteArray(head).startsWith(kRecord), head);
         }
-        QCOMPARE(m_dlg->ListModel(2)->rowCount(), 3);
+        QCOMPARE(m_dlg->m_dst.Model()->rowCount(), 3);
         const QString links = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
             + u"/Norvale"_s;
         QCOMPARE(QDir(links).entryList({u"link-*"_s}, QDir::AllEntries | QDir::Hidden),

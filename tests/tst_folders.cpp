@@ -1,5 +1,5 @@
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 #include "panes/BrowseForFolder.h"
 #include "panes/CNewFolderDlg.h"
 #include "panes/FileListModel.h"
@@ -116,14 +116,14 @@ void TestFolders::setHistory(int nSide, const QString &strList)
 {
     pane(nSide).aHistory = paths(strList);
     if (nSide == 1)
-        m_dlg->RefillSrcFolderCombo(true);
+        m_dlg->m_src.RefillFolderCombo(true);
     else
-        m_dlg->RefillDstFolderCombo(true);
+        m_dlg->m_dst.RefillFolderCombo(true);
 }
 
 QString TestFolders::listed(int nSide) const
 {
-    const FileListModel *model = m_dlg->ListModel(nSide);
+    const FileListModel *model = pane(nSide).Model();
     return model->rowCount() == 0 ? QString() : QFileInfo(model->Row(0).strName).completeBaseName();
 }
 
@@ -199,7 +199,7 @@ void TestFolders::chooseFromList()
     emit combo(side)->activated(index);
 
     verifyPane(side, history);
-    QCOMPARE(m_dlg->ListModel(side)->rowCount(), 1);
+    QCOMPARE(pane(side).Model()->rowCount(), 1);
 }
 
 void TestFolders::takeFolder_data()
@@ -448,7 +448,7 @@ void TestFolders::createFolder()
         QCOMPARE(m_dlg->m_dst.aHistory, QStringList({strNew, path(u"t"_s)}));
         QCOMPARE(m_dlg->m_cbDstFolder->currentText(), m_dlg->FolderDisplayName(strNew));
         QCOMPARE(QFileInfo(m_dlg->m_dst.strFolder).canonicalFilePath(), strNew);
-        QCOMPARE(m_dlg->ListModel(2)->rowCount(), 0);
+        QCOMPARE(m_dlg->m_dst.Model()->rowCount(), 0);
     } else {
         verifyPane(2, u"t"_s);
     }

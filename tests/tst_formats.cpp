@@ -144,7 +144,7 @@ private slots:
         QCOMPARE(m_dlg->m_cbDstExt->currentIndex(), -1);
         QCOMPARE(m_dlg->m_btnDstIcon->m_hIcon.cacheKey(), m_dlg->m_hIconBlank.cacheKey());
         QCOMPARE(m_dlg->GetDlgItemText(1047), QString());
-        QCOMPARE(m_dlg->ListModel(2)->rowCount(), 0);
+        QCOMPARE(m_dlg->m_dst.Model()->rowCount(), 0);
         // The target's count lines are left as they were until it is listed again.
         QCOMPARE(m_dlg->GetDlgItemText(1043), u"ﾌｧｲﾙ数 : 1 "_s);
         QCOMPARE(m_dlg->GetDlgItemText(1045), u"1 個のﾌｧｲﾙを選択 "_s);
@@ -153,15 +153,15 @@ private slots:
         chooseTarget(0); // TSK
         QCOMPARE(m_dlg->m_dst.strExt, u"TSK"_s);
         QVERIFY(!m_dlg->m_btnDstIcon->m_hIcon.isNull());
-        QCOMPARE(m_dlg->ListModel(2)->rowCount(), 2); // b.tsk and c.TSK
+        QCOMPARE(m_dlg->m_dst.Model()->rowCount(), 2); // b.tsk and c.TSK
         QVERIFY(m_dlg->CommandAction(1019)->isEnabled());
     }
 
     void choosingTheSelectedItemAgainChangesNothing()
     {
         start(u"[Original]\nExt=2\n[Convert]\nExt=1\n"_s);
-        QSignalSpy srcResets(m_dlg->ListModel(1), &QAbstractItemModel::modelReset);
-        QSignalSpy dstResets(m_dlg->ListModel(2), &QAbstractItemModel::modelReset);
+        QSignalSpy srcResets(m_dlg->m_src.Model(), &QAbstractItemModel::modelReset);
+        QSignalSpy dstResets(m_dlg->m_dst.Model(), &QAbstractItemModel::modelReset);
         const QStringList targets = comboItems(m_dlg->m_cbDstExt);
         chooseSource(2);
         chooseTarget(1);

@@ -1,5 +1,5 @@
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
 #include "tests/FakeDesktop.h"
@@ -370,7 +370,7 @@ private slots:
 
 private:
     QString path(const QString &name) const { return m_folder->path() + u'/' + name; }
-    FileListModel *model() const { return m_dlg->ListModel(1); }
+    FileListModel *model() const { return m_dlg->m_src.Model(); }
     QStringList names() const
     {
         QStringList list;

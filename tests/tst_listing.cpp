@@ -69,14 +69,14 @@ private:
     QStringList names(int nSide) const
     {
         QStringList aNames;
-        const FileListModel *model = m_dlg->ListModel(nSide);
+        const FileListModel *model = pane(nSide).Model();
         for (int i = 0; i < model->rowCount(); ++i)
             aNames.append(model->Row(i).strName);
         return aNames;
     }
     QString cell(int nSide, const QString &name, int nColumn) const
     {
-        const FileListModel *model = m_dlg->ListModel(nSide);
+        const FileListModel *model = pane(nSide).Model();
         const int nRow = int(names(nSide).indexOf(name));
         return nRow < 0 ? u"(not listed)"_s : model->index(nRow, nColumn).data().toString();
     }
@@ -85,17 +85,17 @@ private:
         for (const QString &name : aNames) {
             const int nRow = int(names(nSide).indexOf(name));
             QVERIFY2(nRow >= 0, qPrintable(name));
-            list(nSide)->selectionModel()->select(m_dlg->ListModel(nSide)->index(nRow, 0),
+            list(nSide)->selectionModel()->select(pane(nSide).Model()->index(nRow, 0),
                                                   QItemSelectionModel::Select
                                                       | QItemSelectionModel::Rows);
         }
-        m_dlg->UpdateSelectedCount(nSide);
+        pane(nSide).UpdateSelectedCount();
     }
     QStringList selectedNames(int nSide) const
     {
         QStringList aNames;
         for (const QModelIndex &index : list(nSide)->selectionModel()->selectedRows())
-            aNames.append(m_dlg->ListModel(nSide)->Row(index.row()).strName);
+            aNames.append(pane(nSide).Model()->Row(index.row()).strName);
         aNames.sort();
         return aNames;
     }
@@ -176,7 +176,7 @@ private slots:
                      qPrintable(u"%1 < %2"_s.arg(header->sectionSize(1)).arg(nSize)));
             // The name takes the rest of the list's width, and no more.
             QCOMPARE(header->length(), list(nSide)->contentsRect().width() - nScrollBar);
-            const FileListModel *model = m_dlg->ListModel(nSide);
+            const FileListModel *model = pane(nSide).Model();
             QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), u"名前"_s);
             QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), u"ｻｲｽﾞ"_s);
             QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), u"更新日時"_s);
@@ -205,7 +205,7 @@ private slots:
         QCOMPARE(names(1), (QStringList {u"a.dxf"_s, strLong}));
         QCOMPARE(cell(1, strLong, 1), u"9,999,999,999,999"_s);
         const auto tooltip = [this](int nRow, int nColumn) {
-            const QRect rc = list(1)->visualRect(m_dlg->ListModel(1)->index(nRow, nColumn));
+            const QRect rc = list(1)->visualRect(m_dlg->m_src.Model()->index(nRow, nColumn));
             QHelpEvent event(QEvent::ToolTip, rc.center(),
                              list(1)->viewport()->mapToGlobal(rc.center()));
             QApplication::sendEvent(list(1)->viewport(), &event);
@@ -424,7 +424,7 @@ private slots:
         pane(side).anSortDir[0] = 1;
         pane(side).anSortDir[2] = 1;
         m_dlg->FillFileList(pane(side).strFolder, QString(), side);
-        QCOMPARE(m_dlg->ListModel(side)->rowCount(), 0);
+        QCOMPARE(pane(side).Model()->rowCount(), 0);
         QCOMPARE(text(countId), fileCountText(3));
         QCOMPARE(text(selectedId), u"1 個のﾌｧｲﾙを選択 "_s);
         QCOMPARE(pane(side).nSortColumn, 2);
@@ -518,9 +518,10 @@ private slots:
         fill(1, path());
         QCOMPARE(names(1).size(), files.size());
 
-        int anSortDir[3] = {1, 1, 1};
+        int *anSortDir = pane(1).anSortDir;
+        std::fill(anSortDir, anSortDir + 3, 1);
         anSortDir[column] = ascending ? 1 : 0;
-        m_dlg->SortFileList(column, anSortDir, list(1));
+        pane(1).SortFileList(column);
         QCOMPARE(names(1), expected);
         for (int j = 0; j < 3; ++j)
             QCOMPARE(anSortDir[j], j == column ? (ascending ? 1 : 0) : 0);
@@ -554,10 +555,10 @@ private slots:
         pane(1).anSortDir[listedBy] = 1;
         fill(1, path());
         QCOMPARE(names(1).size(), nFiles);
-        int anSortDir[3] = {0, 1, 0};
-        m_dlg->SortFileList(1, anSortDir, list(1));
-        anSortDir[0] = ascending ? 1 : 0;
-        m_dlg->SortFileList(0, anSortDir, list(1));
+        pane(1).anSortDir[1] = 1;
+        pane(1).SortFileList(1);
+        pane(1).anSortDir[0] = ascending ? 1 : 0;
+        pane(1).SortFileList(0);
 
         const QStringList aNames = names(1);
         QCollator collator {QLocale()};
@@ -593,15 +594,15 @@ private slots:
         fill(1, path());
         select(1, {u"a.dxf"_s, u"c.dxf"_s});
         const QModelIndex current
-            = m_dlg->ListModel(1)->index(int(names(1).indexOf(u"c.dxf"_s)), 0);
+            = m_dlg->m_src.Model()->index(int(names(1).indexOf(u"c.dxf"_s)), 0);
         list(1)->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
 
-        int anSortDir[3] = {0, 1, 0};
-        m_dlg->SortFileList(1, anSortDir, list(1));
+        pane(1).anSortDir[1] = 1;
+        pane(1).SortFileList(1);
         QCOMPARE(names(1), (QStringList {u"d.dxf"_s, u"c.dxf"_s, u"b.dxf"_s, u"a.dxf"_s}));
         QCOMPARE(selectedNames(1), (QStringList {u"a.dxf"_s, u"c.dxf"_s}));
         QCOMPARE(list(1)->selectionModel()->currentIndex().row(), 1);
-        m_dlg->UpdateSelectedCount(1);
+        pane(1).UpdateSelectedCount();
         QCOMPARE(text(1044), u"2 個のﾌｧｲﾙを選択 "_s);
     }
 
@@ -610,7 +611,7 @@ private slots:
         QVERIFY(makeFile(path(u"a.dxf"_s)));
         QVERIFY(makeFile(path(u"b.DXF"_s)));
         fill(1, path());
-        const FileListModel *model = m_dlg->ListModel(1);
+        const FileListModel *model = m_dlg->m_src.Model();
         const QIcon first = model->index(0, 0).data(Qt::DecorationRole).value<QIcon>();
         const QIcon second = model->index(1, 0).data(Qt::DecorationRole).value<QIcon>();
         QVERIFY(!first.isNull());

@@ -1,6 +1,6 @@
 #include "app/CConverterApp.h"
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 #include "res/Strings.h"
 #include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
@@ -409,7 +409,7 @@ private slots:
     void leavingTheComboDropsTheTypedFolder()
     {
         m_dlg->m_src.aHistory = {u"/data/current"_s, u"/data/older"_s};
-        m_dlg->RefillSrcFolderCombo(false);
+        m_dlg->m_src.RefillFolderCombo(false);
         m_dlg->m_cbSrcFolder->setFocus();
         QTRY_VERIFY(m_dlg->m_cbSrcFolder->hasFocus());
         QTest::keyClicks(m_dlg->m_cbSrcFolder->lineEdit(), u"xyz"_s);

@@ -2,13 +2,13 @@
 #include "tests/StandinBus.h"
 
 #include "app/CConverterDlg.h"
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
 #include "conversion/CRunReportDlg.h"
 #include "conversion/RunNotice.h"
 #include "conversion/RunReport.h"
-#include "panes/ConversionPreview.h"
+#include "app/ConversionPreview.h"
 #include "panes/FileListModel.h"
 #include "res/Strings.h"
 
@@ -119,7 +119,7 @@ class TestRunReport : public QObject
     QStringList marks() const
     {
         QStringList aRows;
-        const FileListModel *model = m_dlg->ListModel(1);
+        const FileListModel *model = m_dlg->m_src.Model();
         for (int i = 0; i < model->rowCount(); ++i) {
             const QModelIndex index = model->index(i, FileListModel::NameColumn);
             const bool bBold = index.data(Qt::FontRole).value<QFont>().bold();

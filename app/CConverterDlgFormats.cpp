@@ -57,9 +57,9 @@ void CConverterDlg::OnSelendokSrcExt()
     m_src.nExtIndex = nIndex;
     UpdateSrcExt();
     FillDstExtCombo(true);
-    FillFileList(m_src.strFolder, m_src.strExt, 1);
+    m_src.FillFileList();
     // The target rows go, but its count lines keep their texts until it is listed again.
-    m_pDstModel->Clear();
+    m_dst.Model()->Clear();
     UpdateConvertButton();
 }
 
@@ -70,7 +70,7 @@ void CConverterDlg::OnSelendokDstExt()
         return;
     m_dst.nExtIndex = nIndex;
     UpdateDstExt();
-    FillFileList(m_dst.strFolder, m_dst.strExt, 2);
+    m_dst.FillFileList();
     UpdateConvertButton();
     UpdateAuthorLine();
 }

@@ -1,4 +1,4 @@
-#include "app/TemplateDialog.h"
+#include "controls/TemplateDialog.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

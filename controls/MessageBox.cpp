@@ -1,4 +1,4 @@
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 
 #include "platform/Desktop.h"
 

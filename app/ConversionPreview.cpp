@@ -1,4 +1,4 @@
-#include "panes/ConversionPreview.h"
+#include "app/ConversionPreview.h"
 
 #include "app/CConverterDlg.h"
 #include "panes/FileListModel.h"
@@ -19,9 +19,8 @@ ConversionPreview::ConversionPreview(CConverterDlg *pDlg)
     , m_pDlg(pDlg)
     , m_pGeneration(std::make_shared<std::atomic<quint64>>(0))
 {
-    for (const int nSide : {1, 2})
-        connect(pDlg->ListModel(nSide), &QAbstractItemModel::modelReset, this,
-                &ConversionPreview::Renew);
+    for (const Pane *pPane : {&pDlg->m_src, &pDlg->m_dst})
+        connect(pPane->Model(), &QAbstractItemModel::modelReset, this, &ConversionPreview::Renew);
     connect(pDlg, &CConverterDlg::commandRun, this, [this](int nId) {
         if (nId == 1020 || nId == 1021)
             Renew();
@@ -41,9 +40,9 @@ ConversionPreview::~ConversionPreview()
 void ConversionPreview::Renew()
 {
     ++*m_pGeneration;
-    m_pDlg->ListModel(1)->SetMarkedNames({}, QIcon());
+    m_pDlg->m_src.Model()->SetMarkedNames({}, QIcon());
     if (m_pDlg->m_nMode != 0 || m_pDlg->m_dst.strExt.isEmpty()
-        || m_pDlg->ListModel(1)->rowCount() == 0)
+        || m_pDlg->m_src.Model()->rowCount() == 0)
         return;
     // After the listing's own paint: the worker is started from the event loop, once however
     // many listings came in a row.
@@ -68,7 +67,7 @@ void ConversionPreview::Start()
     if (m_pDlg->m_nMode != 0 || m_pDlg->m_dst.strExt.isEmpty())
         return;
 
-    const FileListModel *pModel = m_pDlg->ListModel(1);
+    const FileListModel *pModel = m_pDlg->m_src.Model();
     // Names as the file system holds them, so that a name that is not UTF-8 finds its target.
     std::vector<std::tuple<QString, QByteArray, qint64>> aSources;
     aSources.reserve(size_t(pModel->rowCount()));
@@ -107,7 +106,7 @@ void ConversionPreview::Apply(quint64 nGeneration, const QSet<QString> &setNames
 {
     if (nGeneration != *m_pGeneration)
         return;
-    FileListModel *pModel = m_pDlg->ListModel(1);
+    FileListModel *pModel = m_pDlg->m_src.Model();
     pModel->SetMarkedNames(setNames, WithEmblem(pModel->FileIcon()));
     emit marksApplied(int(setNames.size()));
 }

@@ -1,4 +1,4 @@
-#include "conversion/CommandLineRunner.h"
+#include "app/CommandLineRunner.h"
 
 #include "app/CConverterDlg.h"
 #include "conversion/CTarskDocument.h"

@@ -1,6 +1,6 @@
 #include "app/CConverterDlg.h"
 
-#include "app/MessageBox.h"
+#include "controls/MessageBox.h"
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
 #include "conversion/CTarskDocument.h"
@@ -145,7 +145,7 @@ void CConverterDlg::EndRun(CTarskDocument &doc, RunState &run, bool bQuit)
     m_pProgressDlg->Finish();
     run.report.Finish();
     if (run.bConverted)
-        FillFileList(m_dst.strFolder, m_dst.strExt, 2);
+        m_dst.FillFileList();
     if (bQuit) {
         try {
             doc.Quit();
@@ -173,7 +173,7 @@ void CConverterDlg::ConvertAuto()
     CTarskDocument doc;
     if (!ConnectToServer(doc, this))
         return;
-    const int nCount = ListModel(1)->rowCount();
+    const int nCount = m_src.Model()->rowCount();
     if (AfxMessageBox(LoadString(306).replace(QLatin1String("%d"), QString::number(nCount)),
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Question, QMessageBox::Yes,
                       this)
@@ -184,11 +184,11 @@ void CConverterDlg::ConvertAuto()
 
     RunState run;
     run.strExtLower = m_dst.strExt.toLower();
-    const int n = ListModel(1)->rowCount();
+    const int n = m_src.Model()->rowCount();
     SetRunning(true);
     QStringList aSources;
     for (int i = 0; i < n; ++i)
-        aSources << SourcePath(ListModel(1)->Row(i).strName);
+        aSources << SourcePath(m_src.Model()->Row(i).strName);
     BeginReport(run.report, run.timer, aSources);
     m_pProgressDlg->Begin(m_src.strFolder, m_dst.strFolder, 2 * n);
     try {
@@ -196,7 +196,7 @@ void CConverterDlg::ConvertAuto()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const FileRow row = ListModel(1)->Row(i); // a copy: events run during the calls
+            const FileRow row = m_src.Model()->Row(i); // a copy: events run during the calls
             const QByteArray targetName = MakeRawTargetName(row.RawName(), run.strExtLower);
             if (targetName.isEmpty()) {
                 run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName), QString(),
@@ -236,14 +236,11 @@ void CConverterDlg::ConvertManual()
     RunState run;
     bool bAsk = true;
     run.strExtLower = m_dst.strExt.toLower();
-    QList<int> rows;
-    for (const QModelIndex &index : m_lcSrcFiles->selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
+    const QList<int> rows = m_src.SelectedRows();
     SetRunning(true);
     QStringList aSources;
     for (const int nRow : std::as_const(rows))
-        aSources << SourcePath(ListModel(1)->Row(nRow).strName);
+        aSources << SourcePath(m_src.Model()->Row(nRow).strName);
     BeginReport(run.report, run.timer, aSources);
     m_pProgressDlg->Begin(m_src.strFolder, m_dst.strFolder, 2 * int(rows.size()));
     try {
@@ -251,7 +248,7 @@ void CConverterDlg::ConvertManual()
             BringProgressToFront();
             if (m_pProgressDlg->CheckCancel())
                 break;
-            const FileRow row = ListModel(1)->Row(nRow);
+            const FileRow row = m_src.Model()->Row(nRow);
             const QByteArray targetName = MakeRawTargetName(row.RawName(), run.strExtLower);
             if (targetName.isEmpty()) {
                 run.report.Add(RunReport::Outcome::Skipped, SourcePath(row.strName), QString(),

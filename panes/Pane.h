@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class CIconButton;
+class FileListModel;
+class QComboBox;
+class QLabel;
+class QPoint;
+class QPushButton;
+class QTreeView;
+class QWidget;
+
+enum class Side { Source, Target };
+
+// One side of the main window: its state, its controls and file list, and everything done to that
+// side alone: listing, counts, sorting, folder history and choice, browsing, a typed folder,
+// opening, the list menu, delete, select all and refresh. What joins the two sides (the same
+// folder, Convert, the run) is the window's; the pane tells it what happened through its signals.
+class Pane : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The controls of one side, made by the window's template.
+    struct Controls
+    {
+        QComboBox *pExtCombo;
+        CIconButton *pIconButton;
+        QComboBox *pFolderCombo;
+        QPushButton *pBrowseButton;
+        QTreeView *pList;
+        QLabel *pFileCount;
+        QLabel *pSelectedCount;
+    };
+
+    // strDesktopDir and strDocumentsDir are the window's, read when a folder is shown or the
+    // history is empty; pWindow owns the menus, questions and the folder chooser.
+    Pane(Side side, QWidget *pWindow, const QString &strDesktopDir, const QString &strDocumentsDir);
+
+    // Takes the side's controls and gives the list its model.
+    void Attach(const Controls &controls);
+
+    Side GetSide() const { return m_side; }
+    const Controls &GetControls() const { return m_controls; }
+    FileListModel *Model() const { return m_pModel; }
+    // Selected rows of the list, lowest first.
+    QList<int> SelectedRows() const;
+
+    int nExtIndex = 0; // selected item of the side's extension combo; -1 none
+    QString strExt; // extension of that item, three letters without dot
+    QString strFolder; // the side's current folder, always aHistory[0]
+    QStringList aHistory; // folder history, most recent first, 1 to 10 entries
+    int nSortColumn = 0; // 0 name, 1 size, 2 modified
+    int anSortDir[3] = {1, 0, 0}; // per column: 1 ascending, 0 descending
+
+    // Lists the files of strListFolder with extension strListExt; strListFolder is rewritten to
+    // the form the system reports.
+    void FillFileList(QString &strListFolder, const QString &strListExt);
+    void FillFileList() { FillFileList(strFolder, strExt); }
+    void UpdateFileCount();
+    void UpdateSelectedCount();
+    // Sorts by nColumn in the direction anSortDir gives it; the other columns' flags are cleared.
+    void SortFileList(int nColumn);
+    // A click on a column header: that column, in the other direction than it had.
+    void OnColumnclick(int nColumn);
+    // Sorting by name, ascending, as a start shows the lists.
+    void ResetSort();
+
+    // Takes strPath into the history and shows it; a folder that does not exist is refused.
+    void SetFolder(QString strPath);
+    // Rebuilds the folder combo from the history (the documents folder when it is empty), and
+    // lists the current folder when bList.
+    void RefillFolderCombo(bool bList);
+    void OnSelchangeFolder();
+    void OnBrowseFolder();
+    // Puts the current folder back into the combo's field, discarding what was typed.
+    void OnKillfocusFolder();
+    // Whether the user may move this side to another folder.
+    void EnableFolderChoice(bool bEnable);
+
+    void OpenFirstSelected();
+    void ShowListMenu(const QPoint &ptPos);
+    // Moves the files to the trash after one question; false when the user declined.
+    bool DeleteFiles(const QList<QByteArray> &aPaths);
+    void DeleteSelected();
+    void SelectAll();
+    void Refresh();
+
+signals:
+    // The user chose strPath as this side's folder (from the list, the chooser or typed in).
+    void folderChosen(const QString &strPath);
+    // The selection changed, by mouse or keyboard.
+    void selectionChanged();
+    // The list holds a new listing.
+    void listed();
+
+protected:
+    bool eventFilter(QObject *pWatched, QEvent *pEvent) override;
+
+private:
+    const Side m_side;
+    QWidget *const m_pWindow;
+    const QString &m_strDesktopDir;
+    const QString &m_strDocumentsDir;
+    Controls m_controls {};
+    FileListModel *m_pModel = nullptr;
+};

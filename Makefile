@@ -16,6 +16,8 @@ TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf poppler-utils lib
 # The server's benchmark runs LibreCAD's dxf2pdf as its peer.
 BENCH_SERVER_PACKAGES := $(BUILD_PACKAGES) librecad librecad-data
 PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev appstream lintian
+# The format check: the clang-format of Debian 12 reads the repository's .clang-format.
+FORMAT_PACKAGES := clang-format git
 # The fuzz harnesses need clang's libFuzzer.
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang-14 libclang-rt-14-dev
 FUZZ_DIR ?= build-fuzz
@@ -25,7 +27,7 @@ TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
 .PHONY: run test bench bench-run bench-server bench-writers sample-picture build deps run-deps \
-	test-deps package-deps package fuzz-deps fuzz configure clean
+	test-deps package-deps package fuzz-deps fuzz format-check configure clean
 
 define install_missing
 	@missing=$$(for p in $(1); do \
@@ -53,6 +55,11 @@ package-deps:
 
 fuzz-deps:
 	$(call install_missing,$(FUZZ_PACKAGES))
+
+# Every C++ file git tracks must be formatted as .clang-format says; the check changes nothing.
+format-check:
+	$(call install_missing,$(FORMAT_PACKAGES))
+	git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
 
 configure:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)

@@ -9,6 +9,8 @@
 #include "formats/FormatTable.h"
 #include "platform/Desktop.h"
 
+#include "BenchBus.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -96,33 +98,6 @@ void IsolateHome(const QString &strRoot)
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-// A bus daemon whose only service is the stand-in built beside this program.
-QByteArray StartBus(QProcess &daemon, const QString &strRoot)
-{
-    const QString strServices = strRoot + QStringLiteral("/services");
-    const QByteArray config = "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                              "<auth>EXTERNAL</auth><servicedir>"
-        + QFile::encodeName(strServices)
-        + "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
-          "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-          "<allow own=\"*\"/></policy></busconfig>\n";
-    if (!WriteFile(strRoot + QStringLiteral("/bus.conf"), config)
-        || !WriteFile(strServices + QStringLiteral("/Tarsk.Document.service"),
-                      "[D-BUS Service]\nName=Tarsk.Document\nExec=" NORVALE_STANDIN
-                      " --automation\n"))
-        return QByteArray();
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--config-file=") + strRoot + QStringLiteral("/bus.conf"),
-                  QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    if (!daemon.waitForStarted(10000))
-        return QByteArray();
-    while (!daemon.canReadLine()) {
-        if (!daemon.waitForReadyRead(10000))
-            return QByteArray();
-    }
-    return daemon.readLine().trimmed();
-}
-
 // The figures of every server that has quit, in order: calls and busy microseconds.
 std::vector<std::pair<long long, long long>> ReadStats(const QString &strPath)
 {
@@ -189,7 +164,7 @@ int main(int argc, char *argv[])
         });
 
     QProcess daemon;
-    const QByteArray address = StartBus(daemon, root.path());
+    const QByteArray address = BenchBus::start(daemon, root.path());
     if (address.isEmpty()) {
         std::fprintf(stderr, "no private bus\n");
         return 1;

@@ -6,6 +6,7 @@
 //   norvale-bench-server [--peer-files N]   N files for dxf2pdf, evenly spread (default 100;
 //                                           0 runs it on every file)
 
+#include "BenchBus.h"
 #include "FormatRegistry.h"
 
 #include <QCoreApplication>
@@ -44,32 +45,6 @@ double percentile(std::vector<double> values, double fraction)
     const size_t index
         = std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
     return values[index];
-}
-
-QByteArray startBus(QProcess &daemon, const QString &root)
-{
-    const QString services = root + QStringLiteral("/services");
-    const QByteArray config = "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                              "<auth>EXTERNAL</auth><servicedir>"
-        + QFile::encodeName(services)
-        + "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
-          "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-          "<allow own=\"*\"/></policy></busconfig>\n";
-    if (!writeFile(root + QStringLiteral("/bus.conf"), config)
-        || !writeFile(services + QStringLiteral("/Tarsk.Document.service"),
-                      "[D-BUS Service]\nName=Tarsk.Document\nExec=" NORVALE_STANDIN
-                      " --automation\n"))
-        return QByteArray();
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--config-file=") + root + QStringLiteral("/bus.conf"),
-                  QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    if (!daemon.waitForStarted(10000))
-        return QByteArray();
-    while (!daemon.canReadLine()) {
-        if (!daemon.waitForReadyRead(10000))
-            return QByteArray();
-    }
-    return daemon.readLine().trimmed();
 }
 
 class Server
@@ -150,7 +125,7 @@ int main(int argc, char *argv[])
     }
 
     QProcess daemon;
-    const QByteArray address = startBus(daemon, root.path());
+    const QByteArray address = BenchBus::start(daemon, root.path());
     if (address.isEmpty()) {
         std::fprintf(stderr, "no private bus\n");
         return 1;

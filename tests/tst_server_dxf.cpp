@@ -1,3 +1,5 @@
+#include "TestEnvironment.h"
+
 #include "DxfReader.h"
 #include "DxfWriter.h"
 
@@ -6,16 +8,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
 
 using namespace Drawing;
+using namespace TestEnvironment;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
 const QString kLibrary = u"/usr/share/librecad/library"_s;
+const QString kCorpus = QStringLiteral(NORVALE_SOURCE_DIR "/fuzz/corpus/server_dxf/");
 const QString kOracle = QStringLiteral(NORVALE_SOURCE_DIR "/tests/dxf_oracle.py");
 
 // A DXF with the given header variables and the groups of its ENTITIES section.
@@ -36,15 +37,14 @@ QByteArray textEntity(const QByteArray &text)
 
 QMap<QString, int> counted(const QVector<Entity> &entities)
 {
+    static const char *const kinds[]
+        = {"LINE",  "CIRCLE", "ARC",    "ELLIPSE", "POLYLINE",  "POINT",
+           "SOLID", "TEXT",   "INSERT", "HATCH",   "DIMENSION", "LEADER"};
     QMap<QString, int> counts;
     for (const Entity &entity : entities) {
-        static const char *const kinds[]
-            = {"LINE",  "CIRCLE", "ARC",    "ELLIPSE", "POLYLINE",  "POINT",
-               "SOLID", "TEXT",   "INSERT", "HATCH",   "DIMENSION", "LEADER"};
-        QString kind = QString::fromLatin1(kinds[entity.shape.index()]);
-        if (const auto *text = std::get_if<Text>(&entity.shape); text && text->multiline)
-            kind = u"MTEXT"_s;
-        ++counts[kind];
+        const auto *text = std::get_if<Text>(&entity.shape);
+        ++counts[text && text->multiline ? u"MTEXT"_s
+                                         : QString::fromLatin1(kinds[entity.shape.index()])];
     }
     return counts;
 }
@@ -55,12 +55,6 @@ QMap<QString, int> counted(const QJsonObject &object)
     for (auto it = object.begin(); it != object.end(); ++it)
         counts[it.key()] = it.value().toInt();
     return counts;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Which part of two models differs first, for a failure message; empty when they are equal.
@@ -85,19 +79,22 @@ QString firstDifference(const Model &a, const Model &b)
     return a == b ? QString() : u"model"_s;
 }
 
-QJsonObject runOracle(const QStringList &arguments, QString *error)
+// ezdxf, run by tests/dxf_oracle.py or by the script given; its standard output.
+QByteArray python(const QStringList &arguments, QString *error, int timeout = 60000)
 {
     QProcess process;
-    process.start(u"/usr/bin/python3"_s, QStringList {kOracle} + arguments);
-    if (!process.waitForFinished(300000) || process.exitCode() != 0) {
+    process.start(u"/usr/bin/python3"_s, arguments);
+    if (!process.waitForFinished(timeout) || process.exitCode() != 0) {
         *error = QString::fromUtf8(process.readAllStandardError());
         return {};
     }
-    return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    return process.readAllStandardOutput();
 }
 
 } // namespace
 
+// The DXF reader and writer against real files: librecad-data's parts library, with ezdxf as
+// the oracle of what they hold and of whether what the writer makes is sound.
 class TestServerDxf : public QObject
 {
     Q_OBJECT
@@ -112,12 +109,10 @@ private Q_SLOTS:
     void binaryDxfReadsAsAscii();
     void roundTrip_data();
     void roundTrip();
-    void writtenDxfPassesTheAudit_data();
-    void writtenDxfPassesTheAudit();
 
 private:
     QHash<QString, QJsonObject> m_expected; // ezdxf's counts per library file
-    QString m_oracleError;
+    QTemporaryDir m_dir;
 };
 
 void TestServerDxf::initTestCase()
@@ -128,12 +123,10 @@ void TestServerDxf::initTestCase()
     QDirIterator it(kLibrary, {u"*.dxf"_s}, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         files.append(it.next());
-    files.sort();
-    QProcess oracle;
-    oracle.start(u"/usr/bin/python3"_s, QStringList {kOracle, u"counts"_s} + files);
-    QVERIFY(oracle.waitForFinished(600000));
-    QVERIFY2(oracle.exitCode() == 0, oracle.readAllStandardError().constData());
-    for (const QByteArray &line : oracle.readAllStandardOutput().split('\n')) {
+    QString error;
+    const QByteArray counts = python(QStringList {kOracle, u"counts"_s} + files, &error, 600000);
+    QVERIFY2(!counts.isEmpty(), qPrintable(error));
+    for (const QByteArray &line : counts.split('\n')) {
         const QJsonObject object = QJsonDocument::fromJson(line).object();
         if (!object.isEmpty())
             m_expected.insert(object.value("file"_L1).toString(), object);
@@ -150,12 +143,13 @@ void TestServerDxf::librecadParts_data()
         QTest::newRow(qPrintable(path.mid(kLibrary.size() + 1))) << path;
 }
 
+// Every part reads, with as many shapes of every kind, in model space and in blocks, as ezdxf sees.
 void TestServerDxf::librecadParts()
 {
     QFETCH(QString, path);
     Model model;
     QString error;
-    QVERIFY2(DxfReader().read(readAll(path), model, &error), qPrintable(error));
+    QVERIFY2(DxfReader().read(readFile(path), model, &error), qPrintable(error));
     const QJsonObject expected = m_expected.value(path);
     QCOMPARE(counted(model.entities), counted(expected.value("model"_L1).toObject()));
     QVector<Entity> blockEntities;
@@ -164,37 +158,29 @@ void TestServerDxf::librecadParts()
     QCOMPARE(counted(blockEntities), counted(expected.value("blocks"_L1).toObject()));
 }
 
+// One row per rule of how a text's bytes become characters.
 void TestServerDxf::encodings_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("expected");
 
     const QByteArray shiftJis = "\x8d\x4c\x8e\x9a\x81\x40\x83\x5c\x83\x74\x83\x67"; // 広字　ソフト
-    const QString shiftJisText = u"広字　ソフト"_s;
-    QTest::newRow("Shift-JIS with its code page")
-        << dxf("AC1015", "ANSI_932", textEntity(shiftJis)) << shiftJisText;
-    QTest::newRow("Shift-JIS without a code page")
-        << dxf("AC1015", "", textEntity(shiftJis)) << shiftJisText;
-    QTest::newRow("Shift-JIS without a header")
+    QTest::newRow("Shift-JIS by its code page")
+        << dxf("AC1015", "ANSI_932", textEntity(shiftJis)) << u"広字　ソフト"_s;
+    QTest::newRow("Shift-JIS when nothing says")
         << QByteArray("0\nSECTION\n2\nENTITIES\n" + textEntity(shiftJis) + "0\nENDSEC\n0\nEOF\n")
-        << shiftJisText;
-    QTest::newRow("UTF-8 from R2007 on")
+        << u"広字　ソフト"_s;
+    QTest::newRow("UTF-8 from R2007 on, whatever the code page")
         << dxf("AC1021", "ANSI_1252", textEntity(u"居間 Küche"_s.toUtf8())) << u"居間 Küche"_s;
-    QTest::newRow("UTF-8 in R2018")
-        << dxf("AC1032", "ANSI_932", textEntity(u"台所"_s.toUtf8())) << u"台所"_s;
-    QTest::newRow("Latin-1 code page") << dxf("AC1015", "ANSI_1252",
-                                              textEntity("K\xfc"
-                                                         "che"))
-                                       << u"Küche"_s;
-    QTest::newRow("Cyrillic code page")
+    QTest::newRow("another code page")
         << dxf("AC1009", "ANSI_1251", textEntity("\xc4\xe2\xe5\xf0\xfc")) << u"Дверь"_s;
-    QTest::newRow("\\U+ escapes") << dxf("AC1015", "ANSI_1252", textEntity("\\U+5BDD\\U+5BA4 A"))
-                                  << u"寝室 A"_s;
-    QTest::newRow("\\M+ escape") << dxf("AC1015", "ANSI_1252", textEntity("\\M+19781")) << u"浴"_s;
+    QTest::newRow("\\U+ and \\M+ escapes")
+        << dxf("AC1015", "ANSI_1252", textEntity("\\U+5BDD\\U+5BA4 \\M+19781")) << u"寝室 浴"_s;
     QTest::newRow("specials") << dxf("AC1015", "ANSI_1252", textEntity("%%c50 45%%d %%p0.1 100%%%"))
                               << u"Ø50 45° ±0.1 100%"_s;
     QTest::newRow("CRLF and trailing blanks")
-        << dxf("AC1015", "ANSI_932", textEntity(shiftJis)).replace("\n", "  \r\n") << shiftJisText;
+        << dxf("AC1015", "ANSI_932", textEntity(shiftJis)).replace("\n", "  \r\n")
+        << u"広字　ソフト"_s;
     QTest::newRow("multi-line text codes")
         << dxf("AC1021", "",
                "0\nMTEXT\n8\n0\n10\n0\n20\n0\n40\n3\n3\n{\\fMS Gothic|b0;会議室}\\P\n"
@@ -222,27 +208,24 @@ void TestServerDxf::binaryDxfReadsAsAscii_data()
     QTest::newRow("R2018, UTF-8") << u"site-r2018.dxf"_s;
 }
 
+// ezdxf writes the same drawing as text and as binary DXF: both read to the same model.
 void TestServerDxf::binaryDxfReadsAsAscii()
 {
     QFETCH(QString, name);
+    const QString ascii = m_dir.filePath(u"a.dxf"_s);
+    const QString binary = m_dir.filePath(u"b.dxf"_s);
     QString error;
-    QTemporaryDir dir;
-    const QString ascii = dir.filePath(u"a.dxf"_s);
-    const QString binary = dir.filePath(u"b.dxf"_s);
-    const QString source = QStringLiteral(NORVALE_SOURCE_DIR "/fuzz/corpus/server_dxf/") + name;
-    QProcess convert;
-    convert.start(u"/usr/bin/python3"_s,
-                  {u"-c"_s,
-                   u"import sys, ezdxf\nfrom ezdxf import recover\n"
-                   "d, _ = recover.readfile(sys.argv[1])\nd.saveas(sys.argv[2])\n"
-                   "d.saveas(sys.argv[3], fmt='bin')\n"_s,
-                   source, ascii, binary});
-    QVERIFY(convert.waitForFinished(60000));
-    QVERIFY2(convert.exitCode() == 0, convert.readAllStandardError().constData());
+    python({u"-c"_s,
+            u"import sys, ezdxf\nfrom ezdxf import recover\n"
+            "d, _ = recover.readfile(sys.argv[1])\nd.saveas(sys.argv[2])\n"
+            "d.saveas(sys.argv[3], fmt='bin')\n"_s,
+            kCorpus + name, ascii, binary},
+           &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     Model fromAscii;
     Model fromBinary;
-    QVERIFY2(DxfReader().read(readAll(ascii), fromAscii, &error), qPrintable(error));
-    QVERIFY2(DxfReader().read(readAll(binary), fromBinary, &error), qPrintable(error));
+    QVERIFY2(DxfReader().read(readFile(ascii), fromAscii, &error), qPrintable(error));
+    QVERIFY2(DxfReader().read(readFile(binary), fromBinary, &error), qPrintable(error));
     QVERIFY(!fromAscii.entities.isEmpty());
     bool japanese = false;
     for (const Entity &entity : std::as_const(fromBinary.entities)) {
@@ -257,14 +240,14 @@ void TestServerDxf::binaryDxfReadsAsAscii()
 void TestServerDxf::roundTrip_data()
 {
     QTest::addColumn<QString>("path");
-    for (const char *name : {"misc/a3.dxf", "misc/tux.dxf", "misc/screw.dxf",
-                             "elektro/transistor/vt31.dxf", "plan/architect/Complete-Lib-V.dxf"})
+    for (const char *name :
+         {"misc/tux.dxf", "elektro/transistor/vt31.dxf", "plan/architect/Complete-Lib-V.dxf"})
         QTest::newRow(name) << kLibrary + u'/' + QLatin1String(name);
     for (const char *name : {"kinds.dxf", "site-r2018.dxf", "r12.dxf"})
-        QTest::newRow(name) << QStringLiteral(NORVALE_SOURCE_DIR "/fuzz/corpus/server_dxf/")
-                + QLatin1String(name);
+        QTest::newRow(name) << kCorpus + QLatin1String(name);
 }
 
+// What the writer makes reads back to the same model, and ezdxf's audit finds no fault in it.
 void TestServerDxf::roundTrip()
 {
     QFETCH(QString, path);
@@ -272,58 +255,29 @@ void TestServerDxf::roundTrip()
         QSKIP("not installed here");
     Model original;
     QString error;
-    QVERIFY2(DxfReader().read(readAll(path), original, &error), qPrintable(error));
+    QVERIFY2(DxfReader().read(readFile(path), original, &error), qPrintable(error));
+    QVERIFY(!original.entities.isEmpty());
     QBuffer written;
     written.open(QIODevice::WriteOnly);
     QVERIFY2(DxfWriter().write(original, {u"a3"_s, u"山田 花子"_s, u"設計部"_s}, written, &error),
              qPrintable(error));
     Model again;
     QVERIFY2(DxfReader().read(written.data(), again, &error), qPrintable(error));
-    QVERIFY(!original.entities.isEmpty());
     const QString difference = firstDifference(original, again);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
-}
 
-void TestServerDxf::writtenDxfPassesTheAudit_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("author");
-    QTest::addColumn<QString>("affiliation");
-    QTest::newRow("Japanese author data")
-        << u"misc/a3.dxf"_s << u"山田 花子"_s << u"設計部 第二課"_s;
-    QTest::newRow("no author data") << u"misc/tux.dxf"_s << QString() << QString();
-    QTest::newRow("blocks and inserts")
-        << u"plan/architect/Complete-Lib-V.dxf"_s << u"Jane Doe"_s << u"ACME"_s;
-}
-
-void TestServerDxf::writtenDxfPassesTheAudit()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, author);
-    QFETCH(QString, affiliation);
-    path = kLibrary + u'/' + path;
-    if (!QFile::exists(path))
-        QSKIP("not installed here");
-    Model model;
-    QString error;
-    QVERIFY2(DxfReader().read(readAll(path), model, &error), qPrintable(error));
-    QTemporaryDir dir;
-    QFile target(dir.filePath(u"out.dxf"_s));
-    QVERIFY(target.open(QIODevice::WriteOnly));
-    QVERIFY2(DxfWriter().write(model, {u"out"_s, author, affiliation}, target, &error),
-             qPrintable(error));
-    target.close();
-
-    const QJsonObject audit = runOracle({u"audit"_s, target.fileName()}, &error);
+    const QString target = m_dir.filePath(u"out.dxf"_s);
+    QVERIFY(writeFile(target, written.data()));
+    const QJsonObject audit
+        = QJsonDocument::fromJson(python({kOracle, u"audit"_s, target}, &error)).object();
     QVERIFY2(!audit.isEmpty(), qPrintable(error));
     QVERIFY2(audit.value("errors"_L1).toArray().isEmpty(),
              QJsonDocument(audit).toJson().constData());
     QCOMPARE(audit.value("version"_L1).toString(), u"AC1015"_s);
     QCOMPARE(audit.value("codepage"_L1).toString(), u"ANSI_932"_s);
-    QCOMPARE(audit.value("entities"_L1).toInt(), model.entities.size());
-    QCOMPARE(audit.value("lastSavedBy"_L1).toString(), author);
-    QCOMPARE(audit.value("custom"_L1).toObject().value("Affiliation"_L1).toString(), affiliation);
+    QCOMPARE(audit.value("entities"_L1).toInt(), original.entities.size());
+    QCOMPARE(audit.value("lastSavedBy"_L1).toString(), u"山田 花子"_s);
 }
 
-QTEST_GUILESS_MAIN(TestServerDxf)
+NORVALE_TEST_MAIN(TestServerDxf)
 #include "tst_server_dxf.moc"

@@ -1,9 +1,9 @@
 #include "app/CConverterDlg.h"
-#include "controls/MessageBox.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
 #include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
+#include "tests/WindowFixture.h"
 
 #include <QAction>
 #include <QDir>
@@ -57,12 +57,9 @@ private slots:
         for (const QString &name : {u"a.tsk"_s, u"b.tsk"_s, u"c.tsk"_s, u"d.tsk"_s, u"e|f.tsk"_s})
             QVERIFY(TestEnvironment::writeFile(path(name), name.toUtf8()));
         QVERIFY(TestEnvironment::writeFile(path(u"g.sfc"_s), "target"));
-        m_dlg = std::make_unique<CConverterDlg>();
-        m_dlg->m_strAppDir = m_appDir.path();
-        m_dlg->Create();
+        m_dlg = WindowFixture::open(m_appDir.path(), {}, true);
+        QVERIFY(m_dlg);
         m_dlg->SetSrcFolder(m_folder->path());
-        m_dlg->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
         QCOMPARE(model()->rowCount(), 5);
         m_pDesktop = std::make_unique<FakeDesktop>();
         m_pDesktop->fnAnswer = [this](const FakeDesktop::Message &message) {
@@ -79,20 +76,72 @@ private slots:
         m_pDesktop.reset();
     }
 
-    void deleteTrashesExactlyTheSelectedFiles()
+    // One question for the selection, the default answer No; what could not be trashed stays
+    // and is named; a declined question trashes nothing, and nothing is asked without a selection.
+    void deleteSelected_data()
     {
-        m_answer = QMessageBox::Yes;
-        select({0, 2, 4}); // a.tsk, c.tsk, e|f.tsk
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QString>("vanished"); // removed behind the list's back
+        QTest::addColumn<QString>("question"); // a text the question holds; empty: no question
+        QTest::addColumn<QStringList>("trashed");
+        QTest::addColumn<QStringList>("left");
+        const QStringList all = {u"a.tsk"_s, u"b.tsk"_s, u"c.tsk"_s, u"d.tsk"_s, u"e|f.tsk"_s};
+        QTest::newRow("several") << QList<int> {0, 2, 4} << true << QString() << u" 3 個"_s
+                                 << QStringList {u"a.tsk"_s, u"c.tsk"_s, u"e|f.tsk"_s}
+                                 << QStringList {u"b.tsk"_s, u"d.tsk"_s};
+        QTest::newRow("one, named") << QList<int> {4} << true << QString() << u"'e|f.tsk'"_s
+                                    << QStringList {u"e|f.tsk"_s} << all.mid(0, 4);
+        QTest::newRow("declined") << QList<int> {1, 3} << false << QString() << u" 2 個"_s
+                                  << QStringList() << all;
+        QTest::newRow("one gone meanwhile")
+            << QList<int> {1, 3} << true << u"d.tsk"_s << u" 2 個"_s << QStringList {u"b.tsk"_s}
+            << QStringList {u"a.tsk"_s, u"c.tsk"_s, u"e|f.tsk"_s};
+        QTest::newRow("nothing selected")
+            << QList<int>() << true << QString() << QString() << QStringList() << all;
+    }
+    void deleteSelected()
+    {
+        QFETCH(QList<int>, rows);
+        QFETCH(bool, yes);
+        QFETCH(QString, vanished);
+        QFETCH(QString, question);
+        QFETCH(QStringList, trashed);
+        QFETCH(QStringList, left);
+        m_answer = yes ? QMessageBox::Yes : QMessageBox::No;
+        select(rows);
+        if (!vanished.isEmpty())
+            QVERIFY(QFile::remove(path(vanished)));
         QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
-        m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_pDesktop->Texts().size(), 1);
-        QVERIFY(m_pDesktop->Texts().first().contains(u"3"_s));
-        QVERIFY(m_noWasDefault);
-        QVERIFY(relisted.count() >= 1);
-        QCOMPARE(names(), QStringList({u"b.tsk"_s, u"d.tsk"_s}));
-        QCOMPARE(trashedPaths(),
-                 QStringList({path(u"a.tsk"_s), path(u"c.tsk"_s), path(u"e|f.tsk"_s)}));
+        // From the list's own menu, as a user deletes.
+        QTimer::singleShot(0, this, [] {
+            QPointer<QWidget> menu = QApplication::activePopupWidget();
+            if (menu)
+                QTest::keyClick(menu, Qt::Key_D);
+            // Without a selection the item is greyed and the key does nothing.
+            if (menu && menu->isVisible())
+                menu->close();
+        });
+        m_dlg->m_lcSrcFiles->customContextMenuRequested(QPoint(5, 5));
 
+        const QStringList texts = m_pDesktop->Texts();
+        QCOMPARE(texts.size(), question.isEmpty() ? 0 : vanished.isEmpty() ? 1 : 2);
+        QCOMPARE(relisted.count() > 0, !rows.isEmpty());
+        if (!question.isEmpty()) {
+            QVERIFY2(texts.first().contains(question), qPrintable(texts.first()));
+            QVERIFY(m_noWasDefault);
+        }
+        if (!vanished.isEmpty()) {
+            QVERIFY(texts.at(1).contains(path(vanished)));
+            QVERIFY(!texts.at(1).contains(path(trashed.first())));
+        }
+        QCOMPARE(names(), left);
+        QStringList expected;
+        for (const QString &name : std::as_const(trashed))
+            expected << path(name);
+        QCOMPARE(trashedPaths(), expected);
+        if (trashed.size() < 3)
+            return;
         // An outside reader of the trash agrees.
         QProcess trashList;
         trashList.start(u"trash-list"_s, {});
@@ -100,57 +149,25 @@ private slots:
             QSKIP("trash-list (trash-cli) is not installed");
         QVERIFY(trashList.waitForFinished(30000));
         const QString listed = QString::fromUtf8(trashList.readAllStandardOutput());
-        for (const QString &name : {u"a.tsk"_s, u"c.tsk"_s, u"e|f.tsk"_s})
+        for (const QString &name : std::as_const(trashed))
             QVERIFY2(listed.contains(path(name)), qPrintable(listed));
         QVERIFY(!listed.contains(path(u"b.tsk"_s)));
     }
 
-    void deleteOneNamesIt()
+    void writeProtectedFolderKeepsItsFiles()
     {
+        if (::geteuid() == 0)
+            QSKIP("root may remove files from any folder");
         m_answer = QMessageBox::Yes;
-        select({4});
+        QFile::setPermissions(m_folder->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        select({0});
         m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_pDesktop->Texts().size(), 1);
-        QVERIFY(m_pDesktop->Texts().first().contains(u"e|f.tsk"_s));
-        QCOMPARE(trashedPaths(), QStringList {path(u"e|f.tsk"_s)});
-        QVERIFY(QFile::exists(path(u"a.tsk"_s)));
-    }
-
-    void declinedDeleteRelistsAndKeepsEverything()
-    {
-        m_answer = QMessageBox::No;
-        select({1, 3});
-        QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
-        m_dlg->OnDeleteSrcFiles();
-        QCOMPARE(m_pDesktop->Texts().size(), 1);
-        QVERIFY(relisted.count() >= 1);
-        QCOMPARE(model()->rowCount(), 5);
-        QVERIFY(trashedPaths().isEmpty());
-    }
-
-    void fileThatCannotBeTrashedStaysAndIsNamed()
-    {
-        m_answer = QMessageBox::Yes;
-        select({1, 3});
-        // Gone behind the list's back: it cannot be trashed, and the other one still is.
-        QVERIFY(QFile::remove(path(u"d.tsk"_s)));
-        m_dlg->OnDeleteSrcFiles();
+        QFile::setPermissions(m_folder->path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                  | QFileDevice::ExeOwner);
         QCOMPARE(m_pDesktop->Texts().size(), 2);
-        QVERIFY(m_pDesktop->Texts().at(1).contains(path(u"d.tsk"_s)));
-        QVERIFY(!m_pDesktop->Texts().at(1).contains(path(u"b.tsk"_s)));
-        QCOMPARE(trashedPaths(), QStringList {path(u"b.tsk"_s)});
-        if (::geteuid() != 0) {
-            // A write-protected folder: nothing may be removed from it, so it stays.
-            QFile::setPermissions(m_folder->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-            m_pDesktop->aMessages.clear();
-            select({0});
-            m_dlg->OnDeleteSrcFiles();
-            QFile::setPermissions(m_folder->path(),
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                      | QFileDevice::ExeOwner);
-            QCOMPARE(m_pDesktop->Texts().size(), 2);
-            QVERIFY(QFile::exists(path(u"a.tsk"_s)));
-        }
+        QVERIFY(m_pDesktop->Texts().at(1).contains(path(u"a.tsk"_s)));
+        QVERIFY(QFile::exists(path(u"a.tsk"_s)));
     }
 
     void rawNames_data()
@@ -227,23 +244,18 @@ private slots:
         QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, QFileInfo(trashInfoFolder()).path()}), 0);
     }
 
-    void nothingSelectedDeletesNothing()
-    {
-        QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
-        m_dlg->OnDeleteSrcFiles();
-        QVERIFY(m_pDesktop->Texts().isEmpty());
-        QCOMPARE(relisted.count(), 0);
-    }
-
     void openTheFirstSelectedRow()
     {
         m_pDesktop->fnOpen = [](const QUrl &url) {
             return url.fileName() != u"d.tsk"_s;
         };
         const QList<QUrl> &opened = m_pDesktop->aOpened;
+        // A double click on the row, as a user opens it; the first selected row opens.
         select({3, 1});
-        m_dlg->OnDblclkSrcList();
-        QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path(u"b.tsk"_s))});
+        QWidget *viewport = m_dlg->m_lcSrcFiles->viewport();
+        const QPoint row3 = m_dlg->m_lcSrcFiles->visualRect(model()->index(3, 0)).center();
+        QTest::mouseDClick(viewport, Qt::LeftButton, Qt::ControlModifier, row3);
+        QTRY_COMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path(u"b.tsk"_s))});
         QVERIFY(m_pDesktop->Texts().isEmpty());
         select({3});
         m_dlg->OnDblclkSrcList();
@@ -299,44 +311,35 @@ private slots:
         QCOMPARE(enabled, expected);
     }
 
-    void selectAllAndRefresh()
-    {
-        m_dlg->OnSelectAllSrc();
-        QCOMPARE(m_dlg->GetDlgItemText(1044), u"5 個のﾌｧｲﾙを選択 "_s);
-        m_dlg->OnColumnclickSrcList(0); // name, descending
-        m_dlg->OnRefreshSrc();
-        QCOMPARE(m_dlg->GetDlgItemText(1044), QString());
-        QCOMPARE(names().first(), u"e|f.tsk"_s);
-        auto *header = qobject_cast<FileListHeader *>(m_dlg->m_lcSrcFiles->header());
-        QCOMPARE(header->ArrowSection(), 0);
-        QCOMPARE(header->ArrowImage(), 0);
-    }
-
-    void headerClicksAndArrows()
+    // A click on a header sorts by it, a second click turns the order round, the other columns
+    // start ascending; the order and its arrow survive a new listing and a folder change, while
+    // the selection does not.
+    void sortStateFollowsHeaderClicks()
     {
         auto *header = qobject_cast<FileListHeader *>(m_dlg->m_lcSrcFiles->header());
         QVERIFY(header);
-        QCOMPARE(header->ArrowSection(), 0);
-        QCOMPARE(header->ArrowImage(), 1); // name, ascending at start
+        const auto arrow = [header] {
+            return std::pair(header->ArrowSection(), header->ArrowImage());
+        };
+        QCOMPARE(arrow(), std::pair(0, 1)); // name, ascending at start
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
         QCOMPARE(m_dlg->m_src.nSortColumn, 1);
-        QCOMPARE(header->ArrowSection(), 1);
-        QCOMPARE(header->ArrowImage(), 1);
+        QCOMPARE(arrow(), std::pair(1, 1));
         m_dlg->OnColumnclickSrcList(1);
-        QCOMPARE(header->ArrowImage(), 0);
-        QCOMPARE(m_dlg->m_src.anSortDir[1], 0);
+        QCOMPARE(arrow(), std::pair(1, 0));
         m_dlg->OnColumnclickSrcList(2);
-        QCOMPARE(header->ArrowSection(), 2);
-        QCOMPARE(header->ArrowImage(), 1);
-        QCOMPARE(m_dlg->m_src.anSortDir[0], 0);
+        QCOMPARE(arrow(), std::pair(2, 1));
         QCOMPARE(m_dlg->m_src.anSortDir[1], 0);
-        QCOMPARE(m_dlg->m_src.anSortDir[2], 1);
-    }
-
-    void orderSurvivesAFolderChange()
-    {
+        m_dlg->OnColumnclickSrcList(0);
         m_dlg->OnColumnclickSrcList(0); // name, descending
+
+        m_dlg->OnSelectAllSrc();
+        QCOMPARE(m_dlg->GetDlgItemText(1044), u"5 個のﾌｧｲﾙを選択 "_s);
+        m_dlg->OnRefreshSrc();
+        QCOMPARE(m_dlg->GetDlgItemText(1044), QString());
+        QCOMPARE(names().first(), u"e|f.tsk"_s);
+        QCOMPARE(arrow(), std::pair(0, 0));
         QTemporaryDir other;
         for (const QString &name : {u"x.tsk"_s, u"y.tsk"_s, u"z.tsk"_s})
             QVERIFY(TestEnvironment::writeFile(other.filePath(name), "1"));
@@ -371,21 +374,8 @@ private slots:
 private:
     QString path(const QString &name) const { return m_folder->path() + u'/' + name; }
     FileListModel *model() const { return m_dlg->m_src.Model(); }
-    QStringList names() const
-    {
-        QStringList list;
-        for (int i = 0; i < model()->rowCount(); ++i)
-            list << model()->Row(i).strName;
-        return list;
-    }
-    void select(const QList<int> &rows)
-    {
-        QItemSelectionModel *selection = m_dlg->m_lcSrcFiles->selectionModel();
-        selection->clearSelection();
-        for (const int row : rows)
-            selection->select(model()->index(row, 0),
-                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
+    QStringList names() const { return WindowFixture::listed(*m_dlg, 1); }
+    void select(const QList<int> &rows) { WindowFixture::select(*m_dlg, 1, rows); }
 
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_folder;

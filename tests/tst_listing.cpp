@@ -1,8 +1,7 @@
 #include "app/CConverterDlg.h"
 #include "panes/FileListModel.h"
-#include "platform/FolderScan.h"
-#include "res/Strings.h"
 #include "tests/TestEnvironment.h"
+#include "tests/WindowFixture.h"
 
 #include <QCollator>
 #include <QHeaderView>
@@ -66,14 +65,7 @@ private:
         pane(nSide).strFolder = strFolder;
         m_dlg->FillFileList(pane(nSide).strFolder, strExt, nSide);
     }
-    QStringList names(int nSide) const
-    {
-        QStringList aNames;
-        const FileListModel *model = pane(nSide).Model();
-        for (int i = 0; i < model->rowCount(); ++i)
-            aNames.append(model->Row(i).strName);
-        return aNames;
-    }
+    QStringList names(int nSide) const { return WindowFixture::listed(*m_dlg, nSide); }
     QString cell(int nSide, const QString &name, int nColumn) const
     {
         const FileListModel *model = pane(nSide).Model();
@@ -115,11 +107,8 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        m_dlg = std::make_unique<CConverterDlg>();
-        m_dlg->m_strAppDir = m_appDir.path();
-        m_dlg->Create();
-        m_dlg->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+        m_dlg = WindowFixture::open(m_appDir.path(), {}, true);
+        QVERIFY(m_dlg);
     }
     void cleanup()
     {
@@ -132,18 +121,12 @@ private slots:
     {
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("0") << u"0"_s << u"0"_s;
-        QTest::newRow("999") << u"999"_s << u"999"_s;
-        QTest::newRow("1000") << u"1000"_s << u"1,000"_s;
-        QTest::newRow("1234567") << u"1234567"_s << u"1,234,567"_s;
-        QTest::newRow("-123 no comma after the sign") << u"-123"_s << u"-123"_s;
-        QTest::newRow("-1234") << u"-1234"_s << u"-1,234"_s;
-        QTest::newRow("-123456 no comma after the sign") << u"-123456"_s << u"-123,456"_s;
-        QTest::newRow("1234.5 fraction kept") << u"1234.5"_s << u"1,234.5"_s;
-        QTest::newRow("fraction digits not grouped") << u"1.23456"_s << u"1.23456"_s;
+        QTest::newRow("three digits") << u"999"_s << u"999"_s;
+        QTest::newRow("above 32 bits") << u"4294967296"_s << u"4,294,967,296"_s;
+        QTest::newRow("no comma after the sign") << u"-123456"_s << u"-123,456"_s;
+        QTest::newRow("fraction digits not grouped") << u"1234.56789"_s << u"1,234.56789"_s;
         QTest::newRow("leading blanks not counted") << u"   1234"_s << u"   1,234"_s;
         QTest::newRow("empty") << QString() << QString();
-        QTest::newRow("above 32 bits") << u"4294967296"_s << u"4,294,967,296"_s;
     }
     void insertThousandsSeparators()
     {
@@ -176,17 +159,6 @@ private slots:
                      qPrintable(u"%1 < %2"_s.arg(header->sectionSize(1)).arg(nSize)));
             // The name takes the rest of the list's width, and no more.
             QCOMPARE(header->length(), list(nSide)->contentsRect().width() - nScrollBar);
-            const FileListModel *model = pane(nSide).Model();
-            QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), u"名前"_s);
-            QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), u"ｻｲｽﾞ"_s);
-            QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), u"更新日時"_s);
-            const auto alignment = [](const QVariant &value) {
-                return value.value<Qt::Alignment>() & Qt::AlignHorizontal_Mask;
-            };
-            QCOMPARE(alignment(model->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole)),
-                     Qt::AlignRight);
-            QCOMPARE(alignment(model->index(0, 1).data(Qt::TextAlignmentRole)), Qt::AlignRight);
-            QCOMPARE(alignment(model->index(0, 0).data(Qt::TextAlignmentRole)), Qt::AlignLeft);
             QCOMPARE(pane(nSide).nSortColumn, 0);
             QCOMPARE(pane(nSide).anSortDir[0], 1);
             QCOMPARE(pane(nSide).anSortDir[1], 0);
@@ -261,19 +233,14 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("listed");
-        QTest::newRow("plain") << u"plan.DXF"_s << u"file"_s << true;
-        QTest::newRow("extension case ignored") << u"plan.dxf"_s << u"file"_s << true;
-        QTest::newRow("mixed case") << u"Plan.Dxf"_s << u"file"_s << true;
-        QTest::newRow("Japanese name") << u"図面 1.dxf"_s << u"file"_s << true;
+        QTest::newRow("extension case ignored") << u"図面 1.Dxf"_s << u"file"_s << true;
         QTest::newRow("hidden") << u".plan.dxf"_s << u"file"_s << false;
         QTest::newRow("directory") << u"x.DXF"_s << u"dir"_s << false;
         QTest::newRow("link to a directory") << u"y.dxf"_s << u"linkdir"_s << false;
         QTest::newRow("dangling link") << u"gone.dxf"_s << u"dangling"_s << false;
         QTest::newRow("link to a file") << u"z.dxf"_s << u"linkfile"_s << true;
-        QTest::newRow("other extension") << u"plan.jww"_s << u"file"_s << false;
         QTest::newRow("extension not last") << u"x.dxf.bak"_s << u"file"_s << false;
         QTest::newRow("extension without a dot") << u"plandxf"_s << u"file"_s << false;
-        QTest::newRow("longer extension") << u"plan.adxf"_s << u"file"_s << false;
     }
     void listingRules()
     {
@@ -308,53 +275,14 @@ private slots:
         }
     }
 
-    void scanNamedFolder()
-    {
-        // The folder named, not the current directory, whichever that is.
-        QVERIFY(makeFile(path(u"a.dxf"_s), 3));
-        QVERIFY(makeFile(path(u"b.jww"_s), 5));
-        QDir::setCurrent(QDir::rootPath());
-        bool bOpened = false;
-        const std::vector<FileRow> rows = FolderScan::ListFiles(path(), u"DXF"_s, &bOpened);
-        QVERIFY(bOpened);
-        QCOMPARE(rows.size(), size_t(1));
-        QCOMPARE(rows[0].strName, u"a.dxf"_s);
-        QCOMPARE(rows[0].nSize, qint64(3));
-
-        QVERIFY(FolderScan::ListFiles(path(u"missing"_s), u"DXF"_s, &bOpened).empty());
-        QVERIFY(!bOpened);
-    }
-
-    void sizeText_data()
-    {
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("0") << qint64(0) << u"0"_s;
-        QTest::newRow("999") << qint64(999) << u"999"_s;
-        QTest::newRow("1000") << qint64(1000) << u"1,000"_s;
-        QTest::newRow("1234567") << qint64(1234567) << u"1,234,567"_s;
-        QTest::newRow("2 GiB") << (qint64(1) << 31) << u"2,147,483,648"_s;
-        QTest::newRow("4 GiB") << (qint64(1) << 32) << u"4,294,967,296"_s;
-    }
-    void sizeText()
-    {
-        QFETCH(qint64, size);
-        QFETCH(QString, expected);
-        QVERIFY(makeFile(path(u"a.dxf"_s), size));
-        fill(2, path());
-        QCOMPARE(cell(2, u"a.dxf"_s, 1), expected);
-    }
-
     void timeText_data()
     {
         QTest::addColumn<qint64>("modified");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("2006") << qint64(1160368440) << u"2006/10/09 13:34"_s;
         QTest::newRow("seconds dropped") << qint64(1160368440 + 59) << u"2006/10/09 13:34"_s;
         QTest::newRow("date changes with the zone") << qint64(1136041140) << u"2005/12/31 23:59"_s;
         QTest::newRow("after 2038") << qint64(2219868480) << u"2040/05/06 07:08"_s;
         QTest::newRow("before 1970") << qint64(-152423640) << u"1965/03/04 05:06"_s;
-        QTest::newRow("the epoch") << qint64(0) << u"1970/01/01 09:00"_s;
     }
     void timeText()
     {
@@ -397,9 +325,6 @@ private slots:
         QFETCH(int, countId);
         QFETCH(int, selectedId);
         const int nOther = side == 1 ? 2 : 1;
-        QCOMPARE(LoadString(307), u"ﾌｧｲﾙ数 : %d "_s);
-        QCOMPARE(LoadString(308), u"%d 個のﾌｧｲﾙを選択 "_s);
-
         // An empty folder: 0 files and an empty selection line.
         fill(side, path());
         QCOMPARE(text(countId), fileCountText(0));
@@ -480,9 +405,6 @@ private slots:
         QTest::newRow("size ascending")
             << 1 << true << sized << QList<qint64> {12345, 999, 1000} << QList<qint64> {0, 0, 0}
             << QStringList {u"s2.dxf"_s, u"s3.dxf"_s, u"s1.dxf"_s};
-        QTest::newRow("size descending")
-            << 1 << false << sized << QList<qint64> {999, 12345, 1000} << QList<qint64> {0, 0, 0}
-            << QStringList {u"s2.dxf"_s, u"s3.dxf"_s, u"s1.dxf"_s};
         QTest::newRow("equal sizes keep their order")
             << 1 << true << sized << QList<qint64> {1000, 5, 1000} << QList<qint64> {0, 0, 0}
             << QStringList {u"s2.dxf"_s, u"s1.dxf"_s, u"s3.dxf"_s};
@@ -492,14 +414,7 @@ private slots:
         QTest::newRow("time ascending across months and years")
             << 2 << true << sized << none.mid(0, 3) << months
             << QStringList {u"s3.dxf"_s, u"s2.dxf"_s, u"s1.dxf"_s};
-        QTest::newRow("time descending") << 2 << false << sized << none.mid(0, 3)
-                                         << QList<qint64> {months[1], months[0], months[2]}
-                                         << QStringList {u"s2.dxf"_s, u"s1.dxf"_s, u"s3.dxf"_s};
         // s1 and s2 changed within one minute: equal, whichever second.
-        QTest::newRow("same minute ascending keeps the order")
-            << 2 << true << sized << none.mid(0, 3)
-            << QList<qint64> {1160368440 + 50, 1160368440 + 5, 1160368440 - 1}
-            << QStringList {u"s3.dxf"_s, u"s1.dxf"_s, u"s2.dxf"_s};
         QTest::newRow("same minute descending keeps the order")
             << 2 << false << sized << none.mid(0, 3)
             << QList<qint64> {1160368440 + 5, 1160368440 + 50, 1160368440 + 61}
@@ -533,10 +448,8 @@ private slots:
         QTest::addColumn<bool>("ascending");
         // Listed by name, the rows come with their keys; re-sorted by size, the keys must move
         // with their rows. Listed by size, the keys are made by the later sort by name.
-        QTest::newRow("listed by name, ascending") << 0 << true;
         QTest::newRow("listed by name, descending") << 0 << false;
         QTest::newRow("listed by size, then by name ascending") << 1 << true;
-        QTest::newRow("listed by size, then by name descending") << 1 << false;
     }
     void largeListingSortsInOrder()
     {
@@ -567,22 +480,6 @@ private slots:
             QVERIFY2(ascending ? nCompare < 0 : nCompare > 0,
                      qPrintable(aNames[i - 1] + u" / "_s + aNames[i]));
         }
-    }
-
-    void listingAppliesStoredSort()
-    {
-        QVERIFY(makeFile(path(u"a.dxf"_s), 999));
-        QVERIFY(makeFile(path(u"b.dxf"_s), 12345));
-        QVERIFY(makeFile(path(u"c.dxf"_s), 1000));
-        pane(2).nSortColumn = 1;
-        pane(2).anSortDir[0] = 1;
-        pane(2).anSortDir[1] = 0;
-        fill(2, path());
-        QCOMPARE(names(2), (QStringList {u"b.dxf"_s, u"c.dxf"_s, u"a.dxf"_s}));
-        // The listing hands the state on; it toggles nothing.
-        QCOMPARE(pane(2).nSortColumn, 1);
-        QCOMPARE(pane(2).anSortDir[1], 0);
-        QCOMPARE(pane(2).anSortDir[0], 0);
     }
 
     void selectionKeptThroughSort()

@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 // The stand-in drawing server on a bus daemon of the test's own, which activates the one built
@@ -20,6 +21,45 @@ inline bool start(QProcess &daemon)
                                              QCoreApplication::applicationDirPath()
                                                  + QStringLiteral("/dbus-session.conf"))
                 .isEmpty();
+}
+
+// The same bus, but activating only from strFolder/services, which setService() fills: so that a
+// test can have the stand-in, no drawing program at all, or a broken one. The bus configuration is
+// written to strFolder too.
+inline bool start(QProcess &daemon, const QString &strFolder)
+{
+    QString config = QString::fromUtf8(TestEnvironment::readFile(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/dbus-session.conf")));
+    const qsizetype nDirs = config.count(QStringLiteral("<servicedir>"));
+    config.replace(QRegularExpression(QStringLiteral("<servicedir>[^<]*</servicedir>")),
+                   QStringLiteral("<servicedir>%1/services</servicedir>").arg(strFolder));
+    const QString strConfig = strFolder + QStringLiteral("/bus.conf");
+    return nDirs == 1 && QDir().mkpath(strFolder + QStringLiteral("/services"))
+        && TestEnvironment::writeFile(strConfig, config.toUtf8())
+        && !TestEnvironment::startPrivateBus(daemon, strConfig).isEmpty();
+}
+
+// The service file that activates the stand-in built here.
+inline QByteArray standinService()
+{
+    return TestEnvironment::readFile(QCoreApplication::applicationDirPath()
+                                     + QStringLiteral("/dbus-services/Tarsk.Document.service"));
+}
+
+// Makes the service file in the folder of start(strFolder) hold content (none when empty) and has
+// the bus read it again.
+inline bool setService(const QString &strFolder, const QByteArray &content)
+{
+    const QString strFile = strFolder + QStringLiteral("/services/Tarsk.Document.service");
+    QFile::remove(strFile);
+    if (!content.isEmpty() && !TestEnvironment::writeFile(strFile, content))
+        return false;
+    return QDBusConnection::sessionBus()
+               .call(QDBusMessage::createMethodCall(
+                   QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                   QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")))
+               .type()
+        == QDBusMessage::ReplyMessage;
 }
 
 inline void quit()

@@ -63,7 +63,8 @@ void CConverterDlg::LoadSettings()
 
 void CConverterDlg::SaveSettings()
 {
-    // Written as one atomic replacement of the file, in the designed key order.
+    // Written as one atomic replacement of the file, so that a crash or a full disk leaves the
+    // old settings whole.
     IniProfile profile(m_strIniPath);
     profile.writeString(kCommon, kFolder, QString::number(m_bSameFolder ? 1 : 0));
     profile.writeString(kCommon, kMode, QString::number(m_nMode));

@@ -193,10 +193,8 @@ void CConverterDlg::CreateControls()
 
     ApplyTabOrder();
 
-    m_src.Attach(
-        {m_cbSrcExt, m_btnSrcIcon, m_cbSrcFolder, browseSrc, m_lcSrcFiles, srcCount, srcSelected});
-    m_dst.Attach(
-        {m_cbDstExt, m_btnDstIcon, m_cbDstFolder, browseDst, m_lcDstFiles, dstCount, dstSelected});
+    m_src.Attach({m_cbSrcFolder, browseSrc, m_lcSrcFiles, srcCount, srcSelected});
+    m_dst.Attach({m_cbDstFolder, browseDst, m_lcDstFiles, dstCount, dstSelected});
 }
 
 void CConverterDlg::ConnectMessageMap()

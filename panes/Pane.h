@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-class CIconButton;
 class FileListModel;
 class QComboBox;
 class QLabel;
@@ -24,11 +23,10 @@ class Pane : public QObject
     Q_OBJECT
 
 public:
-    // The controls of one side, made by the window's template.
+    // The controls of one side that the pane works, made by the window's template (the format
+    // combo and icon are the window's: a change of format concerns both sides).
     struct Controls
     {
-        QComboBox *pExtCombo;
-        CIconButton *pIconButton;
         QComboBox *pFolderCombo;
         QPushButton *pBrowseButton;
         QTreeView *pList;

@@ -24,7 +24,7 @@ struct LabelDialog : TemplateDialog
     LabelDialog()
         : TemplateDialog(900)
     { }
-    CPathLabel *label = AddControl(new CPathLabel(0, true), 1030, 4, 4, 100, 8);
+    CPathLabel *label = AddControl(new CPathLabel(true), 1030, 4, 4, 100, 8);
 };
 
 // Without the window background, every pixel that differs from background was painted by w.

@@ -5,10 +5,9 @@
 
 #include <algorithm>
 
-CPathLabel::CPathLabel(uint nFormat, bool bPathEllipsis, QWidget *parent)
+CPathLabel::CPathLabel(bool bPathEllipsis, QWidget *parent)
     : QWidget(parent)
     , m_bPathEllipsis(bPathEllipsis)
-    , m_nFormat(nFormat)
 { }
 
 void CPathLabel::setText(const QString &text)

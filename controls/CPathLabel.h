@@ -14,7 +14,7 @@ class CPathLabel : public QWidget
     Q_PROPERTY(QString text READ text WRITE setText)
 
 public:
-    explicit CPathLabel(uint nFormat = 0, bool bPathEllipsis = false, QWidget *parent = nullptr);
+    explicit CPathLabel(bool bPathEllipsis = false, QWidget *parent = nullptr);
 
     QString text() const { return m_strText; }
     void setText(const QString &text);
@@ -28,8 +28,6 @@ public:
     QSize sizeHint() const override;
 
     bool m_bPathEllipsis;
-    // Kept for the designed interface; the label always draws left-aligned at the top.
-    uint m_nFormat;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

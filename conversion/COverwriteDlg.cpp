@@ -35,7 +35,7 @@ COverwriteDlg::COverwriteDlg(QWidget *parent)
 
     AddControl(new QLabel(QStringLiteral("上書きしますか？")), 0, 35, 20, 190, 8);
 
-    m_stFileName = AddControl(new CPathLabel(0x804, false), IDC_FILENAME, 35, 10, 190, 8);
+    m_stFileName = AddControl(new CPathLabel, IDC_FILENAME, 35, 10, 190, 8);
     // Before any text arrives: a long path must lose its middle, never its file name.
     m_stFileName->m_bPathEllipsis = true;
 

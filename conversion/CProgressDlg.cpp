@@ -44,8 +44,8 @@ CProgressDlg::CProgressDlg(QWidget *pOwner)
 
     AddControl(MakeNameLabel(), IDC_SRC_NAME, 10, 11, 110, 8);
     AddControl(MakeNameLabel(), IDC_DST_NAME, 130, 11, 110, 8);
-    m_stSrcFolder = AddControl(new CPathLabel(0x804, false), IDC_SRC_FOLDER, 10, 25, 110, 8);
-    m_stDstFolder = AddControl(new CPathLabel(0x804, false), IDC_DST_FOLDER, 130, 25, 110, 8);
+    m_stSrcFolder = AddControl(new CPathLabel, IDC_SRC_FOLDER, 10, 25, 110, 8);
+    m_stDstFolder = AddControl(new CPathLabel, IDC_DST_FOLDER, 130, 25, 110, 8);
     m_progress = AddControl(new QProgressBar, IDC_PROGRESS, 9, 36, 181, 10);
     m_progress->setTextVisible(false);
     auto *cancel = AddControl(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ")), IDCANCEL, 200, 35, 44, 14);

@@ -29,10 +29,4 @@ QIcon ForExtension(const QString &strExt)
     return icon;
 }
 
-QString ExtensionOf(const QString &strName)
-{
-    const qsizetype dot = strName.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : strName.mid(dot + 1);
-}
-
 } // namespace FileIcons

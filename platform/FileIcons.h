@@ -9,7 +9,4 @@ namespace FileIcons {
 // Looked up once per extension and kept, so a listing never asks the desktop once per row.
 QIcon ForExtension(const QString &strExt);
 
-// The extension of a file name (the text after its last "."), or an empty text.
-QString ExtensionOf(const QString &strName);
-
 } // namespace FileIcons

@@ -34,16 +34,6 @@ SingleInstance::~SingleInstance()
     m_pLock.reset();
 }
 
-QString SingleInstance::LockPath() const
-{
-    return m_strLockPath;
-}
-
-QString SingleInstance::SocketPath() const
-{
-    return m_strSocketPath;
-}
-
 SingleInstance::Role SingleInstance::Acquire(const QString &activationToken)
 {
     if (m_strLockPath.isEmpty())

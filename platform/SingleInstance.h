@@ -31,9 +31,6 @@ public:
     // activation token this start received from the desktop (may be empty).
     Role Acquire(const QString &activationToken);
 
-    QString LockPath() const;
-    QString SocketPath() const;
-
 signals:
     void activationRequested(const QString &activationToken);
 

@@ -87,8 +87,10 @@ private slots:
         QTest::newRow("target is the source format")
             << run(u"sfc"_s, u"SFC"_s, u"%T"_s, {u"--auto"_s}) << 2
             << u"SFC is not a target format"_s;
-        QTest::newRow("JWW is no target") << run(u"JWW"_s, u"JWW"_s, u"%T"_s, {u"--auto"_s}) << 2
+        QTest::newRow("JWW is no target") << run(u"SFC"_s, u"JWW"_s, u"%T"_s, {u"--auto"_s}) << 2
                                           << u"JWW is not a target format"_s;
+        QTest::newRow("PDF is no source") << run(u"PDF"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s}) << 2
+                                          << u"PDF is not a source format"_s;
         QTest::newRow("missing folder") << run(u"SFC"_s, u"DXF"_s, u"%T/none"_s, {u"--auto"_s}) << 2
                                         << u"target folder .*/none does not exist"_s;
         QTest::newRow("both --auto and files")

@@ -3,22 +3,16 @@
 #include "formats/FormatTable.h"
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
+#include "tests/WindowFixture.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTreeView>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-QString configIni()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + u"/Norvale/Norvale.ini"_s;
-}
 
 QStringList comboItems(const QComboBox *combo)
 {
@@ -35,91 +29,44 @@ class TestFormats : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        m_dlg.reset();
-        QFile::remove(configIni());
-    }
+    void cleanup() { m_dlg.reset(); }
 
-    void targetsOfferedForEachSource_data()
+    // Stored formats are positions: the source's in its list, the target's in the list built for
+    // that source, which leaves the source out and never offers JWW. Anything outside the lists
+    // gives TSK, or no target format.
+    void storedFormats_data()
     {
-        QTest::addColumn<int>("source");
-        QTest::addColumn<QStringList>("targets");
-        const QStringList all = {u"TSK"_s, u"SFC"_s, u"P21"_s, u"DXF"_s, u"JWC"_s, u"PDF"_s,
-                                 u"UMB"_s, u"EMF"_s, u"SVG"_s, u"HTM"_s, u"DWF"_s};
-        const char *sources[] = {"TSK", "SFC", "P21", "DXF", "JWW", "JWC"};
-        for (int i = 0; i < 6; ++i) {
-            QStringList targets = all;
-            targets.removeOne(QString::fromLatin1(sources[i]));
-            QTest::newRow(sources[i]) << i << targets;
-        }
-    }
-    void targetsOfferedForEachSource()
-    {
-        QFETCH(int, source);
-        QFETCH(QStringList, targets);
-        start(u"[Original]\nExt=%1\n[Convert]\nExt=0\n"_s.arg(source));
-        QCOMPARE(m_dlg->m_src.strExt, comboItems(m_dlg->m_cbSrcExt).at(source));
-        QCOMPARE(comboItems(m_dlg->m_cbDstExt), targets);
-        // The stored index is a position in the list built for the stored source.
-        QCOMPARE(m_dlg->m_dst.strExt, targets.first());
-        QCOMPARE(m_dlg->GetDlgItemText(1047), GetFormatDescription(targets.first()));
-        QVERIFY(!comboItems(m_dlg->m_cbDstExt).contains(u"JWW"_s));
-    }
-
-    void descriptions_data()
-    {
-        QTest::addColumn<QString>("ext");
-        QTest::addColumn<QString>("description");
-        QTest::newRow("HTM is not HTML") << u"HTM"_s << u"Vector Markup Language"_s;
-        QTest::newRow("source-only JWW") << u"JWW"_s << u"Jw_cad for Windows形式"_s;
-        QTest::newRow("TSK") << u"TSK"_s << u"Tarsk図面形式"_s;
-        QTest::newRow("case matters") << u"dxf"_s << QString();
-        QTest::newRow("unknown") << u"DWG"_s << QString();
-    }
-    void descriptions()
-    {
-        QFETCH(QString, ext);
-        QFETCH(QString, description);
-        QCOMPARE(GetFormatDescription(ext), description);
-    }
-
-    void storedIndexes_data()
-    {
-        QTest::addColumn<QString>("ini");
-        QTest::addColumn<QString>("srcExt");
+        QTest::addColumn<int>("srcIndex");
         QTest::addColumn<int>("dstIndex");
-        QTest::addColumn<QString>("dstExt");
-        QTest::newRow("SFC with target 0 is TSK")
-            << u"[Original]\nExt=1\n[Convert]\nExt=0\n"_s << u"SFC"_s << 0 << u"TSK"_s;
-        QTest::newRow("last target of JWW")
-            << u"[Original]\nExt=4\n[Convert]\nExt=10\n"_s << u"JWW"_s << 10 << u"DWF"_s;
-        QTest::newRow("none stays none")
-            << u"[Original]\nExt=0\n[Convert]\nExt=-1\n"_s << u"TSK"_s << -1 << QString();
-        QTest::newRow("source beyond the list falls back to TSK")
-            << u"[Original]\nExt=9\n[Convert]\nExt=2\n"_s << u"TSK"_s << 2 << u"DXF"_s;
-        QTest::newRow("negative source falls back to TSK")
-            << u"[Original]\nExt=-3\n"_s << u"TSK"_s << 0 << u"SFC"_s;
-        QTest::newRow("target beyond a ten-item list is none")
-            << u"[Original]\nExt=0\n[Convert]\nExt=10\n"_s << u"TSK"_s << -1 << QString();
-        QTest::newRow("target far beyond is none")
-            << u"[Original]\nExt=4\n[Convert]\nExt=99\n"_s << u"JWW"_s << -1 << QString();
+        QTest::addColumn<QString>("srcExt");
+        QTest::addColumn<QString>("dstExt"); // empty: none
+        QTest::newRow("TSK, first target") << 0 << 0 << u"TSK"_s << u"SFC"_s;
+        QTest::newRow("DXF, a middle one") << 3 << 3 << u"DXF"_s << u"JWC"_s;
+        QTest::newRow("JWW, its eleventh target") << 4 << 10 << u"JWW"_s << u"DWF"_s;
+        QTest::newRow("beyond TSK's ten targets") << 0 << 10 << u"TSK"_s << QString();
+        QTest::newRow("none stays none") << 0 << -1 << u"TSK"_s << QString();
+        QTest::newRow("source beyond the list") << 9 << 2 << u"TSK"_s << u"DXF"_s;
+        QTest::newRow("negative source") << -3 << 0 << u"TSK"_s << u"SFC"_s;
     }
-    void storedIndexes()
+    void storedFormats()
     {
-        QFETCH(QString, ini);
-        QFETCH(QString, srcExt);
+        QFETCH(int, srcIndex);
         QFETCH(int, dstIndex);
+        QFETCH(QString, srcExt);
         QFETCH(QString, dstExt);
-        start(ini);
+        QVERIFY(start(u"[Original]\nExt=%1\n[Convert]\nExt=%2\n"_s.arg(srcIndex).arg(dstIndex)));
+        QStringList targets = {u"TSK"_s, u"SFC"_s, u"P21"_s, u"DXF"_s, u"JWC"_s, u"PDF"_s,
+                               u"UMB"_s, u"EMF"_s, u"SVG"_s, u"HTM"_s, u"DWF"_s};
+        targets.removeOne(srcExt);
         QCOMPARE(m_dlg->m_src.strExt, srcExt);
         QCOMPARE(m_dlg->m_cbSrcExt->currentText(), srcExt);
-        QCOMPARE(m_dlg->m_dst.nExtIndex, dstIndex);
+        QCOMPARE(comboItems(m_dlg->m_cbDstExt), targets);
         QCOMPARE(m_dlg->m_dst.strExt, dstExt);
-        QCOMPARE(m_dlg->m_cbDstExt->currentIndex(), dstIndex);
-        if (dstIndex < 0) {
+        QCOMPARE(m_dlg->m_cbDstExt->currentText(), dstExt);
+        QCOMPARE(m_dlg->GetDlgItemText(1047), GetFormatDescription(dstExt));
+        QCOMPARE(m_dlg->m_dst.nExtIndex, dstExt.isEmpty() ? -1 : dstIndex);
+        if (dstExt.isEmpty()) {
             QCOMPARE(m_dlg->m_btnDstIcon->m_hIcon.cacheKey(), m_dlg->m_hIconBlank.cacheKey());
-            QCOMPARE(m_dlg->GetDlgItemText(1047), QString());
             QVERIFY(!m_dlg->CommandAction(1019)->isEnabled());
         }
     }
@@ -129,8 +76,8 @@ private slots:
         QTemporaryDir folder;
         for (const char *name : {"a.sfc", "b.tsk", "c.TSK"})
             QVERIFY(TestEnvironment::writeFile(folder.filePath(QString::fromLatin1(name)), "x"));
-        start(u"[Common]\nMode=0\n[Original]\nExt=0\nFolder#0=%1\n[Convert]\nExt=0\nFolder#0=%1\n"_s
-                  .arg(folder.path()));
+        QVERIFY(
+            start(WindowFixture::settings(0, u"TSK"_s, folder.path(), u"SFC"_s, folder.path())));
         QCOMPARE(m_dlg->m_dst.strExt, u"SFC"_s);
         QVERIFY(m_dlg->CommandAction(1019)->isEnabled());
         m_dlg->SetDlgItemText(1043, u"ﾌｧｲﾙ数 : 1 "_s);
@@ -159,7 +106,7 @@ private slots:
 
     void choosingTheSelectedItemAgainChangesNothing()
     {
-        start(u"[Original]\nExt=2\n[Convert]\nExt=1\n"_s);
+        QVERIFY(start(u"[Original]\nExt=2\n[Convert]\nExt=1\n"_s));
         QSignalSpy srcResets(m_dlg->m_src.Model(), &QAbstractItemModel::modelReset);
         QSignalSpy dstResets(m_dlg->m_dst.Model(), &QAbstractItemModel::modelReset);
         const QStringList targets = comboItems(m_dlg->m_cbDstExt);
@@ -174,11 +121,10 @@ private slots:
     void convertAvailability_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("target");
+        QTest::addColumn<int>("target"); // -1: none
         QTest::addColumn<bool>("selected");
         QTest::addColumn<bool>("enabled");
-        QTest::newRow("no target, automatic") << 0 << -1 << true << false;
-        QTest::newRow("no target, manual") << 1 << -1 << true << false;
+        QTest::newRow("no target") << 0 << -1 << true << false;
         QTest::newRow("automatic, empty selection") << 0 << 0 << false << true;
         QTest::newRow("manual, nothing selected") << 1 << 0 << false << false;
         QTest::newRow("manual, a file selected") << 1 << 0 << true << true;
@@ -191,9 +137,8 @@ private slots:
         QFETCH(bool, enabled);
         QTemporaryDir folder;
         QVERIFY(TestEnvironment::writeFile(folder.filePath(u"a.tsk"_s), "x"));
-        start(u"[Common]\nMode=%1\n[Original]\nExt=0\nFolder#0=%3\n[Convert]\nExt=%2\n"_s.arg(mode)
-                  .arg(target)
-                  .arg(folder.path()));
+        QVERIFY(start(WindowFixture::settings(mode, u"TSK"_s, folder.path(),
+                                              target < 0 ? QString() : u"SFC"_s, folder.path())));
         if (selected)
             m_dlg->m_lcSrcFiles->selectAll();
         m_dlg->UpdateConvertButton();
@@ -204,12 +149,11 @@ private slots:
     }
 
 private:
-    void start(const QString &ini)
+    bool start(const QString &ini) { return start(ini.toUtf8()); }
+    bool start(const QByteArray &ini)
     {
-        QVERIFY(TestEnvironment::writeFile(configIni(), ini.toUtf8()));
-        m_dlg = std::make_unique<CConverterDlg>();
-        m_dlg->m_strAppDir = m_appDir.path();
-        m_dlg->Create();
+        m_dlg = WindowFixture::open(m_appDir.path(), ini);
+        return m_dlg != nullptr;
     }
     void choose(QComboBox *combo, int index)
     {

@@ -10,16 +10,11 @@
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
+using TestEnvironment::readFile;
 
 class TestProfile : public QObject
 {
     Q_OBJECT
-
-    static QByteArray readBytes(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 
     QTemporaryDir m_dir;
     int m_files = 0;
@@ -50,25 +45,20 @@ private slots:
         row("first key wins", "[A]\nk=1\nK=2\n", u"1"_s);
         row("key of next section", "[A]\n[B]\nk=1\n", u"DEF"_s);
         row("empty value", "[A]\nk=\n", u""_s);
-        row("double quotes", "[A]\nk= \" a b \" \n", u" a b "_s);
-        row("single quotes", "[A]\nk='x'\n", u"x"_s);
+        row("quotes keep blanks", "[A]\nk= \" a b \" \n", u" a b "_s);
+        row("one pair of quotes, either kind", "[A]\nk='\"x\"'\n", u"\"x\""_s);
         row("mismatched quotes", "[A]\nk=\"x'\n", u"\"x'"_s);
-        row("one pair only", "[A]\nk=\"\"x\"\"\n", u"\"x\""_s);
         row("indented comment", "[A]\n \t;k=1\n", u"DEF"_s, "A|;k");
         row("line without =", "[A]\nk\n", u"DEF"_s);
         row("unclosed header", "[A]\n[broken\nj=2\n", u"2"_s, "A|j");
         const QByteArray face = "\xF0\x9F\x98\x80";
         row("long value read in full", "[A]\nk=" + QByteArray(3999, 'a') + face + 'b',
             QString::fromUtf8(QByteArray(3999, 'a') + face + 'b'));
-        row("int trailing text", "[A]\nk=12abc", 12);
-        row("int blanks and sign", "[A]\nk=  -1 ", -1);
+        row("int blanks, sign, trailing text", "[A]\nk=  -12abc ", -12);
         row("int blank after sign", "[A]\nk=- 5", 0);
         row("int leading zero is not octal", "[A]\nk=010", 10);
-        row("int quoted hex", "[A]\nk=\"0XfF\"", 255);
-        row("int negative hex", "[A]\nk=-0x10", -16);
-        row("int wraps above max", "[A]\nk=2147483648", INT_MIN);
-        row("int hex wraps to -1", "[A]\nk=0xFFFFFFFF", -1);
-        row("int long overflow", "[A]\nk=99999999999999999999", 1661992959);
+        row("int quoted negative hex", "[A]\nk=\"-0XfF\"", -255);
+        row("int wraps at 32 bits", "[A]\nk=99999999999999999999", 1661992959);
         row("int missing key", "[A]\nj=1", 55);
     }
 
@@ -133,7 +123,7 @@ private slots:
         for (qsizetype i = 0; i + 2 < w.size(); i += 3)
             profile.writeString(w[i], w[i + 1], w[i + 2]);
         QVERIFY(profile.save());
-        QCOMPARE(readBytes(path), after);
+        QCOMPARE(readFile(path), after);
 
         const IniProfile reread(path);
         for (qsizetype i = 0; i + 2 < w.size(); i += 3)
@@ -151,7 +141,7 @@ private slots:
         QVERIFY(profile.save());
         // Writing in place would show the new text through the handle opened before the save.
         QCOMPARE(old.readAll(), QByteArray("[A]\nk=1\n"));
-        QCOMPARE(readBytes(path), QByteArray("[A]\nk=2\n"));
+        QCOMPARE(readFile(path), QByteArray("[A]\nk=2\n"));
         const QString name = QFileInfo(path).fileName();
         QCOMPARE(QDir(m_dir.path()).entryList({name + u'*'}, QDir::Files | QDir::Hidden),
                  QStringList {name});
@@ -182,7 +172,7 @@ private slots:
         const bool saved = profile.save();
         QFile::setPermissions(m_dir.path(), writable);
         QVERIFY(!saved);
-        QCOMPARE(readBytes(path), QByteArray("[A]\nk=1\n"));
+        QCOMPARE(readFile(path), QByteArray("[A]\nk=1\n"));
     }
 
     void fullDiskKeepsOldFile()
@@ -199,7 +189,7 @@ private slots:
         // Larger than the buffer QSaveFile keeps, and small enough to be buffered whole.
         profile.writeString(u"Original"_s, u"Folder#0"_s, QString(3000, u'x'));
         QVERIFY(!profile.save());
-        QCOMPARE(readBytes(path), before);
+        QCOMPARE(readFile(path), before);
         QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({u".filler"_s, u"Norvale.ini"_s}));
     }
@@ -252,9 +242,8 @@ private slots:
         QTest::newRow("blank lines") << QByteArray("\n");
         QTest::newRow("crlf blank lines") << QByteArray("\r\n");
         QTest::newRow("empty keys") << QByteArray("=\n");
-        QTest::newRow("foreign keys") << QByteArray("Key=value\n");
         QTest::newRow("empty sections") << QByteArray("[]\n");
-        QTest::newRow("comments") << QByteArray("; a comment\n");
+        QTest::newRow("comments") << QByteArray(";\n");
     }
 
     // Memory is bounded by a small multiple of the file: every foreign line is kept, but a line

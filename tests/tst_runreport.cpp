@@ -1,8 +1,8 @@
 #include "tests/FakeDesktop.h"
 #include "tests/StandinBus.h"
+#include "tests/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
-#include "controls/MessageBox.h"
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
 #include "conversion/CRunReportDlg.h"
@@ -87,20 +87,12 @@ class TestRunReport : public QObject
     QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
     QString dst(const QString &name = {}) const { return m_dir->filePath(u"dst/"_s + name); }
 
-    // Sources SFC, target DXF (position 2 beside SFC).
+    // Sources SFC, target DXF.
     bool openWindow(int nMode)
     {
-        const QString ini = u"[Common]\nFolder=0\nMode=%1\n[Original]\nExt=1\nFolder#0=%2\n"
-                            u"[Convert]\nExt=2\nFolder#0=%3\n"_s.arg(nMode)
-                                .arg(src(), dst());
-        if (!writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                           + u"/Norvale/Norvale.ini"_s,
-                       ini.toUtf8()))
-            return false;
-        m_dlg = std::make_unique<CConverterDlg>();
-        m_dlg->m_strAppDir = m_appDir.path();
-        m_dlg->Create();
-        return m_dlg->m_dst.strExt == u"DXF" && m_dlg->m_nMode == nMode;
+        m_dlg = WindowFixture::open(
+            m_appDir.path(), WindowFixture::settings(nMode, u"SFC"_s, src(), u"DXF"_s, dst()));
+        return m_dlg && m_dlg->m_dst.strExt == u"DXF" && m_dlg->m_nMode == nMode;
     }
 
     // Sources a to d, an hour old; a target, newer, for each name in withTarget.

@@ -1,98 +1,92 @@
 #include "app/CConverterDlg.h"
 #include "tests/TestEnvironment.h"
+#include "tests/WindowFixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
 using TestEnvironment::readFile;
+using WindowFixture::configIni;
 
-namespace {
-
-QString configIni()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/Norvale/Norvale.ini");
-}
-
-} // namespace
-
+// The window's settings as LoadSettings reads them and SaveSettings writes them; the file's own
+// syntax is tst_profile's.
 class TestSettings : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_folders;
+    std::unique_ptr<QTemporaryDir> m_appDir;
+
+    QString folder(const QString &name) const { return m_folders.filePath(name); }
+    QString docs() const { return folder(u"docs"_s); }
+
+    // A window's settings as a start reads them, before the window is built.
+    std::unique_ptr<CConverterDlg> load() const
+    {
+        auto pDlg = std::make_unique<CConverterDlg>();
+        pDlg->m_strAppDir = m_appDir->path();
+        pDlg->m_strMyDocumentsDir = docs();
+        pDlg->LoadSettings();
+        return pDlg;
+    }
+
 private slots:
     void initTestCase()
     {
-        m_folders.reset(new QTemporaryDir);
         for (const char *name : {"a", "b", "c", "docs"})
-            QDir(m_folders->path()).mkdir(QString::fromLatin1(name));
-        QVERIFY(TestEnvironment::writeFile(m_folders->path() + QStringLiteral("/plain.txt"), "x"));
+            QVERIFY(QDir(m_folders.path()).mkdir(QString::fromLatin1(name)));
+        QVERIFY(TestEnvironment::writeFile(folder(u"plain.txt"_s), "x"));
     }
 
     void init()
     {
         QFile::remove(configIni());
-        m_appDir.reset(new QTemporaryDir);
+        m_appDir = std::make_unique<QTemporaryDir>();
     }
 
     void defaultsWithoutFile()
     {
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        QCOMPARE(dlg.m_strIniPath, configIni());
-        QCOMPARE(dlg.m_nMode, 1);
-        QCOMPARE(dlg.m_bSameFolder, false);
-        QCOMPARE(dlg.m_src.nExtIndex, 0);
-        QCOMPARE(dlg.m_dst.nExtIndex, 0);
-        QCOMPARE(dlg.m_src.aHistory, QStringList {docs()});
-        QCOMPARE(dlg.m_dst.aHistory, QStringList {docs()});
+        const auto dlg = load();
+        QCOMPARE(dlg->m_strIniPath, configIni());
+        QCOMPARE(dlg->m_nMode, 1);
+        QCOMPARE(dlg->m_bSameFolder, false);
+        QCOMPARE(dlg->m_src.nExtIndex, 0);
+        QCOMPARE(dlg->m_dst.nExtIndex, 0);
+        QCOMPARE(dlg->m_src.aHistory, QStringList {docs()});
+        QCOMPARE(dlg->m_dst.aHistory, QStringList {docs()});
     }
 
     void history_data()
     {
-        QTest::addColumn<QByteArray>("original");
-        QTest::addColumn<QStringList>("expected");
-        const QString f = m_folders->path();
-        const QByteArray F = f.toUtf8();
-        QTest::newRow("three in file order")
-            << QByteArray("Folder#0=" + F + "/b\nFolder#1=" + F + "/a\nFolder#2=" + F + "/c\n")
-            << QStringList {f + u"/b"_s, f + u"/a"_s, f + u"/c"_s};
-        QTest::newRow("empty first slot ends the history")
-            << QByteArray("Folder#0=\nFolder#1=" + F + "/a\n") << QStringList {docs()};
-        QTest::newRow("missing first slot, later keys ignored")
-            << QByteArray("Folder#1=" + F + "/a\n") << QStringList {docs()};
-        QTest::newRow("deleted folder skipped, reading goes on")
-            << QByteArray("Folder#0=" + F + "/gone\nFolder#1=" + F + "/a\n")
-            << QStringList {f + u"/a"_s};
-        QTest::newRow("a file is no folder")
-            << QByteArray("Folder#0=" + F + "/plain.txt\nFolder#1=" + F + "/c\n")
-            << QStringList {f + u"/c"_s};
-        QTest::newRow("stops at first empty after skips")
-            << QByteArray("Folder#0=" + F + "/gone\nFolder#1=\nFolder#2=" + F + "/a\n")
-            << QStringList {docs()};
-        QTest::newRow("duplicates are kept as stored")
-            << QByteArray("Folder#0=" + F + "/a\nFolder#1=" + F + "/a\n")
-            << QStringList {f + u"/a"_s, f + u"/a"_s};
-        QTest::newRow("keys match without regard to case")
-            << QByteArray("folder#0=" + F + "/a\nFOLDER#1=" + F + "/b\n")
-            << QStringList {f + u"/a"_s, f + u"/b"_s};
+        QTest::addColumn<QString>("original"); // %F: the folder of the test's folders
+        QTest::addColumn<QStringList>("expected"); // the same; "docs" alone is the fallback
+        QTest::newRow("file order, duplicates kept, keys of any case")
+            << u"Folder#0=%F/b\nfolder#1=%F/a\nFOLDER#2=%F/a\nFolder#3=%F/c\n"_s
+            << QStringList {u"%F/b"_s, u"%F/a"_s, u"%F/a"_s, u"%F/c"_s};
+        QTest::newRow("deleted folders and files passed over")
+            << u"Folder#0=%F/gone\nFolder#1=%F/plain.txt\nFolder#2=%F/a\n"_s
+            << QStringList {u"%F/a"_s};
+        QTest::newRow("an empty slot ends it, also after skipped ones")
+            << u"Folder#0=%F/gone\nFolder#1=\nFolder#2=%F/a\n"_s << QStringList {u"%F/docs"_s};
+        QTest::newRow("a missing first slot ends it")
+            << u"Folder#1=%F/a\n"_s << QStringList {u"%F/docs"_s};
     }
 
     void history()
     {
-        QFETCH(QByteArray, original);
+        QFETCH(QString, original);
         QFETCH(QStringList, expected);
+        const QString strRoot = m_folders.path();
+        expected.replaceInStrings(u"%F"_s, strRoot);
         QVERIFY(TestEnvironment::writeFile(configIni(),
-                                           "[original]\n" + original + "[Convert]\nFolder#0=\n"));
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        QCOMPARE(dlg.m_src.aHistory, expected);
-        QCOMPARE(dlg.m_dst.aHistory, QStringList {docs()});
+                                           "[original]\n"
+                                               + original.replace(u"%F"_s, strRoot).toUtf8()
+                                               + "[Convert]\nFolder#0=\n"));
+        const auto dlg = load();
+        QCOMPARE(dlg->m_src.aHistory, expected);
+        QCOMPARE(dlg->m_dst.aHistory, QStringList {docs()});
     }
 
     void integers_data()
@@ -101,9 +95,8 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("sameFolder");
         QTest::newRow("automatic, same folder") << QByteArray("Mode=0\nFolder=1\n") << 0 << true;
-        QTest::newRow("manual") << QByteArray("Mode=1\nFolder=0\n") << 1 << false;
-        QTest::newRow("unknown mode is manual") << QByteArray("Mode=7\n") << 1 << false;
-        QTest::newRow("negative mode is manual") << QByteArray("Mode=-1\n") << 1 << false;
+        // A hand-edited mode must not leave the window in a mode it has no button for.
+        QTest::newRow("unknown mode is manual") << QByteArray("Mode=-1\n") << 1 << false;
         QTest::newRow("text reads as 0") << QByteArray("Mode=auto\n") << 0 << false;
     }
 
@@ -113,127 +106,61 @@ private slots:
         QFETCH(int, mode);
         QFETCH(bool, sameFolder);
         QVERIFY(TestEnvironment::writeFile(configIni(), "[Common]\n" + common));
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        QCOMPARE(dlg.m_nMode, mode);
-        QCOMPARE(dlg.m_bSameFolder, sameFolder);
+        const auto dlg = load();
+        QCOMPARE(dlg->m_nMode, mode);
+        QCOMPARE(dlg->m_bSameFolder, sameFolder);
     }
 
-    void saveWritesEveryKeyInOrder()
+    // Every key in the order earlier versions wrote them, unused slots written empty so that a
+    // shorter history leaves no stale folder behind; read back unchanged at the next start, a
+    // folder of 1000 characters included.
+    void saveWritesEveryKeyAndReadsItBack()
     {
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        const QString f = m_folders->path();
-        dlg.m_bSameFolder = true;
-        dlg.m_nMode = 0;
-        dlg.m_src.nExtIndex = 3;
-        dlg.m_src.aHistory = {f + u"/a"_s, f + u"/b"_s, f + u"/c"_s};
-        dlg.m_dst.nExtIndex = -1;
-        dlg.m_dst.aHistory = {f + u"/docs"_s};
-        dlg.SaveSettings();
+        QString strLong = m_folders.path();
+        while (strLong.size() < 1000)
+            strLong += u'/' + QString(qMin<qsizetype>(199, 1000 - strLong.size() - 1), u'd');
+        QVERIFY(QDir().mkpath(strLong));
+        auto dlg = load();
+        dlg->m_bSameFolder = true;
+        dlg->m_nMode = 0;
+        dlg->m_src.nExtIndex = 3;
+        dlg->m_src.aHistory = {folder(u"a"_s), strLong, folder(u"c"_s)};
+        dlg->m_dst.nExtIndex = -1;
+        dlg->m_dst.aHistory = {docs()};
+        dlg->SaveSettings();
 
         QByteArray expected = "[Common]\nFolder=1\nMode=0\n[Original]\nExt=3\n";
-        const QByteArray F = f.toUtf8();
-        expected += "Folder#0=" + F + "/a\nFolder#1=" + F + "/b\nFolder#2=" + F + "/c\n";
-        for (int i = 3; i < 10; ++i)
-            expected += "Folder#" + QByteArray::number(i) + "=\n";
-        expected += "[Convert]\nExt=-1\nFolder#0=" + F + "/docs\n";
-        for (int i = 1; i < 10; ++i)
-            expected += "Folder#" + QByteArray::number(i) + "=\n";
+        for (int i = 0; i < 10; ++i)
+            expected += "Folder#" + QByteArray::number(i) + '='
+                + dlg->m_src.aHistory.value(i).toUtf8() + '\n';
+        expected += "[Convert]\nExt=-1\n";
+        for (int i = 0; i < 10; ++i)
+            expected += "Folder#" + QByteArray::number(i) + '='
+                + dlg->m_dst.aHistory.value(i).toUtf8() + '\n';
         QCOMPARE(readFile(configIni()), expected);
 
-        // And back: -1 stays "no target extension".
-        CConverterDlg again;
-        prepare(again);
-        again.LoadSettings();
-        QCOMPARE(again.m_dst.nExtIndex, -1);
-        QCOMPARE(again.m_src.nExtIndex, 3);
-        QCOMPARE(again.m_src.aHistory, dlg.m_src.aHistory);
-        QCOMPARE(again.m_nMode, 0);
-        QCOMPARE(again.m_bSameFolder, true);
+        const auto again = load();
+        QCOMPARE(again->m_bSameFolder, true);
+        QCOMPARE(again->m_nMode, 0);
+        QCOMPARE(again->m_src.nExtIndex, 3);
+        QCOMPARE(again->m_src.aHistory, dlg->m_src.aHistory);
+        QCOMPARE(again->m_dst.nExtIndex, -1); // no target format, not the first one
+        QCOMPARE(again->m_dst.aHistory, dlg->m_dst.aHistory);
     }
 
-    void saveKeepsForeignLines()
-    {
-        QVERIFY(TestEnvironment::writeFile(
-            configIni(), "; written by hand\n[Common]\nMode=0\nColour=blue\n\n[Other]\nx=1\n"));
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        dlg.m_nMode = 1;
-        dlg.SaveSettings();
-        const QByteArray text = readFile(configIni());
-        QVERIFY(text.startsWith("; written by hand\n[Common]\nMode=1\nColour=blue\nFolder=0\n\n"
-                                "[Other]\nx=1\n[Original]\n"));
-    }
-
+    // A settings file beside the program makes a portable installation: it is read and written
+    // there, and the user's configuration folder stays untouched.
     void portableFileBesideProgram()
     {
-        const QString portable = m_appDir->path() + QStringLiteral("/Norvale.ini");
+        const QString portable = m_appDir->filePath(u"Norvale.ini"_s);
         QVERIFY(TestEnvironment::writeFile(portable, "[Common]\nMode=0\n"));
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        QCOMPARE(dlg.m_strIniPath, portable);
-        QCOMPARE(dlg.m_nMode, 0);
-        dlg.SaveSettings();
+        const auto dlg = load();
+        QCOMPARE(dlg->m_strIniPath, portable);
+        QCOMPARE(dlg->m_nMode, 0);
+        dlg->SaveSettings();
         QVERIFY(readFile(portable).contains("Folder#9="));
         QVERIFY(!QFile::exists(configIni()));
     }
-
-    // A folder chosen, listed and saved in full comes back in full at the next start.
-    void longFolderSurvivesARestart()
-    {
-        QString folder = m_folders->path();
-        while (folder.size() < 1000)
-            folder += u'/' + QString(qMin<qsizetype>(199, 1000 - folder.size() - 1), u'd');
-        QCOMPARE(folder.size(), 1000);
-        QVERIFY(QDir().mkpath(folder));
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        dlg.m_src.aHistory = QStringList {folder, docs()};
-        dlg.m_dst.aHistory = QStringList {folder};
-        dlg.SaveSettings();
-        CConverterDlg again;
-        prepare(again);
-        again.LoadSettings();
-        QCOMPARE(again.m_src.aHistory, (QStringList {folder, docs()}));
-        QCOMPARE(again.m_dst.aHistory, QStringList {folder});
-    }
-
-    void readOnlyProgramFolderLosesNothing()
-    {
-        // An installed program's folder is not writable; the settings go to the user's
-        // configuration folder instead and survive the next start.
-        QFile::setPermissions(m_appDir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        CConverterDlg dlg;
-        prepare(dlg);
-        dlg.LoadSettings();
-        dlg.m_nMode = 0;
-        dlg.SaveSettings();
-        QFile::setPermissions(m_appDir->path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                  | QFileDevice::ExeOwner);
-        CConverterDlg again;
-        prepare(again);
-        again.LoadSettings();
-        QCOMPARE(again.m_nMode, 0);
-    }
-
-private:
-    QString docs() const { return m_folders->path() + QStringLiteral("/docs"); }
-
-    void prepare(CConverterDlg &dlg) const
-    {
-        dlg.m_strAppDir = m_appDir->path();
-        dlg.m_strMyDocumentsDir = docs();
-    }
-
-    std::unique_ptr<QTemporaryDir> m_appDir;
-    std::unique_ptr<QTemporaryDir> m_folders;
 };
 
 NORVALE_TEST_MAIN(TestSettings)

@@ -1,8 +1,8 @@
 #include "tests/TestEnvironment.h"
 
-#include "controls/TemplateDialog.h"
 #include "controls/CIconButton.h"
 #include "controls/CPathLabel.h"
+#include "controls/TemplateDialog.h"
 
 #include <QFontMetrics>
 #include <QImage>

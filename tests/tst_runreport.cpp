@@ -3,12 +3,12 @@
 #include "tests/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
+#include "app/ConversionPreview.h"
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
 #include "conversion/CRunReportDlg.h"
 #include "conversion/RunNotice.h"
 #include "conversion/RunReport.h"
-#include "app/ConversionPreview.h"
 #include "panes/FileListModel.h"
 #include "res/Strings.h"
 

@@ -53,7 +53,7 @@ public:
 
     QAction *CommandAction(int nId) const;
 
-    // --- Shell (app/) ---
+    // Run-time state; each side's own is in its Pane.
     QString m_strAppDir;
     QString m_strIniPath;
     QIcon m_hIcon;

@@ -202,9 +202,8 @@ void Pane::RefillFolderCombo(bool bList)
     pCombo->clear();
     for (const QString &strEntry : std::as_const(aHistory))
         pCombo->addItem(FolderDisplayName(strEntry, m_strDesktopDir, m_strDocumentsDir));
-    pCombo->setCurrentIndex(0);
     // Whatever was typed into the field gives way to the current folder's name.
-    pCombo->setEditText(pCombo->itemText(0));
+    OnKillfocusFolder();
     strFolder = aHistory.first();
     if (bList)
         FillFileList();
@@ -317,8 +316,8 @@ void Pane::DeleteSelected()
 
 void Pane::SelectAll()
 {
+    // The count line follows through selectionChanged.
     m_controls.pList->selectAll();
-    UpdateSelectedCount();
 }
 
 void Pane::Refresh()

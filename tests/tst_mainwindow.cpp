@@ -286,31 +286,6 @@ private slots:
         QVERIFY(!QFile::exists(configIni()));
     }
 
-    void enterAppliesATypedFolder_data()
-    {
-        QTest::addColumn<int>("combo");
-        QTest::newRow("source") << IDC_SRC_FOLDER;
-        QTest::newRow("target") << IDC_DST_FOLDER;
-    }
-    void enterAppliesATypedFolder()
-    {
-        QFETCH(int, combo);
-        auto *box = qobject_cast<QComboBox *>(m_dlg->GetDlgItem(combo));
-        box->setFocus();
-        box->lineEdit()->clear();
-        QTest::keyClicks(box->lineEdit(), u"/srv/drawings 2026"_s);
-        QCOMPARE(m_dlg->m_nEditFolderId, unsigned(combo));
-        QSignalSpy typed(m_dlg.get(), &CConverterDlg::typedFolderEntered);
-        QTest::keyClick(box, Qt::Key_Return);
-        QCOMPARE(typed.count(), 1);
-        QCOMPARE(typed.at(0).at(0).toInt(), combo);
-        QCOMPARE(typed.at(0).at(1).toString(), u"/srv/drawings 2026"_s);
-        QCOMPARE(m_dlg->m_nEditFolderId, 0u);
-        // A folder that does not exist is never added as an item.
-        QCOMPARE(box->findText(u"/srv/drawings 2026"_s), -1);
-        QVERIFY(m_dlg->isVisible());
-    }
-
     void leavingTheComboDropsTheTypedFolder()
     {
         m_dlg->m_src.aHistory = {u"/data/current"_s, u"/data/older"_s};

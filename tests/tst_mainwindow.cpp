@@ -74,9 +74,10 @@ private slots:
         QVERIFY(flags & Qt::WindowCloseButtonHint);
     }
 
-    // The one place the design's numbers are written out: each name stands for its number, and
-    // the window it belongs to carries it as objectName: itself, or exactly one of its controls.
-    void designedIds_data()
+    // The one place the numbers are written out: each id's name stands for the number the program
+    // has always used, and the window it belongs to carries it as objectName: the window itself,
+    // or exactly one of its controls.
+    void idsKeepTheirNumbers_data()
     {
         QTest::addColumn<int>("window"); // 0: an id that no window carries
         QTest::addColumn<int>("id");
@@ -138,7 +139,7 @@ private slots:
         add(IDD_RUN_REPORT, aRunReport);
         // clang-format on
     }
-    void designedIds()
+    void idsKeepTheirNumbers()
     {
         QFETCH(int, window);
         QFETCH(int, id);

@@ -1,6 +1,8 @@
 #include "app/CAboutDlg.h"
 
 #include "platform/Desktop.h"
+#include "res/Icons.h"
+#include "res/Resource.h"
 #include "res/Strings.h"
 
 #include <QFile>
@@ -12,15 +14,6 @@
 #include <QSvgRenderer>
 
 namespace {
-
-enum {
-    IDS_VERSION = 103,
-    IDS_NOTICE = 104,
-    IDOK = 1,
-    IDC_VERSION = 1011,
-    IDC_NOTICE = 1012,
-    IDC_WEBLINK = 1041,
-};
 
 // Renders an SVG from the resources to fit box, keeping its aspect ratio, sharp at dpr. A missing
 // picture yields a null pixmap, so the label simply stays empty.
@@ -74,10 +67,11 @@ CAboutDlg::CAboutDlg(QWidget *parent)
     const qreal dpr = devicePixelRatioF();
 
     QLabel *logo = AddControl(MakeLabel(QString(), QStringLiteral("Norvale")), -1, 8, 4, 141, 25);
-    logo->setPixmap(RenderSvg(QStringLiteral(":/icons/142.svg"), logo->size(), dpr));
+    logo->setPixmap(RenderSvg(IconPath(IDB_LOGO), logo->size(), dpr));
 
     const QString strVersion = LoadString(IDS_VERSION);
-    QLabel *version = AddControl(MakeLabel(strVersion, strVersion), IDC_VERSION, 8, 30, 141, 11);
+    QLabel *version
+        = AddControl(MakeLabel(strVersion, strVersion), IDC_ABOUT_VERSION, 8, 30, 141, 11);
     QFont fontVersion = font();
     fontVersion.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
     fontVersion.setPixelSize(15);
@@ -86,14 +80,14 @@ CAboutDlg::CAboutDlg(QWidget *parent)
 
     // Two lines' room: the notice may not fit on one line with a wide fallback font.
     const QString strNotice = LoadString(IDS_NOTICE);
-    QLabel *notice = AddControl(MakeLabel(strNotice, strNotice), IDC_NOTICE, 4, 42, 149, 16);
+    QLabel *notice = AddControl(MakeLabel(strNotice, strNotice), IDC_ABOUT_NOTICE, 4, 42, 149, 16);
     notice->setWordWrap(true);
 
     QLabel *icon = AddControl(MakeLabel(QString(), QStringLiteral("Norvale")), -1, 8, 59, 141, 21);
-    icon->setPixmap(RenderSvg(QStringLiteral(":/icons/128.svg"), QSize(32, 32), dpr));
+    icon->setPixmap(RenderSvg(IconPath(IDR_MAINFRAME), QSize(32, 32), dpr));
 
     const QString strAddress = WebAddress().toString();
-    m_pLink = AddControl(MakeLabel(strAddress, strAddress), IDC_WEBLINK, 4, 81, 149, 8);
+    m_pLink = AddControl(MakeLabel(strAddress, strAddress), IDC_ABOUT_WEBLINK, 4, 81, 149, 8);
     QPalette palLink = m_pLink->palette();
     palLink.setColor(QPalette::WindowText, QColor(0, 0, 255));
     m_pLink->setPalette(palLink);

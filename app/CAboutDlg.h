@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controls/TemplateDialog.h"
+#include "res/Resource.h"
 
 #include <QUrl>
 
@@ -12,7 +13,7 @@ class CAboutDlg : public TemplateDialog
     Q_OBJECT
 
 public:
-    enum { IDD = 100 };
+    enum { IDD = IDD_ABOUTBOX };
 
     explicit CAboutDlg(QWidget *parent = nullptr);
 

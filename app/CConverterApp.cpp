@@ -5,6 +5,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 #include "res/Icons.h"
+#include "res/Resource.h"
 #include "res/Strings.h"
 
 #include <QApplication>
@@ -70,7 +71,7 @@ bool CConverterApp::InitInstance()
     QCoreApplication::setApplicationName(QStringLiteral("Norvale"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NORVALE_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("norvale"));
-    QApplication::setWindowIcon(LoadIcon(128));
+    QApplication::setWindowIcon(LoadIcon(IDR_MAINFRAME));
     InstallJapaneseTranslations();
 
     SingleInstance instance(QStringLiteral("Norvale"), Platform::RuntimeFolder());
@@ -86,7 +87,7 @@ bool CConverterApp::InitInstance()
 
     // The drawing program is driven over the session bus; without it nothing can work.
     if (!QDBusConnection::sessionBus().isConnected()) {
-        AfxMessageBox(LoadString(300), QMessageBox::Ok, QMessageBox::Warning);
+        AfxMessageBox(LoadString(IDS_NO_SESSION_BUS), QMessageBox::Ok, QMessageBox::Warning);
         return false;
     }
 

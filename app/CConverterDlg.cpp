@@ -31,8 +31,6 @@
 #include <QWindow>
 
 namespace {
-constexpr int kAboutCommand = 0x0010;
-constexpr int kRunReportCommand = 0x0020;
 constexpr int kTemplateWidth = 385;
 constexpr int kTemplateHeight = 345;
 // The height of a combo's selection field in the template; the rest of its template height is
@@ -52,10 +50,10 @@ void Draw3dRect(QPainter &painter, const QRect &rc, const QColor &topLeft,
 } // namespace
 
 CConverterDlg::CConverterDlg(QWidget *parent)
-    : TemplateDialog(102, parent)
+    : TemplateDialog(IDD_CONVERTER, parent)
 {
-    m_hIcon = LoadIcon(128);
-    setWindowTitle(LoadString(102));
+    m_hIcon = LoadIcon(IDR_MAINFRAME);
+    setWindowTitle(LoadString(IDS_CAPTION));
     // A fixed-size window with a close box only: no minimise, no maximise, no help button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -98,9 +96,9 @@ QComboBox *CConverterDlg::AddCombo(int nId, bool bEditable, int x, int y, int cx
     return combo;
 }
 
-QTreeView *CConverterDlg::AddFileList(int nId, int x, int y, int cx, int cy)
+FileListView *CConverterDlg::AddFileList(int nId, int x, int y, int cx, int cy)
 {
-    auto *list = new QTreeView;
+    auto *list = new FileListView;
     list->setHeader(new FileListHeader(list));
     list->setItemDelegate(new FileListDelegate(list));
     list->setRootIsDecorated(false);
@@ -131,35 +129,37 @@ void CConverterDlg::CreateControls()
     const Qt::Alignment right = Qt::AlignRight;
 
     QLabel *srcExtLabel = AddStatic(0, QStringLiteral("拡張子(&E):"), left, 30, 5, 31, 8);
-    m_cbSrcExt = AddCombo(1002, false, 30, 15, 40, 70);
+    m_cbSrcExt = AddCombo(IDC_SRC_EXT, false, 30, 15, 40, 70);
     QLabel *srcFolderLabel = AddStatic(0, QStringLiteral("ﾌｫﾙﾀﾞ(&F):"), left, 8, 40, 28, 8);
-    m_cbSrcFolder = AddCombo(1003, true, 5, 55, 158, 105);
-    auto *browseSrc = AddControl(new QPushButton(QStringLiteral("...")), 1006, 167, 55, 13, 14);
-    m_lcSrcFiles = AddFileList(1005, 5, 75, 175, 240);
+    m_cbSrcFolder = AddCombo(IDC_SRC_FOLDER, true, 5, 55, 158, 105);
+    auto *browseSrc
+        = AddControl(new QPushButton(QStringLiteral("...")), IDC_BROWSE_SRC, 167, 55, 13, 14);
+    m_lcSrcFiles = AddFileList(IDC_SRC_LIST, 5, 75, 175, 240);
     QLabel *dstExtLabel = AddStatic(0, QStringLiteral("変換拡張子(&K):"), left, 230, 5, 45, 8);
-    m_cbDstExt = AddCombo(1004, false, 230, 15, 40, 103);
+    m_cbDstExt = AddCombo(IDC_DST_EXT, false, 230, 15, 40, 103);
     QLabel *dstFolderLabel = AddStatic(0, QStringLiteral("変換ﾌｫﾙﾀﾞ(&L):"), left, 208, 40, 41, 8);
-    m_cbDstFolder = AddCombo(1007, true, 205, 55, 158, 105);
-    auto *browseDst = AddControl(new QPushButton(QStringLiteral("...")), 1009, 367, 55, 13, 14);
-    m_lcDstFiles = AddFileList(1008, 205, 75, 175, 240);
+    m_cbDstFolder = AddCombo(IDC_DST_FOLDER, true, 205, 55, 158, 105);
+    auto *browseDst
+        = AddControl(new QPushButton(QStringLiteral("...")), IDC_BROWSE_DST, 367, 55, 13, 14);
+    m_lcDstFiles = AddFileList(IDC_DST_LIST, 205, 75, 175, 240);
     for (const char *pszExt : g_aszSrcExt)
         m_cbSrcExt->addItem(QString::fromLatin1(pszExt));
-    m_btnSrcIcon = AddControl(new CIconButton, 1000, 5, 7, 20, 20);
-    m_btnDstIcon = AddControl(new CIconButton, 1001, 205, 7, 20, 20);
-    QLabel *srcSelected = AddStatic(1044, QString(), right, 5, 318, 87, 11);
-    QLabel *srcCount = AddStatic(1042, QString(), right, 93, 318, 87, 11);
-    AddPlaceholder(1015, 185, 313, 15, 15);
-    QLabel *dstSelected = AddStatic(1045, QString(), right, 205, 318, 87, 11);
-    QLabel *dstCount = AddStatic(1043, QString(), right, 293, 318, 87, 11);
-    AddStatic(1010, QString(), left, 5, 332, 375, 11);
-    AddPlaceholder(1013, 186, 35, 13, 13);
-    AddPlaceholder(1014, 185, 170, 15, 15);
-    AddStatic(1022, QString(), right, 120, 40, 43, 8);
-    AddPlaceholder(1011, 166, 35, 13, 15);
-    AddPlaceholder(1012, 366, 35, 13, 15);
-    AddStatic(1046, QString(), left, 80, 19, 100, 8);
-    AddStatic(1047, QString(), left, 280, 19, 100, 8);
-    AddStatic(1048, QString(), right, 255, 40, 94, 8);
+    m_btnSrcIcon = AddControl(new CIconButton, IDC_SRC_ICON, 5, 7, 20, 20);
+    m_btnDstIcon = AddControl(new CIconButton, IDC_DST_ICON, 205, 7, 20, 20);
+    QLabel *srcSelected = AddStatic(IDC_SRC_SELECTED, QString(), right, 5, 318, 87, 11);
+    QLabel *srcCount = AddStatic(IDC_SRC_COUNT, QString(), right, 93, 318, 87, 11);
+    AddPlaceholder(IDC_MODE_BAR_FRAME, 185, 313, 15, 15);
+    QLabel *dstSelected = AddStatic(IDC_DST_SELECTED, QString(), right, 205, 318, 87, 11);
+    QLabel *dstCount = AddStatic(IDC_DST_COUNT, QString(), right, 293, 318, 87, 11);
+    AddStatic(IDC_STATUS, QString(), left, 5, 332, 375, 11);
+    AddPlaceholder(IDC_SAME_FOLDER_BAR_FRAME, 186, 35, 13, 13);
+    AddPlaceholder(IDC_CONVERT_BAR_FRAME, 185, 170, 15, 15);
+    AddStatic(IDC_CAD_VERSION, QString(), right, 120, 40, 43, 8);
+    AddPlaceholder(IDC_LAUNCH_BAR_FRAME, 166, 35, 13, 15);
+    AddPlaceholder(IDC_AUTHOR_BAR_FRAME, 366, 35, 13, 15);
+    AddStatic(IDC_SRC_FORMAT, QString(), left, 80, 19, 100, 8);
+    AddStatic(IDC_DST_FORMAT, QString(), left, 280, 19, 100, 8);
+    AddStatic(IDC_AUTHOR_LINE, QString(), right, 255, 40, 94, 8);
 
     for (QPushButton *button : {browseSrc, browseDst}) {
         // Enter never clicks a button here; it applies a typed folder or does nothing.
@@ -184,10 +184,15 @@ void CConverterDlg::CreateControls()
     browseDst->setAccessibleName(QStringLiteral("変換ﾌｫﾙﾀﾞの参照"));
     m_btnSrcIcon->setAccessibleName(QStringLiteral("変換元の形式"));
     m_btnDstIcon->setAccessibleName(QStringLiteral("変換先の形式"));
-    const std::pair<int, const char *> statics[]
-        = {{1044, "選択ﾌｧｲﾙ数"},     {1042, "ﾌｧｲﾙ数"},       {1045, "変換先の選択ﾌｧｲﾙ数"},
-           {1043, "変換先のﾌｧｲﾙ数"}, {1010, "変換ﾓｰﾄﾞ"},     {1022, "Tarsk のﾊﾞｰｼﾞｮﾝ"},
-           {1046, "変換元の形式"},   {1047, "変換先の形式"}, {1048, "作成者"}};
+    const std::pair<int, const char *> statics[] = {{IDC_SRC_SELECTED, "選択ﾌｧｲﾙ数"},
+                                                    {IDC_SRC_COUNT, "ﾌｧｲﾙ数"},
+                                                    {IDC_DST_SELECTED, "変換先の選択ﾌｧｲﾙ数"},
+                                                    {IDC_DST_COUNT, "変換先のﾌｧｲﾙ数"},
+                                                    {IDC_STATUS, "変換ﾓｰﾄﾞ"},
+                                                    {IDC_CAD_VERSION, "Tarsk のﾊﾞｰｼﾞｮﾝ"},
+                                                    {IDC_SRC_FORMAT, "変換元の形式"},
+                                                    {IDC_DST_FORMAT, "変換先の形式"},
+                                                    {IDC_AUTHOR_LINE, "作成者"}};
     for (const auto &[nId, pszName] : statics)
         GetDlgItem(nId)->setAccessibleDescription(QString::fromUtf8(pszName));
 
@@ -199,36 +204,69 @@ void CConverterDlg::CreateControls()
 
 void CConverterDlg::ConnectMessageMap()
 {
-    // Commands, in the order of the window's map. Commands 1 and 2 end the run.
-    const std::pair<int, Handler> commands[] = {
-        {1018, &CConverterDlg::OnSameFolder},   {1019, &CConverterDlg::OnConvert},
-        {1024, &CConverterDlg::OnCreateFolder}, {1023, &CConverterDlg::OnLaunchProgram},
-        {1020, &CConverterDlg::OnAutoMode},     {1021, &CConverterDlg::OnManualMode},
-        {32774, &CConverterDlg::OnAuthorName},  {57670, &CConverterDlg::OnHelp},
-    };
-    for (const auto &[nId, handler] : commands)
+    // Each command and each notification of a control is given its handler here, in the order of
+    // the window's map. A command is run by OnCommand, whether it comes from a toolbar button, a
+    // list menu, a key or a posted command; IDOK and IDCANCEL end the run.
+    const auto command = [this](int nId, Handler handler) {
         m_mapCommands.insert(nId, handler);
+    };
+    const auto button = [this](int nId) {
+        return qobject_cast<QPushButton *>(GetDlgItem(nId));
+    };
 
-    // Notifications of the controls, in the same order; each pane takes those of its list,
-    // folder combo and browse button itself.
-    ConnectPane(m_src);
-    ConnectPane(m_dst);
+    command(ID_SAME_FOLDER, &CConverterDlg::OnSameFolder);
+    command(ID_CONVERT, &CConverterDlg::OnConvert);
+    command(ID_CREATE_FOLDER, &CConverterDlg::OnCreateFolder);
+    connect(m_cbSrcFolder, &QComboBox::activated, this, &CConverterDlg::OnSelchangeSrcFolder);
+    connect(button(IDC_BROWSE_SRC), &QPushButton::clicked, this, &CConverterDlg::OnBrowseSrcFolder);
+    connect(m_cbDstFolder, &QComboBox::activated, this, &CConverterDlg::OnSelchangeDstFolder);
+    connect(button(IDC_BROWSE_DST), &QPushButton::clicked, this, &CConverterDlg::OnBrowseDstFolder);
+    command(ID_LAUNCH_PROGRAM, &CConverterDlg::OnLaunchProgram);
+    connect(m_lcSrcFiles->header(), &QHeaderView::sectionClicked, this,
+            &CConverterDlg::OnColumnclickSrcList);
+    connect(m_lcDstFiles->header(), &QHeaderView::sectionClicked, this,
+            &CConverterDlg::OnColumnclickDstList);
+    command(ID_AUTO_MODE, &CConverterDlg::OnAutoMode);
+    command(ID_MANUAL_MODE, &CConverterDlg::OnManualMode);
+    connect(m_lcSrcFiles, &FileListView::listClicked, this, &CConverterDlg::OnClickSrcList);
+    connect(m_lcSrcFiles, &FileListView::listDoubleClicked, this, &CConverterDlg::OnDblclkSrcList);
+    connect(m_lcSrcFiles, &QWidget::customContextMenuRequested, this,
+            &CConverterDlg::OnRclickSrcList);
+    command(ID_DELETE_SRC_FILES, &CConverterDlg::OnDeleteSrcFiles);
+    command(ID_SELECT_ALL_SRC, &CConverterDlg::OnSelectAllSrc);
+    command(ID_REFRESH_SRC, &CConverterDlg::OnRefreshSrc);
+    connect(m_lcDstFiles, &FileListView::listDoubleClicked, this, &CConverterDlg::OnDblclkDstList);
+    connect(m_lcDstFiles, &QWidget::customContextMenuRequested, this,
+            &CConverterDlg::OnRclickDstList);
+    command(ID_DELETE_DST_FILES, &CConverterDlg::OnDeleteDstFiles);
+    command(ID_SELECT_ALL_DST, &CConverterDlg::OnSelectAllDst);
+    command(ID_REFRESH_DST, &CConverterDlg::OnRefreshDst);
+    // A combo has no signal for losing the focus: the key filter (PreTranslateMessage) sees it
+    // and calls OnKillfocusSrcFolder or OnKillfocusDstFolder.
     connect(m_cbSrcFolder->lineEdit(), &QLineEdit::textEdited, this,
             &CConverterDlg::OnEditchangeSrcFolder);
     connect(m_cbDstFolder->lineEdit(), &QLineEdit::textEdited, this,
             &CConverterDlg::OnEditchangeDstFolder);
+    connect(m_lcDstFiles, &FileListView::listClicked, this, &CConverterDlg::OnClickDstList);
+    command(ID_AUTHOR_NAME, &CConverterDlg::OnAuthorName);
     connect(m_cbSrcExt, &QComboBox::activated, this, &CConverterDlg::OnSelendokSrcExt);
     connect(m_cbDstExt, &QComboBox::activated, this, &CConverterDlg::OnSelendokDstExt);
+    command(ID_HELP, &CConverterDlg::OnHelp);
+
+    // Enter in a folder combo's field, seen by the key filter.
     connect(this, &CConverterDlg::typedFolderEntered, this, &CConverterDlg::OnTypedFolder);
+    // What each side reports of itself.
+    ConnectPane(m_src);
+    ConnectPane(m_dst);
 }
 
 void CConverterDlg::OnCommand(int nId)
 {
     switch (nId) {
-    case 1:
+    case IDOK:
         accept();
         break;
-    case 2:
+    case IDCANCEL:
         reject();
         break;
     default:
@@ -289,10 +327,10 @@ bool CConverterDlg::OnInitDialog()
     m_nCadVersion = 0;
     Probe();
 
-    m_hIconBlank = LoadIcon(134);
+    m_hIconBlank = LoadIcon(IDI_NO_FORMAT);
 
-    m_strDesktopDir = GetSpecialFolderPath(0);
-    m_strMyDocumentsDir = GetSpecialFolderPath(5);
+    m_strDesktopDir = GetSpecialFolderPath(CSIDL_DESKTOP);
+    m_strMyDocumentsDir = GetSpecialFolderPath(CSIDL_PERSONAL);
 
     LoadSettings();
 
@@ -376,26 +414,26 @@ void CConverterDlg::paintEvent(QPaintEvent *event)
 
 void CConverterDlg::contextMenuEvent(QContextMenuEvent *event)
 {
-    const QString strAbout = LoadString(101);
+    const QString strAbout = LoadString(IDS_ABOUTBOX);
     if (strAbout.isEmpty())
         return;
     QMenu menu(this);
     menu.addSeparator();
     QAction *about = menu.addAction(strAbout);
-    about->setObjectName(QString::number(kAboutCommand));
-    connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommand); });
-    QAction *report = menu.addAction(LoadString(330));
-    report->setObjectName(QString::number(kRunReportCommand));
-    connect(report, &QAction::triggered, this, [this] { OnSysCommand(kRunReportCommand); });
+    about->setObjectName(QString::number(IDM_ABOUTBOX));
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    QAction *report = menu.addAction(LoadString(IDS_RUN_REPORT_MENU));
+    report->setObjectName(QString::number(IDM_RUN_REPORT));
+    connect(report, &QAction::triggered, this, [this] { OnSysCommand(IDM_RUN_REPORT); });
     menu.exec(event->globalPos());
 }
 
 void CConverterDlg::OnSysCommand(int nId)
 {
-    if ((nId & 0xFFF0) == kAboutCommand) {
+    if ((nId & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg dlgAbout(this);
         dlgAbout.exec();
-    } else if ((nId & 0xFFF0) == kRunReportCommand) {
+    } else if ((nId & 0xFFF0) == IDM_RUN_REPORT) {
         OnRunReport();
     }
 }

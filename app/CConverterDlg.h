@@ -1,7 +1,9 @@
 #pragma once
 
 #include "controls/TemplateDialog.h"
+#include "panes/FileListView.h"
 #include "panes/Pane.h"
+#include "res/Resource.h"
 
 #include <QHash>
 #include <QIcon>
@@ -76,8 +78,8 @@ public:
     // Controls, in the order the window binds them.
     QComboBox *m_cbDstFolder = nullptr;
     QComboBox *m_cbSrcFolder = nullptr;
-    QTreeView *m_lcDstFiles = nullptr;
-    QTreeView *m_lcSrcFiles = nullptr;
+    FileListView *m_lcDstFiles = nullptr;
+    FileListView *m_lcSrcFiles = nullptr;
     QComboBox *m_cbDstExt = nullptr;
     QComboBox *m_cbSrcExt = nullptr;
     CIconButton *m_btnSrcIcon = nullptr;
@@ -136,6 +138,8 @@ public:
     void OnSelectAllDst();
     void OnRefreshSrc();
     void OnRefreshDst();
+    // The shell's numbers of the two special folders the window shows under short names.
+    enum { CSIDL_DESKTOP = 0, CSIDL_PERSONAL = 5 };
     QString GetSpecialFolderPath(int nFolder) const;
     QString FolderDisplayName(const QString &strPath) const;
     void SetSrcFolder(QString strPath);
@@ -192,7 +196,8 @@ public:
     void OnSysCommand(int nId);
 
 signals:
-    // Enter was pressed in folder combo nComboId (1003 or 1007) after its text was edited.
+    // Enter was pressed in folder combo nComboId (IDC_SRC_FOLDER or IDC_DST_FOLDER) after its
+    // text was edited.
     void typedFolderEntered(int nComboId, const QString &strFolder);
     // A command's handler has run (by button, key or posted command).
     void commandRun(int nId);
@@ -212,7 +217,6 @@ private:
                      const QByteArray &targetPath);
     void EndRun(CTarskDocument &doc, RunState &run, bool bQuit);
     void FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error);
-    Pane &PaneOf(int nSide) { return nSide == 1 ? m_src : m_dst; }
     // What the window does when a side reports a change.
     void ConnectPane(Pane &pane);
     // Moves pane to the folder the user chose (by value: it may be an entry of the history that
@@ -222,7 +226,7 @@ private:
     QLabel *AddStatic(int nId, const QString &strText, Qt::Alignment align, int x, int y, int cx,
                       int cy);
     QComboBox *AddCombo(int nId, bool bEditable, int x, int y, int cx, int cy);
-    QTreeView *AddFileList(int nId, int x, int y, int cx, int cy);
+    FileListView *AddFileList(int nId, int x, int y, int cx, int cy);
     void AddPlaceholder(int nId, int x, int y, int cx, int cy);
 
     using Handler = void (CConverterDlg::*)();

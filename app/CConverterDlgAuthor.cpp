@@ -23,8 +23,8 @@ void CConverterDlg::UpdateAuthorLine()
         bAvailable = true;
         break;
     }
-    SetDlgItemText(1048, strLine);
-    EnableToolButton(32774, bAvailable);
+    SetDlgItemText(IDC_AUTHOR_LINE, strLine);
+    EnableToolButton(ID_AUTHOR_NAME, bAvailable);
 }
 
 void CConverterDlg::OnAuthorName()

@@ -23,7 +23,7 @@ void CConverterDlg::Probe()
     try {
         m_nCadVersion = doc.GetVersion();
         if (m_nCadVersion >= 520) {
-            SetDlgItemText(1022, QString::asprintf("Tarsk%.2f", m_nCadVersion * 0.01));
+            SetDlgItemText(IDC_CAD_VERSION, QString::asprintf("Tarsk%.2f", m_nCadVersion * 0.01));
             m_strCadExePath = GetExecutablePath();
             if (m_nCadVersion >= 600) {
                 m_strCadUserName = doc.GetAuthorName();

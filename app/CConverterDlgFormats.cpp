@@ -16,7 +16,7 @@ void CConverterDlg::UpdateSrcExt()
 {
     m_src.strExt = m_cbSrcExt->itemText(m_src.nExtIndex);
     m_btnSrcIcon->SetIcon(GetExtIcon(m_src.strExt));
-    SetDlgItemText(1046, GetFormatDescription(m_src.strExt));
+    SetDlgItemText(IDC_SRC_FORMAT, GetFormatDescription(m_src.strExt));
 }
 
 void CConverterDlg::UpdateDstExt()
@@ -30,7 +30,7 @@ void CConverterDlg::UpdateDstExt()
         m_dst.strExt.clear();
         m_btnDstIcon->SetIcon(m_hIconBlank);
     }
-    SetDlgItemText(1047, strDescription);
+    SetDlgItemText(IDC_DST_FORMAT, strDescription);
 }
 
 void CConverterDlg::FillDstExtCombo(bool bReset)

@@ -7,9 +7,10 @@
 
 void CConverterDlg::ShowMode()
 {
-    CheckToolButton(1020, m_nMode == 0);
-    CheckToolButton(1021, m_nMode == 1);
-    SetDlgItemText(1010, LoadString(303 + (m_nMode == 0 ? 0 : 1)));
+    CheckToolButton(ID_AUTO_MODE, m_nMode == 0);
+    CheckToolButton(ID_MANUAL_MODE, m_nMode == 1);
+    SetDlgItemText(IDC_STATUS,
+                   LoadString(m_nMode == 0 ? IDS_AUTO_MODE_STATUS : IDS_MANUAL_MODE_STATUS));
 }
 
 void CConverterDlg::OnAutoMode()
@@ -37,5 +38,5 @@ void CConverterDlg::UpdateConvertButton()
         const QItemSelectionModel *selection = m_lcSrcFiles->selectionModel();
         bEnable = selection && selection->hasSelection();
     }
-    EnableToolButton(1019, bEnable);
+    EnableToolButton(ID_CONVERT, bEnable);
 }

@@ -38,6 +38,7 @@ void CConverterDlg::ConnectPane(Pane &pane)
     const bool bSource = pane.GetSide() == Side::Source;
     connect(&pane, &Pane::folderChosen, this,
             [this, &pane](const QString &strPath) { ChooseFolder(pane, strPath); });
+    connect(&pane, &Pane::commandChosen, this, &CConverterDlg::OnCommand);
     if (bSource) {
         // Manual mode converts the selection, so Convert follows it and every new listing.
         connect(&pane, &Pane::selectionChanged, this, &CConverterDlg::UpdateConvertButton);
@@ -97,17 +98,17 @@ void CConverterDlg::InitListColumns()
 
 void CConverterDlg::FillFileList(QString &strFolder, QString strExt, int nSide)
 {
-    PaneOf(nSide).FillFileList(strFolder, strExt);
+    (nSide == 1 ? m_src : m_dst).FillFileList(strFolder, strExt);
 }
 
 void CConverterDlg::OnColumnclickSrcList(int nColumn)
 {
-    m_src.OnColumnclick(nColumn);
+    m_src.SortByHeader(nColumn);
 }
 
 void CConverterDlg::OnColumnclickDstList(int nColumn)
 {
-    m_dst.OnColumnclick(nColumn);
+    m_dst.SortByHeader(nColumn);
 }
 
 void CConverterDlg::OnClickSrcList()
@@ -173,9 +174,9 @@ void CConverterDlg::OnRefreshDst()
 
 QString CConverterDlg::GetSpecialFolderPath(int nFolder) const
 {
-    // 0 is the desktop, 5 the personal documents folder.
-    return Platform::SpecialFolderPath(nFolder == 0 ? Platform::SpecialFolder::Desktop
-                                                    : Platform::SpecialFolder::Documents);
+    return Platform::SpecialFolderPath(nFolder == CSIDL_DESKTOP
+                                           ? Platform::SpecialFolder::Desktop
+                                           : Platform::SpecialFolder::Documents);
 }
 
 QString CConverterDlg::FolderDisplayName(const QString &strPath) const
@@ -195,52 +196,52 @@ void CConverterDlg::SetDstFolder(QString strPath)
 
 void CConverterDlg::OnSelchangeSrcFolder()
 {
-    m_src.OnSelchangeFolder();
+    m_src.ChooseHistoryEntry();
 }
 
 void CConverterDlg::OnSelchangeDstFolder()
 {
-    m_dst.OnSelchangeFolder();
+    m_dst.ChooseHistoryEntry();
 }
 
 void CConverterDlg::OnBrowseSrcFolder()
 {
-    m_src.OnBrowseFolder();
+    m_src.Browse();
 }
 
 void CConverterDlg::OnBrowseDstFolder()
 {
-    m_dst.OnBrowseFolder();
+    m_dst.Browse();
 }
 
 void CConverterDlg::OnEditchangeSrcFolder()
 {
-    m_nEditFolderId = 1003;
+    m_nEditFolderId = IDC_SRC_FOLDER;
 }
 
 void CConverterDlg::OnEditchangeDstFolder()
 {
-    m_nEditFolderId = 1007;
+    m_nEditFolderId = IDC_DST_FOLDER;
 }
 
 void CConverterDlg::OnKillfocusSrcFolder()
 {
     m_nEditFolderId = 0;
-    m_src.OnKillfocusFolder();
+    m_src.ShowCurrentFolder();
 }
 
 void CConverterDlg::OnKillfocusDstFolder()
 {
     m_nEditFolderId = 0;
-    m_dst.OnKillfocusFolder();
+    m_dst.ShowCurrentFolder();
 }
 
 void CConverterDlg::OnTypedFolder(int nComboId, const QString &strFolder)
 {
     // Taken literally: a display name typed back is not a path and is refused.
-    if (nComboId == 1003)
+    if (nComboId == IDC_SRC_FOLDER)
         ChooseFolder(m_src, strFolder);
-    else if (nComboId == 1007)
+    else if (nComboId == IDC_DST_FOLDER)
         ChooseFolder(m_dst, strFolder);
 }
 
@@ -252,12 +253,12 @@ void CConverterDlg::OnSameFolder()
 
 void CConverterDlg::ApplySameFolder(bool bFollow)
 {
-    CheckToolButton(1018, m_bSameFolder);
+    CheckToolButton(ID_SAME_FOLDER, m_bSameFolder);
     if (bFollow && m_bSameFolder && m_dst.strFolder != m_src.strFolder)
         SetDstFolder(m_src.strFolder);
     // While the target follows the source, nothing may move it elsewhere.
     m_dst.EnableFolderChoice(!m_bSameFolder);
-    EnableToolButton(1024, !m_bSameFolder);
+    EnableToolButton(ID_CREATE_FOLDER, !m_bSameFolder);
 }
 
 void CConverterDlg::OnCreateFolder()
@@ -266,8 +267,8 @@ void CConverterDlg::OnCreateFolder()
     if (dlg.exec() != QDialog::Accepted)
         return;
     const auto fail = [this] {
-        AfxMessageBox(LoadString(302), QMessageBox::Ok, QMessageBox::Warning, QMessageBox::NoButton,
-                      this);
+        AfxMessageBox(LoadString(IDS_CREATE_FOLDER_FAILED), QMessageBox::Ok, QMessageBox::Warning,
+                      QMessageBox::NoButton, this);
     };
     // A "/" would make a path below the target folder, not one new folder inside it.
     if (dlg.m_strName.contains(QLatin1Char('/'))) {

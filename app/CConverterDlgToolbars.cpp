@@ -29,7 +29,7 @@ struct ToolBarSpec
 // Commands whose button shows a pressed state set by its owner.
 bool IsCheckCommand(int nId)
 {
-    return nId == 1018 || nId == 1020 || nId == 1021;
+    return nId == ID_SAME_FOLDER || nId == ID_AUTO_MODE || nId == ID_MANUAL_MODE;
 }
 
 } // namespace
@@ -37,11 +37,36 @@ bool IsCheckCommand(int nId)
 void CConverterDlg::CreateToolBars()
 {
     const ToolBarSpec specs[] = {
-        {&CConverterDlg::m_tbLaunch, 132, 16, {1023}, 1011, AlignLeftTop},
-        {&CConverterDlg::m_tbAuthor, 133, 16, {32774, 1024}, 1012, AlignRightTop},
-        {&CConverterDlg::m_tbSameFolder, 129, 16, {1018}, 1013, AlignLeftTop},
-        {&CConverterDlg::m_tbConvert, 130, 20, {1019}, 1014, AlignLeftTop},
-        {&CConverterDlg::m_tbMode, 131, 20, {1020, 1021, 57670, 1}, 1015, AlignVerticalBottom},
+        {&CConverterDlg::m_tbLaunch,
+         IDR_TB_LAUNCH,
+         16,
+         {ID_LAUNCH_PROGRAM},
+         IDC_LAUNCH_BAR_FRAME,
+         AlignLeftTop},
+        {&CConverterDlg::m_tbAuthor,
+         IDR_TB_AUTHOR,
+         16,
+         {ID_AUTHOR_NAME, ID_CREATE_FOLDER},
+         IDC_AUTHOR_BAR_FRAME,
+         AlignRightTop},
+        {&CConverterDlg::m_tbSameFolder,
+         IDR_TB_SAME_FOLDER,
+         16,
+         {ID_SAME_FOLDER},
+         IDC_SAME_FOLDER_BAR_FRAME,
+         AlignLeftTop},
+        {&CConverterDlg::m_tbConvert,
+         IDR_TB_CONVERT,
+         20,
+         {ID_CONVERT},
+         IDC_CONVERT_BAR_FRAME,
+         AlignLeftTop},
+        {&CConverterDlg::m_tbMode,
+         IDR_TB_MODE,
+         20,
+         {ID_AUTO_MODE, ID_MANUAL_MODE, ID_HELP, IDOK},
+         IDC_MODE_BAR_FRAME,
+         AlignVerticalBottom},
     };
     for (const ToolBarSpec &spec : specs) {
         auto *bar = new QToolBar(this);
@@ -149,7 +174,7 @@ bool CConverterDlg::PreTranslateMessage(QObject *pTarget, QEvent *pEvent)
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (m_nEditFolderId == 1003 || m_nEditFolderId == 1007) {
+        if (m_nEditFolderId == IDC_SRC_FOLDER || m_nEditFolderId == IDC_DST_FOLDER) {
             const int nId = int(m_nEditFolderId);
             const QString strFolder = GetDlgItemText(nId);
             emit typedFolderEntered(nId, strFolder);
@@ -158,16 +183,16 @@ bool CConverterDlg::PreTranslateMessage(QObject *pTarget, QEvent *pEvent)
         // Enter never reaches the dialog's own handling, which would end the run.
         return true;
     case Qt::Key_F1:
-        PostCommand(57670);
+        PostCommand(ID_HELP);
         return true;
     case Qt::Key_F5:
-        PostCommand(1019);
+        PostCommand(ID_CONVERT);
         return true;
     case Qt::Key_F7:
-        PostCommand(1020);
+        PostCommand(ID_AUTO_MODE);
         return true;
     case Qt::Key_F8:
-        PostCommand(1021);
+        PostCommand(ID_MANUAL_MODE);
         return true;
     default:
         return false;

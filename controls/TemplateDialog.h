@@ -13,6 +13,10 @@ class TemplateDialog : public QDialog
     Q_OBJECT
 
 public:
+    // The two commands every dialog has, whatever its template: OK, and Cancel (also Esc and the
+    // close box).
+    enum { IDOK = 1, IDCANCEL = 2 };
+
     explicit TemplateDialog(int nTemplateId, QWidget *parent = nullptr);
 
     QWidget *GetDlgItem(int nId) const;

@@ -8,8 +8,6 @@
 #include <limits>
 
 namespace {
-enum { IDC_AFFIL_LABEL = 1011, IDC_AUTHOR = 1049, IDC_USERNAME = 1050, IDC_AFFIL = 1051 };
-
 QLineEdit *MakeField(const QString &strAccessibleName)
 {
     auto *edit = new QLineEdit;
@@ -34,12 +32,13 @@ CAuthorDlg::CAuthorDlg(QWidget *parent)
     m_pAuthor = AddControl(MakeField(QStringLiteral("作成者名(N)")), IDC_AUTHOR, 64, 7, 80, 12);
     nameLabel->setBuddy(m_pAuthor);
     auto *user
-        = AddControl(new QPushButton(QStringLiteral("ﾕｰｻﾞｰ名(&U)")), IDC_USERNAME, 149, 6, 50, 14);
+        = AddControl(new QPushButton(QStringLiteral("ﾕｰｻﾞｰ名(&U)")), IDC_USER_NAME, 149, 6, 50, 14);
     user->setAccessibleName(QStringLiteral("ﾕｰｻﾞｰ名(U)"));
 
-    auto *affilLabel
-        = AddControl(new QLabel(QStringLiteral("作成者所属(&A):")), IDC_AFFIL_LABEL, 7, 28, 55, 8);
-    m_pAffil = AddControl(MakeField(QStringLiteral("作成者所属(A)")), IDC_AFFIL, 64, 26, 135, 12);
+    auto *affilLabel = AddControl(new QLabel(QStringLiteral("作成者所属(&A):")),
+                                  IDC_AFFILIATION_LABEL, 7, 28, 55, 8);
+    m_pAffil
+        = AddControl(MakeField(QStringLiteral("作成者所属(A)")), IDC_AFFILIATION, 64, 26, 135, 12);
     affilLabel->setBuddy(m_pAffil);
 
     auto *ok = AddControl(new QPushButton(QStringLiteral("OK")), IDOK, 95, 49, 50, 14);
@@ -82,7 +81,7 @@ void CAuthorDlg::DoDataExchange(bool bSaveAndValidate)
 void CAuthorDlg::OnInitDialog()
 {
     DoDataExchange(false);
-    GetDlgItem(IDC_AFFIL_LABEL)->setEnabled(m_bAffiliation);
+    GetDlgItem(IDC_AFFILIATION_LABEL)->setEnabled(m_bAffiliation);
     m_pAffil->setEnabled(m_bAffiliation);
     m_pAuthor->setFocus();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controls/TemplateDialog.h"
+#include "res/Resource.h"
 
 #include <QString>
 
@@ -13,7 +14,7 @@ class CAuthorDlg : public TemplateDialog
     Q_OBJECT
 
 public:
-    enum { IDD = 144, IDOK = 1, IDCANCEL = 2 };
+    enum { IDD = IDD_AUTHOR };
 
     explicit CAuthorDlg(QWidget *parent = nullptr);
 

@@ -8,10 +8,6 @@
 #include <QShowEvent>
 #include <QStyle>
 
-namespace {
-enum { IDC_OVERWRITE_ALL = 1032, IDC_NO = 1033, IDC_FILENAME = 1035, IDC_ICON = 1040 };
-}
-
 COverwriteDlg::COverwriteDlg(QWidget *parent)
     : TemplateDialog(IDD, parent)
 {
@@ -30,16 +26,16 @@ COverwriteDlg::COverwriteDlg(QWidget *parent)
     QPushButton *yes = addButton(QStringLiteral("はい"), IDOK, 10);
     yes->setDefault(true);
     QPushButton *all = addButton(QStringLiteral("すべて上書き"), IDC_OVERWRITE_ALL, 65);
-    QPushButton *no = addButton(QStringLiteral("いいえ"), IDC_NO, 120);
+    QPushButton *no = addButton(QStringLiteral("いいえ"), IDC_OVERWRITE_NO, 120);
     QPushButton *cancel = addButton(QStringLiteral("ｷｬﾝｾﾙ"), IDCANCEL, 175);
 
     AddControl(new QLabel(QStringLiteral("上書きしますか？")), 0, 35, 20, 190, 8);
 
-    m_stFileName = AddControl(new CPathLabel, IDC_FILENAME, 35, 10, 190, 8);
+    m_stFileName = AddControl(new CPathLabel, IDC_OVERWRITE_FILE, 35, 10, 190, 8);
     // Before any text arrives: a long path must lose its middle, never its file name.
     m_stFileName->m_bPathEllipsis = true;
 
-    m_btnIcon = AddControl(new CIconButton, IDC_ICON, 11, 8, 20, 20);
+    m_btnIcon = AddControl(new CIconButton, IDC_OVERWRITE_ICON, 11, 8, 20, 20);
     m_btnIcon->SetIconSize();
     m_btnIcon->SetIcon(style()->standardIcon(QStyle::SP_MessageBoxQuestion, nullptr, this));
 

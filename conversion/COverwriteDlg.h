@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controls/TemplateDialog.h"
+#include "res/Resource.h"
 
 #include <QString>
 
@@ -19,7 +20,7 @@ class COverwriteDlg : public TemplateDialog
     Q_OBJECT
 
 public:
-    enum { IDD = 139, IDOK = 1, IDCANCEL = 2 };
+    enum { IDD = IDD_OVERWRITE };
 
     explicit COverwriteDlg(QWidget *parent = nullptr);
 

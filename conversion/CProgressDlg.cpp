@@ -10,14 +10,6 @@
 #include <QScreen>
 
 namespace {
-enum {
-    IDCANCEL = 2,
-    IDC_DST_NAME = 1029,
-    IDC_PROGRESS = 1034,
-    IDC_DST_FOLDER = 1036,
-    IDC_SRC_FOLDER = 1037,
-    IDC_SRC_NAME = 1038,
-};
 constexpr int kRangeLow = 1;
 constexpr int kRangeHigh = 20;
 // About 30 frames a second: a name that is shown for less than that cannot be read anyway.
@@ -42,11 +34,11 @@ CProgressDlg::CProgressDlg(QWidget *pOwner)
                    | Qt::MSWindowsFixedSizeDialogHint);
     SetTemplateSize(253, 55);
 
-    AddControl(MakeNameLabel(), IDC_SRC_NAME, 10, 11, 110, 8);
-    AddControl(MakeNameLabel(), IDC_DST_NAME, 130, 11, 110, 8);
-    m_stSrcFolder = AddControl(new CPathLabel, IDC_SRC_FOLDER, 10, 25, 110, 8);
-    m_stDstFolder = AddControl(new CPathLabel, IDC_DST_FOLDER, 130, 25, 110, 8);
-    m_progress = AddControl(new QProgressBar, IDC_PROGRESS, 9, 36, 181, 10);
+    AddControl(MakeNameLabel(), IDC_PROGRESS_SRC_NAME, 10, 11, 110, 8);
+    AddControl(MakeNameLabel(), IDC_PROGRESS_DST_NAME, 130, 11, 110, 8);
+    m_stSrcFolder = AddControl(new CPathLabel, IDC_PROGRESS_SRC_FOLDER, 10, 25, 110, 8);
+    m_stDstFolder = AddControl(new CPathLabel, IDC_PROGRESS_DST_FOLDER, 130, 25, 110, 8);
+    m_progress = AddControl(new QProgressBar, IDC_PROGRESS_BAR, 9, 36, 181, 10);
     m_progress->setTextVisible(false);
     auto *cancel = AddControl(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ")), IDCANCEL, 200, 35, 44, 14);
     cancel->setAccessibleName(cancel->text());
@@ -92,7 +84,7 @@ void CProgressDlg::Begin(const QString &strSrcFolder, const QString &strDstFolde
         m_stDstFolder->setText(strText);
     } else {
         // One folder for both sides: a single line across both columns has room for a longer path.
-        const QRect rcDstName = GetDlgItem(IDC_DST_NAME)->geometry();
+        const QRect rcDstName = GetDlgItem(IDC_PROGRESS_DST_NAME)->geometry();
         QRect rc = m_rcSrcFolder;
         rc.setRight(rcDstName.right());
         m_stSrcFolder->setGeometry(rc);
@@ -115,9 +107,9 @@ void CProgressDlg::Begin(const QString &strSrcFolder, const QString &strDstFolde
 
 void CProgressDlg::SetFileNames(const QString &strSrcName, const QString &strDstName)
 {
-    SetDlgItemText(IDC_SRC_NAME, strSrcName);
+    SetDlgItemText(IDC_PROGRESS_SRC_NAME, strSrcName);
     if (!strDstName.isNull())
-        SetDlgItemText(IDC_DST_NAME, strDstName);
+        SetDlgItemText(IDC_PROGRESS_DST_NAME, strDstName);
 }
 
 void CProgressDlg::Step(int n)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controls/TemplateDialog.h"
+#include "res/Resource.h"
 
 #include <QRect>
 #include <QString>
@@ -20,7 +21,7 @@ class CProgressDlg : public TemplateDialog
     Q_OBJECT
 
 public:
-    enum { IDD = 140 };
+    enum { IDD = IDD_PROGRESS };
 
     explicit CProgressDlg(QWidget *pOwner = nullptr);
 

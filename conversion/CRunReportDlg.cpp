@@ -13,32 +13,26 @@
 
 #include <algorithm>
 
-namespace {
-
-// Words of the outcomes, in the order of RunReport::Outcome.
-constexpr int kOutcomeText = 333;
-
-} // namespace
-
 CRunReportDlg::CRunReportDlg(const QString &strPath, QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QString::number(IDD));
-    setWindowTitle(LoadString(331));
+    setWindowTitle(LoadString(IDS_RUN_REPORT_TITLE));
     setFont(TemplateDialog::DialogFont());
 
     m_stCounts = new QLabel(this);
-    m_stCounts->setObjectName(QString::number(IDC_COUNTS));
+    m_stCounts->setObjectName(QString::number(IDC_REPORT_COUNTS));
     m_lcFiles = new QTreeWidget(this);
-    m_lcFiles->setObjectName(QString::number(IDC_FILES));
+    m_lcFiles->setObjectName(QString::number(IDC_REPORT_FILES));
     m_lcFiles->setRootIsDecorated(false);
     m_lcFiles->setHeaderLabels(
-        {LoadString(342), LoadString(343), LoadString(344), LoadString(345)});
+        {LoadString(IDS_RUN_REPORT_OUTCOME), LoadString(IDS_RUN_REPORT_SOURCE),
+         LoadString(IDS_RUN_REPORT_TARGET), LoadString(IDS_RUN_REPORT_REASON)});
     m_lcFiles->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_lcFiles->header()->setStretchLastSection(true);
     auto *buttons = new QDialogButtonBox(this);
-    QPushButton *close = buttons->addButton(LoadString(348), QDialogButtonBox::RejectRole);
-    close->setObjectName(QStringLiteral("2"));
+    QPushButton *close = buttons->addButton(LoadString(IDS_CLOSE), QDialogButtonBox::RejectRole);
+    close->setObjectName(QString::number(TemplateDialog::IDCANCEL));
     close->setDefault(true);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -50,13 +44,13 @@ CRunReportDlg::CRunReportDlg(const QString &strPath, QWidget *parent)
 
     QList<RunReport::Row> aRows;
     if (strPath.isEmpty() || !RunReport::Read(strPath, &aRows)) {
-        m_stCounts->setText(LoadString(341));
+        m_stCounts->setText(LoadString(IDS_RUN_REPORT_EMPTY));
         return;
     }
     int anCounts[RunReport::kOutcomes] = {};
     for (const RunReport::Row &row : std::as_const(aRows))
         ++anCounts[int(row.outcome)];
-    QString strCounts = LoadString(332);
+    QString strCounts = LoadString(IDS_RUN_REPORT_COUNTS);
     for (const RunReport::Outcome outcome :
          {RunReport::Outcome::Converted, RunReport::Outcome::UpToDate, RunReport::Outcome::Skipped,
           RunReport::Outcome::Failed, RunReport::Outcome::NotAttempted})
@@ -70,7 +64,8 @@ CRunReportDlg::CRunReportDlg(const QString &strPath, QWidget *parent)
                      });
     for (const RunReport::Row &row : std::as_const(aRows)) {
         auto *item = new QTreeWidgetItem(m_lcFiles);
-        item->setText(0, LoadString(kOutcomeText + int(row.outcome)));
+        // The outcomes' words follow each other in the order of RunReport::Outcome.
+        item->setText(0, LoadString(IDS_OUTCOME_FAILED + int(row.outcome)));
         item->setText(1, QFileInfo(row.strSource).fileName());
         item->setText(2, QFileInfo(row.strTarget).fileName());
         item->setText(3, row.strMessage);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/RunReport.h"
+#include "res/Resource.h"
 
 #include <QDialog>
 
@@ -14,7 +15,7 @@ class CRunReportDlg : public QDialog
     Q_OBJECT
 
 public:
-    enum { IDD = 150, IDC_COUNTS = 1060, IDC_FILES = 1061 };
+    enum { IDD = IDD_RUN_REPORT };
 
     // Reads the report at strPath; an empty or unreadable path shows that there is none.
     explicit CRunReportDlg(const QString &strPath, QWidget *parent = nullptr);

@@ -2,6 +2,7 @@
 
 #include "platform/Desktop.h"
 #include "platform/DesktopNotification.h"
+#include "res/Resource.h"
 #include "res/Strings.h"
 
 qint64 RunNotice::s_nMinRunMs = 10000;
@@ -15,6 +16,6 @@ bool RunNotice::IsDue(qint64 nElapsedMs)
 
 void RunNotice::Send(int nConverted, int nFailed)
 {
-    Platform::ShowDesktopNotification(LoadString(346),
-                                      LoadString(347).arg(nConverted).arg(nFailed));
+    Platform::ShowDesktopNotification(LoadString(IDS_RUN_NOTICE_TITLE),
+                                      LoadString(IDS_RUN_NOTICE_TEXT).arg(nConverted).arg(nFailed));
 }

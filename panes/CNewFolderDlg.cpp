@@ -7,10 +7,6 @@
 
 #include <limits>
 
-namespace {
-enum { IDOK = 1, IDCANCEL = 2, IDC_NAME = 1025 };
-}
-
 CNewFolderDlg::CNewFolderDlg(QWidget *parent)
     : TemplateDialog(IDD, parent)
 {
@@ -22,7 +18,7 @@ CNewFolderDlg::CNewFolderDlg(QWidget *parent)
     SetTemplateSize(115, 55);
 
     auto *label = AddControl(new QLabel(QStringLiteral("名称(&N):")), 0, 5, 5, 25, 8);
-    m_pEdit = AddControl(new QLineEdit, IDC_NAME, 5, 15, 105, 14);
+    m_pEdit = AddControl(new QLineEdit, IDC_FOLDER_NAME, 5, 15, 105, 14);
     // Any name goes through; one the file system refuses fails when the folder is created.
     m_pEdit->setMaxLength(std::numeric_limits<int>::max());
     label->setBuddy(m_pEdit);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controls/TemplateDialog.h"
+#include "res/Resource.h"
 
 #include <QString>
 
@@ -13,7 +14,7 @@ class CNewFolderDlg : public TemplateDialog
     Q_OBJECT
 
 public:
-    enum { IDD = 136 };
+    enum { IDD = IDD_NEW_FOLDER };
 
     explicit CNewFolderDlg(QWidget *parent = nullptr);
 

@@ -1,5 +1,8 @@
 #include "panes/FileListHeader.h"
 
+#include "res/Icons.h"
+#include "res/Resource.h"
+
 #include <QPainter>
 #include <QStyleOptionHeader>
 
@@ -11,8 +14,8 @@ constexpr int kGap = 4;
 FileListHeader::FileListHeader(QWidget *parent)
     : QHeaderView(Qt::Horizontal, parent)
 {
-    m_aArrows[0] = QIcon(QStringLiteral(":/icons/135_0.svg"));
-    m_aArrows[1] = QIcon(QStringLiteral(":/icons/135_1.svg"));
+    m_aArrows[0] = QIcon(IconPath(IDB_SORT_ARROWS, 0));
+    m_aArrows[1] = QIcon(IconPath(IDB_SORT_ARROWS, 1));
     setSectionsClickable(true);
     setSectionsMovable(false);
     setHighlightSections(false);

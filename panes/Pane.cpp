@@ -4,23 +4,21 @@
 #include "panes/BrowseForFolder.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
+#include "panes/FileListView.h"
 #include "panes/Paths.h"
 #include "platform/Desktop.h"
 #include "platform/FileIcons.h"
 #include "platform/FileNames.h"
 #include "platform/Trash.h"
+#include "res/Resource.h"
 #include "res/Strings.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPushButton>
-#include <QTreeView>
 #include <QUrl>
 
 #include <algorithm>
@@ -67,30 +65,15 @@ void Pane::Attach(const Controls &controls)
 {
     m_controls = controls;
     m_pModel = new FileListModel(this);
-    QTreeView *pList = m_controls.pList;
+    FileListView *pList = m_controls.pList;
     pList->setModel(m_pModel);
-    // A click on a header sorts by that column.
+    // A click on a header sorts by that column (through the window's handler).
     pList->header()->setSectionsClickable(true);
-    connect(pList->header(), &QHeaderView::sectionClicked, this, &Pane::OnColumnclick);
-    connect(pList, &QWidget::customContextMenuRequested, this, &Pane::ShowListMenu);
     // The count line must tell the truth after keyboard selection too, not only after clicks.
     connect(pList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         UpdateSelectedCount();
         emit selectionChanged();
     });
-    pList->viewport()->installEventFilter(this);
-    connect(m_controls.pFolderCombo, &QComboBox::activated, this, &Pane::OnSelchangeFolder);
-    connect(m_controls.pBrowseButton, &QPushButton::clicked, this, &Pane::OnBrowseFolder);
-}
-
-bool Pane::eventFilter(QObject *pWatched, QEvent *pEvent)
-{
-    // A double click anywhere in the list, empty area included, opens the first selected file;
-    // handled after the list has updated its selection.
-    if (pEvent->type() == QEvent::MouseButtonDblClick
-        && static_cast<QMouseEvent *>(pEvent)->button() == Qt::LeftButton)
-        QMetaObject::invokeMethod(this, &Pane::OpenFirstSelected, Qt::QueuedConnection);
-    return QObject::eventFilter(pWatched, pEvent);
 }
 
 QList<int> Pane::SelectedRows() const
@@ -140,13 +123,14 @@ void Pane::FillFileList(QString &strListFolder, const QString &strListExt)
 
 void Pane::UpdateFileCount()
 {
-    m_controls.pFileCount->setText(FormatCount(307, m_pModel->rowCount()));
+    m_controls.pFileCount->setText(FormatCount(IDS_FILE_COUNT, m_pModel->rowCount()));
 }
 
 void Pane::UpdateSelectedCount()
 {
     const qsizetype nSelected = SelectedRows().size();
-    m_controls.pSelectedCount->setText(nSelected > 0 ? FormatCount(308, nSelected) : QString());
+    m_controls.pSelectedCount->setText(nSelected > 0 ? FormatCount(IDS_SELECTED_COUNT, nSelected)
+                                                     : QString());
 }
 
 void Pane::SortFileList(int nColumn)
@@ -165,7 +149,7 @@ void Pane::SortFileList(int nColumn)
         pHeader->SetArrow(nColumn, nFlag);
 }
 
-void Pane::OnColumnclick(int nColumn)
+void Pane::SortByHeader(int nColumn)
 {
     if (nColumn < 0 || nColumn >= FileListModel::ColumnCount)
         return;
@@ -203,13 +187,13 @@ void Pane::RefillFolderCombo(bool bList)
     for (const QString &strEntry : std::as_const(aHistory))
         pCombo->addItem(FolderDisplayName(strEntry, m_strDesktopDir, m_strDocumentsDir));
     // Whatever was typed into the field gives way to the current folder's name.
-    OnKillfocusFolder();
+    ShowCurrentFolder();
     strFolder = aHistory.first();
     if (bList)
         FillFileList();
 }
 
-void Pane::OnSelchangeFolder()
+void Pane::ChooseHistoryEntry()
 {
     const int k = m_controls.pFolderCombo->currentIndex();
     // Entry 0 is the folder already shown.
@@ -220,14 +204,14 @@ void Pane::OnSelchangeFolder()
     emit folderChosen(strPath);
 }
 
-void Pane::OnBrowseFolder()
+void Pane::Browse()
 {
     QString strPath;
     if (BrowseForFolder(m_pWindow, strFolder, strPath) == 1)
         emit folderChosen(strPath);
 }
 
-void Pane::OnKillfocusFolder()
+void Pane::ShowCurrentFolder()
 {
     QComboBox *pCombo = m_controls.pFolderCombo;
     if (pCombo->count() == 0)
@@ -263,19 +247,20 @@ void Pane::ShowListMenu(const QPoint &ptPos)
     const bool bSource = m_side == Side::Source;
     const bool bSelected = !SelectedRows().isEmpty();
     QMenu menu(m_pWindow);
-    menu.setObjectName(QString::number(bSource ? 137 : 138));
-    const auto add = [&](int nId, const char *pszText, void (Pane::*handler)()) {
+    menu.setObjectName(QString::number(bSource ? IDR_SRC_LIST_MENU : IDR_DST_LIST_MENU));
+    const auto add = [&](int nId, const char *pszText) {
         QAction *pAction = menu.addAction(QString::fromUtf8(pszText));
         pAction->setObjectName(QString::number(nId));
-        connect(pAction, &QAction::triggered, this, handler);
+        connect(pAction, &QAction::triggered, this, [this, nId] { emit commandChosen(nId); });
         return pAction;
     };
-    add(bSource ? 1026 : 1029, "ファイルを削除(&D)", &Pane::DeleteSelected)->setEnabled(bSelected);
+    add(bSource ? ID_DELETE_SRC_FILES : ID_DELETE_DST_FILES, "ファイルを削除(&D)")
+        ->setEnabled(bSelected);
     menu.addSeparator();
-    add(bSource ? 1027 : 1030, "すべて選択(&A)", &Pane::SelectAll)
+    add(bSource ? ID_SELECT_ALL_SRC : ID_SELECT_ALL_DST, "すべて選択(&A)")
         ->setEnabled(bSelected || m_pModel->rowCount() > 0);
     menu.addSeparator();
-    add(bSource ? 1028 : 1031, "最新の情報に更新(&R)", &Pane::Refresh);
+    add(bSource ? ID_REFRESH_SRC : ID_REFRESH_DST, "最新の情報に更新(&R)");
     menu.exec(m_controls.pList->viewport()->mapToGlobal(ptPos));
 }
 

@@ -5,19 +5,21 @@
 #include <QStringList>
 
 class FileListModel;
+class FileListView;
 class QComboBox;
 class QLabel;
 class QPoint;
 class QPushButton;
-class QTreeView;
 class QWidget;
 
 enum class Side { Source, Target };
 
 // One side of the main window: its state, its controls and file list, and everything done to that
 // side alone: listing, counts, sorting, folder history and choice, browsing, a typed folder,
-// opening, the list menu, delete, select all and refresh. What joins the two sides (the same
-// folder, Convert, the run) is the window's; the pane tells it what happened through its signals.
+// opening, the list menu, delete, select all and refresh. The pane does not listen to its
+// controls: the window's handlers do, and ask the pane of their side for the work. What joins the
+// two sides (the same folder, Convert, the run) is the window's; the pane tells it what happened
+// through its signals.
 class Pane : public QObject
 {
     Q_OBJECT
@@ -29,7 +31,7 @@ public:
     {
         QComboBox *pFolderCombo;
         QPushButton *pBrowseButton;
-        QTreeView *pList;
+        FileListView *pList;
         QLabel *pFileCount;
         QLabel *pSelectedCount;
     };
@@ -62,8 +64,8 @@ public:
     void UpdateSelectedCount();
     // Sorts by nColumn in the direction anSortDir gives it; the other columns' flags are cleared.
     void SortFileList(int nColumn);
-    // A click on a column header: that column, in the other direction than it had.
-    void OnColumnclick(int nColumn);
+    // For a click on a column header: that column, in the other direction than it had.
+    void SortByHeader(int nColumn);
     // Sorting by name, ascending, as a start shows the lists.
     void ResetSort();
 
@@ -72,14 +74,17 @@ public:
     // Rebuilds the folder combo from the history (the documents folder when it is empty), and
     // lists the current folder when bList.
     void RefillFolderCombo(bool bList);
-    void OnSelchangeFolder();
-    void OnBrowseFolder();
+    // Chooses the history entry selected in the combo, unless it is the current folder.
+    void ChooseHistoryEntry();
+    // Chooses a folder in the folder chooser, starting at the current one.
+    void Browse();
     // Puts the current folder back into the combo's field, discarding what was typed.
-    void OnKillfocusFolder();
+    void ShowCurrentFolder();
     // Whether the user may move this side to another folder.
     void EnableFolderChoice(bool bEnable);
 
     void OpenFirstSelected();
+    // The list's menu at ptPos (in the list's viewport); a chosen item comes back as commandChosen.
     void ShowListMenu(const QPoint &ptPos);
     // Moves the files to the trash after one question; false when the user declined.
     bool DeleteFiles(const QList<QByteArray> &aPaths);
@@ -94,9 +99,8 @@ signals:
     void selectionChanged();
     // The list holds a new listing.
     void listed();
-
-protected:
-    bool eventFilter(QObject *pWatched, QEvent *pEvent) override;
+    // The user chose command nId in the list's menu; the window runs it as any other command.
+    void commandChosen(int nId);
 
 private:
     const Side m_side;

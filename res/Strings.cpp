@@ -1,6 +1,9 @@
 #include "res/Strings.h"
 
+#include "res/Resource.h"
+
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 
 namespace {
@@ -11,48 +14,60 @@ struct StringEntry
     const char *pszText; // UTF-8
 };
 
-// Kept sorted by id for the binary search below.
+// Sorted by id for the binary search below; the names hide the numbers, so the build checks it.
 constexpr StringEntry kStringTable[] = {
-    {101, "バージョン情報(&A)..."},
-    {102, "Quellith Norvale"},
-    {103, "Version 1.10"},
-    {104, "Norvale — 図面一括変換ツール  © 2026 Norvale 開発チーム"},
-    {300, "OLE の初期化に失敗しました。OLE ﾗｲﾌﾞﾗﾘが正しいﾊﾞｰｼﾞｮﾝのものか確認してください。"},
-    {302, "フォルダが作成できませんでした。"},
-    {303, "【自動変換】 更新日時からﾌｫﾙﾀﾞ単位でﾌｧｲﾙを変換します。"},
-    {304, "【手動変換】 選択したﾌｧｲﾙを変換します。"},
-    {305, "オートメーション サーバー Tarsk5 が起動できません。"},
-    {306, "フォルダの %d 個のファイルを自動変換しますか？"},
-    {307, "ﾌｧｲﾙ数 : %d "},
-    {308, "%d 個のﾌｧｲﾙを選択 "},
-    {330, "前回の変換結果(&R)..."},
-    {331, "前回の変換結果"},
-    {332, "変換 %1 個 / 更新不要 %2 個 / ｽｷｯﾌﾟ %3 個 / 失敗 %4 個 / 未実行 %5 個"},
-    {333, "失敗"},
-    {334, "未実行"},
-    {335, "ｽｷｯﾌﾟ"},
-    {336, "変換"},
-    {337, "更新不要"},
-    {338, "変換先のﾌｧｲﾙ名が作れません"},
-    {339, "上書きしませんでした"},
-    {340, "ﾌｧｲﾙが見つかりません"},
-    {341, "変換の記録はありません。"},
-    {342, "結果"},
-    {343, "ﾌｧｲﾙ名"},
-    {344, "変換先"},
-    {345, "理由"},
-    {346, "図面の変換が終わりました"},
-    {347, "%1 個の図面を変換しました。失敗 %2 個。"},
-    {348, "閉じる"},
-    {1018, "同じﾌｫﾙﾀﾞ"},
-    {1019, "変換(F5)"},
-    {1020, "自動変換ﾓｰﾄﾞ(F7)"},
-    {1021, "手動変換ﾓｰﾄﾞ(F8)"},
-    {1023, "Tarsk5を起動"},
-    {1024, "ﾌｫﾙﾀﾞ作成"},
-    {32774, "作成者名"},
-    {57670, "ﾍﾙﾌﾟ(F1)"},
+    {IDS_ABOUTBOX, "バージョン情報(&A)..."},
+    {IDS_CAPTION, "Quellith Norvale"},
+    {IDS_VERSION, "Version 1.10"},
+    {IDS_NOTICE, "Norvale — 図面一括変換ツール  © 2026 Norvale 開発チーム"},
+    {IDS_NO_SESSION_BUS,
+     "OLE の初期化に失敗しました。OLE ﾗｲﾌﾞﾗﾘが正しいﾊﾞｰｼﾞｮﾝのものか確認してください。"},
+    {IDS_CREATE_FOLDER_FAILED, "フォルダが作成できませんでした。"},
+    {IDS_AUTO_MODE_STATUS, "【自動変換】 更新日時からﾌｫﾙﾀﾞ単位でﾌｧｲﾙを変換します。"},
+    {IDS_MANUAL_MODE_STATUS, "【手動変換】 選択したﾌｧｲﾙを変換します。"},
+    {IDS_SERVER_UNAVAILABLE, "オートメーション サーバー Tarsk5 が起動できません。"},
+    {IDS_AUTO_CONVERT_QUESTION, "フォルダの %d 個のファイルを自動変換しますか？"},
+    {IDS_FILE_COUNT, "ﾌｧｲﾙ数 : %d "},
+    {IDS_SELECTED_COUNT, "%d 個のﾌｧｲﾙを選択 "},
+    {IDS_RUN_REPORT_MENU, "前回の変換結果(&R)..."},
+    {IDS_RUN_REPORT_TITLE, "前回の変換結果"},
+    {IDS_RUN_REPORT_COUNTS,
+     "変換 %1 個 / 更新不要 %2 個 / ｽｷｯﾌﾟ %3 個 / 失敗 %4 個 / 未実行 %5 個"},
+    {IDS_OUTCOME_FAILED, "失敗"},
+    {IDS_OUTCOME_NOT_ATTEMPTED, "未実行"},
+    {IDS_OUTCOME_SKIPPED, "ｽｷｯﾌﾟ"},
+    {IDS_OUTCOME_CONVERTED, "変換"},
+    {IDS_OUTCOME_UP_TO_DATE, "更新不要"},
+    {IDS_REASON_NO_TARGET_NAME, "変換先のﾌｧｲﾙ名が作れません"},
+    {IDS_REASON_DECLINED, "上書きしませんでした"},
+    {IDS_REASON_VANISHED, "ﾌｧｲﾙが見つかりません"},
+    {IDS_RUN_REPORT_EMPTY, "変換の記録はありません。"},
+    {IDS_RUN_REPORT_OUTCOME, "結果"},
+    {IDS_RUN_REPORT_SOURCE, "ﾌｧｲﾙ名"},
+    {IDS_RUN_REPORT_TARGET, "変換先"},
+    {IDS_RUN_REPORT_REASON, "理由"},
+    {IDS_RUN_NOTICE_TITLE, "図面の変換が終わりました"},
+    {IDS_RUN_NOTICE_TEXT, "%1 個の図面を変換しました。失敗 %2 個。"},
+    {IDS_CLOSE, "閉じる"},
+    {ID_SAME_FOLDER, "同じﾌｫﾙﾀﾞ"},
+    {ID_CONVERT, "変換(F5)"},
+    {ID_AUTO_MODE, "自動変換ﾓｰﾄﾞ(F7)"},
+    {ID_MANUAL_MODE, "手動変換ﾓｰﾄﾞ(F8)"},
+    {ID_LAUNCH_PROGRAM, "Tarsk5を起動"},
+    {ID_CREATE_FOLDER, "ﾌｫﾙﾀﾞ作成"},
+    {ID_AUTHOR_NAME, "作成者名"},
+    {ID_HELP, "ﾍﾙﾌﾟ(F1)"},
 };
+
+constexpr bool IsSortedById()
+{
+    for (std::size_t i = 1; i < std::size(kStringTable); ++i) {
+        if (kStringTable[i - 1].nId >= kStringTable[i].nId)
+            return false;
+    }
+    return true;
+}
+static_assert(IsSortedById(), "the string table must stay sorted by id");
 
 const StringEntry *findEntry(int nId)
 {

@@ -73,24 +73,35 @@ inline std::unique_ptr<CConverterDlg> open(const QString &strAppDir, const QByte
     return pDlg;
 }
 
+inline Pane &pane(CConverterDlg &dlg, Side side)
+{
+    return side == Side::Source ? dlg.m_src : dlg.m_dst;
+}
+
 // The names a side lists, in the list's order.
-inline QStringList listed(const CConverterDlg &dlg, int nSide)
+inline QStringList listed(const CConverterDlg &dlg, Side side)
 {
     QStringList aNames;
-    const FileListModel *pModel = (nSide == 1 ? dlg.m_src : dlg.m_dst).Model();
+    const FileListModel *pModel = (side == Side::Source ? dlg.m_src : dlg.m_dst).Model();
     for (int i = 0; i < pModel->rowCount(); ++i)
         aNames << pModel->Row(i).strName;
     return aNames;
 }
+// The same by the side number FillFileList takes (1 the source, anything else the target), as
+// the run tests count sides.
+inline QStringList listed(const CConverterDlg &dlg, int nSide)
+{
+    return listed(dlg, nSide == 1 ? Side::Source : Side::Target);
+}
 
 // Selects exactly the rows aRows of a side's list, as a user's clicks would.
-inline void select(CConverterDlg &dlg, int nSide, const QList<int> &aRows)
+inline void select(CConverterDlg &dlg, Side side, const QList<int> &aRows)
 {
-    const Pane &pane = nSide == 1 ? dlg.m_src : dlg.m_dst;
-    QItemSelectionModel *pSelection = pane.GetControls().pList->selectionModel();
+    const Pane &sidePane = pane(dlg, side);
+    QItemSelectionModel *pSelection = sidePane.GetControls().pList->selectionModel();
     pSelection->clearSelection();
     for (const int nRow : aRows)
-        pSelection->select(pane.Model()->index(nRow, 0),
+        pSelection->select(sidePane.Model()->index(nRow, 0),
                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 

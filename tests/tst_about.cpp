@@ -21,9 +21,9 @@ private slots:
         const auto label = [&dlg](int nId) {
             return qobject_cast<QLabel *>(dlg.GetDlgItem(nId));
         };
-        QTest::mouseClick(label(1011), Qt::LeftButton);
-        QTest::mouseClick(label(1012), Qt::LeftButton);
-        QLabel *link = label(1041);
+        QTest::mouseClick(label(IDC_ABOUT_VERSION), Qt::LeftButton);
+        QTest::mouseClick(label(IDC_ABOUT_NOTICE), Qt::LeftButton);
+        QLabel *link = label(IDC_ABOUT_WEBLINK);
         QTest::mousePress(link, Qt::LeftButton);
         QTest::mouseRelease(link, Qt::LeftButton, {}, QPoint(link->width() / 2, -5));
         QVERIFY(desktop.aOpened.isEmpty());

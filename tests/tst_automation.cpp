@@ -418,7 +418,7 @@ private slots:
         dlg.m_strCadUserName = u"logon"_s;
         dlg.Probe();
         QCOMPARE(dlg.m_nCadVersion, failOn == u"GetVersion" ? 0 : version);
-        QCOMPARE(dlg.GetDlgItemText(1022), text);
+        QCOMPARE(dlg.GetDlgItemText(IDC_CAD_VERSION), text);
         QCOMPARE(dlg.m_strCadExePath, text.isEmpty() ? QString() : u"/opt/Tarsk Draw/tarsk"_s);
         QCOMPARE(dlg.m_strCadUserName + u'@' + dlg.m_strAffiliation, author);
         QCOMPARE(fake ? fake->calls.join(u' ') : QString(), calls);

@@ -9,12 +9,14 @@
 
 namespace {
 
+// A dialog of the test's own, whose one control is a path label.
+constexpr int kLabelDialog = 900, kLabel = 10;
 struct LabelDialog : TemplateDialog
 {
     LabelDialog()
-        : TemplateDialog(900)
+        : TemplateDialog(kLabelDialog)
     { }
-    CPathLabel *label = AddControl(new CPathLabel(true), 1030, 4, 4, 100, 8);
+    CPathLabel *label = AddControl(new CPathLabel(true), kLabel, 4, 4, 100, 8);
 };
 
 // Without the window background, every pixel that differs from background was painted by w.
@@ -93,8 +95,8 @@ void TestControls::pathLabelTextThroughDialog()
 {
     LabelDialog dialog;
     const QString text = QStringLiteral("/srv/R&D/plan.tsk");
-    dialog.SetDlgItemText(1030, text);
-    QCOMPARE(dialog.GetDlgItemText(1030), text);
+    dialog.SetDlgItemText(kLabel, text);
+    QCOMPARE(dialog.GetDlgItemText(kLabel), text);
     QCOMPARE(dialog.label->text(), text);
 }
 

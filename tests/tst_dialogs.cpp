@@ -82,7 +82,7 @@ private slots:
             QVERIFY(label->fontMetrics().horizontalAdvance(strShown) <= label->width());
             QVERIFY(!dlg.m_btnIcon->m_hIcon.isNull());
             QCOMPARE(dlg.m_btnIcon->size(), QSize(32, 32));
-            QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(1));
+            QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(COverwriteDlg::IDOK));
             dlg.close();
         });
         QCOMPARE(dlg.DoModal(), int(COverwriteDlg::IDCANCEL));
@@ -167,7 +167,7 @@ private slots:
         QCOMPARE(dstLine->isHidden(), oneLine);
         if (oneLine) {
             QRect rcWide = rcTemplate;
-            rcWide.setRight(dlg.GetDlgItem(1029)->geometry().right());
+            rcWide.setRight(dlg.GetDlgItem(IDC_PROGRESS_DST_NAME)->geometry().right());
             QCOMPARE(srcLine->geometry(), rcWide);
             QVERIFY(rcWide.width() > rcTemplate.width());
         } else {
@@ -197,7 +197,7 @@ private slots:
         dlg->show();
         owner.setEnabled(false);
         QVERIFY(!dlg->CheckCancel());
-        auto *cancel = qobject_cast<QPushButton *>(dlg->GetDlgItem(2));
+        auto *cancel = qobject_cast<QPushButton *>(dlg->GetDlgItem(CProgressDlg::IDCANCEL));
         QVERIFY(cancel->isEnabled());
         if (how == u"button"_s)
             QTest::mouseClick(cancel, Qt::LeftButton);
@@ -274,16 +274,16 @@ private slots:
         // The caller leaves the affiliation empty outside the SXF formats.
         dlg.m_strAffil = affiliation ? u"設計部"_s : QString();
         whenModal([&](QDialog *) {
-            auto *name = qobject_cast<QLineEdit *>(dlg.GetDlgItem(1049));
-            auto *affilField = qobject_cast<QLineEdit *>(dlg.GetDlgItem(1051));
+            auto *name = qobject_cast<QLineEdit *>(dlg.GetDlgItem(IDC_AUTHOR));
+            auto *affilField = qobject_cast<QLineEdit *>(dlg.GetDlgItem(IDC_AFFILIATION));
             QVERIFY(name && affilField);
             QCOMPARE(name->text(), u"山田"_s);
             QCOMPARE(affilField->text(), dlg.m_strAffil);
             QCOMPARE(affilField->isEnabled(), affiliation);
-            QCOMPARE(dlg.GetDlgItem(1011)->isEnabled(), affiliation);
+            QCOMPARE(dlg.GetDlgItem(IDC_AFFILIATION_LABEL)->isEnabled(), affiliation);
             QCOMPARE(dlg.focusWidget(), name);
             if (typed.isNull()) {
-                QTest::mouseClick(qobject_cast<QPushButton *>(dlg.GetDlgItem(1050)),
+                QTest::mouseClick(qobject_cast<QPushButton *>(dlg.GetDlgItem(IDC_USER_NAME)),
                                   Qt::LeftButton);
             } else {
                 name->clear();
@@ -296,9 +296,9 @@ private slots:
             if (close == u"escape"_s)
                 QTest::keyClick(&dlg, Qt::Key_Escape);
             else
-                QTest::mouseClick(
-                    qobject_cast<QPushButton *>(dlg.GetDlgItem(close == u"ok"_s ? 1 : 2)),
-                    Qt::LeftButton);
+                QTest::mouseClick(qobject_cast<QPushButton *>(dlg.GetDlgItem(
+                                      close == u"ok"_s ? CAuthorDlg::IDOK : CAuthorDlg::IDCANCEL)),
+                                  Qt::LeftButton);
         });
         const int nResult = dlg.DoModal();
         verifyAnswered();

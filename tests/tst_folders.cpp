@@ -43,37 +43,30 @@ private slots:
     void init();
     void cleanup();
 
-    void chooseFromList_data();
-    void chooseFromList();
     void takeFolder_data();
     void takeFolder();
     void displayName_data();
     void displayName();
     void documentsFolder_data();
     void documentsFolder();
-    void chooseSource_data();
-    void chooseSource();
+    void chooseFolder_data();
+    void chooseFolder();
     void sameFolderToggle();
     void createFolder_data();
     void createFolder();
-    void newFolderDialog_data();
-    void newFolderDialog();
 
 private:
     QString path(const QString &strToken) const;
     QStringList paths(const QString &strList) const;
     // Makes the folders, each with one drawing of each pane's extension named after it.
     void makeFolders(const QString &strList) const;
-    void setHistory(int nSide, const QString &strList);
-    Pane &pane(int nSide) const { return nSide == 1 ? m_dlg->m_src : m_dlg->m_dst; }
-    QComboBox *combo(int nSide) const
-    {
-        return nSide == 1 ? m_dlg->m_cbSrcFolder : m_dlg->m_cbDstFolder;
-    }
+    void setHistory(Side side, const QString &strList);
+    Pane &pane(Side side) const { return WindowFixture::pane(*m_dlg, side); }
+    QComboBox *combo(Side side) const { return pane(side).GetControls().pFolderCombo; }
     // The folder whose drawing the pane's list shows; empty for an empty list.
-    QString listed(int nSide) const;
+    QString listed(Side side) const;
     // History, combo, current folder, and a list that shows the current folder.
-    void verifyPane(int nSide, const QString &strHistory);
+    void verifyPane(Side side, const QString &strHistory);
 
     std::unique_ptr<QTemporaryDir> m_root;
     // Canonical, so that paths compare equal to the form the listing gives them.
@@ -107,39 +100,36 @@ void TestFolders::makeFolders(const QString &strList) const
     }
 }
 
-void TestFolders::setHistory(int nSide, const QString &strList)
+void TestFolders::setHistory(Side side, const QString &strList)
 {
-    pane(nSide).aHistory = paths(strList);
-    if (nSide == 1)
-        m_dlg->m_src.RefillFolderCombo(true);
-    else
-        m_dlg->m_dst.RefillFolderCombo(true);
+    pane(side).aHistory = paths(strList);
+    pane(side).RefillFolderCombo(true);
 }
 
-QString TestFolders::listed(int nSide) const
+QString TestFolders::listed(Side side) const
 {
-    const FileListModel *model = pane(nSide).Model();
+    const FileListModel *model = pane(side).Model();
     return model->rowCount() == 0 ? QString() : QFileInfo(model->Row(0).strName).completeBaseName();
 }
 
-void TestFolders::verifyPane(int nSide, const QString &strHistory)
+void TestFolders::verifyPane(Side side, const QString &strHistory)
 {
     const QStringList aExpected = paths(strHistory);
-    QCOMPARE(pane(nSide).aHistory, aExpected);
+    QCOMPARE(pane(side).aHistory, aExpected);
     QStringList aShown;
-    for (int i = 0; i < combo(nSide)->count(); ++i)
-        aShown << combo(nSide)->itemText(i);
+    for (int i = 0; i < combo(side)->count(); ++i)
+        aShown << combo(side)->itemText(i);
     QStringList aNames;
     for (const QString &strEntry : aExpected)
         aNames << m_dlg->FolderDisplayName(strEntry);
     QCOMPARE(aShown, aNames);
-    QCOMPARE(combo(nSide)->currentIndex(), 0);
-    QCOMPARE(combo(nSide)->currentText(), aNames.value(0));
+    QCOMPARE(combo(side)->currentIndex(), 0);
+    QCOMPARE(combo(side)->currentText(), aNames.value(0));
     // The listing may rewrite the folder into the system's form (no trailing "/").
     const QString strCurrent = QDir::cleanPath(aExpected.first());
-    QCOMPARE(QFileInfo(pane(nSide).strFolder).canonicalFilePath(), strCurrent);
+    QCOMPARE(QFileInfo(pane(side).strFolder).canonicalFilePath(), strCurrent);
     // The root holds no drawings: its name and its empty list are both empty.
-    QCOMPARE(listed(nSide), QFileInfo(strCurrent).fileName());
+    QCOMPARE(listed(side), QFileInfo(strCurrent).fileName());
 }
 
 void TestFolders::init()
@@ -165,62 +155,36 @@ void TestFolders::cleanup()
     m_root.reset();
 }
 
-void TestFolders::chooseFromList_data()
-{
-    QTest::addColumn<int>("side");
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QString>("history");
-    QTest::newRow("source index 3 moves up") << 1 << 3 << u"d a b c e"_s;
-    QTest::newRow("target index 0 does nothing") << 2 << 0 << u"a b c d e"_s;
-}
-
-void TestFolders::chooseFromList()
-{
-    QFETCH(int, side);
-    QFETCH(int, index);
-    QFETCH(QString, history);
-    makeFolders(u"a b c d e"_s);
-    setHistory(side, u"a b c d e"_s);
-    QCOMPARE(listed(side), u"a"_s);
-    // Only a new listing would show the second drawing.
-    QVERIFY(TestEnvironment::writeFile(path(u"a/0.jww"_s), "x"));
-    QVERIFY(TestEnvironment::writeFile(path(u"a/0.dxf"_s), "x"));
-
-    combo(side)->setCurrentIndex(index);
-    emit combo(side)->activated(index);
-
-    verifyPane(side, history);
-    QCOMPARE(pane(side).Model()->rowCount(), 1);
-}
-
 void TestFolders::takeFolder_data()
 {
-    QTest::addColumn<int>("side");
+    QTest::addColumn<Side>("side");
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("removed");
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("after");
-
+    const Side src = Side::Source, dst = Side::Target;
+    QTest::newRow("an entry moves to the top, the others keep their order")
+        << src << u"a b c d e"_s << QString() << u"d"_s << u"d a b c e"_s;
     QTest::newRow("new folder drops the oldest of ten")
-        << 1 << u"f0 f1 f2 f3 f4 f5 f6 f7 f8 f9"_s << QString() << u"new"_s
+        << src << u"f0 f1 f2 f3 f4 f5 f6 f7 f8 f9"_s << QString() << u"new"_s
         << u"new f0 f1 f2 f3 f4 f5 f6 f7 f8"_s;
     QTest::newRow("entries differ by case")
-        << 2 << u"x/Work"_s << QString() << u"x/work"_s << u"x/work x/Work"_s;
-    QTest::newRow("trailing separator") << 1 << u"a"_s << QString() << u"b/"_s << u"b/ a"_s;
-    QTest::newRow("root") << 2 << u"a"_s << QString() << u"/"_s << u"/ a"_s;
+        << dst << u"x/Work"_s << QString() << u"x/work"_s << u"x/work x/Work"_s;
+    QTest::newRow("trailing separator") << src << u"a"_s << QString() << u"b/"_s << u"b/ a"_s;
+    QTest::newRow("root") << dst << u"a"_s << QString() << u"/"_s << u"/ a"_s;
     QTest::newRow("refused entry 0 lists the next")
-        << 1 << u"gone a b"_s << u"gone"_s << u"gone"_s << u"a b"_s;
+        << src << u"gone a b"_s << u"gone"_s << u"gone"_s << u"a b"_s;
     QTest::newRow("refused later entry is dropped")
-        << 2 << u"a gone b"_s << u"gone"_s << u"gone"_s << u"a b"_s;
+        << dst << u"a gone b"_s << u"gone"_s << u"gone"_s << u"a b"_s;
     QTest::newRow("refused only entry leaves the documents")
-        << 1 << u"gone"_s << u"gone"_s << u"gone"_s << u"@docs"_s;
+        << src << u"gone"_s << u"gone"_s << u"gone"_s << u"@docs"_s;
     QTest::newRow("mistyped folder changes nothing")
-        << 2 << u"a b"_s << QString() << u"nowhere"_s << u"a b"_s;
+        << dst << u"a b"_s << QString() << u"nowhere"_s << u"a b"_s;
 }
 
 void TestFolders::takeFolder()
 {
-    QFETCH(int, side);
+    QFETCH(Side, side);
     QFETCH(QString, before);
     QFETCH(QString, removed);
     QFETCH(QString, chosen);
@@ -232,10 +196,7 @@ void TestFolders::takeFolder()
     if (!removed.isEmpty())
         QVERIFY(QDir(path(removed)).removeRecursively());
 
-    if (side == 1)
-        m_dlg->SetSrcFolder(path(chosen));
-    else
-        m_dlg->SetDstFolder(path(chosen));
+    side == Side::Source ? m_dlg->SetSrcFolder(path(chosen)) : m_dlg->SetDstFolder(path(chosen));
 
     verifyPane(side, after);
 }
@@ -313,120 +274,153 @@ void TestFolders::documentsFolder()
     clear();
 }
 
-void TestFolders::chooseSource_data()
+void TestFolders::chooseFolder_data()
 {
+    QTest::addColumn<Side>("side");
     QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("same");
-    QTest::newRow("list, same folder") << u"list"_s << true;
-    QTest::newRow("browse") << u"browse"_s << false;
-    QTest::newRow("browse cancelled") << u"cancel"_s << true;
-    QTest::newRow("typed") << u"typed"_s << false;
-    QTest::newRow("typed, same folder") << u"typed"_s << true;
+    const Side src = Side::Source, dst = Side::Target;
+    QTest::newRow("source from the list, same folder") << src << u"list"_s << true;
+    QTest::newRow("source's current entry does nothing") << src << u"entry 0"_s << false;
+    QTest::newRow("source browsed") << src << u"browse"_s << false;
+    QTest::newRow("source browsing cancelled, same folder") << src << u"cancel"_s << true;
+    QTest::newRow("source typed") << src << u"typed"_s << false;
+    QTest::newRow("source typed, same folder") << src << u"typed"_s << true;
+    QTest::newRow("target from the list") << dst << u"list"_s << false;
+    QTest::newRow("target browsed") << dst << u"browse"_s << false;
+    QTest::newRow("target typed") << dst << u"typed"_s << false;
 }
 
-void TestFolders::chooseSource()
+// Each way of choosing reaches the folder's handler from its control: the combo's list, the
+// browse button and Enter after typing. The target follows a source while the option is on.
+void TestFolders::chooseFolder()
 {
+    QFETCH(Side, side);
     QFETCH(QString, how);
     QFETCH(bool, same);
+    const Side other = side == Side::Source ? Side::Target : Side::Source;
     makeFolders(u"a b t"_s);
-    setHistory(1, u"a b"_s);
-    setHistory(2, u"t"_s);
+    setHistory(side, u"a b"_s);
+    setHistory(other, u"t"_s);
     if (same)
-        m_dlg->CommandAction(1018)->trigger();
+        m_dlg->CommandAction(ID_SAME_FOLDER)->trigger();
     QCOMPARE(m_dlg->m_bSameFolder, same);
-    const QString strTarget = same ? u"a t"_s : u"t"_s;
-    verifyPane(2, strTarget);
+    const QString strOther = same ? u"a t"_s : u"t"_s;
+    verifyPane(other, strOther);
+    // Only a new listing would show the second drawing.
+    QVERIFY(TestEnvironment::writeFile(path(u"a/0.jww"_s), "x"));
+    QVERIFY(TestEnvironment::writeFile(path(u"a/0.dxf"_s), "x"));
 
     if (how != u"cancel"_s)
         m_pDesktop->chosenFolder = path(u"b"_s);
-    if (how == u"list"_s) {
-        m_dlg->m_cbSrcFolder->setCurrentIndex(1);
-        emit m_dlg->m_cbSrcFolder->activated(1);
+    if (how == u"list"_s || how == u"entry 0"_s) {
+        const int nIndex = how == u"list"_s ? 1 : 0;
+        combo(side)->setCurrentIndex(nIndex);
+        emit combo(side)->activated(nIndex);
     } else if (how == u"typed"_s) {
-        QLineEdit *edit = m_dlg->m_cbSrcFolder->lineEdit();
+        QLineEdit *edit = combo(side)->lineEdit();
         edit->selectAll();
         QTest::keyClicks(edit, path(u"b"_s));
         QTest::keyClick(edit, Qt::Key_Return);
     } else {
-        QTest::mouseClick(qobject_cast<QPushButton *>(m_dlg->GetDlgItem(1006)), Qt::LeftButton);
+        QTest::mouseClick(pane(side).GetControls().pBrowseButton, Qt::LeftButton);
         QCOMPARE(m_pDesktop->pChooserOwner, m_dlg.get());
         QCOMPARE(m_pDesktop->strChooserStart, path(u"a"_s));
     }
 
-    const bool bCancelled = how == u"cancel"_s;
-    verifyPane(1, bCancelled ? u"a b"_s : u"b a"_s);
-    verifyPane(2, bCancelled ? strTarget : same ? u"b a t"_s : u"t"_s);
+    const bool bKept = how == u"cancel"_s || how == u"entry 0"_s;
+    verifyPane(side, bKept ? u"a b"_s : u"b a"_s);
+    QCOMPARE(pane(side).Model()->rowCount(), 1);
+    verifyPane(other, bKept ? strOther : same ? u"b a t"_s : u"t"_s);
 }
 
 void TestFolders::sameFolderToggle()
 {
     makeFolders(u"a t"_s);
-    setHistory(1, u"a"_s);
-    setHistory(2, u"t"_s);
-    QAction *same = m_dlg->CommandAction(1018);
-    QWidget *targets[] = {m_dlg->m_cbDstFolder, m_dlg->GetDlgItem(1009)};
+    setHistory(Side::Source, u"a"_s);
+    setHistory(Side::Target, u"t"_s);
+    QAction *same = m_dlg->CommandAction(ID_SAME_FOLDER);
+    QWidget *targets[] = {m_dlg->m_cbDstFolder, m_dlg->GetDlgItem(IDC_BROWSE_DST)};
 
     same->trigger();
     QVERIFY(same->isChecked());
-    verifyPane(2, u"a t"_s);
+    verifyPane(Side::Target, u"a t"_s);
     for (QWidget *w : targets)
         QVERIFY(!w->isEnabled());
-    QVERIFY(!m_dlg->CommandAction(1024)->isEnabled());
+    QVERIFY(!m_dlg->CommandAction(ID_CREATE_FOLDER)->isEnabled());
 
     // Turned off again, the target stays where it followed the source to.
     same->trigger();
     QVERIFY(!same->isChecked());
     QVERIFY(!m_dlg->m_bSameFolder);
-    verifyPane(2, u"a t"_s);
+    verifyPane(Side::Target, u"a t"_s);
     for (QWidget *w : targets)
         QVERIFY(w->isEnabled());
-    QVERIFY(m_dlg->CommandAction(1024)->isEnabled());
+    QVERIFY(m_dlg->CommandAction(ID_CREATE_FOLDER)->isEnabled());
 }
 
 void TestFolders::createFolder_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("close");
     QTest::addColumn<bool>("existing");
-    QTest::addColumn<bool>("cancel");
     QTest::addColumn<bool>("created");
-    QTest::newRow("plain") << u"Out"_s << false << false << true;
-    QTest::newRow("second time") << u"Out"_s << true << false << false;
-    QTest::newRow("slash") << u"./Out"_s << false << false << false;
-    QTest::newRow("empty") << QString() << false << false << false;
-    QTest::newRow("cancelled") << u"Out"_s << false << true << false;
+    QTest::newRow("plain") << u"Out"_s << u"ok"_s << false << true;
+    QTest::newRow("Enter, blanks kept") << u"  a b  "_s << u"enter"_s << false << true;
+    QTest::newRow("longer than a line edit's default limit")
+        << QString(40000, u'n') << u"ok"_s << false << false;
+    QTest::newRow("second time") << u"Out"_s << u"ok"_s << true << false;
+    QTest::newRow("slash") << u"./Out"_s << u"ok"_s << false << false;
+    QTest::newRow("empty") << QString() << u"ok"_s << false << false;
+    QTest::newRow("cancel button") << u"Out"_s << u"cancel"_s << false << false;
+    QTest::newRow("Esc") << u"Out"_s << u"esc"_s << false << false;
 }
 
+// The real dialog, opened by the button and answered with keys and clicks: it opens empty and
+// takes the name as typed, whatever its length; a folder that cannot be made is reported.
 void TestFolders::createFolder()
 {
     QFETCH(QString, name);
+    QFETCH(QString, close);
     QFETCH(bool, existing);
-    QFETCH(bool, cancel);
     QFETCH(bool, created);
     makeFolders(u"t"_s);
-    setHistory(2, u"t"_s);
+    setHistory(Side::Target, u"t"_s);
     if (existing)
         QVERIFY(QDir().mkdir(path(u"t/"_s + name)));
 
+    QString strOpened = u"(not opened)"_s;
     QTimer::singleShot(0, m_dlg.get(), [&] {
         auto *dlg = qobject_cast<CNewFolderDlg *>(QApplication::activeModalWidget());
         QVERIFY(dlg);
-        if (cancel)
-            return dlg->reject();
-        QTest::keyClicks(dlg->GetDlgItem(1025), name);
-        QTest::mouseClick(qobject_cast<QPushButton *>(dlg->GetDlgItem(1)), Qt::LeftButton);
+        auto *edit = qobject_cast<QLineEdit *>(dlg->GetDlgItem(IDC_FOLDER_NAME));
+        strOpened = edit->text();
+        edit->insert(name);
+        QCOMPARE(edit->text(), name);
+        if (close == u"ok"_s)
+            QTest::mouseClick(qobject_cast<QPushButton *>(dlg->GetDlgItem(CNewFolderDlg::IDOK)),
+                              Qt::LeftButton);
+        else if (close == u"enter"_s)
+            QTest::keyClick(edit, Qt::Key_Return);
+        else if (close == u"cancel"_s)
+            QTest::mouseClick(qobject_cast<QPushButton *>(dlg->GetDlgItem(CNewFolderDlg::IDCANCEL)),
+                              Qt::LeftButton);
+        else
+            QTest::keyClick(edit, Qt::Key_Escape);
     });
-    m_dlg->CommandAction(1024)->trigger();
+    m_dlg->CommandAction(ID_CREATE_FOLDER)->trigger();
+    QCOMPARE(strOpened, QString());
 
     const QStringList aInside = QDir(path(u"t"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(aInside, created || existing ? QStringList {name} : QStringList());
-    const bool bMessage = !created && !cancel;
+    const bool bMessage = !created && (close == u"ok"_s || close == u"enter"_s);
     QStringList aMessages;
     for (const FakeDesktop::Message &shown : std::as_const(m_pDesktop->aMessages))
         aMessages << message(shown.strText, shown.buttons, shown.icon);
     QCOMPARE(aMessages,
-             bMessage
-                 ? QStringList {message(LoadString(302), QMessageBox::Ok, QMessageBox::Warning)}
-                 : QStringList());
+             bMessage ? QStringList {message(LoadString(IDS_CREATE_FOLDER_FAILED), QMessageBox::Ok,
+                                             QMessageBox::Warning)}
+                      : QStringList());
     if (created) {
         const QString strNew = path(u"t/"_s + name);
         QCOMPARE(m_dlg->m_dst.aHistory, QStringList({strNew, path(u"t"_s)}));
@@ -434,54 +428,8 @@ void TestFolders::createFolder()
         QCOMPARE(QFileInfo(m_dlg->m_dst.strFolder).canonicalFilePath(), strNew);
         QCOMPARE(m_dlg->m_dst.Model()->rowCount(), 0);
     } else {
-        verifyPane(2, u"t"_s);
+        verifyPane(Side::Target, u"t"_s);
     }
-}
-
-void TestFolders::newFolderDialog_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("close");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("OK, empty") << QString() << u"ok"_s << 1 << QString();
-    QTest::newRow("Enter, blanks kept") << u"  a b  "_s << u"enter"_s << 1 << u"  a b  "_s;
-    QTest::newRow("longer than a line edit's default limit")
-        << QString(40000, u'n') << u"ok"_s << 1 << QString(40000, u'n');
-    QTest::newRow("cancel button") << u"a"_s << u"cancel"_s << 0 << u"kept"_s;
-    QTest::newRow("Esc") << u"a"_s << u"esc"_s << 0 << u"kept"_s;
-}
-
-void TestFolders::newFolderDialog()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, close);
-    QFETCH(int, result);
-    QFETCH(QString, name);
-    CNewFolderDlg dlg;
-    QVERIFY(dlg.m_strName.isEmpty());
-    if (result == 0)
-        dlg.m_strName = u"kept"_s;
-    auto *edit = qobject_cast<QLineEdit *>(dlg.GetDlgItem(1025));
-    QVERIFY(edit);
-
-    QString strOpened;
-    QTimer::singleShot(0, &dlg, [&] {
-        strOpened = edit->text();
-        edit->selectAll();
-        edit->insert(typed);
-        if (close == u"ok"_s)
-            QTest::mouseClick(qobject_cast<QPushButton *>(dlg.GetDlgItem(1)), Qt::LeftButton);
-        else if (close == u"enter"_s)
-            QTest::keyClick(edit, Qt::Key_Return);
-        else if (close == u"cancel"_s)
-            QTest::mouseClick(qobject_cast<QPushButton *>(dlg.GetDlgItem(2)), Qt::LeftButton);
-        else
-            QTest::keyClick(edit, Qt::Key_Escape);
-    });
-    QCOMPARE(dlg.exec(), result);
-    QCOMPARE(strOpened, result == 0 ? u"kept"_s : QString());
-    QCOMPARE(dlg.m_strName, name);
 }
 
 NORVALE_TEST_MAIN(TestFolders)

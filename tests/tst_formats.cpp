@@ -63,11 +63,11 @@ private slots:
         QCOMPARE(comboItems(m_dlg->m_cbDstExt), targets);
         QCOMPARE(m_dlg->m_dst.strExt, dstExt);
         QCOMPARE(m_dlg->m_cbDstExt->currentText(), dstExt);
-        QCOMPARE(m_dlg->GetDlgItemText(1047), GetFormatDescription(dstExt));
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_DST_FORMAT), GetFormatDescription(dstExt));
         QCOMPARE(m_dlg->m_dst.nExtIndex, dstExt.isEmpty() ? -1 : dstIndex);
         if (dstExt.isEmpty()) {
             QCOMPARE(m_dlg->m_btnDstIcon->m_hIcon.cacheKey(), m_dlg->m_hIconBlank.cacheKey());
-            QVERIFY(!m_dlg->CommandAction(1019)->isEnabled());
+            QVERIFY(!m_dlg->CommandAction(ID_CONVERT)->isEnabled());
         }
     }
 
@@ -79,29 +79,29 @@ private slots:
         QVERIFY(
             start(WindowFixture::settings(0, u"TSK"_s, folder.path(), u"SFC"_s, folder.path())));
         QCOMPARE(m_dlg->m_dst.strExt, u"SFC"_s);
-        QVERIFY(m_dlg->CommandAction(1019)->isEnabled());
-        m_dlg->SetDlgItemText(1043, u"ﾌｧｲﾙ数 : 1 "_s);
-        m_dlg->SetDlgItemText(1045, u"1 個のﾌｧｲﾙを選択 "_s);
+        QVERIFY(m_dlg->CommandAction(ID_CONVERT)->isEnabled());
+        m_dlg->SetDlgItemText(IDC_DST_COUNT, u"ﾌｧｲﾙ数 : 1 "_s);
+        m_dlg->SetDlgItemText(IDC_DST_SELECTED, u"1 個のﾌｧｲﾙを選択 "_s);
 
         chooseSource(3); // DXF
         QCOMPARE(m_dlg->m_src.strExt, u"DXF"_s);
-        QCOMPARE(m_dlg->GetDlgItemText(1046), u"Drawing eXchange Format"_s);
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_FORMAT), u"Drawing eXchange Format"_s);
         QCOMPARE(m_dlg->m_dst.nExtIndex, -1);
         QCOMPARE(m_dlg->m_dst.strExt, QString());
         QCOMPARE(m_dlg->m_cbDstExt->currentIndex(), -1);
         QCOMPARE(m_dlg->m_btnDstIcon->m_hIcon.cacheKey(), m_dlg->m_hIconBlank.cacheKey());
-        QCOMPARE(m_dlg->GetDlgItemText(1047), QString());
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_DST_FORMAT), QString());
         QCOMPARE(m_dlg->m_dst.Model()->rowCount(), 0);
         // The target's count lines are left as they were until it is listed again.
-        QCOMPARE(m_dlg->GetDlgItemText(1043), u"ﾌｧｲﾙ数 : 1 "_s);
-        QCOMPARE(m_dlg->GetDlgItemText(1045), u"1 個のﾌｧｲﾙを選択 "_s);
-        QVERIFY(!m_dlg->CommandAction(1019)->isEnabled()); // even in automatic mode
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_DST_COUNT), u"ﾌｧｲﾙ数 : 1 "_s);
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_DST_SELECTED), u"1 個のﾌｧｲﾙを選択 "_s);
+        QVERIFY(!m_dlg->CommandAction(ID_CONVERT)->isEnabled()); // even in automatic mode
 
         chooseTarget(0); // TSK
         QCOMPARE(m_dlg->m_dst.strExt, u"TSK"_s);
         QVERIFY(!m_dlg->m_btnDstIcon->m_hIcon.isNull());
         QCOMPARE(m_dlg->m_dst.Model()->rowCount(), 2); // b.tsk and c.TSK
-        QVERIFY(m_dlg->CommandAction(1019)->isEnabled());
+        QVERIFY(m_dlg->CommandAction(ID_CONVERT)->isEnabled());
     }
 
     void choosingTheSelectedItemAgainChangesNothing()
@@ -142,10 +142,10 @@ private slots:
         if (selected)
             m_dlg->m_lcSrcFiles->selectAll();
         m_dlg->UpdateConvertButton();
-        QCOMPARE(m_dlg->CommandAction(1019)->isEnabled(), enabled);
+        QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), enabled);
         // Switching modes re-decides at once.
         m_dlg->OnAutoMode();
-        QCOMPARE(m_dlg->CommandAction(1019)->isEnabled(), target >= 0);
+        QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), target >= 0);
     }
 
 private:

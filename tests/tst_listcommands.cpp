@@ -7,12 +7,12 @@
 
 #include <QAction>
 #include <QDir>
+#include <QHeaderView>
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
 #include <QUrl>
 
 #include <dirent.h>
@@ -54,13 +54,16 @@ private slots:
     {
         QDir(trashInfoFolder() + u"/.."_s).removeRecursively();
         m_folder = std::make_unique<QTemporaryDir>();
-        for (const QString &name : {u"a.tsk"_s, u"b.tsk"_s, u"c.tsk"_s, u"d.tsk"_s, u"e|f.tsk"_s})
+        for (const QString &name :
+             {u"a.tsk"_s, u"b.tsk"_s, u"c.tsk"_s, u"d.tsk"_s, u"e|f.tsk"_s, u"g.sfc"_s, u"h.sfc"_s})
             QVERIFY(TestEnvironment::writeFile(path(name), name.toUtf8()));
-        QVERIFY(TestEnvironment::writeFile(path(u"g.sfc"_s), "target"));
         m_dlg = WindowFixture::open(m_appDir.path(), {}, true);
         QVERIFY(m_dlg);
+        // The source lists the TSK drawings, the target (SFC at a first start) the other two.
         m_dlg->SetSrcFolder(m_folder->path());
-        QCOMPARE(model()->rowCount(), 5);
+        m_dlg->SetDstFolder(m_folder->path());
+        QCOMPARE(names(Side::Source).size(), 5);
+        QCOMPARE(names(Side::Target).size(), 2);
         m_pDesktop = std::make_unique<FakeDesktop>();
         m_pDesktop->fnAnswer = [this](const FakeDesktop::Message &message) {
             if (message.buttons & QMessageBox::Yes) {
@@ -76,32 +79,39 @@ private slots:
         m_pDesktop.reset();
     }
 
-    // One question for the selection, the default answer No; what could not be trashed stays
-    // and is named; a declined question trashes nothing, and nothing is asked without a selection.
+    // From the list's own menu: one question for the selection, the default answer No; what
+    // could not be trashed stays and is named; a declined question trashes nothing, and nothing
+    // is asked without a selection.
     void deleteSelected_data()
     {
+        QTest::addColumn<Side>("side");
         QTest::addColumn<QList<int>>("rows");
         QTest::addColumn<bool>("yes");
         QTest::addColumn<QString>("vanished"); // removed behind the list's back
         QTest::addColumn<QString>("question"); // a text the question holds; empty: no question
         QTest::addColumn<QStringList>("trashed");
         QTest::addColumn<QStringList>("left");
+        const Side src = Side::Source;
         const QStringList all = {u"a.tsk"_s, u"b.tsk"_s, u"c.tsk"_s, u"d.tsk"_s, u"e|f.tsk"_s};
-        QTest::newRow("several") << QList<int> {0, 2, 4} << true << QString() << u" 3 個"_s
+        QTest::newRow("several") << src << QList<int> {0, 2, 4} << true << QString() << u" 3 個"_s
                                  << QStringList {u"a.tsk"_s, u"c.tsk"_s, u"e|f.tsk"_s}
                                  << QStringList {u"b.tsk"_s, u"d.tsk"_s};
-        QTest::newRow("one, named") << QList<int> {4} << true << QString() << u"'e|f.tsk'"_s
+        QTest::newRow("one, named") << src << QList<int> {4} << true << QString() << u"'e|f.tsk'"_s
                                     << QStringList {u"e|f.tsk"_s} << all.mid(0, 4);
-        QTest::newRow("declined") << QList<int> {1, 3} << false << QString() << u" 2 個"_s
+        QTest::newRow("declined") << src << QList<int> {1, 3} << false << QString() << u" 2 個"_s
                                   << QStringList() << all;
         QTest::newRow("one gone meanwhile")
-            << QList<int> {1, 3} << true << u"d.tsk"_s << u" 2 個"_s << QStringList {u"b.tsk"_s}
-            << QStringList {u"a.tsk"_s, u"c.tsk"_s, u"e|f.tsk"_s};
+            << src << QList<int> {1, 3} << true << u"d.tsk"_s << u" 2 個"_s
+            << QStringList {u"b.tsk"_s} << QStringList {u"a.tsk"_s, u"c.tsk"_s, u"e|f.tsk"_s};
         QTest::newRow("nothing selected")
-            << QList<int>() << true << QString() << QString() << QStringList() << all;
+            << src << QList<int>() << true << QString() << QString() << QStringList() << all;
+        QTest::newRow("target") << Side::Target << QList<int> {1} << true << QString()
+                                << u"'h.sfc'"_s << QStringList {u"h.sfc"_s}
+                                << QStringList {u"g.sfc"_s};
     }
     void deleteSelected()
     {
+        QFETCH(Side, side);
         QFETCH(QList<int>, rows);
         QFETCH(bool, yes);
         QFETCH(QString, vanished);
@@ -109,20 +119,12 @@ private slots:
         QFETCH(QStringList, trashed);
         QFETCH(QStringList, left);
         m_answer = yes ? QMessageBox::Yes : QMessageBox::No;
-        select(rows);
+        select(side, rows);
         if (!vanished.isEmpty())
             QVERIFY(QFile::remove(path(vanished)));
-        QSignalSpy relisted(model(), &QAbstractItemModel::modelReset);
-        // From the list's own menu, as a user deletes.
-        QTimer::singleShot(0, this, [] {
-            QPointer<QWidget> menu = QApplication::activePopupWidget();
-            if (menu)
-                QTest::keyClick(menu, Qt::Key_D);
-            // Without a selection the item is greyed and the key does nothing.
-            if (menu && menu->isVisible())
-                menu->close();
-        });
-        m_dlg->m_lcSrcFiles->customContextMenuRequested(QPoint(5, 5));
+        QSignalSpy relisted(model(side), &QAbstractItemModel::modelReset);
+        // Without a selection the item is greyed and the key does nothing.
+        fromMenu(side, Qt::Key_D);
 
         const QStringList texts = m_pDesktop->Texts();
         QCOMPARE(texts.size(), question.isEmpty() ? 0 : vanished.isEmpty() ? 1 : 2);
@@ -135,7 +137,7 @@ private slots:
             QVERIFY(texts.at(1).contains(path(vanished)));
             QVERIFY(!texts.at(1).contains(path(trashed.first())));
         }
-        QCOMPARE(names(), left);
+        QCOMPARE(names(side), left);
         QStringList expected;
         for (const QString &name : std::as_const(trashed))
             expected << path(name);
@@ -160,7 +162,7 @@ private slots:
             QSKIP("root may remove files from any folder");
         m_answer = QMessageBox::Yes;
         QFile::setPermissions(m_folder->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        select({0});
+        select(Side::Source, {0});
         m_dlg->OnDeleteSrcFiles();
         QFile::setPermissions(m_folder->path(),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -200,23 +202,24 @@ private slots:
             ::close(fd);
         }
         m_dlg->OnRefreshSrc();
+        const FileListModel *pModel = model(Side::Source);
         int nRow = -1;
-        for (int i = 0; i < model()->rowCount(); ++i) {
-            if (model()->Row(i).RawName() == name)
+        for (int i = 0; i < pModel->rowCount(); ++i) {
+            if (pModel->Row(i).RawName() == name)
                 nRow = i;
         }
         QVERIFY(nRow >= 0);
-        QCOMPARE(model()->Row(nRow).strName, shown);
-        QCOMPARE(model()->data(model()->index(nRow, 0)).toString(), shown);
+        QCOMPARE(pModel->Row(nRow).strName, shown);
+        QCOMPARE(pModel->data(pModel->index(nRow, 0)).toString(), shown);
 
-        select({nRow});
+        select(Side::Source, {nRow});
         m_dlg->OnDblclkSrcList();
         const QList<QUrl> &opened = m_pDesktop->aOpened;
         QCOMPARE(opened.size(), 1);
         QVERIFY2(opened.first().toEncoded().endsWith('/' + encoded), opened.first().toEncoded());
 
         m_answer = QMessageBox::Yes;
-        select({nRow});
+        select(Side::Source, {nRow});
         m_dlg->OnDeleteSrcFiles();
         QCOMPARE(m_pDesktop->Texts().size(), 1);
         QVERIFY(m_pDesktop->Texts().first().contains(shown));
@@ -244,107 +247,131 @@ private slots:
         QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, QFileInfo(trashInfoFolder()).path()}), 0);
     }
 
-    void openTheFirstSelectedRow()
+    // A double click anywhere opens the first selected row, not the one under the mouse, and
+    // tells when the desktop cannot open it.
+    void doubleClickOpensTheFirstSelectedRow_data() { addSides(); }
+    void doubleClickOpensTheFirstSelectedRow()
     {
-        m_pDesktop->fnOpen = [](const QUrl &url) {
-            return url.fileName() != u"d.tsk"_s;
+        QFETCH(Side, side);
+        const QString failing = names(side).at(1);
+        m_pDesktop->fnOpen = [failing](const QUrl &url) {
+            return url.fileName() != failing;
         };
-        const QList<QUrl> &opened = m_pDesktop->aOpened;
-        // A double click on the row, as a user opens it; the first selected row opens.
-        select({3, 1});
-        QWidget *viewport = m_dlg->m_lcSrcFiles->viewport();
-        const QPoint row3 = m_dlg->m_lcSrcFiles->visualRect(model()->index(3, 0)).center();
-        QTest::mouseDClick(viewport, Qt::LeftButton, Qt::ControlModifier, row3);
-        QTRY_COMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path(u"b.tsk"_s))});
+        select(side, {1, 0});
+        doubleClick(side, 1, Qt::ControlModifier);
+        QTRY_COMPARE(m_pDesktop->aOpened,
+                     QList<QUrl> {QUrl::fromLocalFile(path(names(side).first()))});
         QVERIFY(m_pDesktop->Texts().isEmpty());
-        select({3});
-        m_dlg->OnDblclkSrcList();
-        QCOMPARE(m_pDesktop->Texts().size(), 1); // the failure is reported, naming the file
-        QVERIFY(m_pDesktop->Texts().first().contains(path(u"d.tsk"_s)));
+        select(side, {1});
+        doubleClick(side, 1);
+        QTRY_COMPARE(m_pDesktop->Texts().size(), 1);
+        QVERIFY(m_pDesktop->Texts().first().contains(path(failing)));
+    }
+
+    // A click brings the count line (and for the source, Convert) up to date, also when it
+    // leaves the selection as it was.
+    void clickUpdatesTheCountLine_data() { addSides(); }
+    void clickUpdatesTheCountLine()
+    {
+        QFETCH(Side, side);
+        m_dlg->OnManualMode();
+        select(side, {1});
+        const int nLine = side == Side::Source ? IDC_SRC_SELECTED : IDC_DST_SELECTED;
+        m_dlg->SetDlgItemText(nLine, QString());
+        m_dlg->EnableToolButton(ID_CONVERT, side != Side::Source);
+        const FileListView *pList = list(side);
+        QTest::mouseClick(pList->viewport(), Qt::LeftButton, {},
+                          pList->visualRect(model(side)->index(1, 0)).center());
+        QCOMPARE(m_dlg->GetDlgItemText(nLine), u"1 個のﾌｧｲﾙを選択 "_s);
+        QVERIFY(m_dlg->CommandAction(ID_CONVERT)->isEnabled());
     }
 
     void menuGreying_data()
     {
-        QTest::addColumn<int>("side");
+        QTest::addColumn<Side>("side");
         QTest::addColumn<bool>("emptyList");
         QTest::addColumn<bool>("selection");
-        QTest::addColumn<bool>("deleteEnabled");
-        QTest::addColumn<bool>("selectAllEnabled");
-        QTest::newRow("rows, no selection") << 1 << false << false << false << true;
-        QTest::newRow("rows and a selection") << 1 << false << true << true << true;
-        QTest::newRow("empty list") << 1 << true << false << false << false;
-        QTest::newRow("target with rows, source empty") << 2 << false << false << false << true;
+        QTest::addColumn<QList<int>>("enabled");
+        QTest::newRow("rows, no selection")
+            << Side::Source << false << false << QList {ID_SELECT_ALL_SRC, ID_REFRESH_SRC};
+        QTest::newRow("rows and a selection")
+            << Side::Source << false << true
+            << QList {ID_DELETE_SRC_FILES, ID_SELECT_ALL_SRC, ID_REFRESH_SRC};
+        QTest::newRow("empty list") << Side::Source << true << false << QList {ID_REFRESH_SRC};
+        QTest::newRow("target with rows, source empty")
+            << Side::Target << true << false << QList {ID_SELECT_ALL_DST, ID_REFRESH_DST};
     }
     void menuGreying()
     {
-        QFETCH(int, side);
+        QFETCH(Side, side);
         QFETCH(bool, emptyList);
         QFETCH(bool, selection);
-        QFETCH(bool, deleteEnabled);
-        QFETCH(bool, selectAllEnabled);
-        if (side == 2)
-            m_dlg->SetDstFolder(m_folder->path()); // lists g.sfc
-        if (side == 2 || emptyList) {
+        QFETCH(QList<int>, enabled);
+        if (emptyList) {
             m_dlg->m_src.strExt = u"DXF"_s;
             m_dlg->OnRefreshSrc();
-            QCOMPARE(model()->rowCount(), 0);
+            QCOMPARE(names(Side::Source).size(), 0);
         }
         if (selection)
-            select({1});
-        QStringList enabled;
-        QTimer::singleShot(0, this, [&] {
-            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-                for (QAction *action : menu->actions())
-                    if (!action->isSeparator() && action->isEnabled())
-                        enabled << action->objectName();
-                menu->close();
-            }
+            select(side, {1});
+        QList<int> shown;
+        withMenu(side, [&](QMenu *menu) {
+            QCOMPARE(menu->objectName().toInt(),
+                     side == Side::Source ? IDR_SRC_LIST_MENU : IDR_DST_LIST_MENU);
+            for (QAction *action : menu->actions())
+                if (!action->isSeparator() && action->isEnabled())
+                    shown << action->objectName().toInt();
         });
-        side == 1 ? m_dlg->OnRclickSrcList(QPoint(5, 5)) : m_dlg->OnRclickDstList(QPoint(5, 5));
-        const int base = side == 1 ? 1026 : 1029;
-        QStringList expected;
-        if (deleteEnabled)
-            expected << QString::number(base);
-        if (selectAllEnabled)
-            expected << QString::number(base + 1);
-        expected << QString::number(base + 2);
-        QCOMPARE(enabled, expected);
+        QCOMPARE(shown, enabled);
     }
 
     // A click on a header sorts by it, a second click turns the order round, the other columns
-    // start ascending; the order and its arrow survive a new listing and a folder change, while
-    // the selection does not.
+    // start ascending; the order and its arrow survive select all, a refresh and a folder change
+    // from the list's menu, while the selection does not.
+    void sortStateFollowsHeaderClicks_data() { addSides(); }
     void sortStateFollowsHeaderClicks()
     {
-        auto *header = qobject_cast<FileListHeader *>(m_dlg->m_lcSrcFiles->header());
+        QFETCH(Side, side);
+        Pane &pane = WindowFixture::pane(*m_dlg, side);
+        auto *header = qobject_cast<FileListHeader *>(list(side)->header());
         QVERIFY(header);
         const auto arrow = [header] {
             return std::pair(header->ArrowSection(), header->ArrowImage());
         };
+        const auto click = [header](int nColumn) {
+            QTest::mouseClick(
+                header->viewport(), Qt::LeftButton, {},
+                QPoint(header->sectionViewportPosition(nColumn) + 5, header->height() / 2));
+        };
+        const QStringList ascending = names(side);
         QCOMPARE(arrow(), std::pair(0, 1)); // name, ascending at start
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
-        QCOMPARE(m_dlg->m_src.nSortColumn, 1);
+        click(1);
+        QCOMPARE(pane.nSortColumn, 1);
         QCOMPARE(arrow(), std::pair(1, 1));
-        m_dlg->OnColumnclickSrcList(1);
+        click(1);
         QCOMPARE(arrow(), std::pair(1, 0));
-        m_dlg->OnColumnclickSrcList(2);
+        click(2);
         QCOMPARE(arrow(), std::pair(2, 1));
-        QCOMPARE(m_dlg->m_src.anSortDir[1], 0);
-        m_dlg->OnColumnclickSrcList(0);
-        m_dlg->OnColumnclickSrcList(0); // name, descending
+        QCOMPARE(pane.anSortDir[1], 0);
+        click(0);
+        click(0); // name, descending
 
-        m_dlg->OnSelectAllSrc();
-        QCOMPARE(m_dlg->GetDlgItemText(1044), u"5 個のﾌｧｲﾙを選択 "_s);
-        m_dlg->OnRefreshSrc();
-        QCOMPARE(m_dlg->GetDlgItemText(1044), QString());
-        QCOMPARE(names().first(), u"e|f.tsk"_s);
+        const int nLine = side == Side::Source ? IDC_SRC_SELECTED : IDC_DST_SELECTED;
+        fromMenu(side, Qt::Key_A);
+        QCOMPARE(m_dlg->GetDlgItemText(nLine), u"%1 個のﾌｧｲﾙを選択 "_s.arg(ascending.size()));
+        QVERIFY(TestEnvironment::writeFile(path(u"0"_s + ascending.first()), "new"));
+        fromMenu(side, Qt::Key_R);
+        QCOMPARE(m_dlg->GetDlgItemText(nLine), QString());
+        QCOMPARE(names(side).last(), u"0"_s + ascending.first());
         QCOMPARE(arrow(), std::pair(0, 0));
         QTemporaryDir other;
-        for (const QString &name : {u"x.tsk"_s, u"y.tsk"_s, u"z.tsk"_s})
-            QVERIFY(TestEnvironment::writeFile(other.filePath(name), "1"));
-        m_dlg->SetSrcFolder(other.path());
-        QCOMPARE(names(), QStringList({u"z.tsk"_s, u"y.tsk"_s, u"x.tsk"_s}));
+        for (const QString &name : {u"x."_s, u"y."_s, u"z."_s})
+            QVERIFY(TestEnvironment::writeFile(other.filePath(name + pane.strExt), "1"));
+        side == Side::Source ? m_dlg->SetSrcFolder(other.path())
+                             : m_dlg->SetDstFolder(other.path());
+        QCOMPARE(
+            names(side),
+            QStringList({u"z."_s + pane.strExt, u"y."_s + pane.strExt, u"x."_s + pane.strExt}));
     }
 
     void countLineFollowsTheKeyboard_data()
@@ -363,19 +390,54 @@ private slots:
         QFETCH(QList<QKeyCombination>, keys);
         QFETCH(QString, count);
         m_dlg->OnManualMode();
-        QVERIFY(!m_dlg->CommandAction(1019)->isEnabled() || m_dlg->m_dst.nExtIndex >= 0);
+        QVERIFY(!m_dlg->CommandAction(ID_CONVERT)->isEnabled() || m_dlg->m_dst.nExtIndex >= 0);
         m_dlg->m_lcSrcFiles->setFocus();
         for (const QKeyCombination key : keys)
             QTest::keyClick(m_dlg->m_lcSrcFiles, key.key(), key.keyboardModifiers());
-        QCOMPARE(m_dlg->GetDlgItemText(1044), count);
-        QCOMPARE(m_dlg->CommandAction(1019)->isEnabled(), m_dlg->m_dst.nExtIndex >= 0);
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_SELECTED), count);
+        QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), m_dlg->m_dst.nExtIndex >= 0);
     }
 
 private:
+    static void addSides()
+    {
+        QTest::addColumn<Side>("side");
+        QTest::newRow("source") << Side::Source;
+        QTest::newRow("target") << Side::Target;
+    }
     QString path(const QString &name) const { return m_folder->path() + u'/' + name; }
-    FileListModel *model() const { return m_dlg->m_src.Model(); }
-    QStringList names() const { return WindowFixture::listed(*m_dlg, 1); }
-    void select(const QList<int> &rows) { WindowFixture::select(*m_dlg, 1, rows); }
+    FileListView *list(Side side) const
+    {
+        return WindowFixture::pane(*m_dlg, side).GetControls().pList;
+    }
+    FileListModel *model(Side side) const { return WindowFixture::pane(*m_dlg, side).Model(); }
+    QStringList names(Side side) const { return WindowFixture::listed(*m_dlg, side); }
+    void select(Side side, const QList<int> &rows) { WindowFixture::select(*m_dlg, side, rows); }
+    void doubleClick(Side side, int nRow, Qt::KeyboardModifiers modifiers = {})
+    {
+        QTest::mouseDClick(list(side)->viewport(), Qt::LeftButton, modifiers,
+                           list(side)->visualRect(model(side)->index(nRow, 0)).center());
+    }
+    // Opens the list's menu as a right click does and lets use act on it; a menu that act leaves
+    // open is closed.
+    void withMenu(Side side, const std::function<void(QMenu *)> &use)
+    {
+        bool bShown = false;
+        QTimer::singleShot(0, this, [&] {
+            QPointer<QMenu> menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            bShown = menu;
+            if (menu)
+                use(menu);
+            if (menu && menu->isVisible())
+                menu->close();
+        });
+        emit list(side)->customContextMenuRequested(QPoint(5, 5));
+        QVERIFY(bShown);
+    }
+    void fromMenu(Side side, Qt::Key key)
+    {
+        withMenu(side, [key](QMenu *menu) { QTest::keyClick(menu, key); });
+    }
 
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_folder;

@@ -53,41 +53,38 @@ private:
     {
         return name.isEmpty() ? m_dir->path() : m_dir->filePath(name);
     }
-    QTreeView *list(int nSide) const
-    {
-        return nSide == 1 ? m_dlg->m_lcSrcFiles : m_dlg->m_lcDstFiles;
-    }
-    Pane &pane(int nSide) const { return nSide == 1 ? m_dlg->m_src : m_dlg->m_dst; }
+    Pane &pane(Side side) const { return WindowFixture::pane(*m_dlg, side); }
+    QTreeView *list(Side side) const { return pane(side).GetControls().pList; }
     QString text(int nId) const { return m_dlg->GetDlgItemText(nId); }
 
-    void fill(int nSide, const QString &strFolder, const QString &strExt = u"DXF"_s)
+    // Lists strFolder into the side as the window does, by the side's number.
+    void fill(Side side, const QString &strFolder, const QString &strExt = u"DXF"_s)
     {
-        pane(nSide).strFolder = strFolder;
-        m_dlg->FillFileList(pane(nSide).strFolder, strExt, nSide);
+        pane(side).strFolder = strFolder;
+        m_dlg->FillFileList(pane(side).strFolder, strExt, side == Side::Source ? 1 : 2);
     }
-    QStringList names(int nSide) const { return WindowFixture::listed(*m_dlg, nSide); }
-    QString cell(int nSide, const QString &name, int nColumn) const
+    QStringList names(Side side) const { return WindowFixture::listed(*m_dlg, side); }
+    QString cell(Side side, const QString &name, int nColumn) const
     {
-        const FileListModel *model = pane(nSide).Model();
-        const int nRow = int(names(nSide).indexOf(name));
+        const FileListModel *model = pane(side).Model();
+        const int nRow = int(names(side).indexOf(name));
         return nRow < 0 ? u"(not listed)"_s : model->index(nRow, nColumn).data().toString();
     }
-    void select(int nSide, const QStringList &aNames)
+    void select(Side side, const QStringList &aNames)
     {
         for (const QString &name : aNames) {
-            const int nRow = int(names(nSide).indexOf(name));
+            const int nRow = int(names(side).indexOf(name));
             QVERIFY2(nRow >= 0, qPrintable(name));
-            list(nSide)->selectionModel()->select(pane(nSide).Model()->index(nRow, 0),
-                                                  QItemSelectionModel::Select
-                                                      | QItemSelectionModel::Rows);
+            list(side)->selectionModel()->select(pane(side).Model()->index(nRow, 0),
+                                                 QItemSelectionModel::Select
+                                                     | QItemSelectionModel::Rows);
         }
-        pane(nSide).UpdateSelectedCount();
     }
-    QStringList selectedNames(int nSide) const
+    QStringList selectedNames(Side side) const
     {
         QStringList aNames;
-        for (const QModelIndex &index : list(nSide)->selectionModel()->selectedRows())
-            aNames.append(pane(nSide).Model()->Row(index.row()).strName);
+        for (const QModelIndex &index : list(side)->selectionModel()->selectedRows())
+            aNames.append(pane(side).Model()->Row(index.row()).strName);
         aNames.sort();
         return aNames;
     }
@@ -136,51 +133,31 @@ private slots:
         QCOMPARE(number, expected);
     }
 
-    void initListColumns()
-    {
-        const int nScrollBar
-            = list(1)->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list(1));
-        // The texts of the widest digit of the font in use: no time or size text is wider.
-        const QFontMetrics fm = list(1)->fontMetrics();
-        int nTime = 0, nSize = 0;
-        for (char16_t c = u'0'; c <= u'9'; ++c) {
-            const QString d(4, QChar(c));
-            nTime = qMax(nTime, fm.horizontalAdvance(u"%1/%2/%2 %2:%2"_s.arg(d, d.left(2))));
-            nSize
-                = qMax(nSize, fm.horizontalAdvance(u"%1,%2,%2,%2,%2"_s.arg(d.left(1), d.left(3))));
-        }
-        QVERIFY(makeFile(path(u"a.dxf"_s)));
-        for (int nSide : {1, 2}) {
-            fill(nSide, path());
-            const QHeaderView *header = list(nSide)->header();
-            QVERIFY2(header->sectionSize(2) >= nTime,
-                     qPrintable(u"%1 < %2"_s.arg(header->sectionSize(2)).arg(nTime)));
-            QVERIFY2(header->sectionSize(1) >= nSize,
-                     qPrintable(u"%1 < %2"_s.arg(header->sectionSize(1)).arg(nSize)));
-            // The name takes the rest of the list's width, and no more.
-            QCOMPARE(header->length(), list(nSide)->contentsRect().width() - nScrollBar);
-            QCOMPARE(pane(nSide).nSortColumn, 0);
-            QCOMPARE(pane(nSide).anSortDir[0], 1);
-            QCOMPARE(pane(nSide).anSortDir[1], 0);
-            QCOMPARE(pane(nSide).anSortDir[2], 0);
-        }
-    }
-
-    // In the font in use a full time and a 13-digit size show whole; a name the column cuts
-    // short shows whole as a tooltip, as two names that differ only at the end would look alike.
+    // Both lists fill their width without a horizontal scroll bar, start sorted by name, and in the
+    // font in use show a full time and a 13-digit size whole; a name the column cuts short shows
+    // whole as a tooltip, as two names that differ only at the end would look alike.
     void columnsShowTheirTexts()
     {
         const QString strLong = QString(60, u'図') + u"-A.dxf"_s;
         QVERIFY(makeFile(path(strLong), 9999999999999LL));
         QVERIFY(makeFile(path(u"a.dxf"_s)));
-        fill(1, path());
-        QCOMPARE(names(1), (QStringList {u"a.dxf"_s, strLong}));
-        QCOMPARE(cell(1, strLong, 1), u"9,999,999,999,999"_s);
+        for (const Side side : {Side::Source, Side::Target}) {
+            fill(side, path());
+            const int nScrollBar
+                = list(side)->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list(side));
+            QCOMPARE(list(side)->header()->length(),
+                     list(side)->contentsRect().width() - nScrollBar);
+            QCOMPARE(pane(side).nSortColumn, 0);
+            QCOMPARE(pane(side).anSortDir[0], 1);
+        }
+        QCOMPARE(names(Side::Source), (QStringList {u"a.dxf"_s, strLong}));
+        QCOMPARE(cell(Side::Source, strLong, 1), u"9,999,999,999,999"_s);
         const auto tooltip = [this](int nRow, int nColumn) {
-            const QRect rc = list(1)->visualRect(m_dlg->m_src.Model()->index(nRow, nColumn));
+            QTreeView *pList = list(Side::Source);
+            const QRect rc = pList->visualRect(m_dlg->m_src.Model()->index(nRow, nColumn));
             QHelpEvent event(QEvent::ToolTip, rc.center(),
-                             list(1)->viewport()->mapToGlobal(rc.center()));
-            QApplication::sendEvent(list(1)->viewport(), &event);
+                             pList->viewport()->mapToGlobal(rc.center()));
+            QApplication::sendEvent(pList->viewport(), &event);
             return QToolTip::isVisible() ? QToolTip::text() : QString();
         };
         QCOMPARE(tooltip(0, 0), QString());
@@ -195,37 +172,10 @@ private slots:
         QLocale::setDefault(QLocale::c());
         for (const QString &name : {u"図面.dxf"_s, u"b.dxf"_s, u"B.dxf"_s, u"a.dxf"_s})
             QVERIFY(makeFile(path(name)));
-        fill(1, path());
-        const QStringList aNames = names(1);
+        fill(Side::Source, path());
+        const QStringList aNames = names(Side::Source);
         QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
         QCOMPARE(aNames, (QStringList {u"a.dxf"_s, u"b.dxf"_s, u"B.dxf"_s, u"図面.dxf"_s}));
-    }
-
-    // The header arrows are outlined, not filled: grey edges on the left, white on the right.
-    void sortArrowsAreOutlined_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QPoint>("grey");
-        QTest::addColumn<QPoint>("white");
-        QTest::addColumn<QPoint>("inside");
-        QTest::newRow("down") << u":/icons/135_0.svg"_s << QPoint(18, 32) << QPoint(46, 32)
-                              << QPoint(32, 24);
-        QTest::newRow("up") << u":/icons/135_1.svg"_s << QPoint(18, 32) << QPoint(46, 32)
-                            << QPoint(32, 40);
-    }
-    void sortArrowsAreOutlined()
-    {
-        QFETCH(QString, file);
-        QFETCH(QPoint, grey);
-        QFETCH(QPoint, white);
-        QFETCH(QPoint, inside);
-        const QImage image = QIcon(file).pixmap(64, 64).toImage();
-        QCOMPARE(image.size(), QSize(64, 64));
-        const QColor greyEdge = image.pixelColor(grey);
-        QVERIFY2(greyEdge.alpha() > 128 && qAbs(greyEdge.red() - 128) < 40,
-                 qPrintable(greyEdge.name(QColor::HexArgb)));
-        QCOMPARE(image.pixelColor(white).rgba(), qRgba(255, 255, 255, 255));
-        QCOMPARE(image.pixelColor(inside).alpha(), 0);
     }
 
     void listingRules_data()
@@ -265,13 +215,13 @@ private slots:
         // A file that always matches, so a listing that shows nothing at all is caught too.
         QVERIFY(makeFile(path(u"control.dxf"_s)));
 
-        fill(1, path());
-        QCOMPARE(names(1).contains(name), listed);
-        QCOMPARE(names(1).size(), listed ? 2 : 1);
-        QCOMPARE(text(1042), fileCountText(listed ? 2 : 1));
+        fill(Side::Source, path());
+        QCOMPARE(names(Side::Source).contains(name), listed);
+        QCOMPARE(names(Side::Source).size(), listed ? 2 : 1);
+        QCOMPARE(text(IDC_SRC_COUNT), fileCountText(listed ? 2 : 1));
         if (kind == u"linkfile"_s) {
-            QCOMPARE(cell(1, name, 1), u"1,234"_s);
-            QCOMPARE(cell(1, name, 2), u"2040/05/06 07:08"_s);
+            QCOMPARE(cell(Side::Source, name, 1), u"1,234"_s);
+            QCOMPARE(cell(Side::Source, name, 2), u"2040/05/06 07:08"_s);
         }
     }
 
@@ -289,8 +239,8 @@ private slots:
         QFETCH(qint64, modified);
         QFETCH(QString, expected);
         QVERIFY(makeFile(path(u"a.dxf"_s), 1, modified));
-        fill(1, path());
-        QCOMPARE(cell(1, u"a.dxf"_s, 2), expected);
+        fill(Side::Source, path());
+        QCOMPARE(cell(Side::Source, u"a.dxf"_s, 2), expected);
     }
 
     void folderForm_data()
@@ -305,26 +255,29 @@ private slots:
         QFETCH(QString, suffix);
         QVERIFY(QDir().mkdir(path(u"sub"_s)));
         QVERIFY(makeFile(path(u"a.dxf"_s)));
-        fill(1, path() + suffix);
-        QCOMPARE(pane(1).strFolder, QFileInfo(path()).canonicalFilePath());
-        QCOMPARE(QDir::currentPath(), pane(1).strFolder);
-        QCOMPARE(names(1), QStringList {u"a.dxf"_s});
+        fill(Side::Source, path() + suffix);
+        QCOMPARE(pane(Side::Source).strFolder, QFileInfo(path()).canonicalFilePath());
+        QCOMPARE(QDir::currentPath(), pane(Side::Source).strFolder);
+        QCOMPARE(names(Side::Source), QStringList {u"a.dxf"_s});
     }
 
     void countLines_data()
     {
-        QTest::addColumn<int>("side");
+        QTest::addColumn<Side>("side");
         QTest::addColumn<int>("countId");
         QTest::addColumn<int>("selectedId");
-        QTest::newRow("source") << 1 << 1042 << 1044;
-        QTest::newRow("target") << 2 << 1043 << 1045;
+        QTest::addColumn<int>("otherSelectedId");
+        QTest::newRow("source") << Side::Source << IDC_SRC_COUNT << IDC_SRC_SELECTED
+                                << IDC_DST_SELECTED;
+        QTest::newRow("target") << Side::Target << IDC_DST_COUNT << IDC_DST_SELECTED
+                                << IDC_SRC_SELECTED;
     }
     void countLines()
     {
-        QFETCH(int, side);
+        QFETCH(Side, side);
         QFETCH(int, countId);
         QFETCH(int, selectedId);
-        const int nOther = side == 1 ? 2 : 1;
+        QFETCH(int, otherSelectedId);
         // An empty folder: 0 files and an empty selection line.
         fill(side, path());
         QCOMPARE(text(countId), fileCountText(0));
@@ -337,7 +290,7 @@ private slots:
         select(side, {u"a.dxf"_s, u"c.dxf"_s});
         QCOMPARE(text(selectedId), u"2 個のﾌｧｲﾙを選択 "_s);
         // The other pane's lines belong to the other pane.
-        QCOMPARE(text(nOther == 1 ? 1044 : 1045), QString());
+        QCOMPARE(text(otherSelectedId), QString());
 
         // A fresh listing selects nothing.
         fill(side, path());
@@ -348,7 +301,7 @@ private slots:
         pane(side).nSortColumn = 2;
         pane(side).anSortDir[0] = 1;
         pane(side).anSortDir[2] = 1;
-        m_dlg->FillFileList(pane(side).strFolder, QString(), side);
+        m_dlg->FillFileList(pane(side).strFolder, QString(), side == Side::Source ? 1 : 2);
         QCOMPARE(pane(side).Model()->rowCount(), 0);
         QCOMPARE(text(countId), fileCountText(3));
         QCOMPARE(text(selectedId), u"1 個のﾌｧｲﾙを選択 "_s);
@@ -367,18 +320,18 @@ private slots:
         QVERIFY(QDir().mkdir(other));
         QVERIFY(makeFile(gone + u"/mine.dxf"_s));
         QVERIFY(makeFile(other + u"/theirs.dxf"_s));
-        fill(1, gone);
-        QCOMPARE(names(1), QStringList {u"mine.dxf"_s});
-        const QString strGone = pane(1).strFolder;
-        fill(2, other);
+        fill(Side::Source, gone);
+        QCOMPARE(names(Side::Source), QStringList {u"mine.dxf"_s});
+        const QString strGone = pane(Side::Source).strFolder;
+        fill(Side::Target, other);
         QVERIFY(QDir(gone).removeRecursively());
 
-        m_dlg->FillFileList(pane(1).strFolder, u"DXF"_s, 1);
-        QCOMPARE(names(1), QStringList());
-        QCOMPARE(pane(1).strFolder, strGone);
-        QCOMPARE(text(1042), fileCountText(0));
-        QCOMPARE(text(1044), QString());
-        QCOMPARE(names(2), QStringList {u"theirs.dxf"_s});
+        fill(Side::Source, strGone);
+        QCOMPARE(names(Side::Source), QStringList());
+        QCOMPARE(pane(Side::Source).strFolder, strGone);
+        QCOMPARE(text(IDC_SRC_COUNT), fileCountText(0));
+        QCOMPARE(text(IDC_SRC_SELECTED), QString());
+        QCOMPARE(names(Side::Target), QStringList {u"theirs.dxf"_s});
     }
 
     void sortOrder_data()
@@ -430,14 +383,14 @@ private slots:
         QFETCH(QStringList, expected);
         for (qsizetype i = 0; i < files.size(); ++i)
             QVERIFY(makeFile(path(files[i]), sizes[i], times[i] ? times[i] : 1160368440));
-        fill(1, path());
-        QCOMPARE(names(1).size(), files.size());
+        fill(Side::Source, path());
+        QCOMPARE(names(Side::Source).size(), files.size());
 
-        int *anSortDir = pane(1).anSortDir;
+        int *anSortDir = pane(Side::Source).anSortDir;
         std::fill(anSortDir, anSortDir + 3, 1);
         anSortDir[column] = ascending ? 1 : 0;
-        pane(1).SortFileList(column);
-        QCOMPARE(names(1), expected);
+        pane(Side::Source).SortFileList(column);
+        QCOMPARE(names(Side::Source), expected);
         for (int j = 0; j < 3; ++j)
             QCOMPARE(anSortDir[j], j == column ? (ascending ? 1 : 0) : 0);
     }
@@ -464,16 +417,16 @@ private slots:
             QVERIFY(makeFile(path(name), (i * 104729) % 5000));
         }
         QVERIFY(makeFile(path(u"other.jww"_s)));
-        pane(1).nSortColumn = listedBy;
-        pane(1).anSortDir[listedBy] = 1;
-        fill(1, path());
-        QCOMPARE(names(1).size(), nFiles);
-        pane(1).anSortDir[1] = 1;
-        pane(1).SortFileList(1);
-        pane(1).anSortDir[0] = ascending ? 1 : 0;
-        pane(1).SortFileList(0);
+        pane(Side::Source).nSortColumn = listedBy;
+        pane(Side::Source).anSortDir[listedBy] = 1;
+        fill(Side::Source, path());
+        QCOMPARE(names(Side::Source).size(), nFiles);
+        pane(Side::Source).anSortDir[1] = 1;
+        pane(Side::Source).SortFileList(1);
+        pane(Side::Source).anSortDir[0] = ascending ? 1 : 0;
+        pane(Side::Source).SortFileList(0);
 
-        const QStringList aNames = names(1);
+        const QStringList aNames = names(Side::Source);
         QCollator collator {QLocale()};
         for (qsizetype i = 1; i < aNames.size(); ++i) {
             const int nCompare = collator.compare(aNames[i - 1], aNames[i]);
@@ -488,26 +441,28 @@ private slots:
             = {{u"a.dxf"_s, 50}, {u"b.dxf"_s, 40}, {u"c.dxf"_s, 30}, {u"d.dxf"_s, 20}};
         for (const auto &[name, size] : files)
             QVERIFY(makeFile(path(name), size));
-        fill(1, path());
-        select(1, {u"a.dxf"_s, u"c.dxf"_s});
+        fill(Side::Source, path());
+        select(Side::Source, {u"a.dxf"_s, u"c.dxf"_s});
         const QModelIndex current
-            = m_dlg->m_src.Model()->index(int(names(1).indexOf(u"c.dxf"_s)), 0);
-        list(1)->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+            = m_dlg->m_src.Model()->index(int(names(Side::Source).indexOf(u"c.dxf"_s)), 0);
+        list(Side::Source)
+            ->selectionModel()
+            ->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
 
-        pane(1).anSortDir[1] = 1;
-        pane(1).SortFileList(1);
-        QCOMPARE(names(1), (QStringList {u"d.dxf"_s, u"c.dxf"_s, u"b.dxf"_s, u"a.dxf"_s}));
-        QCOMPARE(selectedNames(1), (QStringList {u"a.dxf"_s, u"c.dxf"_s}));
-        QCOMPARE(list(1)->selectionModel()->currentIndex().row(), 1);
-        pane(1).UpdateSelectedCount();
-        QCOMPARE(text(1044), u"2 個のﾌｧｲﾙを選択 "_s);
+        pane(Side::Source).anSortDir[1] = 1;
+        pane(Side::Source).SortFileList(1);
+        QCOMPARE(names(Side::Source),
+                 (QStringList {u"d.dxf"_s, u"c.dxf"_s, u"b.dxf"_s, u"a.dxf"_s}));
+        QCOMPARE(selectedNames(Side::Source), (QStringList {u"a.dxf"_s, u"c.dxf"_s}));
+        QCOMPARE(list(Side::Source)->selectionModel()->currentIndex().row(), 1);
+        QCOMPARE(text(IDC_SRC_SELECTED), u"2 個のﾌｧｲﾙを選択 "_s);
     }
 
     void oneIconPerExtension()
     {
         QVERIFY(makeFile(path(u"a.dxf"_s)));
         QVERIFY(makeFile(path(u"b.DXF"_s)));
-        fill(1, path());
+        fill(Side::Source, path());
         const FileListModel *model = m_dlg->m_src.Model();
         const QIcon first = model->index(0, 0).data(Qt::DecorationRole).value<QIcon>();
         const QIcon second = model->index(1, 0).data(Qt::DecorationRole).value<QIcon>();

@@ -1,5 +1,11 @@
+#include "app/CAboutDlg.h"
 #include "app/CConverterApp.h"
 #include "app/CConverterDlg.h"
+#include "conversion/CAuthorDlg.h"
+#include "conversion/COverwriteDlg.h"
+#include "conversion/CProgressDlg.h"
+#include "conversion/CRunReportDlg.h"
+#include "panes/CNewFolderDlg.h"
 #include "res/Strings.h"
 #include "tests/FakeDesktop.h"
 #include "tests/WindowFixture.h"
@@ -26,7 +32,8 @@ class TestMainWindow : public QObject
 private slots:
     void init()
     {
-        // The shared test bus has no drawing program: a run ends at message 305, answered here.
+        // The shared test bus has no drawing program: a run ends at the message that it cannot
+        // be started, answered here.
         m_pDesktop = std::make_unique<FakeDesktop>();
         m_dlg = WindowFixture::open(m_appDir.path(), {}, true);
         QVERIFY(m_dlg);
@@ -59,52 +66,117 @@ private slots:
 
     void windowIsFixedWithoutMinimiseOrMaximise()
     {
-        const QSize base = TemplateDialog::BaseUnits(m_dlg->font());
-        const QSize expected = TemplateDialog::MapDialogRect(QRect(0, 0, 385, 345), base).size();
-        QCOMPARE(m_dlg->size(), expected);
-        QCOMPARE(m_dlg->minimumSize(), expected);
-        QCOMPARE(m_dlg->maximumSize(), expected);
+        QCOMPARE(m_dlg->minimumSize(), m_dlg->size());
+        QCOMPARE(m_dlg->maximumSize(), m_dlg->size());
         const Qt::WindowFlags flags = m_dlg->windowFlags();
         QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
         QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
         QVERIFY(flags & Qt::WindowCloseButtonHint);
-        QCOMPARE(m_dlg->windowTitle(), u"Quellith Norvale"_s);
     }
 
-    // A control is found by its id: no two may share one.
-    void idsAreUnique()
+    // The one place the numbers are written out: each id's name stands for the number the program
+    // has always used, and the window it belongs to carries it as objectName: the window itself,
+    // or exactly one of its controls.
+    void idsKeepTheirNumbers_data()
     {
-        QStringList ids;
-        for (const QWidget *w : m_dlg->findChildren<QWidget *>()) {
-            bool bNumber = false;
-            w->objectName().toInt(&bNumber);
-            if (bNumber)
-                ids << w->objectName();
+        QTest::addColumn<int>("window"); // 0: an id that no window carries
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("number");
+        const auto add = [](int nWindow, const auto &aIds) {
+            for (const auto &[nId, nNumber] : aIds)
+                QTest::addRow("%d in %d", nNumber, nWindow) << nWindow << nId << nNumber;
+        };
+        constexpr int IDOK = TemplateDialog::IDOK, IDCANCEL = TemplateDialog::IDCANCEL;
+        // clang-format off
+        const std::pair<int, int> aMain[] = {
+            {IDD_CONVERTER, 102}, {IDC_SRC_ICON, 1000}, {IDC_DST_ICON, 1001}, {IDC_SRC_EXT, 1002},
+            {IDC_SRC_FOLDER, 1003}, {IDC_DST_EXT, 1004}, {IDC_SRC_LIST, 1005},
+            {IDC_BROWSE_SRC, 1006}, {IDC_DST_FOLDER, 1007}, {IDC_DST_LIST, 1008},
+            {IDC_BROWSE_DST, 1009}, {IDC_STATUS, 1010}, {IDC_LAUNCH_BAR_FRAME, 1011},
+            {IDC_AUTHOR_BAR_FRAME, 1012}, {IDC_SAME_FOLDER_BAR_FRAME, 1013},
+            {IDC_CONVERT_BAR_FRAME, 1014}, {IDC_MODE_BAR_FRAME, 1015}, {IDC_CAD_VERSION, 1022},
+            {IDC_SRC_COUNT, 1042}, {IDC_DST_COUNT, 1043}, {IDC_SRC_SELECTED, 1044},
+            {IDC_DST_SELECTED, 1045}, {IDC_SRC_FORMAT, 1046}, {IDC_DST_FORMAT, 1047},
+            {IDC_AUTHOR_LINE, 1048}, {ID_SAME_FOLDER, 1018}, {ID_CONVERT, 1019},
+            {ID_AUTO_MODE, 1020}, {ID_MANUAL_MODE, 1021}, {ID_LAUNCH_PROGRAM, 1023},
+            {ID_CREATE_FOLDER, 1024}, {ID_AUTHOR_NAME, 32774}, {ID_HELP, 57670}, {IDOK, 1}};
+        add(IDD_CONVERTER, aMain);
+        const std::pair<int, int> aNamed[] = {
+            {ID_DELETE_SRC_FILES, 1026}, {ID_SELECT_ALL_SRC, 1027}, {ID_REFRESH_SRC, 1028},
+            {ID_DELETE_DST_FILES, 1029}, {ID_SELECT_ALL_DST, 1030}, {ID_REFRESH_DST, 1031},
+            {IDR_SRC_LIST_MENU, 137}, {IDR_DST_LIST_MENU, 138}, {IDM_ABOUTBOX, 16},
+            {IDR_MAINFRAME, 128}, {IDR_TB_SAME_FOLDER, 129}, {IDR_TB_CONVERT, 130},
+            {IDR_TB_MODE, 131}, {IDR_TB_LAUNCH, 132}, {IDR_TB_AUTHOR, 133}, {IDI_NO_FORMAT, 134},
+            {IDB_SORT_ARROWS, 135}, {IDB_LOGO, 142}, {IDS_ABOUTBOX, 101}, {IDS_CAPTION, 102},
+            {IDS_VERSION, 103}, {IDS_NOTICE, 104}, {IDS_NO_SESSION_BUS, 300},
+            {IDS_CREATE_FOLDER_FAILED, 302}, {IDS_AUTO_MODE_STATUS, 303},
+            {IDS_MANUAL_MODE_STATUS, 304}, {IDS_SERVER_UNAVAILABLE, 305},
+            {IDS_AUTO_CONVERT_QUESTION, 306}, {IDS_FILE_COUNT, 307}, {IDS_SELECTED_COUNT, 308}};
+        add(0, aNamed);
+        const std::pair<int, int> aAbout[] = {
+            {IDD_ABOUTBOX, 100}, {IDC_ABOUT_VERSION, 1011}, {IDC_ABOUT_NOTICE, 1012},
+            {IDC_ABOUT_WEBLINK, 1041}, {IDOK, 1}};
+        add(IDD_ABOUTBOX, aAbout);
+        const std::pair<int, int> aNewFolder[] = {
+            {IDD_NEW_FOLDER, 136}, {IDC_FOLDER_NAME, 1025}, {IDOK, 1}, {IDCANCEL, 2}};
+        add(IDD_NEW_FOLDER, aNewFolder);
+        const std::pair<int, int> aOverwrite[] = {
+            {IDD_OVERWRITE, 139}, {IDC_OVERWRITE_ALL, 1032}, {IDC_OVERWRITE_NO, 1033},
+            {IDC_OVERWRITE_FILE, 1035}, {IDC_OVERWRITE_ICON, 1040}, {IDOK, 1}, {IDCANCEL, 2}};
+        add(IDD_OVERWRITE, aOverwrite);
+        const std::pair<int, int> aProgress[] = {
+            {IDD_PROGRESS, 140}, {IDC_PROGRESS_DST_NAME, 1029}, {IDC_PROGRESS_BAR, 1034},
+            {IDC_PROGRESS_DST_FOLDER, 1036}, {IDC_PROGRESS_SRC_FOLDER, 1037},
+            {IDC_PROGRESS_SRC_NAME, 1038}, {IDCANCEL, 2}};
+        add(IDD_PROGRESS, aProgress);
+        const std::pair<int, int> aAuthor[] = {
+            {IDD_AUTHOR, 144}, {IDC_AFFILIATION_LABEL, 1011}, {IDC_AUTHOR, 1049},
+            {IDC_USER_NAME, 1050}, {IDC_AFFILIATION, 1051}, {IDOK, 1}, {IDCANCEL, 2}};
+        add(IDD_AUTHOR, aAuthor);
+        const std::pair<int, int> aRunReport[] = {
+            {IDD_RUN_REPORT, 150}, {IDC_REPORT_COUNTS, 1060}, {IDC_REPORT_FILES, 1061},
+            {IDCANCEL, 2}};
+        add(IDD_RUN_REPORT, aRunReport);
+        // clang-format on
+    }
+    void idsKeepTheirNumbers()
+    {
+        QFETCH(int, window);
+        QFETCH(int, id);
+        QFETCH(int, number);
+        QCOMPARE(id, number);
+        std::unique_ptr<QDialog> other;
+        switch (window) {
+        case 0:
+            return;
+        case IDD_ABOUTBOX:
+            other = std::make_unique<CAboutDlg>();
+            break;
+        case IDD_NEW_FOLDER:
+            other = std::make_unique<CNewFolderDlg>();
+            break;
+        case IDD_OVERWRITE:
+            other = std::make_unique<COverwriteDlg>();
+            break;
+        case IDD_PROGRESS:
+            other = std::make_unique<CProgressDlg>();
+            break;
+        case IDD_AUTHOR:
+            other = std::make_unique<CAuthorDlg>();
+            break;
+        case IDD_RUN_REPORT:
+            other = std::make_unique<CRunReportDlg>(QString());
+            break;
         }
-        QVERIFY(ids.size() > 30);
-        QCOMPARE(ids.removeDuplicates(), 0);
-    }
-
-    void tabOrderFollowsTheTemplate()
-    {
-        // The controls Tab visits, in the order it visits them, starting at the first one.
-        QStringList order;
-        QWidget *w = m_dlg->GetDlgItem(1002);
-        do {
-            if (w->parentWidget() == m_dlg.get() && (w->focusPolicy() & Qt::TabFocus)
-                && !order.contains(w->objectName()))
-                order << w->objectName();
-            w = w->nextInFocusChain();
-        } while (w != m_dlg->GetDlgItem(1002));
-        QCOMPARE(order,
-                 QStringList({u"1002"_s, u"1003"_s, u"1006"_s, u"1005"_s, u"1004"_s, u"1007"_s,
-                              u"1009"_s, u"1008"_s}));
+        const QDialog *dlg = other ? other.get() : m_dlg.get();
+        const QString name = QString::number(number);
+        QVERIFY(dlg->objectName() == name || dlg->findChildren<QWidget *>(name).size() == 1);
     }
 
     // Each field is reached by the letter of its label with Alt, and read out by the label's words.
     void mnemonicsAndAccessibleNames()
     {
-        for (const int id : {1002, 1003, 1004, 1007}) {
+        for (const int id : {IDC_SRC_EXT, IDC_SRC_FOLDER, IDC_DST_EXT, IDC_DST_FOLDER}) {
             QWidget *field = m_dlg->GetDlgItem(id);
             const QList<QLabel *> labels = m_dlg->findChildren<QLabel *>();
             const auto label = std::find_if(labels.begin(), labels.end(),
@@ -112,80 +184,44 @@ private slots:
             QVERIFY(label != labels.end());
             const QString text = (*label)->text();
             QCOMPARE(field->accessibleName(), QString(text).remove(u'&').chopped(1));
-            m_dlg->GetDlgItem(1005)->setFocus();
+            m_dlg->m_lcSrcFiles->setFocus();
             QTest::keyClick(m_dlg.get(), text.at(text.indexOf(u'&') + 1).toLatin1(),
                             Qt::AltModifier);
             QTRY_VERIFY(field->hasFocus());
         }
     }
 
-    // Every tool button has an icon and a name that is read out; the name is its tip, but for the
-    // close button, which has none.
+    // Every tool button shows in full, none pushed into an overflow menu, with an icon and a name
+    // that is read out; the name is its tip, but for the close button, which has none.
     void toolButtons()
     {
-        for (const int id : {1018, 1019, 1020, 1021, 1023, 1024, 32774, 57670, 1}) {
+        for (const int id :
+             {ID_SAME_FOLDER, ID_CONVERT, ID_AUTO_MODE, ID_MANUAL_MODE, ID_LAUNCH_PROGRAM,
+              ID_CREATE_FOLDER, ID_AUTHOR_NAME, ID_HELP, int(CConverterDlg::IDOK)}) {
             QWidget *button = m_dlg->GetDlgItem(id);
-            QVERIFY(button);
+            QVERIFY(button && button->isVisible());
+            QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
             QVERIFY(!button->accessibleName().isEmpty());
-            QCOMPARE(button->toolTip(), id == 1 ? QString() : button->accessibleName());
+            QCOMPARE(button->toolTip(),
+                     id == CConverterDlg::IDOK ? QString() : button->accessibleName());
             QVERIFY(!m_dlg->CommandAction(id)->icon().isNull());
-        }
-    }
-
-    void toolbarsStandOnTheirPlaceholders_data()
-    {
-        QTest::addColumn<QString>("bar");
-        QTest::addColumn<int>("placeholder");
-        QTest::addColumn<int>("align");
-        QTest::newRow("launch") << u"toolbar132"_s << 1011 << 1;
-        QTest::newRow("author") << u"toolbar133"_s << 1012 << 2;
-        QTest::newRow("same folder") << u"toolbar129"_s << 1013 << 1;
-        QTest::newRow("convert") << u"toolbar130"_s << 1014 << 1;
-        QTest::newRow("mode") << u"toolbar131"_s << 1015 << 3;
-    }
-    void toolbarsStandOnTheirPlaceholders()
-    {
-        QFETCH(QString, bar);
-        QFETCH(int, placeholder);
-        QFETCH(int, align);
-        auto *toolbar = m_dlg->findChild<QToolBar *>(bar);
-        QVERIFY(toolbar);
-        const QRect rc = m_dlg->GetDlgItem(placeholder)->geometry();
-        QVERIFY(!m_dlg->GetDlgItem(placeholder)->isVisible());
-        // Its left, its right or (standing) its bottom corner on the placeholder's.
-        const auto corner = [align](const QRect &r) {
-            return align == 2 ? r.topRight() : align == 3 ? r.bottomLeft() : r.topLeft();
-        };
-        QCOMPARE(corner(toolbar->geometry()), corner(rc));
-        QCOMPARE(toolbar->orientation(), align == 3 ? Qt::Vertical : Qt::Horizontal);
-        // Every button is shown in full, none is pushed into an overflow menu.
-        const QList<QAction *> actions = toolbar->actions();
-        QVERIFY(!actions.isEmpty());
-        int previous = -1;
-        for (QAction *action : actions) {
-            QWidget *button = toolbar->widgetForAction(action);
-            QVERIFY(button->isVisible());
-            QVERIFY(toolbar->rect().contains(button->geometry()));
-            const int position = align == 3 ? button->y() : button->x();
-            QVERIFY(position > previous);
-            previous = position;
         }
     }
 
     void buttonsStartAsTheOwnersSetThem()
     {
-        // Manual mode from the defaults: only 1021 pressed; no target extension state yet.
-        QCOMPARE(m_dlg->CommandAction(1021)->isChecked(), true);
-        QCOMPARE(m_dlg->CommandAction(1020)->isChecked(), false);
-        QCOMPARE(m_dlg->CommandAction(1018)->isChecked(), false);
-        QCOMPARE(m_dlg->GetDlgItemText(1010), LoadString(304));
+        // Manual mode from the defaults: only its button pressed; no target extension state yet.
+        QCOMPARE(m_dlg->CommandAction(ID_MANUAL_MODE)->isChecked(), true);
+        QCOMPARE(m_dlg->CommandAction(ID_AUTO_MODE)->isChecked(), false);
+        QCOMPARE(m_dlg->CommandAction(ID_SAME_FOLDER)->isChecked(), false);
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_STATUS), LoadString(IDS_MANUAL_MODE_STATUS));
         // A click on a mode button does not toggle it by itself: only the handler decides.
-        m_dlg->CommandAction(1021)->trigger();
-        QCOMPARE(m_dlg->CommandAction(1021)->isChecked(), true);
-        m_dlg->CommandAction(1018)->trigger(); // the handler turns the option on
-        QCOMPARE(m_dlg->CommandAction(1018)->isChecked(), true);
-        m_dlg->CommandAction(1018)->trigger();
-        QCOMPARE(m_dlg->CommandAction(1018)->isChecked(), false);
+        m_dlg->CommandAction(ID_MANUAL_MODE)->trigger();
+        QCOMPARE(m_dlg->CommandAction(ID_MANUAL_MODE)->isChecked(), true);
+        m_dlg->CommandAction(ID_SAME_FOLDER)->trigger(); // the handler turns the option on
+        QCOMPARE(m_dlg->CommandAction(ID_SAME_FOLDER)->isChecked(), true);
+        m_dlg->CommandAction(ID_SAME_FOLDER)->trigger();
+        QCOMPARE(m_dlg->CommandAction(ID_SAME_FOLDER)->isChecked(), false);
     }
 
     void functionKeysPostTheirCommands_data()
@@ -193,18 +229,20 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("command");
         QTest::addColumn<int>("focus");
-        QTest::newRow("F5 in the source list") << int(Qt::Key_F5) << 1019 << 1005;
-        QTest::newRow("F7 in the folder combo") << int(Qt::Key_F7) << 1020 << 1003;
-        QTest::newRow("F8 in the extension combo") << int(Qt::Key_F8) << 1021 << 1004;
+        QTest::newRow("F5 in the source list") << int(Qt::Key_F5) << ID_CONVERT << IDC_SRC_LIST;
+        QTest::newRow("F7 in the folder combo")
+            << int(Qt::Key_F7) << ID_AUTO_MODE << IDC_SRC_FOLDER;
+        QTest::newRow("F8 in the extension combo")
+            << int(Qt::Key_F8) << ID_MANUAL_MODE << IDC_DST_EXT;
     }
     void functionKeysPostTheirCommands()
     {
         QFETCH(int, key);
         QFETCH(int, command);
         QFETCH(int, focus);
-        m_dlg->m_nMode = command == 1021 ? 0 : 1;
+        m_dlg->m_nMode = command == ID_MANUAL_MODE ? 0 : 1;
         // Disabled buttons must not stop the keys.
-        for (int id : {1019, 1020, 1021})
+        for (int id : {ID_CONVERT, ID_AUTO_MODE, ID_MANUAL_MODE})
             m_dlg->EnableToolButton(id, false);
         QSignalSpy spy(m_dlg.get(), &CConverterDlg::commandRun);
         QWidget *target = m_dlg->GetDlgItem(focus);
@@ -214,23 +252,24 @@ private slots:
         QCOMPARE(spy.count(), 0);
         QTRY_COMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toInt(), command);
-        if (command == 1019)
-            QCOMPARE(m_pDesktop->Texts(), QStringList {LoadString(305)}); // the run was attempted
-        if (command != 1019) {
-            const int mode = command - 1020;
+        if (command == ID_CONVERT) { // the run was attempted
+            QCOMPARE(m_pDesktop->Texts(), QStringList {LoadString(IDS_SERVER_UNAVAILABLE)});
+        } else {
+            const int mode = command == ID_AUTO_MODE ? 0 : 1;
             QCOMPARE(m_dlg->m_nMode, mode);
-            QCOMPARE(m_dlg->CommandAction(1020)->isChecked(), mode == 0);
-            QCOMPARE(m_dlg->CommandAction(1021)->isChecked(), mode == 1);
-            QCOMPARE(m_dlg->GetDlgItemText(1010), LoadString(303 + mode));
+            QCOMPARE(m_dlg->CommandAction(ID_AUTO_MODE)->isChecked(), mode == 0);
+            QCOMPARE(m_dlg->CommandAction(ID_MANUAL_MODE)->isChecked(), mode == 1);
+            QCOMPARE(m_dlg->GetDlgItemText(IDC_STATUS),
+                     LoadString(mode == 0 ? IDS_AUTO_MODE_STATUS : IDS_MANUAL_MODE_STATUS));
         }
     }
 
     void enterWithNothingPendingDoesNothing_data()
     {
         QTest::addColumn<int>("focus");
-        QTest::newRow("folder combo") << 1003;
-        QTest::newRow("browse button") << 1006;
-        QTest::newRow("target list") << 1008;
+        QTest::newRow("folder combo") << IDC_SRC_FOLDER;
+        QTest::newRow("browse button") << IDC_BROWSE_SRC;
+        QTest::newRow("target list") << IDC_DST_LIST;
     }
     void enterWithNothingPendingDoesNothing()
     {
@@ -248,31 +287,6 @@ private slots:
         QVERIFY(!QFile::exists(configIni()));
     }
 
-    void enterAppliesATypedFolder_data()
-    {
-        QTest::addColumn<int>("combo");
-        QTest::newRow("source") << 1003;
-        QTest::newRow("target") << 1007;
-    }
-    void enterAppliesATypedFolder()
-    {
-        QFETCH(int, combo);
-        auto *box = qobject_cast<QComboBox *>(m_dlg->GetDlgItem(combo));
-        box->setFocus();
-        box->lineEdit()->clear();
-        QTest::keyClicks(box->lineEdit(), u"/srv/drawings 2026"_s);
-        QCOMPARE(m_dlg->m_nEditFolderId, unsigned(combo));
-        QSignalSpy typed(m_dlg.get(), &CConverterDlg::typedFolderEntered);
-        QTest::keyClick(box, Qt::Key_Return);
-        QCOMPARE(typed.count(), 1);
-        QCOMPARE(typed.at(0).at(0).toInt(), combo);
-        QCOMPARE(typed.at(0).at(1).toString(), u"/srv/drawings 2026"_s);
-        QCOMPARE(m_dlg->m_nEditFolderId, 0u);
-        // A folder that does not exist is never added as an item.
-        QCOMPARE(box->findText(u"/srv/drawings 2026"_s), -1);
-        QVERIFY(m_dlg->isVisible());
-    }
-
     void leavingTheComboDropsTheTypedFolder()
     {
         m_dlg->m_src.aHistory = {u"/data/current"_s, u"/data/older"_s};
@@ -280,7 +294,7 @@ private slots:
         m_dlg->m_cbSrcFolder->setFocus();
         QTRY_VERIFY(m_dlg->m_cbSrcFolder->hasFocus());
         QTest::keyClicks(m_dlg->m_cbSrcFolder->lineEdit(), u"xyz"_s);
-        QCOMPARE(m_dlg->m_nEditFolderId, 1003u);
+        QCOMPARE(m_dlg->m_nEditFolderId, unsigned(IDC_SRC_FOLDER));
         m_dlg->m_cbDstFolder->setFocus();
         QTRY_VERIFY(m_dlg->m_cbDstFolder->hasFocus());
         QCOMPARE(m_dlg->m_nEditFolderId, 0u);
@@ -304,7 +318,7 @@ private slots:
         QSignalSpy finished(m_dlg.get(), &QDialog::finished);
         switch (way) {
         case 0:
-            m_dlg->CommandAction(1)->trigger();
+            m_dlg->CommandAction(CConverterDlg::IDOK)->trigger();
             break;
         case 1:
             m_dlg->m_lcSrcFiles->setFocus();
@@ -336,7 +350,7 @@ private slots:
                     texts << action->text();
             menu->close();
         });
-        const QPoint pos = m_dlg->GetDlgItem(1010)->geometry().center();
+        const QPoint pos = m_dlg->GetDlgItem(IDC_STATUS)->geometry().center();
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, m_dlg->mapToGlobal(pos));
         QApplication::sendEvent(m_dlg.get(), &event);
         QVERIFY(separatorFirst);
@@ -373,9 +387,9 @@ private slots:
         if (byKey)
             QTest::keyClick(m_dlg->m_lcSrcFiles, Qt::Key_F1);
         else
-            m_dlg->CommandAction(57670)->trigger();
+            m_dlg->CommandAction(ID_HELP)->trigger();
         QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 57670);
+        QCOMPARE(spy.at(0).at(0).toInt(), ID_HELP);
         QTextBrowser *help = helpWindow();
         if (!present) {
             QVERIFY(!help);
@@ -401,10 +415,11 @@ private slots:
         QTimer::singleShot(0, this, [&] {
             checkHelpBesideTheWindow();
             bChecked = true;
-            m_dlg->OnCommand(2);
+            m_dlg->OnCommand(CConverterDlg::IDCANCEL);
         });
         // A guard: a failed check must not leave the window running for ever.
-        QTimer::singleShot(60000, m_dlg.get(), [this] { m_dlg->OnCommand(2); });
+        QTimer::singleShot(60000, m_dlg.get(),
+                           [this] { m_dlg->OnCommand(CConverterDlg::IDCANCEL); });
         m_dlg->DoModal();
         QVERIFY(bChecked);
     }

@@ -12,12 +12,11 @@
 class CIconButton;
 class CProgressDlg;
 class ConversionPreview;
-class CAutomationError;
+class COverwriteDlg;
 class CTarskDocument;
 class RunReport;
 class QAction;
 class QComboBox;
-class QElapsedTimer;
 class QLabel;
 class QToolBar;
 class QTreeView;
@@ -158,22 +157,12 @@ public:
     void OnConvert();
     void ConvertAuto();
     void ConvertManual();
-    static bool NeedsConversion(const QString &strTargetPath, qint64 nSourceTime);
-    // The same for a target named by its bytes, which need not be UTF-8.
-    static bool NeedsConversion(const QByteArray &targetPath, qint64 nSourceTime);
     void SetRunning(bool bRunning);
     void BringProgressToFront();
-    // The name up to and including its first ".", then strExtLower; empty when the name has
-    // no "." or begins with one.
-    static QString MakeTargetName(const QString &strSourceName, const QString &strExtLower);
-    // The bytes of MakeTargetName: a name that is not UTF-8 keeps its own bytes before the dot.
-    static QByteArray MakeRawTargetName(const QByteArray &sourceName, const QString &strExtLower);
     CProgressDlg *m_pProgressDlg = nullptr;
     bool m_bRunning = false;
 
     // Run report and end-of-run notice (CConverterDlgRunReport.cpp)
-    QString SourcePath(const QString &strName) const;
-    void BeginReport(RunReport &report, QElapsedTimer &timer, const QStringList &aSources);
     void OnRunEnded(const RunReport &report, qint64 nElapsedMs);
     // Shows the last run's report (context menu).
     void OnRunReport();
@@ -206,12 +195,9 @@ protected:
 
 private:
     void CreateControls();
-    struct RunState;
-    // The paths are bytes as the file system holds them, which need not be UTF-8.
-    void ConvertFile(CTarskDocument &doc, RunState &run, const QByteArray &sourcePath,
-                     const QByteArray &targetPath);
-    void EndRun(CTarskDocument &doc, RunState &run, bool bQuit);
-    void FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error);
+    // Converts the source rows aRows (list indexes) with doc, connected; asks pPrompt about
+    // existing targets, or without it converts those that are older (automatic mode).
+    void RunConversion(CTarskDocument &doc, const QList<int> &aRows, COverwriteDlg *pPrompt);
     Pane &PaneOf(int nSide) { return nSide == 1 ? m_src : m_dst; }
     // What the window does when a side reports a change.
     void ConnectPane(Pane &pane);

@@ -1,5 +1,6 @@
 #include "app/CConverterDlg.h"
 
+#include "app/ConversionPreview.h"
 #include "res/Strings.h"
 
 #include <QItemSelectionModel>
@@ -10,6 +11,9 @@ void CConverterDlg::ShowMode()
     CheckToolButton(1020, m_nMode == 0);
     CheckToolButton(1021, m_nMode == 1);
     SetDlgItemText(1010, LoadString(303 + (m_nMode == 0 ? 0 : 1)));
+    // Not yet made when the settings first show the mode.
+    if (m_pPreview)
+        m_pPreview->SetAutomatic(m_nMode == 0);
 }
 
 void CConverterDlg::OnAutoMode()

@@ -54,10 +54,52 @@ QString DisplayFileName(const QByteArray &name)
 
 QByteArray JoinRawPath(const QString &strFolder, const QByteArray &name)
 {
-    QByteArray path = QFile::encodeName(strFolder);
-    if (!path.endsWith('/'))
-        path += '/';
-    return path + name;
+    return JoinRawPath(QFile::encodeName(strFolder), name);
+}
+
+QByteArray JoinRawPath(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QByteArray RawAbsolutePath(const QByteArray &path)
+{
+    QByteArray whole = path;
+    if (!path.startsWith('/')) {
+        // getcwd, not QDir::currentPath(): a current folder whose name is not UTF-8 must stay
+        // the same folder.
+        QByteArray current(4096, Qt::Uninitialized);
+        while (!::getcwd(current.data(), size_t(current.size()))) {
+            if (errno != ERANGE)
+                return QByteArray();
+            current.resize(current.size() * 2);
+        }
+        whole = JoinRawPath(QByteArray(current.constData()), path);
+    }
+    QList<QByteArray> aParts;
+    for (const QByteArray &part : whole.split('/')) {
+        if (part == "..") {
+            if (!aParts.isEmpty())
+                aParts.removeLast();
+        } else if (!part.isEmpty() && part != ".") {
+            aParts << part;
+        }
+    }
+    return '/' + aParts.join('/');
+}
+
+QByteArray RawCanonicalPath(const QByteArray &path)
+{
+    char *pszReal = ::realpath(path.constData(), nullptr);
+    const QByteArray real(pszReal);
+    std::free(pszReal);
+    return real;
+}
+
+bool RawFolderExists(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool RawFileExists(const QByteArray &path)

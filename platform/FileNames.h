@@ -22,6 +22,15 @@ QString DisplayFileName(const QByteArray &name);
 
 // strFolder, a "/" unless it ends in one, and the name's bytes.
 QByteArray JoinRawPath(const QString &strFolder, const QByteArray &name);
+QByteArray JoinRawPath(const QByteArray &folder, const QByteArray &name);
+
+// path made absolute against the current folder, with "." and ".." and doubled "/" taken out as
+// written, links left as they are: the bytes of what QDir::cleanPath gives for an absolute path.
+QByteArray RawAbsolutePath(const QByteArray &path);
+// path with every link, "." and ".." resolved; empty when it leads nowhere.
+QByteArray RawCanonicalPath(const QByteArray &path);
+// A folder, or a link to one.
+bool RawFolderExists(const QByteArray &path);
 
 // The existence test of a conversion run: a file that is not a folder.
 bool RawFileExists(const QByteArray &path);

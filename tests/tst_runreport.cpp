@@ -5,7 +5,6 @@
 #include "app/CConverterDlg.h"
 #include "app/ConversionPreview.h"
 #include "conversion/COverwriteDlg.h"
-#include "conversion/CProgressDlg.h"
 #include "conversion/CRunReportDlg.h"
 #include "conversion/RunNotice.h"
 #include "conversion/RunReport.h"
@@ -16,7 +15,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -157,19 +155,12 @@ private slots:
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
         QTest::addColumn<QString>("withTarget"); // sources whose target exists
         QTest::addColumn<QString>("answers"); // to the overwrite prompt: Y, N, C
-        QTest::addColumn<bool>("cancel"); // Cancel in the progress window during a.sfc
         QTest::addColumn<QString>("expected");
         QTest::newRow("automatic: converted, up to date, failed, not attempted")
-            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString() << false
+            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString()
             << u"a:converted b:up-to-date c:failed d:not-attempted"_s;
-        QTest::newRow("automatic: the server crashes")
-            << 0 << QByteArray("CrashOn=b.sfc") << QString() << QString() << false
-            << u"a:converted b:failed c:not-attempted d:not-attempted"_s;
-        QTest::newRow("automatic: cancelled")
-            << 0 << QByteArray("DelayMs=100") << QString() << QString() << true
-            << u"a:converted b:not-attempted c:not-attempted d:not-attempted"_s;
         QTest::newRow("manual: declined, then cancelled at the prompt")
-            << 1 << QByteArray() << u"abc"_s << u"YNC"_s << false
+            << 1 << QByteArray() << u"abc"_s << u"YNC"_s
             << u"a:converted b:skipped c:not-attempted d:not-attempted"_s;
     }
     void outcomes()
@@ -178,7 +169,6 @@ private slots:
         QFETCH(QByteArray, testing);
         QFETCH(QString, withTarget);
         QFETCH(QString, answers);
-        QFETCH(bool, cancel);
         QFETCH(QString, expected);
         QVERIFY(makeFiles(withTarget));
         QVERIFY(StandinBus::configure(testing));
@@ -186,11 +176,8 @@ private slots:
         const QString strBefore = RunReport::LastReportPath();
         QVERIFY(openWindow(mode));
         m_dlg->m_lcSrcFiles->selectAll();
-        CProgressDlg *progress = m_dlg->m_pProgressDlg;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
-            if (cancel && progress->isVisible() && progress->GetDlgItemText(1038) == u"a.sfc")
-                progress->findChild<QPushButton *>()->click();
             // The real prompt, answered with its own buttons. The report is written as the run
             // goes: at each prompt, the files before it are on record.
             auto *prompt = qobject_cast<COverwriteDlg *>(QApplication::activeModalWidget());

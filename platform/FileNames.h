@@ -43,8 +43,9 @@ QUrl RawFileUrl(const QByteArray &path);
 
 // A path the drawing program can be given over D-Bus for a file whose path is not UTF-8: for a
 // source, a link with a valid name in a private folder; for a target, a valid temporary name in
-// the target's own folder that Commit() renames to the real name afterwards. For a UTF-8 path
-// the path itself. Whatever was made is removed again when the object ends.
+// the target's own folder that Commit() renames to the real name afterwards, reached through a
+// link to that folder in a private folder when the folder's own path is not UTF-8. For a UTF-8
+// path the path itself. Whatever was made is removed again when the object ends.
 class Utf8PathBridge
 {
 public:
@@ -64,7 +65,8 @@ public:
 private:
     QByteArray m_baReal;
     QString m_strPath;
-    QByteArray m_baMade; // the link or temporary file to remove, if any
+    QByteArray m_baMade; // the temporary target to rename or remove, if any
+    QByteArray m_baLink; // the link to remove, if any
     QByteArray m_baFolder; // the private folder of a link
 };
 

@@ -355,7 +355,8 @@ bool CConverterDlg::OnInitDialog()
     UpdateAuthorLine();
 
     m_pProgressDlg = new CProgressDlg(this);
-    m_pPreview = new ConversionPreview(this);
+    m_pPreview = new ConversionPreview(m_src, m_dst, this);
+    m_pPreview->SetAutomatic(m_nMode == 0);
 
     m_cbSrcExt->setFocus();
     return true;

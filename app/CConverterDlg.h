@@ -14,12 +14,11 @@
 class CIconButton;
 class CProgressDlg;
 class ConversionPreview;
-class CAutomationError;
+class COverwriteDlg;
 class CTarskDocument;
 class RunReport;
 class QAction;
 class QComboBox;
-class QElapsedTimer;
 class QLabel;
 class QToolBar;
 class QTreeView;
@@ -162,22 +161,12 @@ public:
     void OnConvert();
     void ConvertAuto();
     void ConvertManual();
-    static bool NeedsConversion(const QString &strTargetPath, qint64 nSourceTime);
-    // The same for a target named by its bytes, which need not be UTF-8.
-    static bool NeedsConversion(const QByteArray &targetPath, qint64 nSourceTime);
     void SetRunning(bool bRunning);
     void BringProgressToFront();
-    // The name up to and including its first ".", then strExtLower; empty when the name has
-    // no "." or begins with one.
-    static QString MakeTargetName(const QString &strSourceName, const QString &strExtLower);
-    // The bytes of MakeTargetName: a name that is not UTF-8 keeps its own bytes before the dot.
-    static QByteArray MakeRawTargetName(const QByteArray &sourceName, const QString &strExtLower);
     CProgressDlg *m_pProgressDlg = nullptr;
     bool m_bRunning = false;
 
     // Run report and end-of-run notice (CConverterDlgRunReport.cpp)
-    QString SourcePath(const QString &strName) const;
-    void BeginReport(RunReport &report, QElapsedTimer &timer, const QStringList &aSources);
     void OnRunEnded(const RunReport &report, qint64 nElapsedMs);
     // Shows the last run's report (context menu).
     void OnRunReport();
@@ -211,12 +200,9 @@ protected:
 
 private:
     void CreateControls();
-    struct RunState;
-    // The paths are bytes as the file system holds them, which need not be UTF-8.
-    void ConvertFile(CTarskDocument &doc, RunState &run, const QByteArray &sourcePath,
-                     const QByteArray &targetPath);
-    void EndRun(CTarskDocument &doc, RunState &run, bool bQuit);
-    void FailRun(CTarskDocument &doc, RunState &run, const CAutomationError &error);
+    // Converts the source rows aRows (list indexes) with doc, connected; asks pPrompt about
+    // existing targets, or without it converts those that are older (automatic mode).
+    void RunConversion(CTarskDocument &doc, const QList<int> &aRows, COverwriteDlg *pPrompt);
     // What the window does when a side reports a change.
     void ConnectPane(Pane &pane);
     // Moves pane to the folder the user chose (by value: it may be an entry of the history that

@@ -1,5 +1,6 @@
 #include "app/CConverterDlg.h"
 
+#include "app/ConversionPreview.h"
 #include "res/Strings.h"
 
 #include <QItemSelectionModel>
@@ -11,6 +12,9 @@ void CConverterDlg::ShowMode()
     CheckToolButton(ID_MANUAL_MODE, m_nMode == 1);
     SetDlgItemText(IDC_STATUS,
                    LoadString(m_nMode == 0 ? IDS_AUTO_MODE_STATUS : IDS_MANUAL_MODE_STATUS));
+    // Not yet made when the settings first show the mode.
+    if (m_pPreview)
+        m_pPreview->SetAutomatic(m_nMode == 0);
 }
 
 void CConverterDlg::OnAutoMode()

@@ -1,16 +1,14 @@
 #include "app/CommandLineRunner.h"
 
-#include "app/CConverterDlg.h"
 #include "conversion/CTarskDocument.h"
+#include "conversion/ConversionEngine.h"
 #include "conversion/RunReport.h"
 #include "formats/FormatTable.h"
-#include "panes/Paths.h"
+#include "platform/FileNames.h"
 #include "platform/FolderScan.h"
 #include "platform/System.h"
 
 #include <QCommandLineParser>
-#include <QDir>
-#include <QFileInfo>
 #include <QTextStream>
 
 #include <algorithm>
@@ -21,12 +19,12 @@ namespace {
 
 struct Options
 {
-    QString strSrcFolder;
+    QByteArray baSrcFolder; // absolute
     QString strSrcExt;
-    QString strDstFolder;
+    QByteArray baDstFolder; // absolute
     QString strDstExt;
     bool bAuto = false;
-    QStringList aFiles; // full paths
+    std::vector<ConversionEngine::Source> aFiles;
     bool bAuthor = false;
     QString strAuthor;
     bool bAffiliation = false;
@@ -76,6 +74,42 @@ bool IsTargetExt(const QString &strExt, const QString &strSrcExt)
                        });
 }
 
+// The parser takes text, but names on the command line are bytes, and archives made on Windows
+// bring names in Shift-JIS. An argument that is UTF-8 is decoded as it is; in any other, each byte
+// above 0x7f becomes the lone surrogate U+DC80 to U+DCFF, which no decoded UTF-8 holds without a
+// high surrogate before it, so that ArgumentBytes gives back the very bytes given.
+QString ArgumentText(const QByteArray &arg)
+{
+    if (Platform::IsUtf8Name(arg))
+        return QString::fromUtf8(arg);
+    QString strText;
+    strText.reserve(arg.size());
+    for (const char c : arg)
+        strText += uchar(c) < 0x80 ? QChar(QLatin1Char(c)) : QChar(char16_t(0xdc00 + uchar(c)));
+    return strText;
+}
+
+QByteArray ArgumentBytes(const QString &strText)
+{
+    const auto isEscape = [](QChar c) {
+        return c.unicode() >= 0xdc80 && c.unicode() <= 0xdcff;
+    };
+    if (std::any_of(strText.begin(), strText.end(), [](QChar c) { return c.isHighSurrogate(); })
+        || std::none_of(strText.begin(), strText.end(), isEscape))
+        return strText.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(strText.size());
+    for (const QChar c : strText)
+        bytes += char(isEscape(c) ? c.unicode() - 0xdc00 : c.unicode());
+    return bytes;
+}
+
+// Texts (author data, the report's path) are text whatever bytes they came as.
+QString ArgumentValue(const QCommandLineParser &parser, const char *pszName)
+{
+    return QString::fromUtf8(ArgumentBytes(parser.value(QLatin1String(pszName))));
+}
+
 // Fills options from the parsed arguments; an error text when they do not make one run.
 QString CheckOptions(const QCommandLineParser &parser, Options &options)
 {
@@ -90,59 +124,60 @@ QString CheckOptions(const QCommandLineParser &parser, Options &options)
     if (!IsTargetExt(options.strDstExt, options.strSrcExt))
         return QStringLiteral("%1 is not a target format for %2")
             .arg(options.strDstExt, options.strSrcExt);
-    const std::pair<const char *, QString *> aFolders[]
-        = {{"source", &options.strSrcFolder}, {"target", &options.strDstFolder}};
-    for (const auto &[pszName, pstrFolder] : aFolders) {
-        const QString strFolder = parser.value(QLatin1String(pszName));
-        if (!IsExistingFolder(strFolder))
+    const std::pair<const char *, QByteArray *> aFolders[]
+        = {{"source", &options.baSrcFolder}, {"target", &options.baDstFolder}};
+    for (const auto &[pszName, pFolder] : aFolders) {
+        const QByteArray folder = ArgumentBytes(parser.value(QLatin1String(pszName)));
+        if (!Platform::RawFolderExists(folder))
             return QStringLiteral("%1 folder %2 does not exist")
-                .arg(QLatin1String(pszName), strFolder);
-        *pstrFolder = QDir::cleanPath(QDir(strFolder).absolutePath());
+                .arg(QLatin1String(pszName), Platform::DisplayFileName(folder));
+        *pFolder = Platform::RawAbsolutePath(folder);
     }
     options.bAuto = parser.isSet(QStringLiteral("auto"));
     const QStringList aFiles = parser.positionalArguments();
     if (options.bAuto == !aFiles.isEmpty())
         return QStringLiteral("give either --auto or the drawings to convert");
-    const QString strSrcCanonical = QFileInfo(options.strSrcFolder).canonicalFilePath();
-    const QString strSuffix = QLatin1Char('.') + options.strSrcExt;
+    const QByteArray srcCanonical = Platform::RawCanonicalPath(options.baSrcFolder);
+    const QByteArray suffix = '.' + options.strSrcExt.toLower().toUtf8();
     for (const QString &strFile : aFiles) {
-        const QFileInfo info(strFile.contains(QLatin1Char('/'))
-                                 ? strFile
-                                 : options.strSrcFolder + QLatin1Char('/') + strFile);
-        if (!info.isFile())
-            return QStringLiteral("%1 is not a file of the source folder").arg(strFile);
-        if (QFileInfo(info.absolutePath()).canonicalFilePath() != strSrcCanonical)
-            return QStringLiteral("%1 is not in the source folder").arg(strFile);
-        if (!info.fileName().endsWith(strSuffix, Qt::CaseInsensitive))
-            return QStringLiteral("%1 is not a %2 drawing").arg(strFile, options.strSrcExt);
-        QString strPath = options.strSrcFolder;
-        JoinPath(strPath, info.fileName());
-        options.aFiles << strPath;
+        const QByteArray file = ArgumentBytes(strFile);
+        const qsizetype nSlash = file.lastIndexOf('/');
+        const QByteArray name = file.mid(nSlash + 1);
+        const QString strShown
+            = Platform::DisplayFileName(file.left(nSlash + 1)) + Platform::DisplayFileName(name);
+        const QByteArray path
+            = nSlash < 0 ? Platform::JoinRawPath(options.baSrcFolder, file) : file;
+        if (!Platform::RawFileExists(path))
+            return QStringLiteral("%1 is not a file of the source folder").arg(strShown);
+        if (Platform::RawCanonicalPath(path.left(path.lastIndexOf('/') + 1)) != srcCanonical)
+            return QStringLiteral("%1 is not in the source folder").arg(strShown);
+        if (name.right(suffix.size()).toLower() != suffix)
+            return QStringLiteral("%1 is not a %2 drawing").arg(strShown, options.strSrcExt);
+        options.aFiles.push_back({name, Platform::DisplayFileName(name)});
     }
     options.bAuthor = parser.isSet(QStringLiteral("author"));
-    options.strAuthor = parser.value(QStringLiteral("author"));
+    options.strAuthor = ArgumentValue(parser, "author");
     options.bAffiliation = parser.isSet(QStringLiteral("affiliation"));
-    options.strAffiliation = parser.value(QStringLiteral("affiliation"));
+    options.strAffiliation = ArgumentValue(parser, "affiliation");
     options.bKeepGoing = parser.isSet(QStringLiteral("keep-going"));
-    options.strReport = parser.value(QStringLiteral("report"));
+    options.strReport = ArgumentValue(parser, "report");
     return QString();
 }
 
-// The drawings of an automatic run: the folder's drawings of the source format by name.
-QStringList AutoSources(const Options &options)
+// The drawings of an automatic run: the folder's drawings of the source format, by name.
+std::vector<ConversionEngine::Source> AutoSources(const Options &options)
 {
-    std::vector<FileRow> aRows = FolderScan::ListFiles(options.strSrcFolder, options.strSrcExt);
-    QStringList aNames;
+    std::vector<FileRow> aRows;
+    FolderScan::ReadEntries(
+        options.baSrcFolder, FolderScan::EncodeSuffix(options.strSrcExt), 4096,
+        [&aRows](FolderScan::Batch &&batch) { FolderScan::AppendRows(batch, aRows); });
+    std::stable_sort(aRows.begin(), aRows.end(),
+                     [](const FileRow &a, const FileRow &b) { return a.strName < b.strName; });
+    std::vector<ConversionEngine::Source> aSources;
+    aSources.reserve(aRows.size());
     for (const FileRow &row : aRows)
-        aNames << row.strName;
-    aNames.sort();
-    QStringList aPaths;
-    for (const QString &strName : std::as_const(aNames)) {
-        QString strPath = options.strSrcFolder;
-        JoinPath(strPath, strName);
-        aPaths << strPath;
-    }
-    return aPaths;
+        aSources.push_back({row.RawName(), row.strName});
+    return aSources;
 }
 
 int Convert(const Options &options, QTextStream &out, QTextStream &err)
@@ -179,7 +214,18 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
         return CommandLineRunner::kNoServer;
     }
 
-    const QStringList aSources = options.bAuto ? AutoSources(options) : options.aFiles;
+    ConversionEngine engine;
+    engine.baSrcFolder = options.baSrcFolder;
+    engine.baDstFolder = options.baDstFolder;
+    engine.strDstExt = options.strDstExt;
+    engine.overwrite = options.bAuto ? ConversionEngine::Overwrite::IfOlder
+                                     : ConversionEngine::Overwrite::Always;
+    engine.nVersion = nVersion;
+    engine.strAuthorName = strAuthor;
+    engine.bAffiliation = bSxf;
+    engine.strAffiliation = strAffiliation;
+    engine.bKeepGoing = options.bKeepGoing;
+    engine.strReportCopy = options.strReport;
     RunReport report;
     report.onRow = [&out](const RunReport::Row &row) {
         out << RunReport::Keyword(row.outcome) << '\t' << row.strSource;
@@ -189,60 +235,10 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
             out << ": " << QString(row.strMessage).replace(u'\n', u' '); // one line per file
         out << Qt::endl;
     };
-    if (!report.Begin(aSources, options.strReport))
+    ConversionEngine::Host host;
+    if (!engine.Run(doc, options.bAuto ? AutoSources(options) : options.aFiles, report, host)
+             .bReportComplete)
         err << "norvale: the run report cannot be written in full" << Qt::endl;
-
-    const QString strExtLower = options.strDstExt.toLower();
-    bool bStopped = false;
-    for (const QString &strSourcePath : aSources) {
-        const QFileInfo source(strSourcePath);
-        const QString strTargetName = CConverterDlg::MakeTargetName(source.fileName(), strExtLower);
-        if (strTargetName.isEmpty()) {
-            report.Add(RunReport::Outcome::Skipped, strSourcePath, QString(),
-                       RunReportText(RunReportReason::NoTargetName));
-            continue;
-        }
-        if (!source.exists()) {
-            report.Add(RunReport::Outcome::Skipped, strSourcePath, QString(),
-                       RunReportText(RunReportReason::Vanished));
-            continue;
-        }
-        QString strTargetPath = options.strDstFolder;
-        JoinPath(strTargetPath, strTargetName);
-        if (options.bAuto
-            && !CConverterDlg::NeedsConversion(strTargetPath,
-                                               source.lastModified().toSecsSinceEpoch())) {
-            report.Add(RunReport::Outcome::UpToDate, strSourcePath, strTargetPath);
-            continue;
-        }
-        report.SetCurrent(strSourcePath, strTargetPath);
-        try {
-            doc.Open(strSourcePath);
-            if (nVersion >= 600) {
-                doc.SetAuthorName(strAuthor);
-                if (bSxf)
-                    doc.SetAffiliation(strAffiliation);
-            }
-            doc.SaveAs(strTargetPath);
-            report.Add(RunReport::Outcome::Converted, strSourcePath, strTargetPath);
-        } catch (const CAutomationError &error) {
-            report.AddFailure(error.Description());
-            if (!options.bKeepGoing) {
-                bStopped = true;
-                break;
-            }
-        }
-    }
-    report.Finish();
-    // A server that just failed is not told to quit, as in the window: the bus would only start
-    // a new one to hear it.
-    if (!bStopped) {
-        try {
-            doc.Quit();
-        } catch (const CAutomationError &) {
-            // Everything is saved by now.
-        }
-    }
 
     using Outcome = RunReport::Outcome;
     out << "converted " << report.Count(Outcome::Converted) << ", up to date "
@@ -267,7 +263,7 @@ bool CommandLineRunner::Wants(int argc, char *argv[])
     return false;
 }
 
-int CommandLineRunner::Run(const QStringList &aArgs, QTextStream &out, QTextStream &err)
+int CommandLineRunner::Run(const QList<QByteArray> &aArgs, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -288,7 +284,10 @@ int CommandLineRunner::Run(const QStringList &aArgs, QTextStream &out, QTextStre
         err.flush();
         return kUsageError;
     };
-    if (!parser.parse(aArgs))
+    QStringList aTexts;
+    for (const QByteArray &arg : aArgs)
+        aTexts << ArgumentText(arg);
+    if (!parser.parse(aTexts))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         out << kUsage;

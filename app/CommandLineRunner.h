@@ -1,12 +1,13 @@
 #pragma once
 
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
 
 class QTextStream;
 
 // Norvale without its window: --help, --version and one conversion run (--convert) for
-// scripts and timers. It reads no settings file and never meets a running Norvale; it uses the
-// window's automation client, target-name rule and date rule.
+// scripts and timers. It reads no settings file and never meets a running Norvale; its run is the
+// window's, without the window's dialogs.
 class CommandLineRunner
 {
 public:
@@ -17,7 +18,8 @@ public:
     // the like) take one dash.
     static bool Wants(int argc, char *argv[]);
 
-    // aArgs as QCoreApplication::arguments() gives them, the program first. Needs a
-    // QCoreApplication; prints each file's outcome and a summary to out, problems to err.
-    static int Run(const QStringList &aArgs, QTextStream &out, QTextStream &err);
+    // aArgs as the program got them, the program first: bytes, as names of drawings need not be
+    // UTF-8. Needs a QCoreApplication; prints each file's outcome and a summary to out, problems
+    // to err.
+    static int Run(const QList<QByteArray> &aArgs, QTextStream &out, QTextStream &err);
 };

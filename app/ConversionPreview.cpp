@@ -1,9 +1,11 @@
 #include "app/ConversionPreview.h"
 
-#include "app/CConverterDlg.h"
+#include "conversion/ConversionEngine.h"
 #include "panes/FileListModel.h"
+#include "panes/Pane.h"
 #include "platform/FileNames.h"
 
+#include <QFile>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -14,18 +16,14 @@
 #include <utility>
 #include <vector>
 
-ConversionPreview::ConversionPreview(CConverterDlg *pDlg)
-    : QObject(pDlg)
-    , m_pDlg(pDlg)
+ConversionPreview::ConversionPreview(const Pane &src, const Pane &dst, QObject *pParent)
+    : QObject(pParent)
+    , m_src(src)
+    , m_dst(dst)
     , m_pGeneration(std::make_shared<std::atomic<quint64>>(0))
 {
-    for (const Pane *pPane : {&pDlg->m_src, &pDlg->m_dst})
+    for (const Pane *pPane : {&src, &dst})
         connect(pPane->Model(), &QAbstractItemModel::modelReset, this, &ConversionPreview::Renew);
-    connect(pDlg, &CConverterDlg::commandRun, this, [this](int nId) {
-        if (nId == 1020 || nId == 1021)
-            Renew();
-    });
-    Renew();
 }
 
 ConversionPreview::~ConversionPreview()
@@ -37,12 +35,17 @@ ConversionPreview::~ConversionPreview()
     }
 }
 
+void ConversionPreview::SetAutomatic(bool bAutomatic)
+{
+    m_bAutomatic = bAutomatic;
+    Renew();
+}
+
 void ConversionPreview::Renew()
 {
     ++*m_pGeneration;
-    m_pDlg->m_src.Model()->SetMarkedNames({}, QIcon());
-    if (m_pDlg->m_nMode != 0 || m_pDlg->m_dst.strExt.isEmpty()
-        || m_pDlg->m_src.Model()->rowCount() == 0)
+    m_src.Model()->SetMarkedNames({}, QIcon());
+    if (!m_bAutomatic || m_dst.strExt.isEmpty() || m_src.Model()->rowCount() == 0)
         return;
     // After the listing's own paint: the worker is started from the event loop, once however
     // many listings came in a row.
@@ -64,10 +67,10 @@ void ConversionPreview::Start()
         delete m_pWorker;
         m_pWorker = nullptr;
     }
-    if (m_pDlg->m_nMode != 0 || m_pDlg->m_dst.strExt.isEmpty())
+    if (!m_bAutomatic || m_dst.strExt.isEmpty())
         return;
 
-    const FileListModel *pModel = m_pDlg->m_src.Model();
+    const FileListModel *pModel = m_src.Model();
     // Names as the file system holds them, so that a name that is not UTF-8 finds its target.
     std::vector<std::tuple<QString, QByteArray, qint64>> aSources;
     aSources.reserve(size_t(pModel->rowCount()));
@@ -77,18 +80,18 @@ void ConversionPreview::Start()
     }
     const quint64 nGeneration = *m_pGeneration;
     const auto pGeneration = m_pGeneration;
-    const QString strDstFolder = m_pDlg->m_dst.strFolder;
-    const QString strExtLower = m_pDlg->m_dst.strExt.toLower();
+    const QByteArray dstFolder = QFile::encodeName(m_dst.strFolder);
+    const QString strExtLower = m_dst.strExt.toLower();
     m_pWorker = QThread::create([=, aSources = std::move(aSources)] {
         QSet<QString> setNames;
         for (const auto &[strName, rawName, nModified] : aSources) {
             if (*pGeneration != nGeneration)
                 return;
-            const QByteArray targetName = CConverterDlg::MakeRawTargetName(rawName, strExtLower);
+            const QByteArray targetName = ConversionEngine::TargetName(rawName, strExtLower);
             if (targetName.isEmpty())
                 continue;
-            if (CConverterDlg::NeedsConversion(Platform::JoinRawPath(strDstFolder, targetName),
-                                               nModified))
+            if (ConversionEngine::NeedsConversion(Platform::JoinRawPath(dstFolder, targetName),
+                                                  nModified))
                 setNames.insert(strName);
         }
         QMetaObject::invokeMethod(
@@ -106,7 +109,7 @@ void ConversionPreview::Apply(quint64 nGeneration, const QSet<QString> &setNames
 {
     if (nGeneration != *m_pGeneration)
         return;
-    FileListModel *pModel = m_pDlg->m_src.Model();
+    FileListModel *pModel = m_src.Model();
     pModel->SetMarkedNames(setNames, WithEmblem(pModel->FileIcon()));
     emit marksApplied(int(setNames.size()));
 }

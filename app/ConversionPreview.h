@@ -8,7 +8,7 @@
 #include <atomic>
 #include <memory>
 
-class CConverterDlg;
+class Pane;
 class QThread;
 
 // In automatic mode, marks the source rows that a run would convert (target missing or older,
@@ -20,9 +20,12 @@ class ConversionPreview : public QObject
     Q_OBJECT
 
 public:
-    explicit ConversionPreview(CConverterDlg *pDlg);
+    // Marks the rows of src against the targets of dst, both of which outlive it.
+    ConversionPreview(const Pane &src, const Pane &dst, QObject *pParent);
     ~ConversionPreview() override;
 
+    // Marks only in automatic mode; the window tells each change of mode. Renews the marks.
+    void SetAutomatic(bool bAutomatic);
     // Drops the marks and, in automatic mode with a target format, computes them anew.
     void Renew();
 
@@ -37,7 +40,9 @@ private:
     void Start();
     void Apply(quint64 nGeneration, const QSet<QString> &setNames);
 
-    CConverterDlg *m_pDlg;
+    const Pane &m_src;
+    const Pane &m_dst;
+    bool m_bAutomatic = false;
     // Raised by every Renew: a worker whose generation is past gives up and its result is let go.
     std::shared_ptr<std::atomic<quint64>> m_pGeneration;
     QThread *m_pWorker = nullptr;

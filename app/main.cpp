@@ -13,7 +13,11 @@ int main(int argc, char *argv[])
         QCoreApplication application(argc, argv);
         QTextStream out(stdout);
         QTextStream err(stderr);
-        return CommandLineRunner::Run(QCoreApplication::arguments(), out, err);
+        // Not QCoreApplication::arguments(), which turns a name that is not UTF-8 into another.
+        QList<QByteArray> aArgs;
+        for (int i = 0; i < argc; ++i)
+            aArgs << QByteArray(argv[i]);
+        return CommandLineRunner::Run(aArgs, out, err);
     }
     QApplication application(argc, argv);
     CConverterApp theApp;

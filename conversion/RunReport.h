@@ -1,5 +1,7 @@
 #pragma once
 
+#include "res/Resource.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QList>
@@ -82,5 +84,7 @@ private:
 };
 
 // Why a source was passed over, as the report and the report window say it.
-enum class RunReportReason { NoTargetName = 338, Declined = 339, Vanished = 340 };
+enum class RunReportReason { NoTargetName = IDS_REASON_NO_TARGET_NAME,
+    Declined = IDS_REASON_DECLINED,
+    Vanished = IDS_REASON_VANISHED };
 QString RunReportText(RunReportReason reason);

@@ -1,5 +1,5 @@
 // The name and number texts: thousands separators, the size and time columns and target names.
-#include "app/CConverterDlg.h"
+#include "conversion/ConversionEngine.h"
 #include "panes/FileListModel.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QString strExt = QString::fromUtf8(provider.ConsumeRandomLengthString(8)).toLower();
     const QString strName = QString::fromUtf8(provider.ConsumeRemainingBytesAsString());
-    const QString strTarget = CConverterDlg::MakeTargetName(strName, strExt);
+    const QByteArray target = ConversionEngine::TargetName(strName.toUtf8(), strExt);
     const qsizetype nDot = strName.indexOf(u'.');
-    check(nDot <= 0 ? strTarget.isEmpty() : strTarget == strName.left(nDot + 1) + strExt,
+    check(nDot <= 0 ? target.isEmpty() : target == (strName.left(nDot + 1) + strExt).toUtf8(),
           "target name");
     return 0;
 }

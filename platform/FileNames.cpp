@@ -54,10 +54,52 @@ QString DisplayFileName(const QByteArray &name)
 
 QByteArray JoinRawPath(const QString &strFolder, const QByteArray &name)
 {
-    QByteArray path = QFile::encodeName(strFolder);
-    if (!path.endsWith('/'))
-        path += '/';
-    return path + name;
+    return JoinRawPath(QFile::encodeName(strFolder), name);
+}
+
+QByteArray JoinRawPath(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QByteArray RawAbsolutePath(const QByteArray &path)
+{
+    QByteArray whole = path;
+    if (!path.startsWith('/')) {
+        // getcwd, not QDir::currentPath(): a current folder whose name is not UTF-8 must stay
+        // the same folder.
+        QByteArray current(4096, Qt::Uninitialized);
+        while (!::getcwd(current.data(), size_t(current.size()))) {
+            if (errno != ERANGE)
+                return QByteArray();
+            current.resize(current.size() * 2);
+        }
+        whole = JoinRawPath(QByteArray(current.constData()), path);
+    }
+    QList<QByteArray> aParts;
+    for (const QByteArray &part : whole.split('/')) {
+        if (part == "..") {
+            if (!aParts.isEmpty())
+                aParts.removeLast();
+        } else if (!part.isEmpty() && part != ".") {
+            aParts << part;
+        }
+    }
+    return '/' + aParts.join('/');
+}
+
+QByteArray RawCanonicalPath(const QByteArray &path)
+{
+    char *pszReal = ::realpath(path.constData(), nullptr);
+    const QByteArray real(pszReal);
+    std::free(pszReal);
+    return real;
+}
+
+bool RawFolderExists(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool RawFileExists(const QByteArray &path)
@@ -91,45 +133,49 @@ Utf8PathBridge::Utf8PathBridge(const QByteArray &path, Use use)
     }
     const QByteArray random = QByteArray::number(QRandomGenerator::system()->generate64(), 36);
     const qsizetype nSlash = path.lastIndexOf('/');
+    const QByteArray parent = path.left(nSlash + 1);
     const QByteArray name = path.mid(nSlash + 1);
     const qsizetype nDot = name.lastIndexOf('.');
     const QByteArray ext = nDot >= 0 && IsUtf8Name(name.mid(nDot)) ? name.mid(nDot) : QByteArray();
-    if (use == Use::Write) {
-        // In the target's own folder, so that the rename cannot cross file systems; hidden, so
-        // that no listing shows it meanwhile; with the extension, which chooses the format.
-        const QByteArray made = path.left(nSlash + 1) + ".norvale-" + random + ext;
-        if (!IsUtf8Name(made))
-            return;
-        m_baMade = made;
-        m_strPath = QString::fromUtf8(made);
+    // A target is written in its own folder, so that the rename cannot cross file systems;
+    // hidden, so that no listing shows it meanwhile; with the extension, which chooses the format.
+    const QByteArray temporary = ".norvale-" + random + ext;
+    if (use == Use::Write && IsUtf8Name(parent)) {
+        m_baMade = parent + temporary;
+        m_strPath = QString::fromUtf8(m_baMade);
         return;
     }
-    // A folder only this user can enter, so that nobody can swap the link for another.
+    // Otherwise through a link, to the source or to the target's folder, in a folder only this
+    // user can enter, so that nobody can swap the link for another.
     const QString strBase = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
         + QStringLiteral("/Norvale");
     QDir().mkpath(strBase);
     QByteArray folder = QFile::encodeName(strBase) + "/link-XXXXXX";
-    if (!::mkdtemp(folder.data()) || !IsUtf8Name(folder))
+    if (!IsUtf8Name(folder) || !::mkdtemp(folder.data()))
         return;
     m_baFolder = folder;
-    const QByteArray link = folder + "/source" + ext;
-    if (::symlink(path.constData(), link.constData()) != 0)
+    const QByteArray link = folder + (use == Use::Read ? "/source" + ext : QByteArray("/folder"));
+    if (::symlink((use == Use::Read ? path : parent).constData(), link.constData()) != 0)
         return;
-    m_baMade = link;
-    m_strPath = QString::fromUtf8(link);
+    m_baLink = link;
+    if (use == Use::Write)
+        m_baMade = parent + temporary;
+    m_strPath = QString::fromUtf8(use == Use::Read ? link : link + '/' + temporary);
 }
 
 Utf8PathBridge::~Utf8PathBridge()
 {
-    if (!m_baMade.isEmpty())
-        ::unlink(m_baMade.constData());
+    for (const QByteArray &path : {m_baMade, m_baLink}) {
+        if (!path.isEmpty())
+            ::unlink(path.constData());
+    }
     if (!m_baFolder.isEmpty())
         ::rmdir(m_baFolder.constData());
 }
 
 bool Utf8PathBridge::Commit()
 {
-    if (m_baMade.isEmpty() || !m_baFolder.isEmpty())
+    if (m_baMade.isEmpty())
         return true;
     if (::rename(m_baMade.constData(), m_baReal.constData()) != 0)
         return false;

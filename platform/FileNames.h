@@ -22,6 +22,15 @@ QString DisplayFileName(const QByteArray &name);
 
 // strFolder, a "/" unless it ends in one, and the name's bytes.
 QByteArray JoinRawPath(const QString &strFolder, const QByteArray &name);
+QByteArray JoinRawPath(const QByteArray &folder, const QByteArray &name);
+
+// path made absolute against the current folder, with "." and ".." and doubled "/" taken out as
+// written, links left as they are: the bytes of what QDir::cleanPath gives for an absolute path.
+QByteArray RawAbsolutePath(const QByteArray &path);
+// path with every link, "." and ".." resolved; empty when it leads nowhere.
+QByteArray RawCanonicalPath(const QByteArray &path);
+// A folder, or a link to one.
+bool RawFolderExists(const QByteArray &path);
 
 // The existence test of a conversion run: a file that is not a folder.
 bool RawFileExists(const QByteArray &path);
@@ -34,8 +43,9 @@ QUrl RawFileUrl(const QByteArray &path);
 
 // A path the drawing program can be given over D-Bus for a file whose path is not UTF-8: for a
 // source, a link with a valid name in a private folder; for a target, a valid temporary name in
-// the target's own folder that Commit() renames to the real name afterwards. For a UTF-8 path
-// the path itself. Whatever was made is removed again when the object ends.
+// the target's own folder that Commit() renames to the real name afterwards, reached through a
+// link to that folder in a private folder when the folder's own path is not UTF-8. For a UTF-8
+// path the path itself. Whatever was made is removed again when the object ends.
 class Utf8PathBridge
 {
 public:
@@ -55,7 +65,8 @@ public:
 private:
     QByteArray m_baReal;
     QString m_strPath;
-    QByteArray m_baMade; // the link or temporary file to remove, if any
+    QByteArray m_baMade; // the temporary target to rename or remove, if any
+    QByteArray m_baLink; // the link to remove, if any
     QByteArray m_baFolder; // the private folder of a link
 };
 

@@ -87,12 +87,6 @@ inline QStringList listed(const CConverterDlg &dlg, Side side)
         aNames << pModel->Row(i).strName;
     return aNames;
 }
-// The same by the side number FillFileList takes (1 the source, anything else the target), as
-// the run tests count sides.
-inline QStringList listed(const CConverterDlg &dlg, int nSide)
-{
-    return listed(dlg, nSide == 1 ? Side::Source : Side::Target);
-}
 
 // Selects exactly the rows aRows of a side's list, as a user's clicks would.
 inline void select(CConverterDlg &dlg, Side side, const QList<int> &aRows)

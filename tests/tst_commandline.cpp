@@ -1,13 +1,40 @@
 #include "tests/StandinBus.h"
 
 #include "conversion/RunReport.h"
+#include "platform/FileNames.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using TestEnvironment::readFile;
-using TestEnvironment::writeFile;
+
+namespace {
+
+// "図表" as an archive made on Windows names a drawing: Shift-JIS, not UTF-8, the last byte a
+// backslash. %J in a path or an argument stands for these bytes.
+const QByteArray kStem = "\x90\x7d\x95\x5c";
+
+QByteArray bytes(const QString &strText)
+{
+    return strText.toUtf8().replace("%J", kStem).replace("図表", kStem);
+}
+
+// QFile spells names in UTF-8 only.
+bool makeFile(const QString &strPath, const QDateTime &time)
+{
+    const int fd = ::open(bytes(strPath).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QFile file;
+    return fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)
+        && file.write("Norvale test drawing\n") > 0
+        && file.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
+} // namespace
 
 // The program itself, started as a script starts it, against the stand-in on a private bus.
-// Failures come from the stand-in's FailSave and CrashOn settings, so the checks hold for any
+// Failures come from the stand-in's FailOpen and CrashOn settings, so the checks hold for any
 // of its backends that takes SFC sources and DXF targets.
 class TestCommandLine : public QObject
 {
@@ -17,19 +44,33 @@ class TestCommandLine : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
 
     QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
-    QString dst(const QString &name = {}) const { return m_dir->filePath(u"dst/"_s + name); }
+    // A target folder named in Shift-JIS too, so that the drawing program can be given no path
+    // into it.
+    QString dst(const QString &name = {}) const { return m_dir->filePath(u"%J/"_s + name); }
 
-    // Exit status and standard output, or standard error when the status is 2 or 3.
-    std::pair<int, QString> norvale(QStringList aArgs, const QString &strBus = {})
+    // Exit status and standard output, or standard error when the status is 2 or 3. QProcess
+    // hands arguments over as UTF-8, so its child starts the program itself, with their bytes.
+    std::pair<int, QString> norvale(const QStringList &aArgs, const QString &strBus = {})
     {
-        aArgs.replaceInStrings(u"%S"_s, src()).replaceInStrings(u"%T"_s, dst());
-        QProcess process;
-        if (!strBus.isEmpty()) {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!strBus.isEmpty())
             env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, strBus);
-            process.setProcessEnvironment(env);
-        }
-        process.start(QStringLiteral(NORVALE_BINARY), aArgs);
+        QList<QByteArray> aArgv {NORVALE_BINARY};
+        for (QString strArg : aArgs)
+            aArgv << bytes(strArg.replace(u"%S"_s, src()).replace(u"%T"_s, dst()));
+        QList<QByteArray> aEnv;
+        for (const QString &strVariable : env.toStringList())
+            aEnv << strVariable.toUtf8();
+        std::vector<char *> argv, envp;
+        for (QByteArray &arg : aArgv)
+            argv.push_back(arg.data());
+        for (QByteArray &variable : aEnv)
+            envp.push_back(variable.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        QProcess process;
+        process.setChildProcessModifier([&] { ::execve(argv[0], argv.data(), envp.data()); });
+        process.start(QStringLiteral(NORVALE_BINARY), {});
         if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
             return {-1, QString()};
         const int nStatus = process.exitCode();
@@ -53,16 +94,16 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
-        for (const QString &name : {u"a.sfc"_s, u"b.sfc"_s, u"c.SFC"_s, u"other.dxf"_s}) {
-            QVERIFY(writeFile(src(name), "Norvale test drawing\n"));
-            QFile file(src(name));
-            QVERIFY(file.open(QIODevice::ReadWrite)
-                    && file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
-                                        QFileDevice::FileModificationTime));
-        }
+        QVERIFY(QDir().mkpath(src()) && ::mkdir(bytes(dst()).constData(), 0700) == 0);
+        for (const QString &name : {u"a.sfc"_s, u"b.sfc"_s, u"%J.SFC"_s, u"other.dxf"_s})
+            QVERIFY(makeFile(src(name), QDateTime::currentDateTime().addSecs(-3600)));
     }
-    void cleanup() { StandinBus::quit(); }
+    void cleanup()
+    {
+        StandinBus::quit();
+        // QTemporaryDir removes only the names that QDir can spell.
+        QProcess::execute(u"rm"_s, {u"-r"_s, m_dir->path()});
+    }
 
     void usage_data()
     {
@@ -112,7 +153,7 @@ private slots:
             = norvale(args, status == 3 ? u"unix:path=/nonexistent/bus"_s : QString());
         QCOMPARE(nStatus, status);
         QVERIFY2(strText.contains(QRegularExpression(output)), qPrintable(strText));
-        QCOMPARE(QDir(dst()).entryList(QDir::Files), QStringList());
+        QVERIFY(::rmdir(bytes(dst()).constData()) == 0); // empty
     }
 
     // Exit status, what became of each drawing, and whether the run went on after a failure.
@@ -123,21 +164,18 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("outcomes"); // in the order of the run
         QTest::newRow("all converted") << QByteArray() << QStringList {u"--auto"_s} << 0
-                                       << u"a:converted b:converted c:converted"_s;
-        QTest::newRow("a failure stops the run")
-            << QByteArray("FailSave=b.dxf") << QStringList {u"--auto"_s} << 1
-            << u"a:converted b:failed c:not-attempted"_s;
+                                       << u"a:converted b:converted 図表:converted"_s;
         QTest::newRow("--keep-going")
-            << QByteArray("FailSave=b.dxf") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
-            << u"a:converted b:failed c:converted"_s;
+            << QByteArray("FailOpen=b.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
+            << u"a:converted b:failed 図表:converted"_s;
         QTest::newRow("server crash, --keep-going")
             << QByteArray("CrashOn=a.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
-            << u"a:failed b:converted c:converted"_s;
-        QTest::newRow("files named, one by path")
-            << QByteArray() << QStringList {u"c.SFC"_s, u"%S/a.sfc"_s} << 0
-            << u"c:converted a:converted"_s;
+            << u"a:failed b:converted 図表:converted"_s;
+        QTest::newRow("files named, in Shift-JIS and by path")
+            << QByteArray() << QStringList {u"%J.SFC"_s, u"%S/a.sfc"_s} << 0
+            << u"図表:converted a:converted"_s;
         QTest::newRow("up to date") << QByteArray() << QStringList {u"--auto"_s} << 0
-                                    << u"a:up-to-date b:converted c:up-to-date"_s;
+                                    << u"a:up-to-date b:converted 図表:up-to-date"_s;
     }
     void runs()
     {
@@ -147,8 +185,8 @@ private slots:
         QFETCH(QString, outcomes);
         QVERIFY(StandinBus::configure(testing));
         if (outcomes.contains(u"up-to-date"_s)) {
-            for (const QString &name : {u"a.dxf"_s, u"c.dxf"_s})
-                QVERIFY(writeFile(dst(name), "newer than its source\n"));
+            for (const QString &name : {u"a.dxf"_s, u"%J.dxf"_s})
+                QVERIFY(makeFile(dst(name), QDateTime::currentDateTime()));
         }
         const QString strReport = m_dir->filePath(u"report.tsv"_s);
         const auto [nStatus, strOut]
@@ -169,7 +207,8 @@ private slots:
             aOutcomes << QFileInfo(row.strSource).baseName() + u':' + strKeyword;
             QVERIFY(aLines.value(i).startsWith(strKeyword + u'\t' + row.strSource));
             QCOMPARE(row.strMessage.isEmpty(), row.outcome != RunReport::Outcome::Failed);
-            QCOMPARE(QFileInfo(row.strTarget).isFile(),
+            // Shown decoded, on disk under the source's bytes.
+            QCOMPARE(Platform::RawFileExists(bytes(row.strTarget)),
                      row.outcome == RunReport::Outcome::Converted
                          || row.outcome == RunReport::Outcome::UpToDate);
         }

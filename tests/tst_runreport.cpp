@@ -5,7 +5,6 @@
 #include "app/CConverterDlg.h"
 #include "app/ConversionPreview.h"
 #include "conversion/COverwriteDlg.h"
-#include "conversion/CProgressDlg.h"
 #include "conversion/CRunReportDlg.h"
 #include "conversion/RunNotice.h"
 #include "conversion/RunReport.h"
@@ -16,7 +15,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -157,19 +155,12 @@ private slots:
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
         QTest::addColumn<QString>("withTarget"); // sources whose target exists
         QTest::addColumn<QString>("answers"); // to the overwrite prompt: Y, N, C
-        QTest::addColumn<bool>("cancel"); // Cancel in the progress window during a.sfc
         QTest::addColumn<QString>("expected");
         QTest::newRow("automatic: converted, up to date, failed, not attempted")
-            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString() << false
+            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString()
             << u"a:converted b:up-to-date c:failed d:not-attempted"_s;
-        QTest::newRow("automatic: the server crashes")
-            << 0 << QByteArray("CrashOn=b.sfc") << QString() << QString() << false
-            << u"a:converted b:failed c:not-attempted d:not-attempted"_s;
-        QTest::newRow("automatic: cancelled")
-            << 0 << QByteArray("DelayMs=100") << QString() << QString() << true
-            << u"a:converted b:not-attempted c:not-attempted d:not-attempted"_s;
         QTest::newRow("manual: declined, then cancelled at the prompt")
-            << 1 << QByteArray() << u"abc"_s << u"YNC"_s << false
+            << 1 << QByteArray() << u"abc"_s << u"YNC"_s
             << u"a:converted b:skipped c:not-attempted d:not-attempted"_s;
     }
     void outcomes()
@@ -178,7 +169,6 @@ private slots:
         QFETCH(QByteArray, testing);
         QFETCH(QString, withTarget);
         QFETCH(QString, answers);
-        QFETCH(bool, cancel);
         QFETCH(QString, expected);
         QVERIFY(makeFiles(withTarget));
         QVERIFY(StandinBus::configure(testing));
@@ -186,11 +176,8 @@ private slots:
         const QString strBefore = RunReport::LastReportPath();
         QVERIFY(openWindow(mode));
         m_dlg->m_lcSrcFiles->selectAll();
-        CProgressDlg *progress = m_dlg->m_pProgressDlg;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
-            if (cancel && progress->isVisible() && progress->GetDlgItemText(1038) == u"a.sfc")
-                progress->findChild<QPushButton *>()->click();
             // The real prompt, answered with its own buttons. The report is written as the run
             // goes: at each prompt, the files before it are on record.
             auto *prompt = qobject_cast<COverwriteDlg *>(QApplication::activeModalWidget());
@@ -198,7 +185,7 @@ private slots:
                 m_seenAtPrompts << lastReport();
                 const QChar c = m_answers.isEmpty() ? u'C' : m_answers.front();
                 m_answers.remove(0, 1);
-                const int nId = c == u'Y' ? 1 : c == u'N' ? 1033 : 2;
+                const int nId = c == u'Y' ? 1 : c == u'N' ? IDC_OVERWRITE_NO : 2;
                 qobject_cast<QAbstractButton *>(prompt->GetDlgItem(nId))->click();
             }
         });
@@ -271,7 +258,7 @@ private slots:
             if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
                 const QList<QAction *> actions = menu->actions();
                 const auto it = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
-                    return a->objectName() == u"32" && a->text() == LoadString(330);
+                    return a->objectName() == QString::number(IDM_RUN_REPORT) && a->text() == LoadString(IDS_RUN_REPORT_MENU);
                 });
                 if (it == actions.end() || aSeen.contains(u"menu"_s))
                     return;
@@ -297,11 +284,11 @@ private slots:
         user.stop();
         // Failures first, then what was not attempted, then the converted ones in run order.
         QCOMPARE(aSeen,
-                 QStringList({u"menu"_s, u"150"_s, LoadString(331),
-                              LoadString(332).arg(2).arg(0).arg(0).arg(1).arg(1),
-                              LoadString(333) + u"|c.sfc|c.dxf"_s, LoadString(334) + u"|d.sfc|"_s,
-                              LoadString(336) + u"|a.sfc|a.dxf"_s,
-                              LoadString(336) + u"|b.sfc|b.dxf"_s}));
+                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT), LoadString(IDS_RUN_REPORT_TITLE),
+                              LoadString(IDS_RUN_REPORT_COUNTS).arg(2).arg(0).arg(0).arg(1).arg(1),
+                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s, LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
+                              LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
+                              LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
         QVERIFY(!QApplication::activeModalWidget());
     }
 
@@ -336,7 +323,7 @@ private slots:
         // Notices leave in order: had an earlier run sent one, it would come first.
         QTRY_COMPARE(notifications.m_aBodies.size(), 1);
         QTest::qWait(200);
-        QCOMPARE(notifications.m_aBodies, QStringList {LoadString(347).arg(1).arg(1)});
+        QCOMPARE(notifications.m_aBodies, QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
         QDBusConnection::disconnectFromBus(u"notifications"_s);
     }
 
@@ -362,13 +349,13 @@ private slots:
                         && setTime(dst(name + u".dxf"_s), base.addMSecs(c.nTargetMs)));
         }
         QVERIFY(openWindow(0));
-        const QString strCount = m_dlg->GetDlgItemText(1042);
+        const QString strCount = m_dlg->GetDlgItemText(IDC_SRC_COUNT);
         QSignalSpy applied(m_dlg->m_pPreview, &ConversionPreview::marksApplied);
         QVERIFY(applied.wait(10000));
         QCOMPARE(marks(),
                  QStringList({u"missing.sfc:bold:emblem"_s, u"newer.sfc"_s,
                               u"older.sfc:bold:emblem"_s, u"same.sfc"_s}));
-        QCOMPARE(m_dlg->GetDlgItemText(1042), strCount);
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_COUNT), strCount);
 
         QVERIFY(writeFile(dst(u"missing.dxf"_s), "target\n"));
         m_dlg->FillFileList(m_dlg->m_dst.strFolder, m_dlg->m_dst.strExt, 2);
@@ -376,7 +363,7 @@ private slots:
         QCOMPARE(marks(),
                  QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc:bold:emblem"_s,
                               u"same.sfc"_s}));
-        m_dlg->OnCommand(1021);
+        m_dlg->OnCommand(ID_MANUAL_MODE);
         QCOMPARE(marks(),
                  QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc"_s, u"same.sfc"_s}));
     }

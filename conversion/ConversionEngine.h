@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class CTarskDocument;
+class RunReport;
+
+// The loop of a conversion run, the same for the window's automatic and manual runs and for the
+// command line: for each drawing it forms the target, decides whether to convert it, has the
+// drawing program open and save it, and records the outcome in the run's report. What differs
+// between the callers — a progress window and a prompt, or nothing at all — comes in through
+// Host. Names are bytes throughout: a drawing whose name is not UTF-8 is converted as exactly
+// that file, to a target with the same bytes before its extension.
+class ConversionEngine
+{
+public:
+    // What becomes of a target that already exists.
+    enum class Overwrite {
+        IfOlder, // replaced when older than its drawing, to the second; else up to date
+        Ask, // Host::AskOverwrite decides
+        Always,
+    };
+    enum class Answer { Yes, YesToAll, No, Cancel };
+
+    struct Source
+    {
+        QByteArray baName; // as the folder holds it
+        QString strName; // as shown
+    };
+
+    // The caller's side of a run. Every default does nothing.
+    class Host
+    {
+    public:
+        virtual ~Host() = default;
+        // Asked before each drawing; true ends the run there.
+        virtual bool CancelRequested() { return false; }
+        // The names of the pair about to be converted, or asked about.
+        virtual void ShowFiles(const QString &, const QString &) { }
+        // Two steps per converted drawing, counted from 0: before it is opened, before it is saved.
+        virtual void Step(int) { }
+        // Whether this existing target (its full path as shown) may be replaced.
+        virtual Answer AskOverwrite(const QString &) { return Answer::Cancel; }
+        // The last drawing is done with and the report complete; the server is still there.
+        virtual void Ended(bool /*bConverted*/) { }
+    };
+
+    struct Result
+    {
+        std::optional<QString> failure; // the first failure's message
+        bool bReportComplete = true; // the report files could all be opened
+    };
+
+    QByteArray baSrcFolder;
+    QByteArray baDstFolder;
+    QString strDstExt;
+    Overwrite overwrite = Overwrite::Ask;
+    // Sent with each drawing when nVersion is 600 or more.
+    int nVersion = 0;
+    QString strAuthorName;
+    bool bAffiliation = false;
+    QString strAffiliation;
+    // Without it the run stops at the first failure.
+    bool bKeepGoing = false;
+    // Where a copy of the report goes, if anywhere.
+    QString strReportCopy;
+
+    // Converts aSources in their order with doc, which must be connected, and writes report from
+    // Begin to Finish. The server is told to quit at the end, unless the run stopped at a
+    // failure: the bus would only start a new one to hear it.
+    Result Run(CTarskDocument &doc, const std::vector<Source> &aSources, RunReport &report,
+               Host &host) const;
+
+    // The name up to and including its first ".", then strExtLower; empty when the name has no
+    // "." or begins with one. The bytes before the dot are kept as they are.
+    static QByteArray TargetName(const QByteArray &sourceName, const QString &strExtLower);
+    // The date rule: the target is missing, or its time in whole seconds is older.
+    static bool NeedsConversion(const QByteArray &targetPath, qint64 nSourceTime);
+
+private:
+    void Convert(CTarskDocument &doc, Host &host, int &nStep, const QByteArray &sourcePath,
+                 const QByteArray &targetPath, const QString &strSource,
+                 const QString &strTarget) const;
+};

@@ -258,7 +258,8 @@ private slots:
             if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
                 const QList<QAction *> actions = menu->actions();
                 const auto it = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
-                    return a->objectName() == QString::number(IDM_RUN_REPORT) && a->text() == LoadString(IDS_RUN_REPORT_MENU);
+                    return a->objectName() == QString::number(IDM_RUN_REPORT)
+                        && a->text() == LoadString(IDS_RUN_REPORT_MENU);
                 });
                 if (it == actions.end() || aSeen.contains(u"menu"_s))
                     return;
@@ -284,9 +285,11 @@ private slots:
         user.stop();
         // Failures first, then what was not attempted, then the converted ones in run order.
         QCOMPARE(aSeen,
-                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT), LoadString(IDS_RUN_REPORT_TITLE),
+                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT),
+                              LoadString(IDS_RUN_REPORT_TITLE),
                               LoadString(IDS_RUN_REPORT_COUNTS).arg(2).arg(0).arg(0).arg(1).arg(1),
-                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s, LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
+                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s,
+                              LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
         QVERIFY(!QApplication::activeModalWidget());
@@ -323,7 +326,8 @@ private slots:
         // Notices leave in order: had an earlier run sent one, it would come first.
         QTRY_COMPARE(notifications.m_aBodies.size(), 1);
         QTest::qWait(200);
-        QCOMPARE(notifications.m_aBodies, QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
+        QCOMPARE(notifications.m_aBodies,
+                 QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
         QDBusConnection::disconnectFromBus(u"notifications"_s);
     }
 

@@ -259,12 +259,6 @@ private:
     QHash<QString, const Block *> m_blocks;
 };
 
-// Whether drawing the model with every insert and dimension block expanded (rows and columns
-// included) stays finite and within `limit` entities. A block that includes itself, directly or
-// through others, fails with a reason. Everything that expands inserts relies on this having
-// been checked, whichever reader built the model.
-bool checkExpansion(const Model &model, qint64 limit, QString *error);
-
 // What the automation client set for the current drawing; empty means none.
 struct SaveInfo
 {

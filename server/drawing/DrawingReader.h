@@ -11,6 +11,17 @@
 class DrawingReader
 {
 public:
+    // What a drawing read from any file may expand to once every insert is drawn: beyond, it is
+    // an attack on whatever draws it, not a drawing.
+    static constexpr qint64 kMaxExpandedEntities = 20'000'000;
+    static constexpr int kMaxBlockDepth = 200;
+
     virtual ~DrawingReader() = default;
-    virtual bool read(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) = 0;
+
+    // The format's own reading, then the expansion within the limits above; on failure the
+    // model is left empty.
+    bool read(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage);
+
+protected:
+    virtual bool parse(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) = 0;
 };

@@ -18,8 +18,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 // Beyond a million kilometres a coordinate is not a drawing but an attack on the renderers.
 constexpr double kMaxCoordinate = 1e12;
-// Entities a drawing may expand to once every insert is drawn.
-constexpr qint64 kMaxExpandedEntities = 20'000'000;
 // Points a single spline or curved hatch edge is flattened into.
 constexpr int kMaxCurvePoints = 4096;
 
@@ -251,8 +249,6 @@ bool Parser::run(QString *error)
         fail(m_tokens.error());
     if (m_error.isEmpty() && !sawSection)
         fail(QStringLiteral("DXF の図面ではありません（SECTION がありません）"));
-    if (m_error.isEmpty())
-        checkExpansion(m_model, kMaxExpandedEntities, &m_error);
     if (m_error.isEmpty())
         addImplicitTableEntries();
     if (!m_error.isEmpty()) {
@@ -1273,7 +1269,7 @@ bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Ver
 
 } // namespace
 
-bool DxfReader::read(const QByteArray &bytes, Model &model, QString *errorMessage)
+bool DxfReader::parse(const QByteArray &bytes, Model &model, QString *errorMessage)
 {
     QString ignored;
     QString &error = errorMessage ? *errorMessage : ignored;

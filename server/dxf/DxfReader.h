@@ -11,5 +11,6 @@ public:
     // stays well inside the server's memory budget.
     static constexpr qint64 kMaxInputBytes = 32 * 1024 * 1024;
 
-    bool read(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
+protected:
+    bool parse(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
 };

@@ -776,7 +776,7 @@ bool Parser::parse(QString *error, int *version)
 
 } // namespace
 
-bool JwwReader::read(const QByteArray &bytes, Model &model, QString *errorMessage)
+bool JwwReader::parse(const QByteArray &bytes, Model &model, QString *errorMessage)
 {
     m_version = 0;
     m_memo.clear();

@@ -9,11 +9,12 @@
 class JwwReader : public DrawingReader
 {
 public:
-    bool read(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
-
     // The version number of the drawing last read (351 for 3.51, 700 for 7.00 to 8.x).
     int version() const { return m_version; }
     QString memo() const { return m_memo; }
+
+protected:
+    bool parse(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
 
 private:
     int m_version = 0;

@@ -1,5 +1,7 @@
 #include "server/paint/DrawingRenderer.h"
 
+#include "server/drawing/BlockExpansion.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -11,7 +13,6 @@ using namespace Drawing;
 namespace {
 
 constexpr double defaultLineweight = 0.25; // millimetres on paper, the usual CAD default
-constexpr int maxDepth = 64;
 constexpr int maxHatchLines = 4000; // per pattern line family; denser hatches are left empty
 // Edge tests and segments of all hatch patterns of a drawing, to bound time and memory; beyond,
 // the remaining patterns stay empty.
@@ -86,13 +87,12 @@ bool hasJapanese(const QString &text)
 
 DrawingRenderer::DrawingRenderer(const Model &model)
     : m_model(model)
+    , m_blocks(model)
 {
     for (const Linetype &l : model.linetypes)
         m_linetypes.insert(l.name.toUpper(), &l);
     for (const Layer &l : model.layers)
         m_layers.insert(l.name.toUpper(), &l);
-    for (const Block &b : model.blocks)
-        m_blocks.insert(b.name.toUpper(), &b);
     auto scan = [this](const QVector<Entity> &entities) {
         for (const Entity &e : entities) {
             if (const auto *text = std::get_if<Text>(&e.shape))
@@ -108,76 +108,27 @@ DrawingRenderer::DrawingRenderer(const Model &model)
         scan(b.entities);
 }
 
-qint64 DrawingRenderer::expandedCount(const QString &block, QHash<QString, qint64> &memo,
-                                      QStringList &stack, QString *cycle) const
-{
-    const QString key = block.toUpper();
-    const auto known = memo.constFind(key);
-    if (known != memo.constEnd())
-        return *known;
-    const Block *b = m_blocks.value(key);
-    if (!b)
-        return 0;
-    if (stack.contains(key) || stack.size() > maxDepth) {
-        *cycle = b->name;
-        return maxExpandedEntities + 1;
-    }
-    stack.append(key);
-    qint64 count = 0;
-    for (const Entity &e : b->entities) {
-        count += 1;
-        QString name;
-        qint64 copies = 1;
-        if (const auto *insert = std::get_if<Insert>(&e.shape)) {
-            name = insert->block;
-            copies = qint64(std::max(1, insert->rows)) * std::max(1, insert->columns);
-        } else if (const auto *dim = std::get_if<Dimension>(&e.shape)) {
-            name = dim->block;
-        }
-        if (!name.isEmpty())
-            count += std::min<qint64>(copies, maxExpandedEntities + 1)
-                * expandedCount(name, memo, stack, cycle);
-        if (count > maxExpandedEntities || !cycle->isEmpty())
-            break;
-    }
-    stack.removeLast();
-    count = std::min<qint64>(count, maxExpandedEntities + 1);
-    memo.insert(key, count);
-    return count;
-}
-
 bool DrawingRenderer::check(QString *errorMessage)
 {
-    QHash<QString, qint64> memo;
-    QStringList stack;
-    QString cycle;
-    qint64 total = 0;
-    for (const Entity &e : m_model.entities) {
-        total += 1;
-        if (const auto *insert = std::get_if<Insert>(&e.shape)) {
-            const qint64 copies = qint64(std::max(1, insert->rows)) * std::max(1, insert->columns);
-            total += std::min<qint64>(copies, maxExpandedEntities + 1)
-                * expandedCount(insert->block, memo, stack, &cycle);
-        } else if (const auto *dim = std::get_if<Dimension>(&e.shape)) {
-            total += expandedCount(dim->block, memo, stack, &cycle);
-        }
-        if (!cycle.isEmpty()) {
-            if (errorMessage)
-                *errorMessage
-                    = QStringLiteral("ブロック %1 が自分自身を含むか、入れ子が %2 段を超えます")
-                          .arg(cycle)
-                          .arg(maxDepth);
-            return false;
-        }
-        if (total > maxExpandedEntities) {
-            if (errorMessage)
-                *errorMessage = QStringLiteral("ブロックを展開した図形が %1 個を超えます")
-                                    .arg(maxExpandedEntities);
-            return false;
-        }
+    const BlockExpansion expansion(m_model, maxExpandedEntities, maxDepth);
+    QString error;
+    switch (expansion.outcome()) {
+    case BlockExpansion::Outcome::Fits:
+        layout();
+        return true;
+    case BlockExpansion::Outcome::IncludesItself:
+    case BlockExpansion::Outcome::TooDeep:
+        error = QStringLiteral("ブロック %1 が自分自身を含むか、入れ子が %2 段を超えます")
+                    .arg(expansion.block())
+                    .arg(maxDepth);
+        break;
+    case BlockExpansion::Outcome::TooMany:
+        error = QStringLiteral("ブロックを展開した図形が %1 個を超えます").arg(maxExpandedEntities);
+        break;
     }
-    layout();
-    return true;
+    if (errorMessage)
+        *errorMessage = error;
+    return false;
 }
 
 void DrawingRenderer::layout()
@@ -573,7 +524,7 @@ void DrawingRenderer::drawInsert(const Insert &insert, const Entity &entity, con
                                  const QString &layer, const Context &context)
 {
     Q_UNUSED(entity);
-    const Block *block = m_blocks.value(insert.block.toUpper());
+    const Block *block = m_blocks.find(insert.block);
     if (block) {
         const double rad = insert.rotation * pi / 180;
         const QTransform rotate(std::cos(rad), std::sin(rad), -std::sin(rad), std::cos(rad), 0, 0);
@@ -596,7 +547,7 @@ void DrawingRenderer::drawInsert(const Insert &insert, const Entity &entity, con
 void DrawingRenderer::drawBlock(const QString &name, const QTransform &blockToParent,
                                 const Pen &pen, const QString &layer, const Context &context)
 {
-    const Block *block = m_blocks.value(name.toUpper());
+    const Block *block = m_blocks.find(name);
     if (!block || context.depth >= maxDepth)
         return;
     Context inner;

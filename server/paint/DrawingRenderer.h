@@ -19,12 +19,15 @@ class DrawingRenderer
 public:
     static constexpr double margin = 10; // paper millimetres around the drawing
     static constexpr double maxPaperSide = 1189; // the long side of A0
+    // What a page can show in the time a client waits for it; the reader allows more, which the
+    // formats that keep blocks as blocks can still write.
     static constexpr qint64 maxExpandedEntities = 2000000;
+    static constexpr int maxDepth = 64;
 
     explicit DrawingRenderer(const Drawing::Model &model);
 
-    // False with a reason when blocks include themselves or expand to more than
-    // maxExpandedEntities, so that no writer ever starts on a drawing it cannot finish.
+    // False with a reason when blocks include themselves, nest deeper than maxDepth or expand to
+    // more than maxExpandedEntities, so that no writer ever starts on a drawing it cannot finish.
     bool check(QString *errorMessage);
 
     QRectF extents() const { return m_extents; } // world millimetres, empty for an empty drawing
@@ -51,8 +54,6 @@ private:
         const Drawing::Linetype *linetype = nullptr;
     };
 
-    qint64 expandedCount(const QString &block, QHash<QString, qint64> &memo, QStringList &stack,
-                         QString *cycle) const;
     void layout();
     void walk(const QVector<Drawing::Entity> &entities, const Context &context);
     void visit(const Drawing::Entity &entity, const Context &context);
@@ -84,7 +85,7 @@ private:
     qint64 m_hatchWork = 0; // see maxHatchWork
     QHash<QString, const Drawing::Linetype *> m_linetypes; // upper-case name
     QHash<QString, const Drawing::Layer *> m_layers; // upper-case name
-    QHash<QString, const Drawing::Block *> m_blocks; // upper-case name
+    Drawing::BlockIndex m_blocks;
     bool m_japanese = false; // any text of the drawing needs a Japanese font
     QFont m_font;
     double m_cap = 0; // the font's cap height in its pixels

@@ -7,10 +7,6 @@
 class ConvertingBackend : public DocumentBackend
 {
 public:
-    // Every writer expands inserts; a drawing beyond this many entities once expanded is
-    // refused rather than drawn for minutes.
-    static constexpr qint64 kMaxExpandedEntities = 20'000'000;
-
     QString sourceRefusal(const QString &path) const override;
     QString targetRefusal(const QString &path) const override;
     bool open(const QString &path, QString *errorMessage) override;

@@ -834,7 +834,7 @@ QString SxfReader::defaultFont()
     return QStringLiteral("ＭＳ ゴシック");
 }
 
-bool SxfReader::read(const QByteArray &bytes, Model &model, QString *errorMessage)
+bool SxfReader::parse(const QByteArray &bytes, Model &model, QString *errorMessage)
 {
     m_fileName = {};
     SxfFile file;

@@ -12,13 +12,14 @@ public:
         : m_form(form)
     { }
 
-    bool read(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
-
     // FILE_NAME of the drawing last read: its name, first author and first organization.
     const Drawing::SaveInfo &fileName() const { return m_fileName; }
 
     // The font name texts get when the drawing names none; read back as "no font".
     static QString defaultFont();
+
+protected:
+    bool parse(const QByteArray &bytes, Drawing::Model &model, QString *errorMessage) override;
 
 private:
     Form m_form;

@@ -455,18 +455,26 @@ void TestPaint::emfRecords()
 }
 
 // Drawings no one draws but a damaged file may hold: shapes without end, and blocks that
-// include themselves, double at every level or repeat a billion times.
+// include themselves, double at every level, repeat a billion times (empty ones too) or nest too
+// deep behind a block first placed near the top.
 void TestPaint::hostileDrawings_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("refusal"); // what the error names; empty when the writer copes
-    const char *const kinds[] = {
-        "hatch lines 1 µm apart", "16 million hatch dashes",   "coordinates 1e200", "not a number",
-        "block including itself", "blocks doubling 40 levels", "huge array"};
-    const QString refusals[] = {{}, {}, {}, {}, u"LOOP"_s, u"2000000"_s, u"2000000"_s};
+    const char *const kinds[] = {"hatch lines 1 µm apart",
+                                 "16 million hatch dashes",
+                                 "coordinates 1e200",
+                                 "not a number",
+                                 "block including itself",
+                                 "blocks doubling 40 levels",
+                                 "huge array",
+                                 "huge array of an empty block",
+                                 "blocks 70 deep, the deepest 60 placed first"};
+    const QString refusals[]
+        = {{}, {}, {}, {}, u"LOOP"_s, u"2000000"_s, u"2000000"_s, u"2000000"_s, u"D0"_s};
     for (const QString &format : {u"PDF"_s, u"SVG"_s, u"HTM"_s, u"EMF"_s}) {
-        for (int kind = 0; kind < 7; ++kind)
+        for (int kind = 0; kind < 9; ++kind)
             QTest::addRow("%s %s", qPrintable(format), kinds[kind])
                 << format << kind << refusals[kind];
     }
@@ -512,12 +520,29 @@ void TestPaint::hostileDrawings()
         }
         m.entities << entity(insert(u"B0"_s));
     }
-    if (kind == 6) {
-        m.blocks << Block {u"DOT"_s, {}, {entity(Circle {{0, 0}, 1})}};
+    if (kind == 6 || kind == 7) {
+        m.blocks << Block {u"DOT"_s, {}, {}};
+        if (kind == 6)
+            m.blocks.last().entities << entity(Circle {{0, 0}, 1});
         Insert array = insert(u"DOT"_s);
         array.rows = array.columns = 40000;
         array.rowSpacing = array.columnSpacing = 3;
         m.entities << entity(array);
+    }
+    if (kind == 8) {
+        const auto chain = [&m](const QString &prefix, int length, const QString &last) {
+            for (int level = 0; level < length; ++level) {
+                const QString inner
+                    = level + 1 < length ? prefix + QString::number(level + 1) : last;
+                Block b {prefix + QString::number(level), {}, {}};
+                b.entities << (inner.isEmpty() ? entity(Line {{0, 0}, {1, 0}})
+                                               : entity(insert(inner)));
+                m.blocks << b;
+            }
+        };
+        chain(u"D"_s, 60, {});
+        chain(u"S"_s, 10, u"D0"_s);
+        m.entities << entity(insert(u"D0"_s)) << entity(insert(u"S0"_s));
     }
     QElapsedTimer timer;
     timer.start();

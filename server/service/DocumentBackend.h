@@ -26,10 +26,12 @@ public:
     virtual bool save(const QString &path, const Drawing::SaveInfo &info, QString *errorMessage)
         = 0;
 
+    // A path as every message of the server names it.
+    static QString shown(const QString &path);
+
 protected:
     // The formats the drawing program itself knows, by upper-case extension.
     static bool isDrawingSource(const QString &format);
     static bool isDrawingTarget(const QString &format);
     static QString formatOf(const QString &path);
-    static QString shown(const QString &path);
 };

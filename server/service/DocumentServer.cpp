@@ -2,22 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
 #include <unistd.h>
-
-namespace {
-
-QString shown(const QString &path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-} // namespace
 
 // Every automation call passes through one of these: it counts the call, keeps the server
 // alive, applies the configured delay and adds the time spent to the statistics.
@@ -115,21 +105,23 @@ void DocumentServer::Open(const QString &path)
     const QFileInfo info(path);
     if (!info.isAbsolute())
         return fail(QStringLiteral("図面ファイル %1 の場所が絶対パスで指定されていません。")
-                        .arg(shown(path)));
+                        .arg(DocumentBackend::shown(path)));
     if (!info.exists())
-        return fail(QStringLiteral("図面ファイル %1 が見つかりません。").arg(shown(path)));
+        return fail(
+            QStringLiteral("図面ファイル %1 が見つかりません。").arg(DocumentBackend::shown(path)));
     if (!info.isFile())
-        return fail(QStringLiteral("%1 は図面ファイルではありません。").arg(shown(path)));
+        return fail(
+            QStringLiteral("%1 は図面ファイルではありません。").arg(DocumentBackend::shown(path)));
     const QString refusal = m_backend->sourceRefusal(path);
     if (!refusal.isEmpty())
         return fail(refusal);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("図面ファイル %1 を読み込めません（%2）。")
-                        .arg(shown(path), file.errorString()));
+                        .arg(DocumentBackend::shown(path), file.errorString()));
     if (isListed(m_settings.failOpen, path))
         return fail(QStringLiteral("図面ファイル %1 を開けませんでした（試験用に設定された失敗）。")
-                        .arg(shown(path)));
+                        .arg(DocumentBackend::shown(path)));
 
     QString error;
     if (!m_backend->open(info.absoluteFilePath(), &error))
@@ -147,25 +139,27 @@ void DocumentServer::SaveAs(const QString &path)
     crashIfAsked(path);
     const QFileInfo info(path);
     if (m_currentPath.isEmpty())
-        return fail(
-            QStringLiteral("図面が開かれていないため、%1 に保存できません。").arg(shown(path)));
+        return fail(QStringLiteral("図面が開かれていないため、%1 に保存できません。")
+                        .arg(DocumentBackend::shown(path)));
     if (!info.isAbsolute())
-        return fail(QStringLiteral("保存先 %1 が絶対パスで指定されていません。").arg(shown(path)));
+        return fail(QStringLiteral("保存先 %1 が絶対パスで指定されていません。")
+                        .arg(DocumentBackend::shown(path)));
     const QString refusal = m_backend->targetRefusal(path);
     if (!refusal.isEmpty())
         return fail(refusal);
     const QFileInfo folder(info.absolutePath());
     if (!folder.isDir())
-        return fail(
-            QStringLiteral("保存先のフォルダー %1 がありません。").arg(shown(folder.filePath())));
+        return fail(QStringLiteral("保存先のフォルダー %1 がありません。")
+                        .arg(DocumentBackend::shown(folder.filePath())));
     if (!folder.isWritable())
         return fail(QStringLiteral("保存先のフォルダー %1 に書き込めません。")
-                        .arg(shown(folder.filePath())));
+                        .arg(DocumentBackend::shown(folder.filePath())));
     if (info.isDir())
-        return fail(QStringLiteral("%1 はフォルダーのため保存できません。").arg(shown(path)));
+        return fail(QStringLiteral("%1 はフォルダーのため保存できません。")
+                        .arg(DocumentBackend::shown(path)));
     if (isListed(m_settings.failSave, path))
         return fail(QStringLiteral("%1 に保存できませんでした（試験用に設定された失敗）。")
-                        .arg(shown(path)));
+                        .arg(DocumentBackend::shown(path)));
 
     QString error;
     const Drawing::SaveInfo saveInfo {info.completeBaseName(), m_drawingAuthorName,

@@ -22,7 +22,7 @@ QStringList splitNames(const QString &text)
     return names;
 }
 
-void overrideInt(int &target, const QString &text)
+void setInt(int &target, const QString &text)
 {
     bool ok = false;
     const int value = text.toInt(&ok);
@@ -30,15 +30,74 @@ void overrideInt(int &target, const QString &text)
         target = value;
 }
 
-void overrideBackend(ServerSettings::Backend &target, const QString &text)
-{
-    if (text.compare(QLatin1String("record"), Qt::CaseInsensitive) == 0)
-        target = ServerSettings::Backend::Record;
-    else if (text.compare(QLatin1String("convert"), Qt::CaseInsensitive) == 0)
-        target = ServerSettings::Backend::Convert;
-}
+using S = ServerSettings;
 
 } // namespace
+
+const std::vector<ServerSettings::Setting> &ServerSettings::table()
+{
+    static const std::vector<Setting> settings = {
+        {"General", "AuthorName", "", "",
+         "what GetAuthorName answers, and the author name every opened drawing starts with",
+         [](S &s, const QString &v) {
+             s.authorName = v;
+         }},
+        {"General", "Affiliation", "", "", "the same for GetAffiliation and the affiliation",
+         [](S &s, const QString &v) {
+             s.affiliation = v;
+         }},
+        {"General", "Backend", "TARSK_STANDIN_BACKEND", "convert",
+         "convert, or record: save a text record of what was asked (for Norvale's tests)",
+         [](S &s, const QString &v) {
+             if (v.compare(QLatin1String("record"), Qt::CaseInsensitive) == 0)
+                 s.backend = Backend::Record;
+             else if (v.compare(QLatin1String("convert"), Qt::CaseInsensitive) == 0)
+                 s.backend = Backend::Convert;
+         }},
+        {"Testing", "Version", "TARSK_STANDIN_VERSION", "600", "what GetVersion answers",
+         [](S &s, const QString &v) {
+             setInt(s.version, v);
+         }},
+        {"Testing", "FailOpen", "TARSK_STANDIN_FAIL_OPEN", "",
+         "comma-separated file names (no folder, any case) whose Open fails with an error reply",
+         [](S &s, const QString &v) {
+             s.failOpen = splitNames(v);
+         }},
+        {"Testing", "FailSave", "TARSK_STANDIN_FAIL_SAVE", "", "the same for SaveAs",
+         [](S &s, const QString &v) {
+             s.failSave = splitNames(v);
+         }},
+        {"Testing", "CrashOn", "TARSK_STANDIN_CRASH_ON", "",
+         "a file name on which Open or SaveAs exits at once without replying (exit status 3)",
+         [](S &s, const QString &v) {
+             s.crashOn = v;
+         }},
+        {"Testing", "DelayMs", "TARSK_STANDIN_DELAY_MS", "0",
+         "a pause at the start of every call, in milliseconds",
+         [](S &s, const QString &v) {
+             setInt(s.delayMs, v);
+         }},
+        {"Testing", "IdleMs", "TARSK_STANDIN_IDLE_MS", "300000",
+         "exit after this many milliseconds without a call",
+         [](S &s, const QString &v) {
+             setInt(s.idleMs, v);
+         }},
+        {"Testing", "StatsFile", "TARSK_STANDIN_STATS_FILE", "",
+         "at exit, append \"calls=N busy_us=M\": the calls taken and the time spent inside them",
+         [](S &s, const QString &v) {
+             s.statsFile = v;
+         }},
+    };
+    return settings;
+}
+
+ServerSettings::ServerSettings()
+{
+    for (const Setting &setting : table()) {
+        if (*setting.byDefault)
+            setting.apply(*this, QString::fromUtf8(setting.byDefault));
+    }
+}
 
 QString ServerSettings::filePath()
 {
@@ -52,38 +111,23 @@ QString ServerSettings::filePath()
 ServerSettings ServerSettings::load()
 {
     ServerSettings result;
-    overrideInt(result.version, environmentValue("TARSK_STANDIN_VERSION"));
-    result.failOpen = splitNames(environmentValue("TARSK_STANDIN_FAIL_OPEN"));
-    result.failSave = splitNames(environmentValue("TARSK_STANDIN_FAIL_SAVE"));
-    result.crashOn = environmentValue("TARSK_STANDIN_CRASH_ON");
-    overrideInt(result.delayMs, environmentValue("TARSK_STANDIN_DELAY_MS"));
-    overrideInt(result.idleMs, environmentValue("TARSK_STANDIN_IDLE_MS"));
-    result.statsFile = environmentValue("TARSK_STANDIN_STATS_FILE");
-    overrideBackend(result.backend, environmentValue("TARSK_STANDIN_BACKEND"));
-
     QSettings file(filePath(), QSettings::IniFormat);
-    // In a hand-written file an unquoted comma makes the INI reader hand back a list.
-    const auto text = [&file](const char *key) {
-        return file.value(QLatin1String(key)).toStringList().join(u',').trimmed();
-    };
-    result.authorName = text("AuthorName");
-    result.affiliation = text("Affiliation");
-    overrideBackend(result.backend, text("Backend"));
-
-    file.beginGroup(QStringLiteral("Testing"));
-    const auto overrideText = [](QString &target, const QString &value) {
+    for (const Setting &setting : table()) {
+        if (*setting.variable) {
+            const QString value = environmentValue(setting.variable);
+            if (!value.isEmpty())
+                setting.apply(result, value);
+        }
+        // [General] is where QSettings keeps the keys of no group. In a hand-written file an
+        // unquoted comma makes the INI reader hand back a list.
+        const QString key = qstrcmp(setting.section, "General") == 0
+            ? QString::fromUtf8(setting.key)
+            : QStringLiteral("%1/%2").arg(QString::fromUtf8(setting.section),
+                                          QString::fromUtf8(setting.key));
+        const QString value = file.value(key).toStringList().join(u',').trimmed();
         if (!value.isEmpty())
-            target = value;
-    };
-    overrideInt(result.version, text("Version"));
-    if (!text("FailOpen").isEmpty())
-        result.failOpen = splitNames(text("FailOpen"));
-    if (!text("FailSave").isEmpty())
-        result.failSave = splitNames(text("FailSave"));
-    overrideText(result.crashOn, text("CrashOn"));
-    overrideInt(result.delayMs, text("DelayMs"));
-    overrideInt(result.idleMs, text("IdleMs"));
-    overrideText(result.statsFile, text("StatsFile"));
+            setting.apply(result, value);
+    }
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,6 +63,7 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY(m_server.start(ServerFixture::kConverting)); }
     void init() { QVERIFY(m_server.newFolder()); }
 
+    void helpListsTheSettingsTheReadmeLists();
     void realConversions();
     void refusals_data();
     void refusals();
@@ -82,6 +84,38 @@ private:
 
     ServerFixture m_server;
 };
+
+// Users read the settings in the README; the program prints them from the table it reads them
+// by. The two name the same keys with the same variables.
+void TestService::helpListsTheSettingsTheReadmeLists()
+{
+    QProcess program;
+    program.start(QStringLiteral(TARSK_STANDIN), {u"--help"_s});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    const QString help = QString::fromUtf8(program.readAllStandardOutput());
+    const QString readme
+        = QString::fromUtf8(readFile(QStringLiteral(NORVALE_SOURCE_DIR "/README.md")));
+
+    QStringList printed, documented;
+    static const QRegularExpression helpLine(u"^  \\[(\\w+)\\] (\\w+)(?:, (\\w+))?$"_s,
+                                             QRegularExpression::MultilineOption);
+    for (const auto &m : helpLine.globalMatch(help))
+        printed << m.captured(1) + u'/' + m.captured(2) + u'=' + m.captured(3);
+    // | `[Section]` `Key`, `Key` | `VARIABLE` | meaning |
+    static const QRegularExpression readmeRow(u"^\\| `\\[(\\w+)\\]` ([^|]*)\\|([^|]*)\\|"_s,
+                                              QRegularExpression::MultilineOption);
+    static const QRegularExpression word(u"`(\\w+)`"_s);
+    for (const auto &row : readmeRow.globalMatch(readme)) {
+        const QString variable = word.match(row.captured(3)).captured(1);
+        for (const auto &key : word.globalMatch(row.captured(2)))
+            documented << row.captured(1) + u'/' + key.captured(1) + u'=' + variable;
+    }
+    printed.sort();
+    documented.sort();
+    QVERIFY(!printed.isEmpty());
+    QCOMPARE(printed, documented);
+}
 
 // The whole way a user goes: SFC to DXF, DXF to SFC with author data, and JWW to PDF, which once
 // crashed the server.

@@ -5,6 +5,8 @@
 #include "server/service/FormatRegistry.h"
 #include "server/sxf/SxfReader.h"
 
+#include <QDBusMetaType>
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -53,20 +55,35 @@ QStringList entries(const QString &folder)
 
 } // namespace
 
-// The converting drawing server, as a user's runs, through its D-Bus interface on a bus of this
-// test's own.
+// The drawing server through its D-Bus interface, on a bus daemon of this test's own: other test
+// programs running at the same time must not quit or reconfigure the server under this one.
+// First the text-record server the client tests' runs talk to (the formats it takes are their
+// business; here are what it refuses, the author data, the failures its settings order and its
+// life on the bus), then the converting server a user's runs talk to.
 class TestService : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_server.start(ServerFixture::kConverting)); }
+    void initTestCase() { QVERIFY(m_server.start()); }
     void init() { QVERIFY(m_server.newFolder()); }
 
     void helpListsTheSettingsTheReadmeLists();
-    void realConversions();
+    void saveAsWritesARecord();
     void refusals_data();
     void refusals();
+    void authorDataBelongsToTheOpenDrawing();
+    void saveAsReplacesTheTargetByRenaming();
+    void version_data();
+    void version();
+    void configuredFailure_data();
+    void configuredFailure();
+    void quitLetsTheNextCallStartAFreshServer();
+    void idleServerLeavesTheBus();
+
+    void realConversions();
+    void formatRefusals_data();
+    void formatRefusals();
     void malformedInput_data();
     void malformedInput();
     void malformedInputStaysWithinTheMemoryBudget();
@@ -77,13 +94,46 @@ private Q_SLOTS:
     void fullDiskLeavesTheOldTarget();
 
 private:
+    static QDBusMessage call(const QString &method, const QVariantList &arguments = {})
+    {
+        return ServerFixture::call(method, arguments);
+    }
     static bool succeeds(const QString &method, const QVariantList &arguments = {})
     {
         return ServerFixture::succeeds(method, arguments);
     }
+    bool recording(const QByteArray &settings = {}, const QString &version = {});
+    bool converting();
 
     ServerFixture m_server;
+    bool m_converting = false;
 };
+
+// A fresh text-record server for every test: a server the bus starts sees the daemon's
+// environment, not this process's, so the version reaches it there.
+bool TestService::recording(const QByteArray &settings, const QString &version)
+{
+    using Environment = QMap<QString, QString>;
+    qDBusRegisterMetaType<Environment>();
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus"_s,
+        u"UpdateActivationEnvironment"_s);
+    message << QVariant::fromValue(Environment {{u"TARSK_STANDIN_VERSION"_s, version}});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        qWarning() << reply.errorMessage();
+    m_converting = false;
+    return reply.type() == QDBusMessage::ReplyMessage && ServerFixture::configure(settings);
+}
+
+// One converting server for all the tests that convert, so that the memory test sees the peak
+// of everything they read.
+bool TestService::converting()
+{
+    if (!m_converting)
+        m_converting = recording(ServerFixture::kConverting);
+    return m_converting;
+}
 
 // Users read the settings in the README; the program prints them from the table it reads them
 // by. The two name the same keys with the same variables.
@@ -117,10 +167,207 @@ void TestService::helpListsTheSettingsTheReadmeLists()
     QCOMPARE(printed, documented);
 }
 
+// The record names the drawing opened and the format saved, whatever the case of their names.
+void TestService::saveAsWritesARecord()
+{
+    QVERIFY(recording());
+    const QString source = m_server.makeFile(u"plan.Sfc"_s);
+    const QString target = m_server.path(u"out.Emf"_s);
+    QVERIFY(succeeds(u"Open"_s, {source}));
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+    const QString record = QString::fromUtf8(readFile(target));
+    QVERIFY2(record.startsWith(u"Norvale stand-in"_s), qPrintable(record));
+    QVERIFY(record.contains(u"\nsource: "_s + source
+                            + u"\nsource-format: SFC\ntarget-format: EMF\n"_s));
+}
+
+void TestService::refusals_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("refusal"); // what the error names
+
+    const QString open = u"Open"_s;
+    const QString save = u"SaveAs"_s;
+    QTest::newRow("open unknown format") << open << u"g.txt"_s << u"g.txt"_s;
+    QTest::newRow("open target-only format") << open << u"h.pdf"_s << u"h.pdf"_s;
+    QTest::newRow("open without extension") << open << u"plan"_s << u"plan"_s;
+    QTest::newRow("open missing") << open << u"missing.sfc"_s << u"missing.sfc"_s;
+    QTest::newRow("open folder") << open << u"dir.sfc"_s << u"dir.sfc"_s;
+    QTest::newRow("open relative path") << open << u"relative.sfc"_s << u"relative.sfc"_s;
+    QTest::newRow("save, nothing open") << save << u"unopened.dxf"_s << u"unopened.dxf"_s;
+    QTest::newRow("save source-only format") << save << u"o.jww"_s << u"o.jww"_s;
+    QTest::newRow("save unknown format") << save << u"o.txt"_s << u"o.txt"_s;
+    QTest::newRow("save into a missing folder") << save << u"nowhere/o.dxf"_s << u"nowhere"_s;
+    QTest::newRow("save onto a folder") << save << u"dir.dxf"_s << u"dir.dxf"_s;
+}
+
+void TestService::refusals()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, name);
+    QFETCH(QString, refusal);
+    QVERIFY(recording());
+    QVERIFY(m_server.folder().mkdir(u"dir.sfc"_s) && m_server.folder().mkdir(u"dir.dxf"_s));
+    for (const QString &file : {u"g.txt"_s, u"h.pdf"_s, u"plan"_s, u"plan.sfc"_s})
+        QVERIFY(!m_server.makeFile(file).isEmpty());
+    if (method == "SaveAs"_L1 && name != "unopened.dxf"_L1)
+        QVERIFY(succeeds(u"Open"_s, {m_server.path(u"plan.sfc"_s)}));
+
+    const QString path = name.startsWith(u"relative") ? name : m_server.path(name);
+    const QDBusMessage reply = call(method, {path});
+    QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
+    QVERIFY2(reply.errorMessage().contains(refusal), qPrintable(reply.errorMessage()));
+    if (method == "SaveAs"_L1)
+        QVERIFY(!QFileInfo(path).isFile());
+}
+
+void TestService::authorDataBelongsToTheOpenDrawing()
+{
+    QVERIFY(recording("[General]\nAuthorName=保存 太郎\nAffiliation=本社\n"));
+    QCOMPARE(call(u"SetAuthorName"_s, {u"x"_s}).type(), QDBusMessage::ErrorMessage);
+
+    const QString first = m_server.path(u"first.p21"_s);
+    const QString second = m_server.path(u"second.p21"_s);
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
+    QVERIFY(succeeds(u"SetAuthorName"_s, {u"山田 花子"_s}));
+    QVERIFY(succeeds(u"SetAffiliation"_s, {u"設計部"_s}));
+    QVERIFY(succeeds(u"SaveAs"_s, {first}));
+    // The stored values stay as they were, and the next drawing starts from them again.
+    QCOMPARE(call(u"GetAuthorName"_s).arguments().value(0), QVariant(u"保存 太郎"_s));
+    QCOMPARE(call(u"GetAffiliation"_s).arguments().value(0), QVariant(u"本社"_s));
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"b.sfc"_s)}));
+    QVERIFY(succeeds(u"SaveAs"_s, {second}));
+
+    const QString firstRecord = QString::fromUtf8(readFile(first));
+    const QString secondRecord = QString::fromUtf8(readFile(second));
+    QVERIFY2(firstRecord.contains(u"\nauthor-name: 山田 花子\naffiliation: 設計部\n"_s),
+             qPrintable(firstRecord));
+    QVERIFY2(secondRecord.contains(u"\nauthor-name: 保存 太郎\naffiliation: 本社\n"_s),
+             qPrintable(secondRecord));
+}
+
+void TestService::saveAsReplacesTheTargetByRenaming()
+{
+    QVERIFY(recording());
+    const QString target = m_server.makeFile(u"plan.dxf"_s, "old");
+    const QString alias = m_server.path(u"alias.dxf"_s);
+    QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(alias).constData()),
+             0);
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(12, 0)),
+                                 QFileDevice::FileModificationTime));
+    }
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-2);
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"plan.sfc"_s)}));
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+
+    // A file written in place would show through the old file's second name.
+    QVERIFY(readFile(target).startsWith("Norvale stand-in"));
+    QCOMPARE(readFile(alias), QByteArray("old"));
+    QVERIFY(QFileInfo(target).lastModified() >= before);
+    QCOMPARE(m_server.folder().entryList({u"*.dxf*"_s}, QDir::Files | QDir::Hidden),
+             QStringList({u"alias.dxf"_s, u"plan.dxf"_s}));
+}
+
+void TestService::version_data()
+{
+    QTest::addColumn<QString>("fromEnvironment");
+    QTest::addColumn<QByteArray>("fromSettings");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("default") << QString() << QByteArray() << 600;
+    QTest::newRow("environment") << u"812"_s << QByteArray() << 812;
+    QTest::newRow("settings win") << u"812"_s << QByteArray("519") << 519;
+}
+
+void TestService::version()
+{
+    QFETCH(QString, fromEnvironment);
+    QFETCH(QByteArray, fromSettings);
+    QFETCH(int, expected);
+    QVERIFY(recording("[Testing]\nVersion=" + fromSettings + '\n', fromEnvironment));
+
+    QCOMPARE(call(u"GetVersion"_s).arguments().value(0), QVariant(expected));
+}
+
+// What the client tests order through [Testing]: failures of listed files, whatever their case,
+// and crashes, after which the next call starts a fresh server.
+void TestService::configuredFailure_data()
+{
+    QTest::addColumn<QByteArray>("testing");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("error"); // empty when the call works
+
+    const QString fails = u"Tarsk.Document.Error"_s;
+    const QString dies = u"org.freedesktop.DBus.Error.NoReply"_s;
+    const QByteArray failOpen = "FailOpen=x.sfc,B.SFC";
+    QTest::newRow("open listed, other case") << failOpen << u"Open"_s << u"b.sfc"_s << fails;
+    QTest::newRow("open not listed") << failOpen << u"Open"_s << u"a.sfc"_s << QString();
+    QTest::newRow("save listed") << QByteArray("FailSave=b.dxf") << u"SaveAs"_s << u"b.dxf"_s
+                                 << fails;
+    QTest::newRow("crash in open")
+        << QByteArray("CrashOn=b.sfc") << u"Open"_s << u"b.sfc"_s << dies;
+    QTest::newRow("crash in save")
+        << QByteArray("CrashOn=b.dxf") << u"SaveAs"_s << u"b.dxf"_s << dies;
+}
+
+void TestService::configuredFailure()
+{
+    QFETCH(QByteArray, testing);
+    QFETCH(QString, method);
+    QFETCH(QString, file);
+    QFETCH(QString, error);
+    QVERIFY(recording("[Testing]\n" + testing + '\n'));
+    m_server.makeFile(u"b.sfc"_s);
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
+    const QString first
+        = QDBusConnection::sessionBus().interface()->serviceOwner(ServerFixture::kService);
+
+    const QDBusMessage reply = call(method, {m_server.path(file)});
+    QCOMPARE(reply.errorName(), error);
+    QVERIFY(!QFile::exists(m_server.path(u"b.dxf"_s)));
+    if (error == u"Tarsk.Document.Error")
+        QVERIFY2(reply.errorMessage().contains(file), qPrintable(reply.errorMessage()));
+    else if (!error.isEmpty()) // it crashed: the next call starts a fresh server
+        QVERIFY(call(u"GetVersion"_s).service() != first);
+}
+
+void TestService::quitLetsTheNextCallStartAFreshServer()
+{
+    const QString statsPath = m_server.path(u"stats.txt"_s);
+    QVERIFY(recording("[Testing]\nDelayMs=20\nStatsFile=" + statsPath.toUtf8() + '\n'));
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
+    QVERIFY(succeeds(u"GetVersion"_s));
+    const QDBusMessage statistics = call(u"GetStatistics"_s);
+    QCOMPARE(statistics.signature(), u"ix"_s);
+    QCOMPARE(statistics.arguments().value(0), QVariant(2));
+    QVERIFY(statistics.arguments().value(1).toLongLong() >= 2 * 20 * 1000);
+    const QString first = statistics.service();
+
+    QVERIFY(succeeds(u"Quit"_s));
+    const QDBusMessage next = call(u"GetVersion"_s);
+    QCOMPARE(next.type(), QDBusMessage::ReplyMessage);
+    QVERIFY(next.service() != first);
+    QTRY_VERIFY(readFile(statsPath).startsWith("calls=3 busy_us="));
+}
+
+void TestService::idleServerLeavesTheBus()
+{
+    QVERIFY(recording("[Testing]\nIdleMs=200\n"));
+    QVERIFY(succeeds(u"GetVersion"_s));
+    QVERIFY(ServerFixture::running());
+    QTRY_VERIFY_WITH_TIMEOUT(!ServerFixture::running(), 10000);
+}
+
 // The whole way a user goes: SFC to DXF, DXF to SFC with author data, and JWW to PDF, which once
 // crashed the server.
 void TestService::realConversions()
 {
+    QVERIFY(converting());
     Model fromSfc;
     Model fromDxf;
     QString error;
@@ -152,7 +399,7 @@ void TestService::realConversions()
     QVERIFY(readFile(pdf).startsWith("%PDF"));
 }
 
-void TestService::refusals_data()
+void TestService::formatRefusals_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("format");
@@ -168,10 +415,11 @@ void TestService::refusals_data()
     }
 }
 
-void TestService::refusals()
+void TestService::formatRefusals()
 {
     QFETCH(QString, method);
     QFETCH(QString, format);
+    QVERIFY(converting());
     const bool open = method == "Open"_L1;
     const QString source = m_server.copy(kKinds, u"plan."_s + (open ? format : u"dxf"_s));
     if (!open)
@@ -240,6 +488,7 @@ void TestService::malformedInput()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
+    QVERIFY(converting());
     const QString source = m_server.makeFile(u"壊れた図面.dxf"_s, bytes);
     QVERIFY(!source.isEmpty());
 
@@ -259,6 +508,7 @@ void TestService::malformedInput()
 void TestService::malformedInputStaysWithinTheMemoryBudget()
 {
     // Runs after the table above, on the server that read all of it.
+    QVERIFY(m_converting);
     const uint pid
         = QDBusConnection::sessionBus().interface()->servicePid(ServerFixture::kService).value();
     QVERIFY(pid > 0);
@@ -285,6 +535,7 @@ void TestService::authorDataInTheDxfHeader()
 {
     QFETCH(QString, author);
     QFETCH(QString, affiliation);
+    QVERIFY(converting());
     const QString target = m_server.path(u"out/平面図.dxf"_s);
     QVERIFY(m_server.folder().mkdir(u"out"_s));
     QVERIFY(succeeds(u"Open"_s, {m_server.copy(kKinds, u"plan.dxf"_s)}));
@@ -314,6 +565,7 @@ void TestService::savingNeverWritesThroughALink_data()
 void TestService::savingNeverWritesThroughALink()
 {
     QFETCH(bool, dangling);
+    QVERIFY(converting());
     // A shared folder, and outside it the file a link named like the target points to.
     const QString shared = m_server.path(u"shared"_s);
     QVERIFY(m_server.folder().mkdir(u"shared"_s));
@@ -339,6 +591,7 @@ void TestService::savingNeverWritesThroughALink()
 
 void TestService::fullDiskLeavesTheOldTarget()
 {
+    QVERIFY(converting());
     SmallDisk disk;
     if (!disk.isMounted())
         QSKIP("mounting a small file system is not allowed here");

@@ -133,7 +133,8 @@ public:
 private:
     quint64 next() { return m_handle++; }
     void tables();
-    void table(const char *name, quint64 handle, int count);
+    quint64 table(const char *name, int count);
+    quint64 tableRecord(const char *type, const char *subclass, quint64 table, int handleCode = 5);
     void blocks();
     void entities(const QVector<Entity> &list, quint64 owner);
     void entity(const Entity &entity, quint64 owner);
@@ -258,14 +259,29 @@ QByteArray Writer::run()
     return header.bytes() + body;
 }
 
-void Writer::table(const char *name, quint64 handle, int count)
+// Opens a table; its records name the handle returned as their owner.
+quint64 Writer::table(const char *name, int count)
 {
+    const quint64 handle = next();
     m_e.raw(0, "TABLE");
     m_e.raw(2, name);
     m_e.handle(5, handle);
     m_e.handle(330, 0);
     m_e.raw(100, "AcDbSymbolTable");
     m_e.integer(70, count);
+    return handle;
+}
+
+// The head every record of a table starts with; DIMSTYLE alone gives its handle the code 105.
+quint64 Writer::tableRecord(const char *type, const char *subclass, quint64 table, int handleCode)
+{
+    const quint64 handle = next();
+    m_e.raw(0, type);
+    m_e.handle(handleCode, handle);
+    m_e.handle(330, table);
+    m_e.raw(100, "AcDbSymbolTableRecord");
+    m_e.raw(100, subclass);
+    return handle;
 }
 
 void Writer::tables()
@@ -273,13 +289,8 @@ void Writer::tables()
     m_e.raw(0, "SECTION");
     m_e.raw(2, "TABLES");
 
-    quint64 table = next();
-    this->table("VPORT", table, 1);
-    m_e.raw(0, "VPORT");
-    m_e.handle(5, next());
-    m_e.handle(330, table);
-    m_e.raw(100, "AcDbSymbolTableRecord");
-    m_e.raw(100, "AcDbViewportTableRecord");
+    quint64 table = this->table("VPORT", 1);
+    tableRecord("VPORT", "AcDbViewportTableRecord", table);
     m_e.raw(2, "*Active");
     m_e.raw(70, "0");
     m_e.raw(10, "0");
@@ -292,18 +303,13 @@ void Writer::tables()
     m_e.raw(41, "1.5");
     m_e.raw(0, "ENDTAB");
 
-    table = next();
-    this->table("LTYPE", table, int(m_linetypeNames.size()));
+    table = this->table("LTYPE", int(m_linetypeNames.size()));
     QHash<QString, const Linetype *> linetypes;
     for (const Linetype &linetype : m_model.linetypes)
         linetypes.insert(linetype.name, &linetype);
     for (const QString &name : std::as_const(m_linetypeNames)) {
         const Linetype *linetype = linetypes.value(name);
-        m_e.raw(0, "LTYPE");
-        m_e.handle(5, next());
-        m_e.handle(330, table);
-        m_e.raw(100, "AcDbSymbolTableRecord");
-        m_e.raw(100, "AcDbLinetypeTableRecord");
+        tableRecord("LTYPE", "AcDbLinetypeTableRecord", table);
         m_e.text(2, name);
         m_e.raw(70, "0");
         m_e.text(3, linetype ? linetype->description : QString());
@@ -321,8 +327,7 @@ void Writer::tables()
     }
     m_e.raw(0, "ENDTAB");
 
-    table = next();
-    this->table("LAYER", table, int(m_layerNames.size()));
+    table = this->table("LAYER", int(m_layerNames.size()));
     QHash<QString, const Layer *> layers;
     for (const Layer &layer : m_model.layers)
         layers.insert(layer.name, &layer);
@@ -331,11 +336,7 @@ void Writer::tables()
         layer.name = name;
         if (const Layer *known = layers.value(name))
             layer = *known;
-        m_e.raw(0, "LAYER");
-        m_e.handle(5, next());
-        m_e.handle(330, table);
-        m_e.raw(100, "AcDbSymbolTableRecord");
-        m_e.raw(100, "AcDbLayerTableRecord");
+        tableRecord("LAYER", "AcDbLayerTableRecord", table);
         m_e.text(2, layer.name);
         m_e.integer(70, layer.frozen ? 1 : 0);
         int index = 7;
@@ -356,14 +357,9 @@ void Writer::tables()
     }
     m_e.raw(0, "ENDTAB");
 
-    table = next();
-    this->table("STYLE", table, int(m_styleNames.size()));
+    table = this->table("STYLE", int(m_styleNames.size()));
     for (const QString &name : std::as_const(m_styleNames)) {
-        m_e.raw(0, "STYLE");
-        m_e.handle(5, next());
-        m_e.handle(330, table);
-        m_e.raw(100, "AcDbSymbolTableRecord");
-        m_e.raw(100, "AcDbTextStyleTableRecord");
+        tableRecord("STYLE", "AcDbTextStyleTableRecord", table);
         m_e.text(2, name);
         m_e.raw(70, "0");
         m_e.raw(40, "0");
@@ -376,43 +372,27 @@ void Writer::tables()
     }
     m_e.raw(0, "ENDTAB");
 
-    this->table("VIEW", next(), 0);
+    this->table("VIEW", 0);
     m_e.raw(0, "ENDTAB");
-    this->table("UCS", next(), 0);
+    this->table("UCS", 0);
     m_e.raw(0, "ENDTAB");
 
-    table = next();
-    this->table("APPID", table, 1);
-    m_e.raw(0, "APPID");
-    m_e.handle(5, next());
-    m_e.handle(330, table);
-    m_e.raw(100, "AcDbSymbolTableRecord");
-    m_e.raw(100, "AcDbRegAppTableRecord");
+    table = this->table("APPID", 1);
+    tableRecord("APPID", "AcDbRegAppTableRecord", table);
     m_e.raw(2, "ACAD");
     m_e.raw(70, "0");
     m_e.raw(0, "ENDTAB");
 
-    table = next();
-    this->table("DIMSTYLE", table, 1);
+    table = this->table("DIMSTYLE", 1);
     m_e.raw(100, "AcDbDimStyleTable");
-    m_e.raw(0, "DIMSTYLE");
-    m_e.handle(105, next());
-    m_e.handle(330, table);
-    m_e.raw(100, "AcDbSymbolTableRecord");
-    m_e.raw(100, "AcDbDimStyleTableRecord");
+    tableRecord("DIMSTYLE", "AcDbDimStyleTableRecord", table, 105);
     m_e.raw(2, "Standard");
     m_e.raw(70, "0");
     m_e.raw(0, "ENDTAB");
 
-    table = next();
-    this->table("BLOCK_RECORD", table, int(m_model.blocks.size()) + 2);
+    table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 2);
     const auto record = [&](const QString &name) {
-        const quint64 handle = next();
-        m_e.raw(0, "BLOCK_RECORD");
-        m_e.handle(5, handle);
-        m_e.handle(330, table);
-        m_e.raw(100, "AcDbSymbolTableRecord");
-        m_e.raw(100, "AcDbBlockTableRecord");
+        const quint64 handle = tableRecord("BLOCK_RECORD", "AcDbBlockTableRecord", table);
         m_e.text(2, name);
         return handle;
     };

@@ -529,19 +529,13 @@ void TestPaint::hostileDrawings()
         array.rowSpacing = array.columnSpacing = 3;
         m.entities << entity(array);
     }
-    if (kind == 8) {
-        const auto chain = [&m](const QString &prefix, int length, const QString &last) {
-            for (int level = 0; level < length; ++level) {
-                const QString inner
-                    = level + 1 < length ? prefix + QString::number(level + 1) : last;
-                Block b {prefix + QString::number(level), {}, {}};
-                b.entities << (inner.isEmpty() ? entity(Line {{0, 0}, {1, 0}})
-                                               : entity(insert(inner)));
-                m.blocks << b;
-            }
+    if (kind == 8) { // S0 … S9 place D0 … D59, whose 60 levels the walk meets first
+        const auto name = [](int l) {
+            return l < 10 ? u"S%1"_s.arg(l) : u"D%1"_s.arg(l - 10);
         };
-        chain(u"D"_s, 60, {});
-        chain(u"S"_s, 10, u"D0"_s);
+        for (int level = 0; level < 70; ++level)
+            m.blocks << Block {name(level), {}, {entity(insert(name(level + 1)))}};
+        m.blocks.last().entities = {entity(Line {{0, 0}, {1, 0}})};
         m.entities << entity(insert(u"D0"_s)) << entity(insert(u"S0"_s));
     }
     QElapsedTimer timer;

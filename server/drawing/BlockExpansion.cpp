@@ -47,7 +47,7 @@ bool BlockExpansion::expand(const Block &block, Expanded *expanded)
     if (known != m_expanded.cend()) {
         if (known->size < 0)
             return fail(Outcome::IncludesItself, block);
-        // Walked before from a shallower place: its levels count from here now.
+        // Walked before from elsewhere: its levels count from here now.
         if (m_depth + known->height > m_maxDepth)
             return fail(Outcome::TooDeep, block);
         *expanded = *known;

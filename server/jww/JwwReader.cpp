@@ -535,7 +535,8 @@ bool Parser::object(QVector<Entity> *out, int depth)
             return fail(QStringLiteral("a round solid near byte %1 has no size").arg(m_in.pos()));
         auto ring = [&](double r, double from, double span) {
             QVector<Vertex> loop;
-            const int steps = std::clamp(int(std::fabs(span) / (pi / 36)), 4, 144);
+            // Clamped before it becomes a count: the sweep is the file's, and may be any size.
+            const int steps = int(std::clamp(std::fabs(span) / (pi / 36), 4.0, 144.0));
             for (int i = 0; i <= steps; ++i) {
                 const double a = from + span * i / steps;
                 const double x = r * std::cos(a), y = r * flat * std::sin(a);

@@ -19,6 +19,20 @@ double radians(double degrees)
     return degrees * pi / 180;
 }
 
+// An angle of the file, which may be any size, within a turn: beyond one it says nothing more,
+// and in radians or in a difference of two it could overflow. Other angles stay as written.
+double withinTurn(double degrees)
+{
+    return std::fabs(degrees) > 360 ? std::fmod(degrees, 360.0) : degrees;
+}
+
+// The counter-clockwise turn from one angle to another, in (0, 360] degrees.
+double turn(double from, double to)
+{
+    const double sweep = std::fmod(to - from, 360.0);
+    return sweep <= 0 ? sweep + 360 : sweep;
+}
+
 // A curve feature as a run of vertices, the last one closing the run, so that composite curves
 // (outlines of hatches, polylines with arcs) can join their members.
 using Path = QVector<Vertex>;
@@ -416,9 +430,9 @@ bool Builder::shape(const SxfFile::Record &r)
             return false;
         const Point c {v[0], v[1]};
         const double radius = v[2];
-        double sweep = std::fmod(a[1] - a[0], 360.0);
-        if (sweep <= 0)
-            sweep += 360;
+        a[0] = withinTurn(a[0]);
+        a[1] = withinTurn(a[1]);
+        double sweep = turn(a[0], a[1]);
         if (direction == 0)
             sweep = -std::fmod(360.0 - sweep, 360.0);
         auto at = [&](double deg) {
@@ -442,6 +456,9 @@ bool Builder::shape(const SxfFile::Record &r)
         } else if (!number(r, 8, &rotation)) {
             return false;
         }
+        rotation = withinTurn(rotation);
+        a[0] = withinTurn(a[0]);
+        a[1] = withinTurn(a[1]);
         double rx = v[2], ry = v[3];
         if (rx <= 0 || ry <= 0)
             return fail(r, QStringLiteral("has a radius that is not positive"));
@@ -462,9 +479,7 @@ bool Builder::shape(const SxfFile::Record &r)
                 std::swap(s, t);
             e.startParam = radians(s);
             e.endParam = radians(t);
-            double sweep = std::fmod(t - s, 360.0);
-            if (sweep <= 0)
-                sweep += 360;
+            const double sweep = turn(s, t);
             const int steps = std::max(4, int(sweep / 5));
             for (int i = 0; i <= steps; ++i) {
                 const double p = radians(s + sweep * i / steps);

@@ -81,7 +81,7 @@ run: run-deps build
 		echo "Tarsk is registered ($$foreign): the stand-in is not."; \
 	else \
 		for f in $$files; do \
-			mkdir -p "$$data/$${f%/*}" && cp $(BUILD_DIR)/standin/$${f##*/} "$$data/$$f"; \
+			mkdir -p "$$data/$${f%/*}" && cp $(BUILD_DIR)/server/$${f##*/} "$$data/$$f"; \
 		done; \
 	fi; \
 	if [ -n "$$DBUS_SESSION_BUS_ADDRESS" ] || [ -S "$${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then \

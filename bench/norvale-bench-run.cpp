@@ -9,7 +9,7 @@
 #include "formats/FormatTable.h"
 #include "platform/Desktop.h"
 
-#include "BenchBus.h"
+#include "bench/BenchBus.h"
 
 #include <QApplication>
 #include <QDBusConnection>

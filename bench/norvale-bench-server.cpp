@@ -6,8 +6,8 @@
 //   norvale-bench-server [--peer-files N]   N files for dxf2pdf, evenly spread (default 100;
 //                                           0 runs it on every file)
 
-#include "BenchBus.h"
-#include "FormatRegistry.h"
+#include "bench/BenchBus.h"
+#include "server/service/FormatRegistry.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -5,9 +5,9 @@
 // Prints "<name> <value>" lines: median and 99th percentile in milliseconds of elapsed time and of
 // the processor time of the timing thread (what other programs on a loaded machine cannot steal),
 // and the median ratio to the floor.
-#include "JwwReader.h"
-#include "SxfReader.h"
-#include "SxfWriter.h"
+#include "server/jww/JwwReader.h"
+#include "server/sxf/SxfReader.h"
+#include "server/sxf/SxfWriter.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

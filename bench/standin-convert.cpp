@@ -3,18 +3,18 @@
 //
 //     standin-convert SOURCE TARGET [AUTHOR [AFFILIATION]]
 
-#include "FormatRegistry.h"
+#include "server/service/FormatRegistry.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSaveFile>
 
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: standin-convert SOURCE TARGET [AUTHOR [AFFILIATION]]\n");

@@ -2,13 +2,13 @@
 // Japanese text, beside a floor measured in the same run: writing the same number of bytes with
 // QFile. With --out FOLDER it also leaves one file of each format there, to look at.
 
-#include "FormatRegistry.h"
+#include "server/service/FormatRegistry.h"
 
-#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -104,7 +104,7 @@ double median(QVector<double> v)
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int outAt = int(args.indexOf(QStringLiteral("--out")));
     const Model japanese = benchModel(true), latin = benchModel(false);

@@ -1,12 +1,22 @@
 #pragma once
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+// The least application a test links: tests of the drawing server's readers link no GUI.
+#if defined(QT_WIDGETS_LIB)
+#include <QApplication>
+using TestApplication = QApplication;
+#elif defined(QT_GUI_LIB)
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#else
+using TestApplication = QCoreApplication;
+#endif
 
 namespace TestEnvironment {
 
@@ -71,7 +81,7 @@ inline QByteArray startPrivateBus(QProcess &daemon, const QString &configFile)
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
         TestEnvironment::isolateHome();                                                            \
-        QApplication app(argc, argv);                                                              \
+        TestApplication app(argc, argv);                                                           \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                      \

@@ -1,0 +1,279 @@
+#pragma once
+
+// The drawing server's format-neutral drawing model. Every reader fills one; every writer draws
+// one. Lengths are millimetres, angles degrees counter-clockwise from +x, in the drawing's own
+// (world) coordinates unless a member says otherwise. Readers resolve what is format-specific
+// (code pages, units, formatting codes, spline fitting) so that writers never need to know where
+// a drawing came from, and so that reading what a writer wrote gives back an equal model.
+
+#include <QHash>
+#include <QString>
+#include <QVector>
+
+#include <variant>
+
+namespace Drawing {
+
+// Numbers that went through a text format come back with rounding in the last digits; two
+// drawings are equal when every number agrees to this relative precision.
+bool sameNumber(double a, double b);
+
+struct Point
+{
+    double x = 0;
+    double y = 0;
+};
+bool operator==(const Point &a, const Point &b);
+inline bool operator!=(const Point &a, const Point &b)
+{
+    return !(a == b);
+}
+
+// A colour as the drawing states it. `index` keeps the palette entry a format named (DXF's
+// colour number, SXF's predefined colour), so that a round trip through the same format gives
+// back the same number rather than the nearest one; `rgb` is what every writer paints.
+struct Color
+{
+    enum class Kind { ByLayer, ByBlock, Rgb };
+    Kind kind = Kind::ByLayer;
+    quint32 rgb = 0; // 0xRRGGBB, meaningful when kind == Rgb
+    int index = -1; // palette number of the format it came from, -1 when none
+
+    static Color byLayer() { return {}; }
+    static Color fromRgb(quint32 rgb, int index = -1) { return {Kind::Rgb, rgb & 0xffffff, index}; }
+};
+bool operator==(const Color &a, const Color &b);
+
+// Stroke properties shared by every entity. Empty linetype and negative lineweight mean "as the
+// layer says"; the layer "0" is the default layer of every format.
+struct Style
+{
+    QString layer = QStringLiteral("0");
+    Color color;
+    QString linetype; // empty: by layer; "CONTINUOUS" is solid
+    double lineweight = -1; // millimetres; -1 by layer, -2 by block, -3 default
+};
+bool operator==(const Style &a, const Style &b);
+
+struct Line
+{
+    Point start;
+    Point end;
+};
+
+struct Circle
+{
+    Point center;
+    double radius = 0;
+};
+
+struct Arc
+{
+    Point center;
+    double radius = 0;
+    double startAngle = 0; // degrees, the arc runs counter-clockwise from start to end
+    double endAngle = 360;
+};
+
+// A full ellipse has startParam 0 and endParam 2π.
+struct Ellipse
+{
+    Point center;
+    Point majorAxis; // end of the major axis relative to the center
+    double ratio = 1; // minor / major
+    double startParam = 0;
+    double endParam = 6.283185307179586;
+};
+
+struct Vertex
+{
+    Point point;
+    double bulge = 0; // tan(θ/4) of the arc to the next vertex, 0 for a straight segment
+    double startWidth = 0;
+    double endWidth = 0;
+};
+bool operator==(const Vertex &a, const Vertex &b);
+
+// Polylines, and splines, which readers flatten into fine polylines.
+struct Polyline
+{
+    QVector<Vertex> vertices;
+    bool closed = false;
+};
+
+struct Marker
+{
+    Point position;
+};
+
+// SOLID and TRACE: a filled quadrilateral (or triangle when the last two corners coincide), its
+// corners in drawing order around the outline.
+struct Solid
+{
+    Point corners[4];
+};
+
+enum class HAlign { Left, Center, Right, Aligned, Middle, Fit };
+enum class VAlign { Baseline, Bottom, Middle, Top };
+
+// TEXT, ATTRIB and MTEXT. `position` is the alignment point that (halign, valign) name; multi-line
+// text keeps its lines separated by '\n' with formatting codes resolved.
+struct Text
+{
+    QString text;
+    Point position;
+    Point secondPosition; // second alignment point of Aligned/Fit, otherwise unused
+    double height = 2.5;
+    double rotation = 0;
+    double widthFactor = 1;
+    double oblique = 0; // degrees
+    HAlign halign = HAlign::Left;
+    VAlign valign = VAlign::Baseline;
+    QString font; // the font or style name the source gave, empty for the default
+    bool multiline = false;
+    double boxWidth = 0; // reference width of multi-line text, 0 when unlimited
+    double lineSpacing = 1; // factor of multi-line text
+};
+
+// A block reference. Attributes are texts already placed in world coordinates.
+struct Insert
+{
+    QString block;
+    Point position;
+    double scaleX = 1;
+    double scaleY = 1;
+    double rotation = 0;
+    int columns = 1;
+    int rows = 1;
+    double columnSpacing = 0;
+    double rowSpacing = 0;
+    QVector<Text> attributes;
+};
+
+struct PatternLine
+{
+    double angle = 0;
+    Point base;
+    Point offset;
+    QVector<double> dashes; // positive dash, negative gap, 0 dot; empty: continuous
+};
+bool operator==(const PatternLine &a, const PatternLine &b);
+
+// A hatch: closed boundary loops (arcs as bulges), filled solid or with pattern lines.
+struct Hatch
+{
+    QVector<QVector<Vertex>> loops;
+    bool solid = false;
+    QString pattern; // name as the source gave it
+    QVector<PatternLine> patternLines; // in world coordinates, already scaled and rotated
+};
+
+// A dimension is drawn from the anonymous block it names; the rest keeps what it measures.
+struct Dimension
+{
+    QString block;
+    Point insertion;
+    Point definitionPoint;
+    Point textPosition;
+    QString text; // user text, empty: the measurement
+    double measurement = 0;
+};
+
+struct Leader
+{
+    QVector<Point> vertices;
+    bool arrowhead = true;
+};
+
+using Shape = std::variant<Line, Circle, Arc, Ellipse, Polyline, Marker, Solid, Text, Insert, Hatch,
+                           Dimension, Leader>;
+
+struct Entity
+{
+    Style style;
+    Shape shape;
+};
+
+bool operator==(const Line &a, const Line &b);
+bool operator==(const Circle &a, const Circle &b);
+bool operator==(const Arc &a, const Arc &b);
+bool operator==(const Ellipse &a, const Ellipse &b);
+bool operator==(const Polyline &a, const Polyline &b);
+bool operator==(const Marker &a, const Marker &b);
+bool operator==(const Solid &a, const Solid &b);
+bool operator==(const Text &a, const Text &b);
+bool operator==(const Insert &a, const Insert &b);
+bool operator==(const Hatch &a, const Hatch &b);
+bool operator==(const Dimension &a, const Dimension &b);
+bool operator==(const Leader &a, const Leader &b);
+bool operator==(const Entity &a, const Entity &b);
+
+struct Linetype
+{
+    QString name;
+    QString description;
+    QVector<double> pattern; // millimetres: positive dash, negative gap, 0 dot; empty: continuous
+};
+bool operator==(const Linetype &a, const Linetype &b);
+
+struct Layer
+{
+    QString name;
+    Color color = Color::fromRgb(0xffffff, 7);
+    QString linetype = QStringLiteral("CONTINUOUS");
+    double lineweight = -3;
+    bool on = true;
+    bool frozen = false;
+};
+bool operator==(const Layer &a, const Layer &b);
+
+struct Block
+{
+    QString name;
+    Point base;
+    QVector<Entity> entities;
+};
+bool operator==(const Block &a, const Block &b);
+
+struct Model
+{
+    QVector<Layer> layers;
+    QVector<Linetype> linetypes;
+    QVector<Block> blocks;
+    QVector<Entity> entities; // model space
+
+    const Layer *layer(const QString &name) const;
+    const Block *block(const QString &name) const;
+};
+bool operator==(const Model &a, const Model &b);
+
+// Blocks by name (without regard to case, as inserts name them), for code that walks inserts
+// and must not search the block list once per reference.
+class BlockIndex
+{
+public:
+    explicit BlockIndex(const Model &model);
+    const Block *find(const QString &name) const;
+
+private:
+    QHash<QString, const Block *> m_blocks;
+};
+
+// What the automation client set for the current drawing; empty means none.
+struct SaveInfo
+{
+    QString title; // the target's base name
+    QString authorName;
+    QString affiliation;
+};
+
+} // namespace Drawing
+
+// Models of large drawings hold millions of these: growing a list moves them as bytes rather
+// than copying each (none of them points into itself).
+Q_DECLARE_TYPEINFO(Drawing::Entity, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Text, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::PatternLine, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Layer, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Linetype, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Block, Q_RELOCATABLE_TYPE);

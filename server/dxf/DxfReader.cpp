@@ -1,0 +1,1286 @@
+#include "server/dxf/DxfReader.h"
+
+#include "server/dxf/DxfColors.h"
+#include "server/dxf/DxfText.h"
+#include "server/dxf/DxfTokenizer.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+using namespace Drawing;
+using Group = DxfTokenizer::Group;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Beyond a million kilometres a coordinate is not a drawing but an attack on the renderers.
+constexpr double kMaxCoordinate = 1e12;
+// Points a single spline or curved hatch edge is flattened into.
+constexpr int kMaxCurvePoints = 4096;
+
+struct Object
+{
+    QByteArrayView type;
+    std::vector<Group> groups;
+};
+
+QByteArrayView trimmed(QByteArrayView text)
+{
+    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
+        text = text.sliced(1);
+    while (!text.isEmpty() && (text.back() == ' ' || text.back() == '\t'))
+        text.chop(1);
+    return text;
+}
+
+bool is(QByteArrayView text, const char *name)
+{
+    return trimmed(text).compare(QByteArrayView(name), Qt::CaseInsensitive) == 0;
+}
+
+double unitFactor(qint64 insunits)
+{
+    switch (insunits) {
+    case 1:
+        return 25.4; // inches
+    case 2:
+        return 304.8; // feet
+    case 5:
+        return 10; // centimetres
+    case 6:
+        return 1000; // metres
+    case 7:
+        return 1e6; // kilometres
+    case 8:
+        return 25.4e-6; // microinches
+    case 9:
+        return 0.0254; // mils
+    case 10:
+        return 914.4; // yards
+    case 13:
+        return 1e-3; // microns
+    case 14:
+        return 100; // decimetres
+    default:
+        return 1; // millimetres, and drawings that name no unit
+    }
+}
+
+Point polar(const Point &center, double radius, double degrees)
+{
+    const double a = degrees * kPi / 180;
+    return {center.x + radius * std::cos(a), center.y + radius * std::sin(a)};
+}
+
+double distance(const Point &a, const Point &b)
+{
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
+
+// The reader proper: one pass over the groups, entities appended where the section puts them.
+class Parser
+{
+public:
+    Parser(const QByteArray &bytes, Model &model)
+        : m_bytes(bytes)
+        , m_tokens(bytes)
+        , m_model(model)
+    { }
+
+    bool run(QString *error);
+
+private:
+    bool fail(const QString &reason)
+    {
+        if (m_error.isEmpty())
+            m_error = reason;
+        return false;
+    }
+    bool readObject(Object &object);
+    void readHeader(const Object &section);
+    void ensureText();
+    QString text(const Group &group)
+    {
+        ensureText();
+        return m_text.decode(group.text);
+    }
+    // Layer and linetype names repeat on every entity: decoded once, then shared.
+    QString name(const Group &group)
+    {
+        const QByteArray key = QByteArray::fromRawData(group.text.data(), group.text.size());
+        const auto known = m_names.constFind(key);
+        if (known != m_names.cend())
+            return *known;
+        const QString decoded = text(group);
+        if (m_names.size() < 4096)
+            m_names.insert(key, decoded);
+        return decoded;
+    }
+    bool readTables();
+    bool readBlocks();
+    bool readEntities(QVector<Entity> &target, bool inBlock);
+
+    double coordinate(const Group &group)
+    {
+        const double value = group.number * m_unit;
+        if (std::fabs(value) > kMaxCoordinate)
+            fail(QStringLiteral("座標 %1 が大きすぎます").arg(group.number));
+        return value;
+    }
+    double length(const Group &group) { return std::fabs(coordinate(group)); }
+    Color color(const std::vector<Group> &groups, bool layer, bool *off = nullptr);
+    Style style(const std::vector<Group> &groups);
+
+    // Each returns false when the entity is not drawn (unknown, paper space, invisible).
+    bool entity(const Object &object, Entity &entity);
+    Text text(const std::vector<Group> &groups, bool attribute);
+    Text mtext(const std::vector<Group> &groups);
+    Polyline lwpolyline(const std::vector<Group> &groups);
+    Polyline spline(const std::vector<Group> &groups);
+    Hatch hatch(const std::vector<Group> &groups);
+    bool hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Vertex> &loop);
+
+    const QByteArray &m_bytes;
+    DxfTokenizer m_tokens;
+    Model &m_model;
+    DxfText m_text;
+    bool m_textReady = false;
+    QByteArray m_version;
+    QByteArray m_codePage;
+    double m_unit = 1;
+    QString m_error;
+    Object m_object;
+    QSet<QString> m_layerNames;
+    QSet<QString> m_linetypeNames;
+    QHash<QByteArray, QString> m_names; // keys point into the input, which outlives them
+
+public:
+    // Layers and linetypes that entities name without a table entry exist with default
+    // properties, as in the programs that wrote them; layer "0" always exists.
+    void addImplicitTableEntries();
+};
+
+bool Parser::readObject(Object &object)
+{
+    Group group;
+    do {
+        if (!m_tokens.next(group))
+            return false;
+    } while (group.code != 0); // stray groups between objects are skipped
+    object.type = trimmed(group.text);
+    object.groups.clear();
+    while (m_tokens.next(group)) {
+        if (group.code == 0) {
+            m_tokens.pushBack(group);
+            break;
+        }
+        object.groups.push_back(group);
+    }
+    return !m_tokens.failed();
+}
+
+void Parser::readHeader(const Object &section)
+{
+    const std::vector<Group> &groups = section.groups;
+    for (size_t i = 0; i + 1 < groups.size(); ++i) {
+        if (groups[i].code != 9)
+            continue;
+        const QByteArrayView name = trimmed(groups[i].text);
+        const Group &value = groups[i + 1];
+        if (name == "$ACADVER")
+            m_version = trimmed(value.text).toByteArray();
+        else if (name == "$DWGCODEPAGE")
+            m_codePage = trimmed(value.text).toByteArray();
+        else if (name == "$INSUNITS" && value.code == 70)
+            m_unit = unitFactor(value.integer);
+    }
+}
+
+void Parser::ensureText()
+{
+    if (m_textReady)
+        return;
+    m_textReady = true;
+    // The numbers of binary DXF are no text: only an ASCII file's bytes say what they are.
+    m_text.configure(m_tokens.isBinary() ? QByteArrayView() : QByteArrayView(m_bytes), m_version,
+                     m_codePage);
+}
+
+bool Parser::run(QString *error)
+{
+    bool sawSection = false;
+    Object &object = m_object;
+    while (m_error.isEmpty() && readObject(object)) {
+        if (is(object.type, "EOF"))
+            break;
+        if (!is(object.type, "SECTION"))
+            continue; // tolerated between sections, as some writers leave them
+        sawSection = true;
+        QByteArrayView name;
+        for (const Group &group : object.groups) {
+            if (group.code == 2) {
+                name = trimmed(group.text);
+                break;
+            }
+        }
+        bool ok = true;
+        if (name == "HEADER") {
+            readHeader(object);
+            ensureText();
+            continue; // the header's variables all sit in the SECTION object itself
+        }
+        if (name == "TABLES")
+            ok = readTables();
+        else if (name == "BLOCKS")
+            ok = readBlocks();
+        else if (name == "ENTITIES")
+            ok = readEntities(m_model.entities, false);
+        else {
+            // CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
+            while ((ok = readObject(object)) && !is(object.type, "ENDSEC")) { }
+        }
+        if (!ok && m_error.isEmpty() && !m_tokens.failed())
+            fail(QStringLiteral("ファイルがセクションの途中で途切れています"));
+    }
+    if (m_tokens.failed())
+        fail(m_tokens.error());
+    if (m_error.isEmpty() && !sawSection)
+        fail(QStringLiteral("DXF の図面ではありません（SECTION がありません）"));
+    if (m_error.isEmpty())
+        addImplicitTableEntries();
+    if (!m_error.isEmpty()) {
+        *error = m_error;
+        return false;
+    }
+    return true;
+}
+
+void Parser::addImplicitTableEntries()
+{
+    const auto addLayer = [this](const QString &name) {
+        if (!m_layerNames.contains(name.toCaseFolded())) {
+            m_layerNames.insert(name.toCaseFolded());
+            Layer layer;
+            layer.name = name;
+            m_model.layers.append(layer);
+        }
+    };
+    const auto addLinetype = [this](const QString &name) {
+        const QString key = name.toCaseFolded();
+        if (!name.isEmpty() && key != QLatin1String("byblock") && key != QLatin1String("bylayer")
+            && key != QLatin1String("continuous") && !m_linetypeNames.contains(key)) {
+            m_linetypeNames.insert(key);
+            m_model.linetypes.append(Linetype {name, QString(), {}});
+        }
+    };
+    addLayer(QStringLiteral("0"));
+    const auto visit = [&](const QVector<Entity> &entities) {
+        for (const Entity &entity : entities) {
+            addLayer(entity.style.layer);
+            addLinetype(entity.style.linetype);
+        }
+    };
+    visit(m_model.entities);
+    for (const Block &block : std::as_const(m_model.blocks))
+        visit(block.entities);
+    for (const Layer &layer : std::as_const(m_model.layers))
+        addLinetype(layer.linetype);
+}
+
+Color Parser::color(const std::vector<Group> &groups, bool layer, bool *off)
+{
+    int index = layer ? 7 : 256;
+    bool hasIndex = false;
+    qint64 trueColor = -1;
+    for (const Group &group : groups) {
+        if (group.code == 62) {
+            index = int(group.integer);
+            hasIndex = true;
+        } else if (group.code == 420) {
+            trueColor = group.integer & 0xffffff;
+        }
+    }
+    if (off)
+        *off = index < 0;
+    index = std::abs(index);
+    if (layer && (index == 0 || index > 255))
+        index = 7;
+    if (trueColor >= 0) {
+        // A true colour keeps its index only when the index names that very colour.
+        const bool indexMatches
+            = hasIndex && index > 0 && index < 256 && DxfColors::rgb(index) == quint32(trueColor);
+        return Color::fromRgb(quint32(trueColor), indexMatches ? index : -1);
+    }
+    if (index == 0)
+        return {Color::Kind::ByBlock, 0, -1};
+    if (index >= 256)
+        return Color::byLayer();
+    return Color::fromRgb(DxfColors::rgb(index), index);
+}
+
+Style Parser::style(const std::vector<Group> &groups)
+{
+    Style style;
+    for (const Group &group : groups) {
+        switch (group.code) {
+        case 8:
+            style.layer = name(group);
+            if (style.layer.isEmpty())
+                style.layer = QStringLiteral("0");
+            break;
+        case 6:
+            style.linetype = is(group.text, "BYLAYER") ? QString() : name(group);
+            break;
+        case 370:
+            style.lineweight = group.integer < 0 ? double(group.integer) : group.integer / 100.0;
+            break;
+        default:
+            break;
+        }
+    }
+    style.color = color(groups, false);
+    return style;
+}
+
+bool Parser::readTables()
+{
+    Object &object = m_object;
+    while (readObject(object)) {
+        if (is(object.type, "ENDSEC"))
+            return true;
+        if (is(object.type, "LAYER")) {
+            Layer layer;
+            bool off = false;
+            layer.color = color(object.groups, true, &off);
+            layer.on = !off;
+            for (const Group &group : object.groups) {
+                if (group.code == 2)
+                    layer.name = text(group);
+                else if (group.code == 6)
+                    layer.linetype = text(group);
+                else if (group.code == 70)
+                    layer.frozen = group.integer & 1;
+                else if (group.code == 370)
+                    layer.lineweight
+                        = group.integer < 0 ? double(group.integer) : group.integer / 100.0;
+            }
+            if (!layer.name.isEmpty() && !m_layerNames.contains(layer.name.toCaseFolded())) {
+                m_layerNames.insert(layer.name.toCaseFolded());
+                m_model.layers.append(layer);
+            }
+        } else if (is(object.type, "LTYPE")) {
+            Linetype linetype;
+            for (const Group &group : object.groups) {
+                if (group.code == 2)
+                    linetype.name = text(group);
+                else if (group.code == 3)
+                    linetype.description = text(group);
+                else if (group.code == 49 && linetype.pattern.size() < 64)
+                    linetype.pattern.append(group.number * m_unit);
+            }
+            // BYBLOCK, BYLAYER and CONTINUOUS are what an empty linetype already means.
+            const QString name = linetype.name.toCaseFolded();
+            if (!name.isEmpty() && name != QLatin1String("byblock")
+                && name != QLatin1String("bylayer") && name != QLatin1String("continuous")
+                && !m_linetypeNames.contains(name)) {
+                m_linetypeNames.insert(name);
+                m_model.linetypes.append(linetype);
+            }
+        }
+    }
+    return false;
+}
+
+bool Parser::readBlocks()
+{
+    Object &object = m_object;
+    while (readObject(object)) {
+        if (is(object.type, "ENDSEC"))
+            return true;
+        if (!is(object.type, "BLOCK"))
+            continue;
+        Block block;
+        for (const Group &group : object.groups) {
+            if (group.code == 2)
+                block.name = text(group);
+            else if (group.code == 10)
+                block.base.x = coordinate(group);
+            else if (group.code == 20)
+                block.base.y = coordinate(group);
+        }
+        if (!readEntities(block.entities, true))
+            return false;
+        // The layouts' own blocks hold paper space (and, before R2000, nothing the ENTITIES
+        // section does not); a block without a name cannot be inserted.
+        const bool layout
+            = block.name.startsWith(QLatin1String("*Model_Space"), Qt::CaseInsensitive)
+            || block.name.startsWith(QLatin1String("*Paper_Space"), Qt::CaseInsensitive);
+        if (!layout && !block.name.isEmpty())
+            m_model.blocks.append(std::move(block));
+    }
+    return false;
+}
+
+bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
+{
+    Object &object = m_object;
+    // POLYLINE and INSERT are followed by VERTEX and ATTRIB objects up to a SEQEND.
+    qsizetype openPolyline = -1;
+    qsizetype openInsert = -1;
+    while (m_error.isEmpty() && readObject(object)) {
+        const QByteArrayView type = object.type;
+        if (is(type, inBlock ? "ENDBLK" : "ENDSEC"))
+            return true;
+        if (is(type, "ENDSEC") || is(type, "EOF"))
+            return fail(QStringLiteral("ブロックが ENDBLK なしで終わっています"));
+        if (is(type, "VERTEX")) {
+            if (openPolyline < 0)
+                continue;
+            int flags = 0;
+            Vertex vertex;
+            for (const Group &group : object.groups) {
+                switch (group.code) {
+                case 10:
+                    vertex.point.x = coordinate(group);
+                    break;
+                case 20:
+                    vertex.point.y = coordinate(group);
+                    break;
+                case 40:
+                    vertex.startWidth = length(group);
+                    break;
+                case 41:
+                    vertex.endWidth = length(group);
+                    break;
+                case 42:
+                    vertex.bulge = group.number;
+                    break;
+                case 70:
+                    flags = int(group.integer);
+                    break;
+                default:
+                    break;
+                }
+            }
+            // spline frame points and the face records of polyface meshes are not outline
+            if ((flags & 16) || ((flags & 128) && !(flags & 64)))
+                continue;
+            std::get<Polyline>(target[openPolyline].shape).vertices.append(vertex);
+            continue;
+        }
+        if (is(type, "ATTRIB")) {
+            if (openInsert < 0)
+                continue;
+            bool invisible = false;
+            for (const Group &group : object.groups) {
+                if (group.code == 70)
+                    invisible = group.integer & 1;
+            }
+            if (!invisible)
+                std::get<Insert>(target[openInsert].shape)
+                    .attributes.append(text(object.groups, true));
+            continue;
+        }
+        openPolyline = -1;
+        openInsert = -1;
+        if (is(type, "SEQEND"))
+            continue;
+        // Built in place: a drawing may hold millions of entities.
+        if (!entity(object, target.emplace_back())) {
+            target.removeLast();
+            continue;
+        }
+        if (std::holds_alternative<Polyline>(target.back().shape) && is(type, "POLYLINE"))
+            openPolyline = target.size() - 1;
+        else if (std::holds_alternative<Insert>(target.back().shape))
+            openInsert = target.size() - 1;
+    }
+    return false;
+}
+
+// Entities whose extrusion points down the z axis are mirrored in x (object coordinates).
+bool mirrored(const std::vector<Group> &groups)
+{
+    for (const Group &group : groups) {
+        if (group.code == 230)
+            return group.number < 0;
+    }
+    return false;
+}
+
+bool Parser::entity(const Object &object, Entity &entity)
+{
+    const std::vector<Group> &groups = object.groups;
+    const QByteArrayView type = object.type;
+    for (const Group &group : groups) {
+        if (group.code == 67 && group.integer == 1)
+            return false; // paper space
+    }
+    const double flip = mirrored(groups) ? -1 : 1;
+    const auto point = [&](int xCode, Point &p) {
+        for (const Group &group : groups) {
+            if (group.code == xCode)
+                p.x = coordinate(group);
+            else if (group.code == xCode + 10)
+                p.y = coordinate(group);
+        }
+    };
+    const auto number = [&](int code, double fallback) {
+        for (const Group &group : groups) {
+            if (group.code == code)
+                return group.number;
+        }
+        return fallback;
+    };
+
+    if (is(type, "LINE")) {
+        Line line;
+        point(10, line.start);
+        point(11, line.end);
+        entity.shape = line;
+    } else if (is(type, "CIRCLE") || is(type, "ARC")) {
+        Point center;
+        point(10, center);
+        center.x *= flip;
+        const double radius = std::fabs(number(40, 0)) * m_unit;
+        if (radius > kMaxCoordinate)
+            return fail(QStringLiteral("半径 %1 が大きすぎます").arg(radius));
+        if (is(type, "CIRCLE")) {
+            entity.shape = Circle {center, radius};
+        } else {
+            double start = number(50, 0);
+            double end = number(51, 360);
+            if (flip < 0) {
+                const double mirroredStart = 180 - end;
+                end = 180 - start;
+                start = mirroredStart;
+            }
+            entity.shape = Arc {center, radius, start, end};
+        }
+    } else if (is(type, "ELLIPSE")) {
+        Ellipse ellipse;
+        point(10, ellipse.center);
+        point(11, ellipse.majorAxis);
+        ellipse.ratio = number(40, 1);
+        ellipse.startParam = number(41, 0);
+        ellipse.endParam = number(42, 2 * kPi);
+        if (flip < 0) {
+            ellipse.center.x = -ellipse.center.x;
+            ellipse.majorAxis.x = -ellipse.majorAxis.x;
+            const double start = ellipse.startParam;
+            ellipse.startParam = 2 * kPi - ellipse.endParam;
+            ellipse.endParam = 2 * kPi - start;
+        }
+        entity.shape = ellipse;
+    } else if (is(type, "LWPOLYLINE")) {
+        Polyline polyline = lwpolyline(groups);
+        if (flip < 0) {
+            for (Vertex &vertex : polyline.vertices) {
+                vertex.point.x = -vertex.point.x;
+                vertex.bulge = -vertex.bulge;
+            }
+        }
+        entity.shape = std::move(polyline);
+    } else if (is(type, "POLYLINE")) {
+        Polyline polyline;
+        polyline.closed = (int(number(70, 0)) & 1) != 0;
+        entity.shape = polyline;
+    } else if (is(type, "SPLINE")) {
+        entity.shape = spline(groups);
+    } else if (is(type, "POINT")) {
+        Marker marker;
+        point(10, marker.position);
+        entity.shape = marker;
+    } else if (is(type, "SOLID") || is(type, "TRACE")) {
+        Point corners[4];
+        bool hasFourth = false;
+        for (int i = 0; i < 4; ++i)
+            point(10 + i, corners[i]);
+        for (const Group &group : groups)
+            hasFourth = hasFourth || group.code == 13;
+        if (!hasFourth)
+            corners[3] = corners[2];
+        Solid solid;
+        // DXF lists the corners in a Z order; the model goes round the outline.
+        solid.corners[0] = corners[0];
+        solid.corners[1] = corners[1];
+        solid.corners[2] = corners[3];
+        solid.corners[3] = corners[2];
+        for (Point &corner : solid.corners)
+            corner.x *= flip;
+        entity.shape = solid;
+    } else if (is(type, "TEXT")) {
+        Text t = text(groups, false);
+        t.position.x *= flip;
+        t.secondPosition.x *= flip;
+        entity.shape = std::move(t);
+    } else if (is(type, "MTEXT")) {
+        entity.shape = mtext(groups);
+    } else if (is(type, "INSERT")) {
+        Insert insert;
+        for (const Group &group : groups) {
+            switch (group.code) {
+            case 2:
+                insert.block = text(group);
+                break;
+            case 10:
+                insert.position.x = coordinate(group) * flip;
+                break;
+            case 20:
+                insert.position.y = coordinate(group);
+                break;
+            case 41:
+                insert.scaleX = group.number;
+                break;
+            case 42:
+                insert.scaleY = group.number;
+                break;
+            case 50:
+                insert.rotation = group.number;
+                break;
+            case 70:
+                insert.columns = int(std::clamp<qint64>(group.integer, 1, 32767));
+                break;
+            case 71:
+                insert.rows = int(std::clamp<qint64>(group.integer, 1, 32767));
+                break;
+            case 44:
+                insert.columnSpacing = coordinate(group);
+                break;
+            case 45:
+                insert.rowSpacing = coordinate(group);
+                break;
+            default:
+                break;
+            }
+        }
+        if (std::fabs(insert.scaleX) > kMaxCoordinate || std::fabs(insert.scaleY) > kMaxCoordinate)
+            return fail(QStringLiteral("ブロック %1 の尺度が大きすぎます").arg(insert.block));
+        if (flip < 0) {
+            insert.scaleX = -insert.scaleX;
+            insert.rotation = -insert.rotation;
+        }
+        entity.shape = std::move(insert);
+    } else if (is(type, "HATCH")) {
+        entity.shape = hatch(groups);
+    } else if (is(type, "DIMENSION")) {
+        Dimension dimension;
+        for (const Group &group : groups) {
+            if (group.code == 2)
+                dimension.block = text(group);
+            else if (group.code == 1)
+                dimension.text = text(group);
+            else if (group.code == 42)
+                dimension.measurement = group.number * m_unit;
+        }
+        if (dimension.text == QLatin1String("<>"))
+            dimension.text.clear();
+        point(10, dimension.definitionPoint);
+        point(11, dimension.textPosition);
+        point(12, dimension.insertion);
+        entity.shape = std::move(dimension);
+    } else if (is(type, "LEADER")) {
+        Leader leader;
+        qint64 declared = 0;
+        for (const Group &group : groups) {
+            if (group.code == 71)
+                leader.arrowhead = group.integer != 0;
+            else if (group.code == 76)
+                declared = group.integer;
+            else if (group.code == 10)
+                leader.vertices.append(Point {coordinate(group), 0});
+            else if (group.code == 20 && !leader.vertices.isEmpty())
+                leader.vertices.back().y = coordinate(group);
+        }
+        if (declared > leader.vertices.size())
+            return fail(
+                QStringLiteral("引出線が %1 個の頂点を持つとしていますが %2 個しかありません")
+                    .arg(declared)
+                    .arg(leader.vertices.size()));
+        entity.shape = std::move(leader);
+    } else {
+        return false; // images, 3D solids, viewports and the like are not drawn
+    }
+    entity.style = style(groups);
+    return m_error.isEmpty();
+}
+
+Text Parser::text(const std::vector<Group> &groups, bool attribute)
+{
+    Text t;
+    Point first;
+    Point second;
+    bool hasSecond = false;
+    int halign = 0;
+    int valign = 0;
+    for (const Group &group : groups) {
+        if (group.code == 101)
+            break; // an embedded multi-line copy follows, with codes of its own
+        switch (group.code) {
+        case 1:
+            t.text = DxfText::resolveSpecials(text(group));
+            break;
+        case 7:
+            t.font = text(group);
+            break;
+        case 10:
+            first.x = coordinate(group);
+            break;
+        case 20:
+            first.y = coordinate(group);
+            break;
+        case 11:
+            second.x = coordinate(group);
+            hasSecond = true;
+            break;
+        case 21:
+            second.y = coordinate(group);
+            break;
+        case 40:
+            t.height = length(group);
+            break;
+        case 41:
+            t.widthFactor = group.number;
+            break;
+        case 50:
+            t.rotation = group.number;
+            break;
+        case 51:
+            t.oblique = group.number;
+            break;
+        case 72:
+            halign = int(group.integer);
+            break;
+        case 73:
+            if (!attribute)
+                valign = int(group.integer);
+            break;
+        case 74:
+            if (attribute)
+                valign = int(group.integer);
+            break;
+        default:
+            break;
+        }
+    }
+    static const HAlign hAligns[] = {HAlign::Left,    HAlign::Center, HAlign::Right,
+                                     HAlign::Aligned, HAlign::Middle, HAlign::Fit};
+    static const VAlign vAligns[] = {VAlign::Baseline, VAlign::Bottom, VAlign::Middle, VAlign::Top};
+    t.halign = halign >= 0 && halign < 6 ? hAligns[halign] : HAlign::Left;
+    t.valign = valign >= 0 && valign < 4 ? vAligns[valign] : VAlign::Baseline;
+    if (t.halign == HAlign::Aligned || t.halign == HAlign::Fit) {
+        t.position = first;
+        t.secondPosition = hasSecond ? second : first;
+    } else if (t.halign == HAlign::Left && t.valign == VAlign::Baseline) {
+        t.position = first;
+    } else {
+        t.position = hasSecond ? second : first;
+    }
+    return t;
+}
+
+Text Parser::mtext(const std::vector<Group> &groups)
+{
+    Text t;
+    t.multiline = true;
+    t.height = 2.5;
+    int attachment = 1;
+    QByteArray raw;
+    QByteArray last;
+    Point direction;
+    bool hasDirection = false;
+    for (const Group &group : groups) {
+        switch (group.code) {
+        case 3:
+            raw.append(group.text.data(), group.text.size());
+            break;
+        case 1:
+            last = group.text.toByteArray();
+            break;
+        case 7:
+            t.font = text(group);
+            break;
+        case 10:
+            t.position.x = coordinate(group);
+            break;
+        case 20:
+            t.position.y = coordinate(group);
+            break;
+        case 11:
+            direction.x = group.number;
+            hasDirection = true;
+            break;
+        case 21:
+            direction.y = group.number;
+            break;
+        case 40:
+            t.height = length(group);
+            break;
+        case 41:
+            t.boxWidth = length(group);
+            break;
+        case 44:
+            t.lineSpacing = group.number;
+            break;
+        case 50:
+            t.rotation = group.number;
+            break;
+        case 71:
+            attachment = int(group.integer);
+            break;
+        default:
+            break;
+        }
+    }
+    raw.append(last);
+    Group whole;
+    whole.text = raw;
+    t.text = DxfText::plainMText(DxfText::resolveSpecials(text(whole)));
+    if (hasDirection && (direction.x != 0 || direction.y != 0))
+        t.rotation = std::atan2(direction.y, direction.x) * 180 / kPi;
+    if (attachment < 1 || attachment > 9)
+        attachment = 1;
+    static const HAlign columns[] = {HAlign::Left, HAlign::Center, HAlign::Right};
+    static const VAlign rows[] = {VAlign::Top, VAlign::Middle, VAlign::Bottom};
+    t.halign = columns[(attachment - 1) % 3];
+    t.valign = rows[(attachment - 1) / 3];
+    return t;
+}
+
+Polyline Parser::lwpolyline(const std::vector<Group> &groups)
+{
+    Polyline polyline;
+    qint64 declared = 0;
+    double constantWidth = 0;
+    for (const Group &group : groups) {
+        switch (group.code) {
+        case 90:
+            declared = group.integer;
+            break;
+        case 70:
+            polyline.closed = group.integer & 1;
+            break;
+        case 43:
+            constantWidth = length(group);
+            break;
+        case 10: {
+            Vertex vertex;
+            vertex.point.x = coordinate(group);
+            vertex.startWidth = vertex.endWidth = constantWidth;
+            polyline.vertices.append(vertex);
+            break;
+        }
+        default:
+            if (polyline.vertices.isEmpty())
+                break;
+            if (group.code == 20)
+                polyline.vertices.back().point.y = coordinate(group);
+            else if (group.code == 40)
+                polyline.vertices.back().startWidth = length(group);
+            else if (group.code == 41)
+                polyline.vertices.back().endWidth = length(group);
+            else if (group.code == 42)
+                polyline.vertices.back().bulge = group.number;
+            break;
+        }
+    }
+    if (declared > polyline.vertices.size())
+        fail(QStringLiteral("ポリラインが %1 個の頂点を持つとしていますが %2 個しかありません")
+                 .arg(declared)
+                 .arg(polyline.vertices.size()));
+    return polyline;
+}
+
+// A point of a (rational) B-spline by de Boor's algorithm.
+Point deBoor(int degree, const QVector<double> &knots, const QVector<Point> &points,
+             const QVector<double> &weights, int span, double t)
+{
+    double x[16];
+    double y[16];
+    double w[16];
+    for (int j = 0; j <= degree; ++j) {
+        const int index = span - degree + j;
+        const double weight = weights.size() == points.size() ? weights[index] : 1.0;
+        x[j] = points[index].x * weight;
+        y[j] = points[index].y * weight;
+        w[j] = weight;
+    }
+    for (int r = 1; r <= degree; ++r) {
+        for (int j = degree; j >= r; --j) {
+            const int i = span - degree + j;
+            const double denominator = knots[i + degree - r + 1] - knots[i];
+            const double alpha = denominator == 0 ? 0 : (t - knots[i]) / denominator;
+            x[j] = (1 - alpha) * x[j - 1] + alpha * x[j];
+            y[j] = (1 - alpha) * y[j - 1] + alpha * y[j];
+            w[j] = (1 - alpha) * w[j - 1] + alpha * w[j];
+        }
+    }
+    const double weight = w[degree] == 0 ? 1 : w[degree];
+    return {x[degree] / weight, y[degree] / weight};
+}
+
+QVector<Point> flattenSpline(int degree, const QVector<double> &knots, const QVector<Point> &points,
+                             const QVector<double> &weights)
+{
+    const int n = int(points.size());
+    if (degree < 1 || degree > 15 || n <= degree || knots.size() != n + degree + 1)
+        return points;
+    for (int i = 1; i < knots.size(); ++i) {
+        if (knots[i] < knots[i - 1])
+            return points;
+    }
+    const double first = knots[degree];
+    const double last = knots[n];
+    if (!(last > first))
+        return points;
+    const int steps = qBound(8, n * 8, kMaxCurvePoints);
+    QVector<Point> result;
+    result.reserve(steps + 1);
+    int span = degree;
+    for (int s = 0; s <= steps; ++s) {
+        const double t = s == steps ? last : first + (last - first) * s / steps;
+        while (span < n - 1 && knots[span + 1] <= t)
+            ++span;
+        result.append(deBoor(degree, knots, points, weights, span, t));
+    }
+    return result;
+}
+
+Polyline Parser::spline(const std::vector<Group> &groups)
+{
+    int degree = 3;
+    int flags = 0;
+    qint64 declaredKnots = 0;
+    qint64 declaredPoints = 0;
+    qint64 declaredFits = 0;
+    QVector<double> knots;
+    QVector<double> weights;
+    QVector<Point> points;
+    QVector<Point> fits;
+    for (const Group &group : groups) {
+        switch (group.code) {
+        case 70:
+            flags = int(group.integer);
+            break;
+        case 71:
+            degree = int(group.integer);
+            break;
+        case 72:
+            declaredKnots = group.integer;
+            break;
+        case 73:
+            declaredPoints = group.integer;
+            break;
+        case 74:
+            declaredFits = group.integer;
+            break;
+        case 40:
+            knots.append(group.number);
+            break;
+        case 41:
+            weights.append(group.number);
+            break;
+        case 10:
+            points.append(Point {coordinate(group), 0});
+            break;
+        case 20:
+            if (!points.isEmpty())
+                points.back().y = coordinate(group);
+            break;
+        case 11:
+            fits.append(Point {coordinate(group), 0});
+            break;
+        case 21:
+            if (!fits.isEmpty())
+                fits.back().y = coordinate(group);
+            break;
+        default:
+            break;
+        }
+    }
+    if (declaredKnots > knots.size() || declaredPoints > points.size()
+        || declaredFits > fits.size())
+        fail(QStringLiteral("スプラインの点や節点の数が宣言と合いません"));
+    Polyline polyline;
+    polyline.closed = (flags & 1) != 0;
+    const QVector<Point> outline = points.size() > degree
+        ? flattenSpline(degree, knots, points, weights)
+        : (fits.size() >= 2 ? fits : points);
+    polyline.vertices.reserve(outline.size());
+    for (const Point &p : outline)
+        polyline.vertices.append(Vertex {p, 0, 0, 0});
+    return polyline;
+}
+
+Hatch Parser::hatch(const std::vector<Group> &groups)
+{
+    Hatch hatch;
+    size_t i = 0;
+    const auto bad = [this](const char *what) {
+        fail(QStringLiteral("ハッチの境界が壊れています（%1）").arg(QLatin1String(what)));
+    };
+    for (; i < groups.size() && groups[i].code != 91; ++i) {
+        if (groups[i].code == 2)
+            hatch.pattern = text(groups[i]);
+        else if (groups[i].code == 70)
+            hatch.solid = groups[i].integer & 1;
+    }
+    if (i == groups.size())
+        return hatch;
+    const qint64 loopCount = groups[i++].integer;
+    if (loopCount < 0 || loopCount > qint64(groups.size())) {
+        bad("境界の数");
+        return hatch;
+    }
+    for (qint64 loop = 0; loop < loopCount && m_error.isEmpty(); ++loop) {
+        if (i >= groups.size() || groups[i].code != 92) {
+            bad("92");
+            return hatch;
+        }
+        const qint64 flags = groups[i++].integer;
+        QVector<Vertex> vertices;
+        if (flags & 2) {
+            bool hasBulge = false;
+            qint64 count = 0;
+            for (; i < groups.size() && groups[i].code != 10; ++i) {
+                if (groups[i].code == 72)
+                    hasBulge = groups[i].integer != 0;
+                else if (groups[i].code == 93)
+                    count = groups[i].integer;
+            }
+            if (count < 0 || count > qint64(groups.size() - i) / 2) {
+                bad("頂点の数");
+                return hatch;
+            }
+            for (qint64 v = 0; v < count; ++v) {
+                if (i + 1 >= groups.size() || groups[i].code != 10 || groups[i + 1].code != 20) {
+                    bad("頂点");
+                    return hatch;
+                }
+                Vertex vertex;
+                vertex.point = {coordinate(groups[i]), coordinate(groups[i + 1])};
+                i += 2;
+                if (hasBulge && i < groups.size() && groups[i].code == 42)
+                    vertex.bulge = groups[i++].number;
+                vertices.append(vertex);
+            }
+        } else if (!hatchEdges(groups, i, vertices)) {
+            return hatch;
+        }
+        // the handles of the boundary's source objects
+        if (i < groups.size() && groups[i].code == 97) {
+            const qint64 sources = groups[i++].integer;
+            for (qint64 s = 0; s < sources && i < groups.size() && groups[i].code == 330; ++s)
+                ++i;
+        }
+        hatch.loops.append(vertices);
+    }
+    for (; i < groups.size() && m_error.isEmpty(); ++i) {
+        if (groups[i].code != 78)
+            continue;
+        const qint64 lineCount = groups[i++].integer;
+        if (lineCount < 0 || lineCount > qint64(groups.size() - i)) {
+            bad("模様の線の数");
+            return hatch;
+        }
+        for (qint64 l = 0; l < lineCount; ++l) {
+            PatternLine line;
+            const auto optional = [&](int code, double &value) {
+                if (i < groups.size() && groups[i].code == code)
+                    value = groups[i++].number;
+            };
+            double dashCount = 0;
+            optional(53, line.angle);
+            optional(43, line.base.x);
+            optional(44, line.base.y);
+            optional(45, line.offset.x);
+            optional(46, line.offset.y);
+            optional(79, dashCount);
+            line.base = {line.base.x * m_unit, line.base.y * m_unit};
+            line.offset = {line.offset.x * m_unit, line.offset.y * m_unit};
+            for (; i < groups.size() && groups[i].code == 49 && line.dashes.size() < dashCount; ++i)
+                line.dashes.append(groups[i].number * m_unit);
+            hatch.patternLines.append(line);
+        }
+        break;
+    }
+    return hatch;
+}
+
+bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Vertex> &loop)
+{
+    if (i >= groups.size() || groups[i].code != 93)
+        return fail(QStringLiteral("ハッチの境界が壊れています（93）"));
+    const qint64 edgeCount = groups[i++].integer;
+    if (edgeCount < 0 || edgeCount > qint64(groups.size() - i))
+        return fail(QStringLiteral("ハッチの境界が %1 本の辺を持つとしています").arg(edgeCount));
+    const auto take = [&](int code, double &value) {
+        if (i >= groups.size() || groups[i].code != code)
+            return fail(QStringLiteral("ハッチの境界が壊れています（%1）").arg(code));
+        value = groups[i++].number;
+        return true;
+    };
+    const auto takePoint = [&](int code, Point &p) {
+        double x = 0;
+        double y = 0;
+        if (!take(code, x) || !take(code + 10, y))
+            return false;
+        p = {x * m_unit, y * m_unit};
+        if (std::fabs(p.x) > kMaxCoordinate || std::fabs(p.y) > kMaxCoordinate)
+            return fail(QStringLiteral("座標が大きすぎます"));
+        return true;
+    };
+    Point previousEnd;
+    bool hasPrevious = false;
+    const auto begin = [&](const Point &start, double bulge) {
+        if (hasPrevious && distance(previousEnd, start) > 1e-9 * (1 + std::fabs(start.x)))
+            loop.append(Vertex {previousEnd, 0, 0, 0});
+        loop.append(Vertex {start, bulge, 0, 0});
+    };
+    for (qint64 e = 0; e < edgeCount; ++e) {
+        double type = 0;
+        if (!take(72, type))
+            return false;
+        Point end;
+        if (type == 1) {
+            Point start;
+            if (!takePoint(10, start) || !takePoint(11, end))
+                return false;
+            begin(start, 0);
+        } else if (type == 2) {
+            Point center;
+            double radius = 0;
+            double startAngle = 0;
+            double endAngle = 0;
+            double ccw = 1;
+            if (!takePoint(10, center) || !take(40, radius) || !take(50, startAngle)
+                || !take(51, endAngle) || !take(73, ccw))
+                return false;
+            radius = std::fabs(radius) * m_unit;
+            // Clockwise arcs store their angles mirrored.
+            const double sign = ccw != 0 ? 1 : -1;
+            startAngle *= sign;
+            endAngle *= sign;
+            double sweep = (endAngle - startAngle) * sign;
+            while (sweep < 0)
+                sweep += 360;
+            if (sweep == 0 && startAngle != endAngle)
+                sweep = 360;
+            sweep = std::min(sweep, 360.0);
+            // Bulges describe at most half a turn each, so long arcs are split.
+            const int parts = sweep > 180 ? 2 : 1;
+            for (int p = 0; p < parts; ++p) {
+                const double a = startAngle + sign * sweep * p / parts;
+                begin(polar(center, radius, a), sign * std::tan(sweep / parts * kPi / 180 / 4));
+                hasPrevious = false;
+            }
+            end = polar(center, radius, endAngle);
+        } else if (type == 3) {
+            Point center;
+            Point axis;
+            double ratio = 1;
+            double startAngle = 0;
+            double endAngle = 0;
+            double ccw = 1;
+            if (!takePoint(10, center) || !takePoint(11, axis) || !take(40, ratio)
+                || !take(50, startAngle) || !take(51, endAngle) || !take(73, ccw))
+                return false;
+            const double sign = ccw != 0 ? 1 : -1;
+            double sweep = (endAngle - startAngle);
+            while (sweep <= 0)
+                sweep += 360;
+            const double rotation = std::atan2(axis.y, axis.x);
+            const double major = std::hypot(axis.x, axis.y);
+            const int steps = 32;
+            for (int s = 0; s <= steps; ++s) {
+                const double a = sign * (startAngle + sweep * s / steps) * kPi / 180;
+                const double x = major * std::cos(a);
+                const double y = major * ratio * std::sin(a);
+                const Point p {center.x + x * std::cos(rotation) - y * std::sin(rotation),
+                               center.y + x * std::sin(rotation) + y * std::cos(rotation)};
+                if (s < steps)
+                    begin(p, 0);
+                else
+                    end = p;
+                hasPrevious = false;
+            }
+        } else if (type == 4) {
+            double degree = 3;
+            double rational = 0;
+            double periodic = 0;
+            double knotCount = 0;
+            double pointCount = 0;
+            if (!take(94, degree) || !take(73, rational) || !take(74, periodic)
+                || !take(95, knotCount) || !take(96, pointCount))
+                return false;
+            if (knotCount < 0 || pointCount < 0 || knotCount + pointCount > double(groups.size()))
+                return fail(QStringLiteral("ハッチのスプラインの点の数が壊れています"));
+            QVector<double> knots;
+            QVector<Point> points;
+            QVector<double> weights;
+            for (int k = 0; k < int(knotCount); ++k) {
+                double knot = 0;
+                if (!take(40, knot))
+                    return false;
+                knots.append(knot);
+            }
+            for (int c = 0; c < int(pointCount); ++c) {
+                Point p;
+                if (!takePoint(10, p))
+                    return false;
+                points.append(p);
+                double weight = 1;
+                if (i < groups.size() && groups[i].code == 42) {
+                    take(42, weight);
+                    weights.append(weight);
+                }
+            }
+            // fit points and tangents, present from R2010 on
+            if (i < groups.size() && groups[i].code == 97) {
+                const qint64 fits = groups[i++].integer;
+                for (qint64 f = 0; f < fits && i + 1 < groups.size() && groups[i].code == 11; ++f)
+                    i += 2;
+            }
+            while (i < groups.size()
+                   && (groups[i].code == 12 || groups[i].code == 22 || groups[i].code == 13
+                       || groups[i].code == 23))
+                ++i;
+            const QVector<Point> outline = flattenSpline(int(degree), knots, points, weights);
+            if (outline.isEmpty())
+                continue;
+            for (qsizetype s = 0; s + 1 < outline.size(); ++s) {
+                begin(outline[s], 0);
+                hasPrevious = false;
+            }
+            end = outline.back();
+        } else {
+            return fail(QStringLiteral("ハッチの境界に未知の辺 %1 があります").arg(type));
+        }
+        previousEnd = end;
+        hasPrevious = true;
+    }
+    if (hasPrevious && !loop.isEmpty() && distance(previousEnd, loop.front().point) > 1e-9)
+        loop.append(Vertex {previousEnd, 0, 0, 0});
+    return m_error.isEmpty();
+}
+
+} // namespace
+
+bool DxfReader::parse(const QByteArray &bytes, Model &model, QString *errorMessage)
+{
+    QString ignored;
+    QString &error = errorMessage ? *errorMessage : ignored;
+    if (bytes.size() > kMaxInputBytes) {
+        error = QStringLiteral("%1 MB を超える DXF は読み込めません").arg(kMaxInputBytes >> 20);
+        return false;
+    }
+    model = Model();
+    Parser parser(bytes, model);
+    if (parser.run(&error))
+        return true;
+    model = Model();
+    return false;
+}

@@ -1,0 +1,723 @@
+#include "server/dxf/DxfWriter.h"
+
+#include "server/dxf/DxfColors.h"
+
+#include <QSet>
+#include <QStringEncoder>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+using namespace Drawing;
+
+namespace {
+
+// Handles of the fixed objects; everything else is numbered from kFirstHandle on.
+enum : quint64 {
+    kRootDictionary = 0xC,
+    kGroupDictionary = 0xD,
+    kFirstHandle = 0x20,
+};
+
+class Emitter
+{
+public:
+    Emitter() { m_out.reserve(1 << 16); }
+
+    QByteArray &bytes() { return m_out; }
+
+    void raw(int code, QByteArrayView value)
+    {
+        char buffer[16];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, code);
+        m_out.append(buffer, result.ptr - buffer);
+        m_out.append('\n');
+        m_out.append(value.data(), value.size());
+        m_out.append('\n');
+    }
+    void text(int code, const QString &value) { raw(code, encode(value)); }
+    void number(int code, double value)
+    {
+        char buffer[32];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+        raw(code, QByteArrayView(buffer, result.ptr - buffer));
+    }
+    void integer(int code, qint64 value)
+    {
+        char buffer[32];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+        raw(code, QByteArrayView(buffer, result.ptr - buffer));
+    }
+    void handle(int code, quint64 value) { raw(code, QByteArray::number(value, 16).toUpper()); }
+    void point(int code, const Point &p)
+    {
+        number(code, p.x);
+        number(code + 10, p.y);
+        number(code + 20, 0);
+    }
+
+    // Shift-JIS where it can, \U+XXXX for the rest and for control characters, which would
+    // otherwise break the line structure.
+    QByteArray encode(const QString &value)
+    {
+        QByteArray result;
+        result.reserve(value.size() * 2);
+        for (const QChar c : value) {
+            const char16_t u = c.unicode();
+            if (u >= 0x20 && u < 0x80) {
+                result.append(char(u));
+                continue;
+            }
+            if (u >= 0x80 && !c.isSurrogate()) {
+                const QByteArray encoded = m_shiftJis.encode(QStringView(&c, 1));
+                if (!m_shiftJis.hasError() && !encoded.isEmpty() && encoded != "?") {
+                    result.append(encoded);
+                    continue;
+                }
+                m_shiftJis.resetState();
+            }
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\U+%04X", unsigned(u));
+            result.append(escape, 7);
+        }
+        return result;
+    }
+
+private:
+    QByteArray m_out;
+    QStringEncoder m_shiftJis {"windows-31j", QStringEncoder::Flag::Stateless};
+};
+
+QString escapedSpecials(const QString &text)
+{
+    // "%%" starts a special code; a percent sign that a second one follows is written "%%%".
+    if (!text.contains(QLatin1String("%%")))
+        return text;
+    QString result;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('%') && i + 1 < text.size()
+            && text.at(i + 1) == QLatin1Char('%'))
+            result.append(QLatin1String("%%%"));
+        else
+            result.append(text.at(i));
+    }
+    return result;
+}
+
+QString mtextCodes(const QString &text)
+{
+    QString result;
+    result.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('{') || c == QLatin1Char('}'))
+            result.append(QLatin1Char('\\')).append(c);
+        else if (c == QLatin1Char('\n'))
+            result.append(QLatin1String("\\P"));
+        else
+            result.append(c);
+    }
+    return result;
+}
+
+class Writer
+{
+public:
+    Writer(const Model &model, const SaveInfo &info)
+        : m_model(model)
+        , m_info(info)
+    { }
+
+    QByteArray run();
+
+private:
+    quint64 next() { return m_handle++; }
+    void tables();
+    quint64 table(const char *name, int count);
+    quint64 tableRecord(const char *type, const char *subclass, quint64 table, int handleCode = 5);
+    void blocks();
+    void entities(const QVector<Entity> &list, quint64 owner);
+    void entity(const Entity &entity, quint64 owner);
+    void common(const char *type, const Style &style, quint64 handle, quint64 owner);
+    void text(const Text &text, const Style &style, quint64 owner, bool attribute, int number);
+    void mtext(const Text &text, const Style &style, quint64 owner);
+    void collectNames(const QVector<Entity> &list);
+
+    const Model &m_model;
+    const SaveInfo &m_info;
+    Emitter m_e;
+    quint64 m_handle = kFirstHandle;
+    quint64 m_modelSpace = 0;
+    quint64 m_paperSpace = 0;
+    QHash<QString, quint64> m_blockRecords; // block name to its record's handle
+    QStringList m_layerNames; // every layer written, the model's first
+    QStringList m_linetypeNames;
+    QStringList m_styleNames;
+};
+
+void Writer::collectNames(const QVector<Entity> &list)
+{
+    QSet<QString> layers;
+    for (const QString &name : std::as_const(m_layerNames))
+        layers.insert(name.toCaseFolded());
+    QSet<QString> linetypes;
+    for (const QString &name : std::as_const(m_linetypeNames))
+        linetypes.insert(name.toCaseFolded());
+    QSet<QString> styles;
+    for (const QString &name : std::as_const(m_styleNames))
+        styles.insert(name.toCaseFolded());
+    const auto add = [](QStringList &names, QSet<QString> &seen, const QString &name) {
+        if (!name.isEmpty() && !seen.contains(name.toCaseFolded())) {
+            seen.insert(name.toCaseFolded());
+            names.append(name);
+        }
+    };
+    for (const Entity &entity : list) {
+        add(m_layerNames, layers, entity.style.layer);
+        add(m_linetypeNames, linetypes, entity.style.linetype);
+        if (const auto *t = std::get_if<Text>(&entity.shape))
+            add(m_styleNames, styles, t->font);
+    }
+}
+
+QByteArray Writer::run()
+{
+    m_styleNames.append(QStringLiteral("Standard"));
+    m_linetypeNames
+        = {QStringLiteral("ByBlock"), QStringLiteral("ByLayer"), QStringLiteral("Continuous")};
+    for (const Linetype &linetype : m_model.linetypes)
+        m_linetypeNames.append(linetype.name);
+    m_layerNames.append(QStringLiteral("0"));
+    for (const Layer &layer : m_model.layers) {
+        if (layer.name != QLatin1String("0"))
+            m_layerNames.append(layer.name);
+    }
+    for (const Layer &layer : m_model.layers) {
+        if (!m_linetypeNames.contains(layer.linetype, Qt::CaseInsensitive))
+            m_linetypeNames.append(layer.linetype);
+    }
+    collectNames(m_model.entities);
+    for (const Block &block : m_model.blocks)
+        collectNames(block.entities);
+
+    // The body first: the header has to name the next free handle.
+    m_e.raw(0, "SECTION");
+    m_e.raw(2, "CLASSES");
+    m_e.raw(0, "ENDSEC");
+    tables();
+    blocks();
+    m_e.raw(0, "SECTION");
+    m_e.raw(2, "ENTITIES");
+    entities(m_model.entities, m_modelSpace);
+    m_e.raw(0, "ENDSEC");
+    m_e.raw(0, "SECTION");
+    m_e.raw(2, "OBJECTS");
+    m_e.raw(0, "DICTIONARY");
+    m_e.handle(5, kRootDictionary);
+    m_e.handle(330, 0);
+    m_e.raw(100, "AcDbDictionary");
+    m_e.raw(281, "1");
+    m_e.raw(3, "ACAD_GROUP");
+    m_e.handle(350, kGroupDictionary);
+    m_e.raw(0, "DICTIONARY");
+    m_e.handle(5, kGroupDictionary);
+    m_e.handle(330, kRootDictionary);
+    m_e.raw(100, "AcDbDictionary");
+    m_e.raw(281, "1");
+    m_e.raw(0, "ENDSEC");
+    m_e.raw(0, "EOF");
+    const QByteArray body = std::move(m_e.bytes());
+
+    Emitter header;
+    header.raw(0, "SECTION");
+    header.raw(2, "HEADER");
+    header.raw(9, "$ACADVER");
+    header.raw(1, "AC1015");
+    header.raw(9, "$ACADMAINTVER");
+    header.raw(70, "6");
+    header.raw(9, "$DWGCODEPAGE");
+    header.raw(3, "ANSI_932");
+    header.raw(9, "$INSBASE");
+    header.point(10, {});
+    header.raw(9, "$INSUNITS");
+    header.raw(70, "4");
+    header.raw(9, "$MEASUREMENT");
+    header.raw(70, "1");
+    header.raw(9, "$HANDSEED");
+    header.handle(5, m_handle);
+    if (!m_info.authorName.isEmpty()) {
+        header.raw(9, "$LASTSAVEDBY");
+        header.text(1, m_info.authorName);
+    }
+    if (!m_info.affiliation.isEmpty()) {
+        header.raw(9, "$CUSTOMPROPERTYTAG");
+        header.raw(1, "Affiliation");
+        header.raw(9, "$CUSTOMPROPERTY");
+        header.text(1, m_info.affiliation);
+    }
+    header.raw(0, "ENDSEC");
+    return header.bytes() + body;
+}
+
+// Opens a table; its records name the handle returned as their owner.
+quint64 Writer::table(const char *name, int count)
+{
+    const quint64 handle = next();
+    m_e.raw(0, "TABLE");
+    m_e.raw(2, name);
+    m_e.handle(5, handle);
+    m_e.handle(330, 0);
+    m_e.raw(100, "AcDbSymbolTable");
+    m_e.integer(70, count);
+    return handle;
+}
+
+// The head every record of a table starts with; DIMSTYLE alone gives its handle the code 105.
+quint64 Writer::tableRecord(const char *type, const char *subclass, quint64 table, int handleCode)
+{
+    const quint64 handle = next();
+    m_e.raw(0, type);
+    m_e.handle(handleCode, handle);
+    m_e.handle(330, table);
+    m_e.raw(100, "AcDbSymbolTableRecord");
+    m_e.raw(100, subclass);
+    return handle;
+}
+
+void Writer::tables()
+{
+    m_e.raw(0, "SECTION");
+    m_e.raw(2, "TABLES");
+
+    quint64 table = this->table("VPORT", 1);
+    tableRecord("VPORT", "AcDbViewportTableRecord", table);
+    m_e.raw(2, "*Active");
+    m_e.raw(70, "0");
+    m_e.raw(10, "0");
+    m_e.raw(20, "0");
+    m_e.raw(11, "1");
+    m_e.raw(21, "1");
+    m_e.raw(12, "0");
+    m_e.raw(22, "0");
+    m_e.raw(40, "100");
+    m_e.raw(41, "1.5");
+    m_e.raw(0, "ENDTAB");
+
+    table = this->table("LTYPE", int(m_linetypeNames.size()));
+    QHash<QString, const Linetype *> linetypes;
+    for (const Linetype &linetype : m_model.linetypes)
+        linetypes.insert(linetype.name, &linetype);
+    for (const QString &name : std::as_const(m_linetypeNames)) {
+        const Linetype *linetype = linetypes.value(name);
+        tableRecord("LTYPE", "AcDbLinetypeTableRecord", table);
+        m_e.text(2, name);
+        m_e.raw(70, "0");
+        m_e.text(3, linetype ? linetype->description : QString());
+        m_e.raw(72, "65");
+        const QVector<double> pattern = linetype ? linetype->pattern : QVector<double>();
+        m_e.integer(73, pattern.size());
+        double total = 0;
+        for (double dash : pattern)
+            total += std::fabs(dash);
+        m_e.number(40, total);
+        for (double dash : pattern) {
+            m_e.number(49, dash);
+            m_e.raw(74, "0");
+        }
+    }
+    m_e.raw(0, "ENDTAB");
+
+    table = this->table("LAYER", int(m_layerNames.size()));
+    QHash<QString, const Layer *> layers;
+    for (const Layer &layer : m_model.layers)
+        layers.insert(layer.name, &layer);
+    for (const QString &name : std::as_const(m_layerNames)) {
+        Layer layer;
+        layer.name = name;
+        if (const Layer *known = layers.value(name))
+            layer = *known;
+        tableRecord("LAYER", "AcDbLayerTableRecord", table);
+        m_e.text(2, layer.name);
+        m_e.integer(70, layer.frozen ? 1 : 0);
+        int index = 7;
+        bool trueColor = false;
+        if (layer.color.kind == Color::Kind::Rgb) {
+            index = layer.color.index > 0 && layer.color.index < 256
+                ? layer.color.index
+                : DxfColors::nearestIndex(layer.color.rgb);
+            trueColor = DxfColors::rgb(index) != layer.color.rgb;
+        }
+        m_e.integer(62, layer.on ? index : -index);
+        if (trueColor)
+            m_e.integer(420, layer.color.rgb);
+        m_e.text(6, layer.linetype.isEmpty() ? QStringLiteral("Continuous") : layer.linetype);
+        m_e.integer(370,
+                    layer.lineweight < 0 ? qint64(layer.lineweight)
+                                         : qint64(std::lround(layer.lineweight * 100)));
+    }
+    m_e.raw(0, "ENDTAB");
+
+    table = this->table("STYLE", int(m_styleNames.size()));
+    for (const QString &name : std::as_const(m_styleNames)) {
+        tableRecord("STYLE", "AcDbTextStyleTableRecord", table);
+        m_e.text(2, name);
+        m_e.raw(70, "0");
+        m_e.raw(40, "0");
+        m_e.raw(41, "1");
+        m_e.raw(50, "0");
+        m_e.raw(71, "0");
+        m_e.raw(42, "2.5");
+        m_e.raw(3, "txt");
+        m_e.raw(4, "");
+    }
+    m_e.raw(0, "ENDTAB");
+
+    this->table("VIEW", 0);
+    m_e.raw(0, "ENDTAB");
+    this->table("UCS", 0);
+    m_e.raw(0, "ENDTAB");
+
+    table = this->table("APPID", 1);
+    tableRecord("APPID", "AcDbRegAppTableRecord", table);
+    m_e.raw(2, "ACAD");
+    m_e.raw(70, "0");
+    m_e.raw(0, "ENDTAB");
+
+    table = this->table("DIMSTYLE", 1);
+    m_e.raw(100, "AcDbDimStyleTable");
+    tableRecord("DIMSTYLE", "AcDbDimStyleTableRecord", table, 105);
+    m_e.raw(2, "Standard");
+    m_e.raw(70, "0");
+    m_e.raw(0, "ENDTAB");
+
+    table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 2);
+    const auto record = [&](const QString &name) {
+        const quint64 handle = tableRecord("BLOCK_RECORD", "AcDbBlockTableRecord", table);
+        m_e.text(2, name);
+        return handle;
+    };
+    m_modelSpace = record(QStringLiteral("*Model_Space"));
+    m_paperSpace = record(QStringLiteral("*Paper_Space"));
+    for (const Block &block : m_model.blocks)
+        m_blockRecords.insert(block.name, record(block.name));
+    m_e.raw(0, "ENDTAB");
+    m_e.raw(0, "ENDSEC");
+}
+
+void Writer::blocks()
+{
+    m_e.raw(0, "SECTION");
+    m_e.raw(2, "BLOCKS");
+    const auto block = [&](const QString &name, quint64 record, const Point &base,
+                           const QVector<Entity> *list, bool paper) {
+        m_e.raw(0, "BLOCK");
+        m_e.handle(5, next());
+        m_e.handle(330, record);
+        m_e.raw(100, "AcDbEntity");
+        if (paper)
+            m_e.raw(67, "1");
+        m_e.raw(8, "0");
+        m_e.raw(100, "AcDbBlockBegin");
+        m_e.text(2, name);
+        m_e.raw(70,
+                name.startsWith(QLatin1Char('*')) && record != m_modelSpace && !paper ? "1" : "0");
+        m_e.point(10, base);
+        m_e.text(3, name);
+        m_e.raw(1, "");
+        if (list)
+            entities(*list, record);
+        m_e.raw(0, "ENDBLK");
+        m_e.handle(5, next());
+        m_e.handle(330, record);
+        m_e.raw(100, "AcDbEntity");
+        if (paper)
+            m_e.raw(67, "1");
+        m_e.raw(8, "0");
+        m_e.raw(100, "AcDbBlockEnd");
+    };
+    block(QStringLiteral("*Model_Space"), m_modelSpace, {}, nullptr, false);
+    block(QStringLiteral("*Paper_Space"), m_paperSpace, {}, nullptr, true);
+    for (const Block &b : m_model.blocks)
+        block(b.name, m_blockRecords.value(b.name), b.base, &b.entities, false);
+    m_e.raw(0, "ENDSEC");
+}
+
+void Writer::entities(const QVector<Entity> &list, quint64 owner)
+{
+    for (const Entity &e : list)
+        entity(e, owner);
+}
+
+void Writer::common(const char *type, const Style &style, quint64 handle, quint64 owner)
+{
+    m_e.raw(0, type);
+    m_e.handle(5, handle);
+    m_e.handle(330, owner);
+    m_e.raw(100, "AcDbEntity");
+    m_e.text(8, style.layer.isEmpty() ? QStringLiteral("0") : style.layer);
+    if (!style.linetype.isEmpty())
+        m_e.text(6, style.linetype);
+    switch (style.color.kind) {
+    case Color::Kind::ByLayer:
+        break;
+    case Color::Kind::ByBlock:
+        m_e.raw(62, "0");
+        break;
+    case Color::Kind::Rgb:
+        if (style.color.index > 0 && style.color.index < 256
+            && DxfColors::rgb(style.color.index) == style.color.rgb)
+            m_e.integer(62, style.color.index);
+        else
+            m_e.integer(420, style.color.rgb);
+        break;
+    }
+    if (style.lineweight != -1)
+        m_e.integer(370,
+                    style.lineweight < 0 ? qint64(style.lineweight)
+                                         : qint64(std::lround(style.lineweight * 100)));
+}
+
+void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribute, int number)
+{
+    common(attribute ? "ATTRIB" : "TEXT", style, next(), owner);
+    m_e.raw(100, "AcDbText");
+    m_e.point(10, t.position);
+    m_e.number(40, t.height);
+    m_e.text(1, escapedSpecials(t.text));
+    m_e.number(50, t.rotation);
+    m_e.number(41, t.widthFactor);
+    m_e.number(51, t.oblique);
+    if (!t.font.isEmpty())
+        m_e.text(7, t.font);
+    static const int hCodes[] = {0, 1, 2, 3, 4, 5};
+    static const int vCodes[] = {0, 1, 2, 3};
+    const int h = hCodes[int(t.halign)];
+    const int v = vCodes[int(t.valign)];
+    m_e.integer(72, h);
+    if (h != 0 || v != 0)
+        m_e.point(11,
+                  t.halign == HAlign::Aligned || t.halign == HAlign::Fit ? t.secondPosition
+                                                                         : t.position);
+    if (attribute) {
+        m_e.raw(100, "AcDbAttribute");
+        m_e.raw(2, QByteArray("ATTRIBUTE") + QByteArray::number(number));
+        m_e.raw(70, "0");
+        m_e.integer(74, v);
+    } else {
+        m_e.raw(100, "AcDbText");
+        m_e.integer(73, v);
+    }
+}
+
+void Writer::mtext(const Text &t, const Style &style, quint64 owner)
+{
+    common("MTEXT", style, next(), owner);
+    m_e.raw(100, "AcDbMText");
+    m_e.point(10, t.position);
+    m_e.number(40, t.height);
+    m_e.number(41, t.boxWidth);
+    const int column = t.halign == HAlign::Center || t.halign == HAlign::Middle ? 1
+        : t.halign == HAlign::Right                                             ? 2
+                                                                                : 0;
+    const int row = t.valign == VAlign::Middle                       ? 1
+        : t.valign == VAlign::Bottom || t.valign == VAlign::Baseline ? 2
+                                                                     : 0;
+    m_e.integer(71, row * 3 + column + 1);
+    m_e.raw(72, "1");
+    // Chunks of at most 250 bytes, never splitting a character or an escape.
+    const QString content = escapedSpecials(mtextCodes(t.text));
+    QByteArray chunk;
+    for (qsizetype i = 0; i < content.size(); ++i) {
+        qsizetype length = 1;
+        if (content.at(i) == QLatin1Char('\\') && i + 1 < content.size())
+            length = 2;
+        const QByteArray piece = m_e.encode(content.mid(i, length));
+        i += length - 1;
+        if (chunk.size() + piece.size() > 250) {
+            m_e.raw(3, chunk);
+            chunk.clear();
+        }
+        chunk += piece;
+    }
+    m_e.raw(1, chunk);
+    if (!t.font.isEmpty())
+        m_e.text(7, t.font);
+    m_e.number(50, t.rotation);
+    m_e.raw(73, "1");
+    m_e.number(44, t.lineSpacing);
+}
+
+void Writer::entity(const Entity &e, quint64 owner)
+{
+    const Style &style = e.style;
+    if (const auto *line = std::get_if<Line>(&e.shape)) {
+        common("LINE", style, next(), owner);
+        m_e.raw(100, "AcDbLine");
+        m_e.point(10, line->start);
+        m_e.point(11, line->end);
+    } else if (const auto *circle = std::get_if<Circle>(&e.shape)) {
+        common("CIRCLE", style, next(), owner);
+        m_e.raw(100, "AcDbCircle");
+        m_e.point(10, circle->center);
+        m_e.number(40, circle->radius);
+    } else if (const auto *arc = std::get_if<Arc>(&e.shape)) {
+        common("ARC", style, next(), owner);
+        m_e.raw(100, "AcDbCircle");
+        m_e.point(10, arc->center);
+        m_e.number(40, arc->radius);
+        m_e.raw(100, "AcDbArc");
+        m_e.number(50, arc->startAngle);
+        m_e.number(51, arc->endAngle);
+    } else if (const auto *ellipse = std::get_if<Ellipse>(&e.shape)) {
+        common("ELLIPSE", style, next(), owner);
+        m_e.raw(100, "AcDbEllipse");
+        m_e.point(10, ellipse->center);
+        m_e.point(11, ellipse->majorAxis);
+        m_e.raw(210, "0");
+        m_e.raw(220, "0");
+        m_e.raw(230, "1");
+        m_e.number(40, ellipse->ratio);
+        m_e.number(41, ellipse->startParam);
+        m_e.number(42, ellipse->endParam);
+    } else if (const auto *polyline = std::get_if<Polyline>(&e.shape)) {
+        common("LWPOLYLINE", style, next(), owner);
+        m_e.raw(100, "AcDbPolyline");
+        m_e.integer(90, polyline->vertices.size());
+        m_e.raw(70, polyline->closed ? "1" : "0");
+        for (const Vertex &vertex : polyline->vertices) {
+            m_e.number(10, vertex.point.x);
+            m_e.number(20, vertex.point.y);
+            if (vertex.startWidth != 0 || vertex.endWidth != 0) {
+                m_e.number(40, vertex.startWidth);
+                m_e.number(41, vertex.endWidth);
+            }
+            if (vertex.bulge != 0)
+                m_e.number(42, vertex.bulge);
+        }
+    } else if (const auto *marker = std::get_if<Marker>(&e.shape)) {
+        common("POINT", style, next(), owner);
+        m_e.raw(100, "AcDbPoint");
+        m_e.point(10, marker->position);
+    } else if (const auto *solid = std::get_if<Solid>(&e.shape)) {
+        common("SOLID", style, next(), owner);
+        m_e.raw(100, "AcDbTrace");
+        // DXF lists the corners in a Z order: the model's fourth before its third.
+        m_e.point(10, solid->corners[0]);
+        m_e.point(11, solid->corners[1]);
+        m_e.point(12, solid->corners[3]);
+        m_e.point(13, solid->corners[2]);
+    } else if (const auto *t = std::get_if<Text>(&e.shape)) {
+        if (t->multiline)
+            mtext(*t, style, owner);
+        else
+            text(*t, style, owner, false, 0);
+    } else if (const auto *insert = std::get_if<Insert>(&e.shape)) {
+        const quint64 handle = next();
+        common("INSERT", style, handle, owner);
+        m_e.raw(100, "AcDbBlockReference");
+        if (!insert->attributes.isEmpty())
+            m_e.raw(66, "1");
+        m_e.text(2, insert->block);
+        m_e.point(10, insert->position);
+        m_e.number(41, insert->scaleX);
+        m_e.number(42, insert->scaleY);
+        m_e.raw(43, "1");
+        m_e.number(50, insert->rotation);
+        if (insert->columns != 1 || insert->rows != 1) {
+            m_e.integer(70, insert->columns);
+            m_e.integer(71, insert->rows);
+            m_e.number(44, insert->columnSpacing);
+            m_e.number(45, insert->rowSpacing);
+        }
+        if (!insert->attributes.isEmpty()) {
+            int number = 0;
+            for (const Text &attribute : insert->attributes)
+                text(attribute, style, handle, true, ++number);
+            common("SEQEND", style, next(), handle);
+        }
+    } else if (const auto *hatch = std::get_if<Hatch>(&e.shape)) {
+        common("HATCH", style, next(), owner);
+        m_e.raw(100, "AcDbHatch");
+        m_e.point(10, {});
+        m_e.raw(210, "0");
+        m_e.raw(220, "0");
+        m_e.raw(230, "1");
+        m_e.text(2,
+                 hatch->pattern.isEmpty() ? QString::fromLatin1(hatch->solid ? "SOLID" : "USER")
+                                          : hatch->pattern);
+        m_e.raw(70, hatch->solid ? "1" : "0");
+        m_e.raw(71, "0");
+        m_e.integer(91, hatch->loops.size());
+        for (const QVector<Vertex> &loop : hatch->loops) {
+            m_e.raw(92, "2");
+            m_e.raw(72, "1");
+            m_e.raw(73, "1");
+            m_e.integer(93, loop.size());
+            for (const Vertex &vertex : loop) {
+                m_e.number(10, vertex.point.x);
+                m_e.number(20, vertex.point.y);
+                m_e.number(42, vertex.bulge);
+            }
+            m_e.raw(97, "0");
+        }
+        m_e.raw(75, "0");
+        m_e.raw(76, "1");
+        if (!hatch->solid) {
+            m_e.raw(52, "0");
+            m_e.raw(41, "1");
+            m_e.raw(77, "0");
+            m_e.integer(78, hatch->patternLines.size());
+            for (const PatternLine &line : hatch->patternLines) {
+                m_e.number(53, line.angle);
+                m_e.number(43, line.base.x);
+                m_e.number(44, line.base.y);
+                m_e.number(45, line.offset.x);
+                m_e.number(46, line.offset.y);
+                m_e.integer(79, line.dashes.size());
+                for (double dash : line.dashes)
+                    m_e.number(49, dash);
+            }
+        }
+        m_e.raw(98, "0");
+    } else if (const auto *dimension = std::get_if<Dimension>(&e.shape)) {
+        common("DIMENSION", style, next(), owner);
+        m_e.raw(100, "AcDbDimension");
+        m_e.text(2, dimension->block);
+        m_e.point(10, dimension->definitionPoint);
+        m_e.point(11, dimension->textPosition);
+        m_e.point(12, dimension->insertion);
+        m_e.raw(70, "32");
+        m_e.text(1, dimension->text);
+        m_e.number(42, dimension->measurement);
+        m_e.raw(3, "Standard");
+        m_e.raw(100, "AcDbAlignedDimension");
+        m_e.point(13, dimension->definitionPoint);
+        m_e.point(14, dimension->definitionPoint);
+        m_e.raw(100, "AcDbRotatedDimension");
+        m_e.raw(50, "0");
+    } else if (const auto *leader = std::get_if<Leader>(&e.shape)) {
+        common("LEADER", style, next(), owner);
+        m_e.raw(100, "AcDbLeader");
+        m_e.raw(3, "Standard");
+        m_e.raw(71, leader->arrowhead ? "1" : "0");
+        m_e.raw(72, "0");
+        m_e.raw(73, "3");
+        m_e.integer(76, leader->vertices.size());
+        for (const Point &p : leader->vertices)
+            m_e.point(10, p);
+    }
+}
+
+} // namespace
+
+bool DxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
+                      QString *errorMessage)
+{
+    const QByteArray bytes = Writer(model, info).run();
+    if (out.write(bytes) != bytes.size()) {
+        if (errorMessage)
+            *errorMessage = out.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,682 @@
+#include "server/paint/DrawingRenderer.h"
+
+#include "server/drawing/BlockExpansion.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace Drawing;
+
+namespace {
+
+constexpr double defaultLineweight = 0.25; // millimetres on paper, the usual CAD default
+constexpr int maxHatchLines = 4000; // per pattern line family; denser hatches are left empty
+// Edge tests and segments of all hatch patterns of a drawing, to bound time and memory; beyond,
+// the remaining patterns stay empty.
+constexpr qint64 maxHatchWork = 200000;
+constexpr double pi = 3.14159265358979323846;
+
+QPointF qp(const Point &p)
+{
+    return {p.x, p.y};
+}
+
+double degrees(double radians)
+{
+    return radians * 180 / pi;
+}
+
+// White is the colour of "paper" in a CAD window with a black background; on a white page it
+// is drawn black, as every plotter does.
+QColor paperColor(quint32 rgb)
+{
+    if ((rgb & 0xffffff) == 0xffffff)
+        return Qt::black;
+    return QColor::fromRgb(rgb);
+}
+
+// Appends the segment from `from` to `to` with the bulge of `from`; arcs stay arcs so that PDF
+// and SVG keep them as curves.
+void addSegment(QPainterPath &path, const Vertex &from, const Point &to)
+{
+    const double b = from.bulge;
+    const double dx = to.x - from.point.x, dy = to.y - from.point.y;
+    const double chord = std::hypot(dx, dy);
+    if (std::fabs(b) < 1e-9 || chord < 1e-12 || !std::isfinite(b)) {
+        path.lineTo(to.x, to.y);
+        return;
+    }
+    const double sweep = 4 * std::atan(b);
+    const double d = chord / 2 * (1 - b * b) / (2 * b);
+    const double cx = (from.point.x + to.x) / 2 - dy / chord * d;
+    const double cy = (from.point.y + to.y) / 2 + dx / chord * d;
+    const double r = std::hypot(from.point.x - cx, from.point.y - cy);
+    const double start = std::atan2(from.point.y - cy, from.point.x - cx);
+    // Qt's angles turn clockwise in y-up coordinates, so both are negated.
+    path.arcTo(QRectF(cx - r, cy - r, 2 * r, 2 * r), -degrees(start), -degrees(sweep));
+}
+
+QPainterPath loopPath(const QVector<Vertex> &vertices, bool closed)
+{
+    QPainterPath path;
+    if (vertices.isEmpty())
+        return path;
+    path.moveTo(qp(vertices.first().point));
+    for (int i = 1; i < vertices.size(); ++i)
+        addSegment(path, vertices[i - 1], vertices[i].point);
+    if (closed && vertices.size() > 1) {
+        addSegment(path, vertices.last(), vertices.first().point);
+        path.closeSubpath();
+    }
+    return path;
+}
+
+bool hasJapanese(const QString &text)
+{
+    for (QChar c : text) {
+        if (c.unicode() > 0x2000)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+DrawingRenderer::DrawingRenderer(const Model &model)
+    : m_model(model)
+    , m_blocks(model)
+{
+    for (const Linetype &l : model.linetypes)
+        m_linetypes.insert(l.name.toUpper(), &l);
+    for (const Layer &l : model.layers)
+        m_layers.insert(l.name.toUpper(), &l);
+    auto scan = [this](const QVector<Entity> &entities) {
+        for (const Entity &e : entities) {
+            if (const auto *text = std::get_if<Text>(&e.shape))
+                m_japanese = m_japanese || hasJapanese(text->text);
+            if (const auto *insert = std::get_if<Insert>(&e.shape)) {
+                for (const Text &attribute : insert->attributes)
+                    m_japanese = m_japanese || hasJapanese(attribute.text);
+            }
+        }
+    };
+    scan(model.entities);
+    for (const Block &b : model.blocks)
+        scan(b.entities);
+}
+
+bool DrawingRenderer::check(QString *errorMessage)
+{
+    const BlockExpansion expansion(m_model, maxExpandedEntities, maxDepth);
+    QString error;
+    switch (expansion.outcome()) {
+    case BlockExpansion::Outcome::Fits:
+        layout();
+        return true;
+    case BlockExpansion::Outcome::IncludesItself:
+    case BlockExpansion::Outcome::TooDeep:
+        error = QStringLiteral("ブロック %1 が自分自身を含むか、入れ子が %2 段を超えます")
+                    .arg(expansion.block())
+                    .arg(maxDepth);
+        break;
+    case BlockExpansion::Outcome::TooMany:
+        error = QStringLiteral("ブロックを展開した図形が %1 個を超えます").arg(maxExpandedEntities);
+        break;
+    }
+    if (errorMessage)
+        *errorMessage = error;
+    return false;
+}
+
+void DrawingRenderer::layout()
+{
+    m_painter = nullptr;
+    m_extents = QRectF();
+    m_budget = maxExpandedEntities;
+    walk(m_model.entities, Context());
+    if (m_extents.isNull() || !m_extents.isValid()
+        || !std::isfinite(std::max(m_extents.width(), m_extents.height()))) {
+        m_scale = 1;
+        m_paperSize = QSizeF(210, 297);
+        m_paperFromWorld = QTransform();
+        return;
+    }
+    const double side = std::max(m_extents.width(), m_extents.height());
+    const double room = maxPaperSide - 2 * margin;
+    m_scale = 1;
+    // 1, 1/2, 1/5, 1/10, 1/20, ... until the drawing fits; large drawings never give up.
+    for (double decade = 1; side * m_scale > room && decade < 1e12; decade *= 10) {
+        for (double step : {1.0, 2.0, 5.0}) {
+            m_scale = 1 / (decade * step);
+            if (side * m_scale <= room)
+                break;
+        }
+    }
+    if (side * m_scale > room) // beyond every usual scale: fit exactly
+        m_scale = room / side;
+    m_paperSize = QSizeF(m_extents.width() * m_scale + 2 * margin,
+                         m_extents.height() * m_scale + 2 * margin);
+    m_paperFromWorld = QTransform(m_scale, 0, 0, -m_scale, margin - m_extents.left() * m_scale,
+                                  margin + m_extents.bottom() * m_scale);
+}
+
+void DrawingRenderer::paint(QPainter &painter)
+{
+    m_painter = &painter;
+    m_budget = maxExpandedEntities;
+    m_hatchWork = 0;
+    m_deviceFromWorld = m_paperFromWorld * painter.worldTransform();
+    painter.setWorldTransform(m_deviceFromWorld);
+    painter.setBrush(Qt::NoBrush);
+    walk(m_model.entities, Context());
+    m_painter = nullptr;
+}
+
+void DrawingRenderer::include(const QRectF &r)
+{
+    if (!std::isfinite(r.left()) || !std::isfinite(r.top()) || !std::isfinite(r.width())
+        || !std::isfinite(r.height()))
+        return;
+    m_extents = m_extents.isNull() ? r.normalized() : m_extents.united(r.normalized());
+    if (m_extents.isNull()) // a single point: give it a size so that the page has one
+        m_extents = QRectF(r.x() - 0.5, r.y() - 0.5, 1, 1);
+}
+
+void DrawingRenderer::walk(const QVector<Entity> &entities, const Context &context)
+{
+    for (const Entity &e : entities) {
+        if (--m_budget < 0)
+            return;
+        visit(e, context);
+    }
+}
+
+bool DrawingRenderer::resolve(const Style &style, const Context &context, QString *layerName,
+                              Pen *pen) const
+{
+    *layerName
+        = (context.depth > 0 && style.layer == QLatin1String("0")) ? context.layer : style.layer;
+    const Layer *layer = m_layers.value(layerName->toUpper());
+    if (layer && (!layer->on || layer->frozen))
+        return false;
+    // Definition points of dimensions: CAD programs show them on screen but never print them.
+    if (layerName->compare(QLatin1String("DEFPOINTS"), Qt::CaseInsensitive) == 0)
+        return false;
+
+    switch (style.color.kind) {
+    case Color::Kind::Rgb:
+        pen->color = style.color.rgb;
+        break;
+    case Color::Kind::ByBlock:
+        pen->color = context.color;
+        break;
+    case Color::Kind::ByLayer:
+        pen->color = layer ? layer->color.rgb : context.color;
+        break;
+    }
+
+    QString linetype = style.linetype.toUpper();
+    if (linetype.isEmpty() || linetype == QLatin1String("BYLAYER"))
+        linetype = layer ? layer->linetype.toUpper() : QString();
+    else if (linetype == QLatin1String("BYBLOCK"))
+        linetype = context.linetype;
+    pen->linetype = m_linetypes.value(linetype);
+    if (pen->linetype && pen->linetype->pattern.size() < 2)
+        pen->linetype = nullptr;
+
+    double weight = style.lineweight;
+    if (weight == -1)
+        weight = layer ? layer->lineweight : -3;
+    if (weight == -2)
+        weight = context.lineweight;
+    pen->weight = weight >= 0 ? weight : defaultLineweight;
+    return true;
+}
+
+void DrawingRenderer::visit(const Entity &entity, const Context &context)
+{
+    QString layer;
+    Pen pen;
+    if (!resolve(entity.style, context, &layer, &pen))
+        return;
+
+    std::visit(
+        [&](const auto &shape) {
+            using T = std::decay_t<decltype(shape)>;
+            if constexpr (std::is_same_v<T, Line>) {
+                QPainterPath path(qp(shape.start));
+                path.lineTo(qp(shape.end));
+                stroke(path, pen, context);
+            } else if constexpr (std::is_same_v<T, Circle>) {
+                QPainterPath path;
+                path.addEllipse(qp(shape.center), shape.radius, shape.radius);
+                stroke(path, pen, context);
+            } else if constexpr (std::is_same_v<T, Arc>) {
+                const double r = shape.radius;
+                double sweep = std::fmod(shape.endAngle - shape.startAngle, 360.0);
+                if (sweep <= 0)
+                    sweep += 360;
+                const QRectF rect(shape.center.x - r, shape.center.y - r, 2 * r, 2 * r);
+                QPainterPath path;
+                path.arcMoveTo(rect, -shape.startAngle);
+                path.arcTo(rect, -shape.startAngle, -sweep);
+                stroke(path, pen, context);
+            } else if constexpr (std::is_same_v<T, Ellipse>) {
+                // The unit circle's arc, mapped onto the axes.
+                double sweep = shape.endParam - shape.startParam;
+                while (sweep <= 0)
+                    sweep += 2 * pi;
+                sweep = std::min(sweep, 2 * pi);
+                QPainterPath unit;
+                const QRectF rect(-1, -1, 2, 2);
+                unit.arcMoveTo(rect, -degrees(shape.startParam));
+                unit.arcTo(rect, -degrees(shape.startParam), -degrees(sweep));
+                const Point &a = shape.majorAxis;
+                const QTransform axes(a.x, a.y, -a.y * shape.ratio, a.x * shape.ratio,
+                                      shape.center.x, shape.center.y);
+                stroke(axes.map(unit), pen, context);
+            } else if constexpr (std::is_same_v<T, Polyline>) {
+                drawPolyline(shape, pen, context);
+            } else if constexpr (std::is_same_v<T, Marker>) {
+                // A dot as wide as the pen, on paper.
+                const double r = pen.weight / m_scale / 2;
+                QPainterPath path;
+                path.addEllipse(qp(shape.position), r, r);
+                fill(path, pen.color, context);
+            } else if constexpr (std::is_same_v<T, Solid>) {
+                QPolygonF polygon;
+                for (const Point &p : shape.corners) {
+                    if (polygon.isEmpty() || polygon.last() != qp(p))
+                        polygon << qp(p);
+                }
+                QPainterPath path;
+                path.addPolygon(polygon);
+                path.closeSubpath();
+                fill(path, pen.color, context);
+            } else if constexpr (std::is_same_v<T, Text>) {
+                drawText(shape, pen.color, context);
+            } else if constexpr (std::is_same_v<T, Insert>) {
+                drawInsert(shape, entity, pen, layer, context);
+            } else if constexpr (std::is_same_v<T, Hatch>) {
+                drawHatch(shape, pen.color, context);
+            } else if constexpr (std::is_same_v<T, Dimension>) {
+                // Dimension blocks are drawn in the coordinates of the dimension itself.
+                drawBlock(shape.block, QTransform(), pen, layer, context);
+            } else if constexpr (std::is_same_v<T, Leader>) {
+                drawLeader(shape, pen, context);
+            }
+        },
+        entity.shape);
+}
+
+void DrawingRenderer::stroke(const QPainterPath &path, const Pen &pen, const Context &context)
+{
+    const QPainterPath world = context.toWorld.map(path);
+    if (!m_painter) {
+        const QRectF r = world.controlPointRect();
+        include(r);
+        return;
+    }
+    const double width = pen.weight / m_scale; // world units under the page transform
+    QPen qpen(paperColor(pen.color), width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    if (pen.linetype && width > 0) {
+        // Qt's dashes are in pen widths, and a pattern must start with a dash.
+        QVector<qreal> dashes;
+        double total = 0;
+        for (double d : pen.linetype->pattern) {
+            dashes << std::max(std::fabs(d), 1e-3) / width;
+            total += std::fabs(d);
+        }
+        if (pen.linetype->pattern.first() < 0)
+            dashes.append(dashes.takeFirst());
+        if (dashes.size() % 2)
+            dashes += dashes;
+        // A pattern finer than the pen would be a solid line drawn slowly.
+        if (total * m_scale > 0.1)
+            qpen.setDashPattern(dashes);
+    }
+    m_painter->setPen(qpen);
+    m_painter->setBrush(Qt::NoBrush);
+    m_painter->drawPath(world);
+}
+
+void DrawingRenderer::strokeWide(const QPainterPath &path, double worldWidth, quint32 color,
+                                 const Context &context)
+{
+    const QPainterPath world = context.toWorld.map(path);
+    if (!m_painter) {
+        include(world.controlPointRect());
+        return;
+    }
+    // The width scales with the block, as the outline of a wide polyline does.
+    const double scale = std::sqrt(std::fabs(context.toWorld.determinant()));
+    m_painter->setPen(
+        QPen(paperColor(color), worldWidth * scale, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+    m_painter->setBrush(Qt::NoBrush);
+    m_painter->drawPath(world);
+}
+
+void DrawingRenderer::fill(const QPainterPath &path, quint32 color, const Context &context)
+{
+    const QPainterPath world = context.toWorld.map(path);
+    if (!m_painter) {
+        include(world.controlPointRect());
+        return;
+    }
+    m_painter->setPen(Qt::NoPen);
+    m_painter->setBrush(paperColor(color));
+    m_painter->drawPath(world);
+    m_painter->setBrush(Qt::NoBrush);
+}
+
+void DrawingRenderer::drawPolyline(const Polyline &polyline, const Pen &pen, const Context &context)
+{
+    const QVector<Vertex> &v = polyline.vertices;
+    if (v.isEmpty())
+        return;
+    bool wide = false, constant = true;
+    for (const Vertex &x : v) {
+        wide = wide || x.startWidth > 0 || x.endWidth > 0;
+        constant = constant && x.startWidth == v.first().startWidth
+            && x.endWidth == v.first().startWidth;
+    }
+    if (!wide) {
+        stroke(loopPath(v, polyline.closed), pen, context);
+        return;
+    }
+    if (constant) {
+        strokeWide(loopPath(v, polyline.closed), v.first().startWidth, pen.color, context);
+        return;
+    }
+    // Tapering segments (arrows drawn as polylines): straight ones as filled quadrilaterals.
+    const int segments = polyline.closed ? v.size() : v.size() - 1;
+    for (int i = 0; i < segments; ++i) {
+        const Vertex &a = v[i];
+        const Point &b = v[(i + 1) % v.size()].point;
+        if (std::fabs(a.bulge) > 1e-9 || a.startWidth == a.endWidth) {
+            QPainterPath segment(qp(a.point));
+            addSegment(segment, a, b);
+            strokeWide(segment, (a.startWidth + a.endWidth) / 2, pen.color, context);
+            continue;
+        }
+        const double len = std::hypot(b.x - a.point.x, b.y - a.point.y);
+        if (len <= 0)
+            continue;
+        const double nx = -(b.y - a.point.y) / len, ny = (b.x - a.point.x) / len;
+        const double s = a.startWidth / 2, e = a.endWidth / 2;
+        QPolygonF quad({QPointF(a.point.x + nx * s, a.point.y + ny * s),
+                        QPointF(b.x + nx * e, b.y + ny * e), QPointF(b.x - nx * e, b.y - ny * e),
+                        QPointF(a.point.x - nx * s, a.point.y - ny * s)});
+        QPainterPath path;
+        path.addPolygon(quad);
+        path.closeSubpath();
+        fill(path, pen.color, context);
+    }
+}
+
+const QFont &DrawingRenderer::fontFor(const QString &text)
+{
+    Q_UNUSED(text);
+    // One font for the whole drawing, looked up once: IPA Gothic when any text is Japanese (its
+    // Latin letters match), otherwise a Latin font. Each font a PDF embeds costs a subset and a
+    // reverse character map, which dominate the time of a small drawing.
+    if (m_cap == 0) {
+        m_font
+            = QFont(m_japanese ? QStringLiteral("IPAGothic") : QStringLiteral("Liberation Sans"));
+        m_font.setPixelSize(100);
+        m_font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferOutline | QFont::NoFontMerging));
+        m_font.setHintingPreference(QFont::PreferNoHinting);
+        m_font.setKerning(false);
+        m_cap = QFontMetricsF(m_font).capHeight();
+        if (m_cap <= 0)
+            m_cap = 70;
+    }
+    return m_font;
+}
+
+void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &context)
+{
+    if (text.text.isEmpty() || !(text.height > 0) || !std::isfinite(text.height))
+        return;
+    const QFont &font = fontFor(text.text);
+    const double cap = m_cap;
+    const QFontMetricsF metrics(font);
+    const QStringList lines = text.text.split(QLatin1Char('\n'));
+
+    QVector<double> widths;
+    double widest = 0; // for Aligned and Fit
+    for (const QString &line : lines) {
+        widths << metrics.horizontalAdvance(line);
+        widest = std::max(widest, widths.last());
+    }
+
+    double k = text.height / cap; // world units per font pixel
+    double widthFactor = text.widthFactor > 0 ? text.widthFactor : 1;
+    double rotation = text.rotation;
+    Point anchor = text.position;
+    HAlign halign = text.halign;
+    if ((halign == HAlign::Aligned || halign == HAlign::Fit) && !text.multiline) {
+        const double dx = text.secondPosition.x - text.position.x;
+        const double dy = text.secondPosition.y - text.position.y;
+        const double length = std::hypot(dx, dy);
+        if (length > 0 && widest > 0) {
+            rotation = degrees(std::atan2(dy, dx));
+            if (halign == HAlign::Fit)
+                widthFactor = length / (widest * k);
+            else
+                k = length / (widest * widthFactor);
+        }
+        halign = HAlign::Left;
+    }
+
+    const double pitch = cap * 5 / 3 * (text.lineSpacing > 0 ? text.lineSpacing : 1);
+    const double block = cap + (lines.size() - 1) * pitch;
+    double firstBaseline = 0; // local y of the first baseline, y down
+    switch (text.valign) {
+    case VAlign::Baseline:
+        firstBaseline = text.multiline ? -(block - cap) : 0;
+        break;
+    case VAlign::Bottom:
+        firstBaseline = text.multiline ? -(block - cap) : -metrics.descent();
+        break;
+    case VAlign::Middle:
+        firstBaseline = cap - block / 2;
+        break;
+    case VAlign::Top:
+        firstBaseline = cap;
+        break;
+    }
+    if (halign == HAlign::Middle && text.valign == VAlign::Baseline)
+        firstBaseline = cap - block / 2;
+
+    const double t = std::tan(text.oblique * pi / 180);
+    const QTransform local(k * widthFactor, 0, -k * widthFactor * t, -k, 0, 0);
+    const double rad = rotation * pi / 180;
+    const QTransform place(std::cos(rad), std::sin(rad), -std::sin(rad), std::cos(rad), anchor.x,
+                           anchor.y);
+    const QTransform toWorld = local * place * context.toWorld;
+
+    const auto lineX = [&](int i) {
+        if (halign == HAlign::Center || halign == HAlign::Middle)
+            return -widths[i] / 2;
+        return halign == HAlign::Right ? -widths[i] : 0.0;
+    };
+    if (!m_painter) {
+        for (int i = 0; i < lines.size(); ++i) {
+            const double baseline = firstBaseline + i * pitch;
+            include(toWorld.mapRect(
+                QRectF(lineX(i), baseline - cap, widths[i], cap + metrics.descent())));
+        }
+        return;
+    }
+    m_painter->setWorldTransform(toWorld * m_deviceFromWorld);
+    m_painter->setFont(font);
+    m_painter->setPen(paperColor(color));
+    for (int i = 0; i < lines.size(); ++i)
+        m_painter->drawText(QPointF(lineX(i), firstBaseline + i * pitch), lines[i]);
+    m_painter->setWorldTransform(m_deviceFromWorld);
+}
+
+void DrawingRenderer::drawInsert(const Insert &insert, const Entity &entity, const Pen &pen,
+                                 const QString &layer, const Context &context)
+{
+    Q_UNUSED(entity);
+    const Block *block = m_blocks.find(insert.block);
+    if (block) {
+        const double rad = insert.rotation * pi / 180;
+        const QTransform rotate(std::cos(rad), std::sin(rad), -std::sin(rad), std::cos(rad), 0, 0);
+        const int rows = std::max(1, insert.rows), columns = std::max(1, insert.columns);
+        for (int r = 0; r < rows && m_budget > 0; ++r) {
+            for (int c = 0; c < columns && m_budget > 0; ++c) {
+                // Base point to the origin, scale, then the array offset in the rotated frame.
+                const QTransform t = QTransform::fromTranslate(-block->base.x, -block->base.y)
+                    * QTransform::fromScale(insert.scaleX, insert.scaleY)
+                    * QTransform::fromTranslate(c * insert.columnSpacing, r * insert.rowSpacing)
+                    * rotate * QTransform::fromTranslate(insert.position.x, insert.position.y);
+                drawBlock(block->name, t, pen, layer, context);
+            }
+        }
+    }
+    for (const Text &attribute : insert.attributes)
+        drawText(attribute, pen.color, context);
+}
+
+void DrawingRenderer::drawBlock(const QString &name, const QTransform &blockToParent,
+                                const Pen &pen, const QString &layer, const Context &context)
+{
+    const Block *block = m_blocks.find(name);
+    if (!block || context.depth >= maxDepth)
+        return;
+    Context inner;
+    inner.toWorld = blockToParent * context.toWorld;
+    inner.layer = layer;
+    inner.color = pen.color;
+    inner.linetype = pen.linetype ? pen.linetype->name.toUpper() : QString();
+    inner.lineweight = pen.weight;
+    inner.depth = context.depth + 1;
+    walk(block->entities, inner);
+}
+
+void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context &context)
+{
+    QPainterPath boundary;
+    boundary.setFillRule(Qt::OddEvenFill);
+    for (const QVector<Vertex> &loop : hatch.loops)
+        boundary.addPath(loopPath(loop, true));
+    if (boundary.isEmpty())
+        return;
+    if (hatch.solid || !m_painter) {
+        fill(boundary, color, context);
+        return;
+    }
+
+    // Pattern lines, clipped to the boundary here rather than by the painter, so that every
+    // format (EMF included) gets plain line segments.
+    const QList<QPolygonF> polygons = boundary.toSubpathPolygons();
+    const QRectF box = boundary.boundingRect();
+    QPainterPath lines;
+    qint64 &work = m_hatchWork;
+    for (const PatternLine &family : hatch.patternLines) {
+        const double rad = family.angle * pi / 180;
+        const QPointF dir(std::cos(rad), std::sin(rad));
+        const QPointF normal(-dir.y(), dir.x());
+        const QPointF base = qp(family.base), offset = qp(family.offset);
+        const double spacing = QPointF::dotProduct(offset, normal);
+        if (std::fabs(spacing) < 1e-9)
+            continue;
+        // Range of line indices whose lines cross the box.
+        double lo = 1e300, hi = -1e300;
+        for (const QPointF &corner :
+             {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}) {
+            const double n = QPointF::dotProduct(corner - base, normal) / spacing;
+            lo = std::min(lo, n);
+            hi = std::max(hi, n);
+        }
+        if (hi - lo > maxHatchLines)
+            continue;
+        qint64 edges = 0;
+        for (const QPolygonF &polygon : polygons)
+            edges += polygon.size();
+        work += qint64(hi - lo + 1) * edges;
+        if (work > maxHatchWork)
+            break;
+        const double dashTotal = [&] {
+            double s = 0;
+            for (double d : family.dashes)
+                s += std::fabs(d);
+            return s;
+        }();
+        for (double n = std::floor(lo); n <= std::ceil(hi); ++n) {
+            const QPointF origin = base + offset * n;
+            // Crossings of this line with every boundary edge, as parameters along dir.
+            QVector<double> cuts;
+            for (const QPolygonF &polygon : polygons) {
+                for (int i = 0; i + 1 < polygon.size(); ++i) {
+                    const QPointF a = polygon[i] - origin, b = polygon[i + 1] - origin;
+                    const double da = QPointF::dotProduct(a, normal);
+                    const double db = QPointF::dotProduct(b, normal);
+                    if ((da < 0) == (db < 0))
+                        continue;
+                    const double f = da / (da - db);
+                    cuts << QPointF::dotProduct(a + (b - a) * f, dir);
+                }
+            }
+            std::sort(cuts.begin(), cuts.end());
+            for (int i = 0; i + 1 < cuts.size(); i += 2) {
+                const double from = cuts[i], to = cuts[i + 1];
+                if (family.dashes.isEmpty() || dashTotal <= 0
+                    || (to - from) / dashTotal > maxHatchLines) {
+                    lines.moveTo(origin + dir * from);
+                    lines.lineTo(origin + dir * to);
+                    continue;
+                }
+                // Dashes start at the line's origin, as the pattern defines them.
+                double s = std::floor(from / dashTotal) * dashTotal;
+                while (s < to && work < maxHatchWork) {
+                    for (double d : family.dashes) {
+                        ++work;
+                        const double e = s + std::fabs(d);
+                        if (d >= 0) {
+                            const double a = std::max(s, from), b = std::min(e, to);
+                            if (a < b || (d == 0 && s >= from && s <= to)) {
+                                lines.moveTo(origin + dir * a);
+                                lines.lineTo(origin + dir * std::max(b, a));
+                            }
+                        }
+                        s = e;
+                    }
+                }
+            }
+        }
+    }
+    Pen pen;
+    pen.color = color;
+    pen.weight = 0.13;
+    stroke(lines, pen, context);
+}
+
+void DrawingRenderer::drawLeader(const Leader &leader, const Pen &pen, const Context &context)
+{
+    if (leader.vertices.size() < 2)
+        return;
+    QPainterPath path(qp(leader.vertices.first()));
+    for (int i = 1; i < leader.vertices.size(); ++i)
+        path.lineTo(qp(leader.vertices[i]));
+    stroke(path, pen, context);
+    if (!leader.arrowhead)
+        return;
+    const QPointF tip = qp(leader.vertices[0]), next = qp(leader.vertices[1]);
+    const double len = std::hypot(next.x() - tip.x(), next.y() - tip.y());
+    if (len <= 0)
+        return;
+    const QPointF dir = (next - tip) / len, normal(-dir.y(), dir.x());
+    const double size = 2.5; // the usual arrow size of metric drawings, in drawing units
+    QPainterPath arrow;
+    arrow.addPolygon(QPolygonF(
+        {tip, tip + dir * size + normal * size / 6, tip + dir * size - normal * size / 6}));
+    arrow.closeSubpath();
+    fill(arrow, pen.color, context);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "server/drawing/Drawing.h"
+
+#include <QFont>
+#include <QHash>
+#include <QPainterPath>
+#include <QRectF>
+#include <QTransform>
+
+class QPainter;
+
+// Paints a drawing model onto any QPainter (PDF, SVG, EMF), so that every graphical format shows
+// the same picture. The page is the drawing's extents plus a margin, at the largest of the usual
+// drawing scales (1:1, 1:2, 1:5, 1:10, ...) whose page fits in maxPaperSide; the painter's
+// transform on entry maps paper millimetres (origin top left, y down) to its device.
+class DrawingRenderer
+{
+public:
+    static constexpr double margin = 10; // paper millimetres around the drawing
+    static constexpr double maxPaperSide = 1189; // the long side of A0
+    // What a page can show in the time a client waits for it; the reader allows more, which the
+    // formats that keep blocks as blocks can still write.
+    static constexpr qint64 maxExpandedEntities = 2000000;
+    static constexpr int maxDepth = 64;
+
+    explicit DrawingRenderer(const Drawing::Model &model);
+
+    // False with a reason when blocks include themselves, nest deeper than maxDepth or expand to
+    // more than maxExpandedEntities, so that no writer ever starts on a drawing it cannot finish.
+    bool check(QString *errorMessage);
+
+    QRectF extents() const { return m_extents; } // world millimetres, empty for an empty drawing
+    double scale() const { return m_scale; } // paper millimetres per drawing millimetre
+    QSizeF paperSize() const { return m_paperSize; } // millimetres
+    QTransform paperFromWorld() const { return m_paperFromWorld; }
+
+    void paint(QPainter &painter);
+
+private:
+    struct Context
+    {
+        QTransform toWorld; // block coordinates to world
+        QString layer; // the insert's layer, for entities of a block on layer "0"
+        quint32 color = 0; // the insert's resolved colour, for ByBlock
+        QString linetype; // the insert's resolved linetype, for ByBlock
+        double lineweight = 0.25; // the insert's resolved lineweight, for ByBlock
+        int depth = 0;
+    };
+    struct Pen
+    {
+        quint32 color = 0;
+        double weight = 0.25; // paper millimetres
+        const Drawing::Linetype *linetype = nullptr;
+    };
+
+    void layout();
+    void walk(const QVector<Drawing::Entity> &entities, const Context &context);
+    void visit(const Drawing::Entity &entity, const Context &context);
+    bool resolve(const Drawing::Style &style, const Context &context, QString *layer,
+                 Pen *pen) const;
+    void stroke(const QPainterPath &path, const Pen &pen, const Context &context);
+    void fill(const QPainterPath &path, quint32 color, const Context &context);
+    void strokeWide(const QPainterPath &path, double worldWidth, quint32 color,
+                    const Context &context);
+    void drawText(const Drawing::Text &text, quint32 color, const Context &context);
+    void drawInsert(const Drawing::Insert &insert, const Drawing::Entity &entity, const Pen &pen,
+                    const QString &layer, const Context &context);
+    void drawBlock(const QString &name, const QTransform &blockToParent, const Pen &pen,
+                   const QString &layer, const Context &context);
+    void drawHatch(const Drawing::Hatch &hatch, quint32 color, const Context &context);
+    void drawLeader(const Drawing::Leader &leader, const Pen &pen, const Context &context);
+    void drawPolyline(const Drawing::Polyline &polyline, const Pen &pen, const Context &context);
+    void include(const QRectF &worldRect);
+    const QFont &fontFor(const QString &text);
+
+    const Drawing::Model &m_model;
+    QPainter *m_painter = nullptr; // null while measuring the extents
+    QRectF m_extents;
+    double m_scale = 1;
+    QSizeF m_paperSize;
+    QTransform m_paperFromWorld;
+    QTransform m_deviceFromWorld;
+    qint64 m_budget = maxExpandedEntities;
+    qint64 m_hatchWork = 0; // see maxHatchWork
+    QHash<QString, const Drawing::Linetype *> m_linetypes; // upper-case name
+    QHash<QString, const Drawing::Layer *> m_layers; // upper-case name
+    Drawing::BlockIndex m_blocks;
+    bool m_japanese = false; // any text of the drawing needs a Japanese font
+    QFont m_font;
+    double m_cap = 0; // the font's cap height in its pixels
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "server/drawing/DrawingWriter.h"
+
+#include <QByteArray>
+
+// Vector PDF, one page sized to the drawing (see DrawingRenderer), fonts embedded by Qt.
+// Qt cannot set the document's Author, so the author data is added afterwards the way PDF allows
+// for any later edit: an incremental update that appends a new Info dictionary.
+class PdfWriter : public DrawingWriter
+{
+public:
+    bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
+               QString *errorMessage) override;
+
+    // Appends an incremental update to `pdf` whose Info dictionary holds Title, Author and (for
+    // the affiliation) Subject, each as UTF-16BE with a byte order mark. Empty when `pdf` has no
+    // trailer it understands.
+    static QByteArray withInfo(const QByteArray &pdf, const Drawing::SaveInfo &info);
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "server/drawing/DrawingReader.h"
+#include "server/drawing/DrawingWriter.h"
+
+#include <QString>
+
+#include <memory>
+
+// Which formats the converting backend reads and writes, by upper-case extension ("DXF").
+// A format with no reader (or no writer) is refused with a message that names it.
+namespace FormatRegistry {
+
+std::unique_ptr<DrawingReader> readerFor(const QString &extension);
+std::unique_ptr<DrawingWriter> writerFor(const QString &extension);
+
+} // namespace FormatRegistry

@@ -1,0 +1,560 @@
+#include "tests/TestEnvironment.h"
+
+#include "server/paint/DrawingRenderer.h"
+#include "server/paint/EmfWriter.h"
+#include "server/paint/HtmWriter.h"
+#include "server/paint/PdfWriter.h"
+#include "server/paint/SvgWriter.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
+#include <QtEndian>
+
+#include <cstring>
+
+using namespace TestEnvironment;
+using namespace Drawing;
+using namespace Qt::Literals::StringLiterals;
+
+Q_DECLARE_METATYPE(Drawing::Model)
+
+namespace {
+
+Entity entity(Shape shape, const QString &layer = u"0"_s)
+{
+    Entity e;
+    e.style.layer = layer;
+    e.shape = std::move(shape);
+    return e;
+}
+
+// A 100 × 50 mm drawing: lines along its bottom and top edges, a solid square at the right, a
+// Japanese name in the middle and a line on a layer that is off across the left quarter. Its page
+// is 120 × 70 mm at 1:1, the drawing 10 mm from every edge.
+Model testModel()
+{
+    Model m;
+    Layer off {u"OFF"_s, Color::fromRgb(0xff0000)};
+    off.on = false;
+    m.layers << Layer {u"0"_s} << off;
+    m.entities << entity(Line {{0, 0}, {100, 0}}) << entity(Line {{0, 50}, {100, 50}});
+    m.entities << entity(Line {{10, 25}, {30, 25}}, u"OFF"_s);
+    Hatch square;
+    square.solid = true;
+    square.loops << QVector<Vertex> {Vertex {{80, 10}}, Vertex {{95, 10}}, Vertex {{95, 20}},
+                                     Vertex {{80, 20}}};
+    m.entities << entity(square);
+    Text name;
+    name.text = u"居間 Living"_s;
+    name.position = {50, 35};
+    name.height = 5;
+    name.halign = HAlign::Center;
+    m.entities << entity(name);
+    return m;
+}
+
+Insert insert(const QString &block, Point position = {})
+{
+    Insert i;
+    i.block = block;
+    i.position = position;
+    return i;
+}
+
+QByteArray written(const QString &format, const Model &model, const SaveInfo &info,
+                   QString *error = nullptr)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString message;
+    std::unique_ptr<DrawingWriter> writer;
+    if (format == "PDF"_L1)
+        writer = std::make_unique<PdfWriter>();
+    else if (format == "SVG"_L1)
+        writer = std::make_unique<SvgWriter>();
+    else if (format == "HTM"_L1)
+        writer = std::make_unique<HtmWriter>();
+    else if (format == "EMF"_L1)
+        writer = std::make_unique<EmfWriter>();
+    if (!writer || !writer->write(model, info, buffer, &message)) {
+        if (error)
+            *error = message;
+        return {};
+    }
+    return buffer.data();
+}
+
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// One EMF record: its type and body (after the type and size fields).
+struct Record
+{
+    quint32 type;
+    QByteArray body;
+};
+
+// A little-endian field; 0 past the end, so that a short record fails a check, not the test.
+// Not inlined: GCC's bounds warning would take the empty array's one byte for every array.
+Q_NEVER_INLINE quint32 u32(const QByteArray &b, int at)
+{
+    if (at < 0 || at + 4 > b.size())
+        return 0;
+    quint32 v = 0;
+    std::memcpy(&v, b.constData() + at, 4);
+    return qFromLittleEndian(v);
+}
+
+// Splits a metafile into records, checking the framing every reader relies on.
+QVector<Record> records(const QByteArray &emf, QString *fault)
+{
+    QVector<Record> out;
+    for (int at = 0; at < emf.size();) {
+        if (at + 8 > emf.size()) {
+            *fault = u"truncated record at %1"_s.arg(at);
+            return out;
+        }
+        const quint32 size = u32(emf, at + 4);
+        if (size < 8 || size % 4 || at + qint64(size) > emf.size()) {
+            *fault = u"bad size %1 at %2"_s.arg(size).arg(at);
+            return out;
+        }
+        out.append({u32(emf, at), emf.mid(at + 8, int(size) - 8)});
+        at += int(size);
+    }
+    return out;
+}
+
+QString utf16(const QByteArray &bytes)
+{
+    return QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
+}
+
+} // namespace
+
+class TestPaint : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void metadata_data();
+    void metadata();
+    void page_data();
+    void page();
+    void ink_data();
+    void ink();
+    void pdfUpdateIsWellFormed();
+    void emfRecords();
+    void hostileDrawings_data();
+    void hostileDrawings();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestPaint::metadata_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("author");
+    QTest::addColumn<QString>("affiliation");
+    for (const QString &format : {u"PDF"_s, u"SVG"_s, u"HTM"_s, u"EMF"_s}) {
+        const QByteArray f = format.toLatin1();
+        QTest::newRow(f + " Japanese")
+            << format << u"平面図 1"_s << u"山田 太郎"_s << u"株式会社ノルヴェール 設計部"_s;
+        QTest::newRow(f + " markup")
+            << format << u"R&D <plan>"_s << u"O'Brien & \"Co\""_s << u"A<B>C"_s;
+        QTest::newRow(f + " unset") << format << u"site"_s << QString() << QString();
+    }
+}
+
+// What the automation client set reaches the place each format keeps it, and nothing when unset.
+void TestPaint::metadata()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, title);
+    QFETCH(QString, author);
+    QFETCH(QString, affiliation);
+    const QByteArray bytes = written(format, testModel(), {title, author, affiliation});
+    QVERIFY(!bytes.isEmpty());
+
+    QString gotTitle, gotAuthor, gotAffiliation;
+    if (format == u"PDF") {
+        if (QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty())
+            QSKIP("pdfinfo (poppler-utils) is not installed");
+        const QString path = m_dir.filePath(u"meta.pdf"_s);
+        QVERIFY(writeFile(path, bytes));
+        const QString info = run(u"pdfinfo"_s, {u"-enc"_s, u"UTF-8"_s, path});
+        QVERIFY(!info.isEmpty());
+        for (const QString &line : info.split(u'\n')) {
+            const QString value = line.section(u':', 1).trimmed();
+            if (line.startsWith(u"Title:"))
+                gotTitle = value;
+            else if (line.startsWith(u"Author:"))
+                gotAuthor = value;
+            else if (line.startsWith(u"Subject:"))
+                gotAffiliation = value;
+        }
+    } else if (format == u"SVG" || format == u"HTM") {
+        QString svg = QString::fromUtf8(bytes);
+        if (format == u"HTM") {
+            // The page's own head, then its inline SVG read as XML like the SVG file.
+            const QString head = svg.left(svg.indexOf(u"<svg"_s));
+            QVERIFY(head.contains(u"<meta charset=\"utf-8\">"_s));
+            QVERIFY(head.contains(u"<title>"_s + title.toHtmlEscaped() + u"</title>"_s));
+            QCOMPARE(head.contains(u"<meta name=\"author\""_s), !author.isEmpty());
+            if (!author.isEmpty())
+                QVERIFY(head.contains(u"<meta name=\"author\" content=\""_s
+                                      + author.toHtmlEscaped().replace(u'\'', u"&#39;"_s)
+                                      + u"\">"_s));
+            svg = svg.mid(svg.indexOf(u"<svg"_s));
+            svg = svg.left(svg.indexOf(u"</svg>"_s) + 6);
+        }
+        QXmlStreamReader xml(svg);
+        int titles = 0;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.qualifiedName() == u"title") {
+                ++titles;
+                gotTitle = xml.readElementText();
+            } else if (xml.qualifiedName() == u"dc:creator") {
+                gotAuthor = xml.readElementText();
+            } else if (xml.qualifiedName() == u"dc:publisher") {
+                gotAffiliation = xml.readElementText();
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(titles, 1);
+    } else {
+        QString fault;
+        const QVector<Record> list = records(bytes, &fault);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        const QByteArray &header = list.first().body;
+        const QStringList description = utf16(header.mid(100)).split(QChar(0));
+        QCOMPARE(description.value(1), title);
+        for (const Record &r : list) {
+            if (r.type != 70) // EMR_COMMENT
+                continue;
+            const QString text = QString::fromUtf8(r.body.mid(4, int(u32(r.body, 0))));
+            QVERIFY(text.startsWith(u"NorvaleInfo\n"_s));
+            for (const QString &line : text.split(u'\n')) {
+                if (line.startsWith(u"Author="))
+                    gotAuthor = line.mid(7);
+                else if (line.startsWith(u"Affiliation="))
+                    gotAffiliation = line.mid(12);
+            }
+        }
+        gotTitle = description.value(1);
+    }
+    QCOMPARE(gotTitle, title);
+    QCOMPARE(gotAuthor, author);
+    QCOMPARE(gotAffiliation, affiliation);
+}
+
+void TestPaint::page_data()
+{
+    QTest::addColumn<Model>("model");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QRectF>("extents");
+    QTest::addColumn<QSizeF>("paper");
+    const auto lines = [](double w, double h) {
+        Model m;
+        m.entities << entity(Line {{0, 0}, {w, h}});
+        return m;
+    };
+    QTest::newRow("just fits at 1:1")
+        << lines(1169, 10) << 1.0 << QRectF(0, 0, 1169, 10) << QSizeF(1189, 30);
+    QTest::newRow("flat at 1:10") << lines(10800, 7200) << 0.1 << QRectF(0, 0, 10800, 7200)
+                                  << QSizeF(1100, 740);
+    QTest::newRow("3 m at 1:5") << lines(10, 3000) << 0.2 << QRectF(0, 0, 10, 3000)
+                                << QSizeF(22, 620);
+    QTest::newRow("site at 1:50") << lines(42000, 100) << 0.02 << QRectF(0, 0, 42000, 100)
+                                  << QSizeF(860, 22);
+    QTest::newRow("empty: A4") << Model() << 1.0 << QRectF() << QSizeF(210, 297);
+    Model hidden = lines(100, 100);
+    hidden.layers << Layer {u"0"_s};
+    hidden.layers.last().on = false;
+    QTest::newRow("all hidden: A4") << hidden << 1.0 << QRectF() << QSizeF(210, 297);
+    // Left-aligned text starts at its position and its capitals are as high as it says; the
+    // descent below the baseline stays above the line.
+    Model text = lines(100, 0);
+    Text t;
+    t.text = u"ABC"_s;
+    t.position = {0, 10};
+    t.height = 10;
+    text.entities << entity(t);
+    QTest::newRow("text left") << text << 1.0 << QRectF(0, 0, 100, 20) << QSizeF(120, 40);
+}
+
+// The page is the extents plus 10 mm, at the largest of 1:1, 1:2, 1:5, 1:10, ... that fits A0.
+void TestPaint::page()
+{
+    QFETCH(Model, model);
+    QFETCH(double, scale);
+    QFETCH(QRectF, extents);
+    QFETCH(QSizeF, paper);
+    DrawingRenderer renderer(model);
+    QVERIFY(renderer.check(nullptr));
+    QCOMPARE(renderer.scale(), scale);
+    QCOMPARE(renderer.extents(), extents);
+    QCOMPARE(renderer.paperSize(), paper);
+}
+
+void TestPaint::ink_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QPointF>("world");
+    QTest::addColumn<bool>("ink");
+    for (const QString &format : {u"PDF"_s, u"SVG"_s}) {
+        const QByteArray f = format.toLatin1();
+        QTest::newRow(f + " bottom line") << format << QPointF(50, 0) << true;
+        QTest::newRow(f + " solid hatch") << format << QPointF(87, 15) << true;
+        QTest::newRow(f + " empty middle") << format << QPointF(50, 15) << false;
+        QTest::newRow(f + " layer off") << format << QPointF(20, 25) << false;
+    }
+}
+
+// Rasterised at 10 pixels per millimetre by the usual tools: ink where the drawing has lines
+// and fills, none where it has none or only hidden ones.
+void TestPaint::ink()
+{
+    QFETCH(QString, format);
+    QFETCH(QPointF, world);
+    QFETCH(bool, ink);
+    const QString tool = format == u"PDF" ? u"pdftoppm"_s : u"rsvg-convert"_s;
+    if (QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP("the rasteriser is not installed");
+    const QString source = m_dir.filePath(u"ink."_s + format.toLower());
+    const QString png = m_dir.filePath(u"ink-"_s + format.toLower());
+    QVERIFY(writeFile(source, written(format, testModel(), {u"ink"_s, {}, {}})));
+    if (format == u"PDF")
+        run(tool, {u"-r"_s, u"254"_s, u"-png"_s, u"-singlefile"_s, source, png});
+    else
+        run(tool, {u"-w"_s, u"1200"_s, u"-b"_s, u"white"_s, source, u"-o"_s, png + u".png"_s});
+    const QImage image(png + u".png"_s);
+    // Page sizes are whole points in PDF: a pixel either way.
+    QVERIFY(std::abs(image.width() - 1200) <= 1 && std::abs(image.height() - 700) <= 1);
+    // Paper: x = 10 + world x, y = 10 + 50 − world y (millimetres).
+    const QPoint at(qRound((10 + world.x()) * 10), qRound((60 - world.y()) * 10));
+    int darkest = 255;
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx)
+            darkest = std::min(darkest, qGray(image.pixel(at + QPoint(dx, dy))));
+    }
+    QCOMPARE(darkest < 128, ink);
+}
+
+// The author arrives by an incremental update whose cross-reference offsets point where they
+// must, so that strict readers accept it.
+void TestPaint::pdfUpdateIsWellFormed()
+{
+    const QByteArray plain = written(u"PDF"_s, testModel(), {u"t"_s, {}, {}});
+    const QByteArray updated = written(u"PDF"_s, testModel(), {u"t"_s, u"著者"_s, u"所属"_s});
+    QVERIFY(updated.startsWith(plain));
+    const QByteArray update = updated.mid(plain.size());
+    const auto startxref = [](const QByteArray &pdf) {
+        return pdf.mid(pdf.lastIndexOf("startxref") + 10).split('\n').value(0).toInt();
+    };
+    const int xref = plain.size() + startxref(update) - plain.size();
+    QVERIFY(updated.mid(xref).startsWith("xref\n"));
+    const QList<QByteArray> entry = updated.mid(xref).split('\n');
+    const int number = entry.value(1).split(' ').value(0).toInt();
+    const int objectAt = entry.value(2).left(10).toInt();
+    QVERIFY(updated.mid(objectAt).startsWith(QByteArray::number(number) + " 0 obj"));
+    const int previous = startxref(plain);
+    QVERIFY(update.contains("/Prev " + QByteArray::number(previous)));
+    QVERIFY(update.contains("/Author <FEFF84578005>"));
+    if (QStandardPaths::findExecutable(u"qpdf"_s).isEmpty())
+        QSKIP("qpdf is not installed");
+    const QString path = m_dir.filePath(u"update.pdf"_s);
+    QVERIFY(writeFile(path, updated));
+    QProcess qpdf;
+    qpdf.start(u"qpdf"_s, {u"--check"_s, path});
+    QVERIFY(qpdf.waitForFinished(30000));
+    QVERIFY2(qpdf.exitCode() == 0, qpdf.readAllStandardOutput().constData());
+}
+
+// The metafile's framing, header counts and handles are consistent, the page is its frame, the
+// bottom line lands where the page puts it, and the Japanese name is there as UTF-16 text.
+void TestPaint::emfRecords()
+{
+    const QByteArray emf = written(u"EMF"_s, testModel(), {u"図"_s, {}, {}});
+    QString fault;
+    const QVector<Record> list = records(emf, &fault);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QVERIFY(list.size() > 3);
+    const QByteArray &header = list.first().body;
+    QCOMPARE(list.first().type, 1u);
+    QCOMPARE(u32(header, 32), 0x464D4520u);
+    QCOMPARE(u32(header, 40), quint32(emf.size()));
+    QCOMPARE(u32(header, 44), quint32(list.size()));
+    QCOMPARE(qint32(u32(header, 24)), 12000 - 1); // frame right: 120 mm in 0.01 mm
+    QCOMPARE(qint32(u32(header, 28)), 7000 - 1);
+    QCOMPARE(list.last().type, 14u);
+    const quint32 handles = u32(header, 48) & 0xffff;
+
+    QSet<quint32> live;
+    bool bottomLine = false, hiddenLine = false, fill = false;
+    QString text;
+    for (const Record &r : list) {
+        switch (r.type) {
+        case 95: // EMR_EXTCREATEPEN
+        case 39: // EMR_CREATEBRUSHINDIRECT
+        case 82: // EMR_EXTCREATEFONTINDIRECTW
+            QVERIFY(u32(r.body, 0) > 0 && u32(r.body, 0) < handles);
+            QVERIFY(!live.contains(u32(r.body, 0)));
+            live.insert(u32(r.body, 0));
+            break;
+        case 37: // EMR_SELECTOBJECT: a live handle or a stock object
+            QVERIFY(live.contains(u32(r.body, 0)) || (u32(r.body, 0) & 0x80000000));
+            break;
+        case 40: // EMR_DELETEOBJECT
+            QVERIFY(live.remove(u32(r.body, 0)));
+            break;
+        case 4: { // EMR_POLYLINE: bounds, count, points
+            const int count = int(u32(r.body, 16));
+            QCOMPARE(r.body.size(), 20 + 8 * count);
+            const auto y = [&](int i) {
+                return qint32(u32(r.body, 20 + 8 * i + 4));
+            };
+            if (count == 2 && y(0) == 6000 && y(1) == 6000)
+                bottomLine = true;
+            if (count == 2 && y(0) == 3500)
+                hiddenLine = true;
+            break;
+        }
+        case 8: // EMR_POLYPOLYGON
+        case 62: // EMR_FILLPATH
+            fill = true;
+            break;
+        case 84: { // EMR_EXTTEXTOUTW: string at offString, counted in UTF-16 units
+            const int chars = int(u32(r.body, 36));
+            const int at = int(u32(r.body, 40)) - 8;
+            text += utf16(r.body.mid(at, chars * 2));
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    QVERIFY(live.isEmpty());
+    QVERIFY(bottomLine);
+    QVERIFY(!hiddenLine);
+    QVERIFY(fill);
+    QCOMPARE(text.remove(u' '), u"居間Living"_s);
+}
+
+// Drawings no one draws but a damaged file may hold: shapes without end, and blocks that
+// include themselves, double at every level, repeat a billion times (empty ones too) or nest too
+// deep behind a block first placed near the top.
+void TestPaint::hostileDrawings_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("refusal"); // what the error names; empty when the writer copes
+    const char *const kinds[] = {"hatch lines 1 µm apart",
+                                 "16 million hatch dashes",
+                                 "coordinates 1e200",
+                                 "not a number",
+                                 "block including itself",
+                                 "blocks doubling 40 levels",
+                                 "huge array",
+                                 "huge array of an empty block",
+                                 "blocks 70 deep, the deepest 60 placed first"};
+    const QString refusals[]
+        = {{}, {}, {}, {}, u"LOOP"_s, u"2000000"_s, u"2000000"_s, u"2000000"_s, u"D0"_s};
+    for (const QString &format : {u"PDF"_s, u"SVG"_s, u"HTM"_s, u"EMF"_s}) {
+        for (int kind = 0; kind < 9; ++kind)
+            QTest::addRow("%s %s", qPrintable(format), kinds[kind])
+                << format << kind << refusals[kind];
+    }
+}
+
+// The writer finishes at once: with a page no larger than A0, whatever it leaves out, or with the
+// reason it refuses before anything is painted.
+void TestPaint::hostileDrawings()
+{
+    QFETCH(QString, format);
+    QFETCH(int, kind);
+    QFETCH(QString, refusal);
+    Model m;
+    m.entities << entity(Line {{0, 0}, {1000, 1000}});
+    Hatch hatch;
+    hatch.loops << QVector<Vertex> {Vertex {{0, 0}}, Vertex {{1000, 0}}, Vertex {{1000, 1000}},
+                                    Vertex {{0, 1000}}};
+    if (kind == 0)
+        hatch.patternLines << PatternLine {0, {0, 0}, {0, 0.001}, {}};
+    if (kind == 1)
+        hatch.patternLines << PatternLine {45, {0, 0}, {0, 0.5}, {0.25, -0.25}};
+    for (int copy = 0; kind < 2 && copy < 20; ++copy)
+        m.entities << entity(hatch);
+    if (kind == 2)
+        m.entities << entity(Line {{-1e200, -1e200}, {1e200, 1e200}});
+    if (kind == 3)
+        m.entities << entity(Circle {{qQNaN(), 0}, qInf()});
+    if (kind == 4) {
+        Block loop {u"LOOP"_s, {}, {}};
+        loop.entities << entity(Line {{0, 0}, {1, 0}}) << entity(insert(u"loop"_s, {1, 0}));
+        m.blocks << loop;
+        m.entities << entity(insert(u"LOOP"_s));
+    }
+    if (kind == 5) {
+        for (int level = 0; level < 40; ++level) {
+            Block b {u"B%1"_s.arg(level), {}, {}};
+            if (level == 39)
+                b.entities << entity(Line {{0, 0}, {1, 0}});
+            else
+                b.entities << entity(insert(u"B%1"_s.arg(level + 1)))
+                           << entity(insert(u"B%1"_s.arg(level + 1), {1, 1}));
+            m.blocks << b;
+        }
+        m.entities << entity(insert(u"B0"_s));
+    }
+    if (kind == 6 || kind == 7) {
+        m.blocks << Block {u"DOT"_s, {}, {}};
+        if (kind == 6)
+            m.blocks.last().entities << entity(Circle {{0, 0}, 1});
+        Insert array = insert(u"DOT"_s);
+        array.rows = array.columns = 40000;
+        array.rowSpacing = array.columnSpacing = 3;
+        m.entities << entity(array);
+    }
+    if (kind == 8) { // S0 … S9 place D0 … D59, whose 60 levels the walk meets first
+        const auto name = [](int l) {
+            return l < 10 ? u"S%1"_s.arg(l) : u"D%1"_s.arg(l - 10);
+        };
+        for (int level = 0; level < 70; ++level)
+            m.blocks << Block {name(level), {}, {entity(insert(name(level + 1)))}};
+        m.blocks.last().entities = {entity(Line {{0, 0}, {1, 0}})};
+        m.entities << entity(insert(u"D0"_s)) << entity(insert(u"S0"_s));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    const QByteArray bytes = written(format, m, {u"x"_s, {}, {}}, &error);
+    if (!refusal.isEmpty()) {
+        QVERIFY(bytes.isEmpty());
+        QVERIFY2(error.contains(refusal), qPrintable(error));
+        QVERIFY(timer.elapsed() < 1000);
+        return;
+    }
+    QVERIFY2(!bytes.isEmpty(), qPrintable(error));
+    QVERIFY(timer.elapsed() < 3000);
+    DrawingRenderer renderer(m);
+    QVERIFY(renderer.check(nullptr));
+    QVERIFY(renderer.paperSize().width() <= DrawingRenderer::maxPaperSide);
+    QVERIFY(renderer.paperSize().height() <= DrawingRenderer::maxPaperSide);
+}
+
+NORVALE_TEST_MAIN(TestPaint)
+#include "tst_paint.moc"

@@ -1,0 +1,608 @@
+#include "tests/ServerFixture.h"
+#include "tests/SmallDisk.h"
+
+#include "server/dxf/DxfReader.h"
+#include "server/service/FormatRegistry.h"
+#include "server/sxf/SxfReader.h"
+
+#include <QDBusMetaType>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Drawing;
+using namespace TestEnvironment;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString kKinds
+    = QStringLiteral(NORVALE_SOURCE_DIR "/fuzz/server/corpus/server_dxf/kinds.dxf");
+const QString kSamples = QStringLiteral(NORVALE_SOURCE_DIR "/samples/");
+const QString kOracle = QStringLiteral(NORVALE_SOURCE_DIR "/tests/server/dxf_oracle.py");
+
+QByteArray entities(const QByteArray &groups)
+{
+    return "0\nSECTION\n2\nENTITIES\n" + groups + "0\nENDSEC\n0\nEOF\n";
+}
+
+QByteArray blocks(const QByteArray &definitions, const QByteArray &modelSpace)
+{
+    return "0\nSECTION\n2\nBLOCKS\n" + definitions + "0\nENDSEC\n" + entities(modelSpace);
+}
+
+QByteArray block(const QByteArray &name, const QByteArray &groups)
+{
+    return "0\nBLOCK\n2\n" + name + "\n10\n0\n20\n0\n" + groups + "0\nENDBLK\n";
+}
+
+QByteArray insert(const QByteArray &name, int rows = 1, int columns = 1)
+{
+    return "0\nINSERT\n2\n" + name + "\n10\n0\n20\n0\n70\n" + QByteArray::number(columns) + "\n71\n"
+        + QByteArray::number(rows) + '\n';
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                  | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+// The drawing server through its D-Bus interface, on a bus daemon of this test's own: other test
+// programs running at the same time must not quit or reconfigure the server under this one.
+// First the text-record server the client tests' runs talk to (the formats it takes are their
+// business; here are what it refuses, the author data, the failures its settings order and its
+// life on the bus), then the converting server a user's runs talk to.
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_server.start()); }
+    void init() { QVERIFY(m_server.newFolder()); }
+
+    void helpListsTheSettingsTheReadmeLists();
+    void saveAsWritesARecord();
+    void refusals_data();
+    void refusals();
+    void authorDataBelongsToTheOpenDrawing();
+    void saveAsReplacesTheTargetByRenaming();
+    void version_data();
+    void version();
+    void configuredFailure_data();
+    void configuredFailure();
+    void quitLetsTheNextCallStartAFreshServer();
+    void idleServerLeavesTheBus();
+
+    void realConversions();
+    void formatRefusals_data();
+    void formatRefusals();
+    void malformedInput_data();
+    void malformedInput();
+    void malformedInputStaysWithinTheMemoryBudget();
+    void authorDataInTheDxfHeader_data();
+    void authorDataInTheDxfHeader();
+    void savingNeverWritesThroughALink_data();
+    void savingNeverWritesThroughALink();
+    void fullDiskLeavesTheOldTarget();
+
+private:
+    static QDBusMessage call(const QString &method, const QVariantList &arguments = {})
+    {
+        return ServerFixture::call(method, arguments);
+    }
+    static bool succeeds(const QString &method, const QVariantList &arguments = {})
+    {
+        return ServerFixture::succeeds(method, arguments);
+    }
+    bool recording(const QByteArray &settings = {}, const QString &version = {});
+    bool converting();
+
+    ServerFixture m_server;
+    bool m_converting = false;
+};
+
+// A fresh text-record server for every test: a server the bus starts sees the daemon's
+// environment, not this process's, so the version reaches it there.
+bool TestService::recording(const QByteArray &settings, const QString &version)
+{
+    using Environment = QMap<QString, QString>;
+    qDBusRegisterMetaType<Environment>();
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus"_s,
+        u"UpdateActivationEnvironment"_s);
+    message << QVariant::fromValue(Environment {{u"TARSK_STANDIN_VERSION"_s, version}});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        qWarning() << reply.errorMessage();
+    m_converting = false;
+    return reply.type() == QDBusMessage::ReplyMessage && ServerFixture::configure(settings);
+}
+
+// One converting server for all the tests that convert, so that the memory test sees the peak
+// of everything they read.
+bool TestService::converting()
+{
+    if (!m_converting)
+        m_converting = recording(ServerFixture::kConverting);
+    return m_converting;
+}
+
+// Users read the settings in the README; the program prints them from the table it reads them
+// by. The two name the same keys with the same variables.
+void TestService::helpListsTheSettingsTheReadmeLists()
+{
+    QProcess program;
+    program.start(QStringLiteral(TARSK_STANDIN), {u"--help"_s});
+    QVERIFY(program.waitForFinished(10000) && program.exitCode() == 0);
+    const QString help = QString::fromUtf8(program.readAllStandardOutput());
+    // | `[Section]` `Key`, `Key` | `VARIABLE` | meaning |
+    static const QRegularExpression row(u"^\\| `\\[(\\w+)\\]` ([^|]*)\\|([^|]*)\\|"_s,
+                                        QRegularExpression::MultilineOption);
+    static const QRegularExpression word(u"`(\\w+)`"_s);
+    int keys = 0;
+    for (const auto &r :
+         row.globalMatch(QString::fromUtf8(readFile(NORVALE_SOURCE_DIR "/README.md"_L1)))) {
+        const QString variable = word.match(r.captured(3)).captured(1);
+        for (const auto &key : word.globalMatch(r.captured(2))) {
+            const QString line
+                = u"\n  [%1] %2%3\n"_s.arg(r.captured(1), key.captured(1),
+                                           variable.isEmpty() ? QString() : u", "_s + variable);
+            QVERIFY2(help.contains(line), qPrintable(line));
+            ++keys;
+        }
+    }
+    QVERIFY(keys > 0);
+    QCOMPARE(help.count(u"\n  ["_s), keys);
+}
+
+// The record names the drawing opened and the format saved, whatever the case of their names.
+void TestService::saveAsWritesARecord()
+{
+    QVERIFY(recording());
+    const QString source = m_server.makeFile(u"plan.Sfc"_s);
+    const QString target = m_server.path(u"out.Emf"_s);
+    QVERIFY(succeeds(u"Open"_s, {source}));
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+    const QString record = QString::fromUtf8(readFile(target));
+    QVERIFY2(record.startsWith(u"Norvale stand-in"_s), qPrintable(record));
+    QVERIFY(record.contains(u"\nsource: "_s + source
+                            + u"\nsource-format: SFC\ntarget-format: EMF\n"_s));
+}
+
+void TestService::refusals_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("refusal"); // what the error names
+
+    const QString open = u"Open"_s;
+    const QString save = u"SaveAs"_s;
+    QTest::newRow("open unknown format") << open << u"g.txt"_s << u"g.txt"_s;
+    QTest::newRow("open target-only format") << open << u"h.pdf"_s << u"h.pdf"_s;
+    QTest::newRow("open without extension") << open << u"plan"_s << u"plan"_s;
+    QTest::newRow("open missing") << open << u"missing.sfc"_s << u"missing.sfc"_s;
+    QTest::newRow("open folder") << open << u"dir.sfc"_s << u"dir.sfc"_s;
+    QTest::newRow("open relative path") << open << u"relative.sfc"_s << u"relative.sfc"_s;
+    QTest::newRow("save, nothing open") << save << u"unopened.dxf"_s << u"unopened.dxf"_s;
+    QTest::newRow("save source-only format") << save << u"o.jww"_s << u"o.jww"_s;
+    QTest::newRow("save unknown format") << save << u"o.txt"_s << u"o.txt"_s;
+    QTest::newRow("save into a missing folder") << save << u"nowhere/o.dxf"_s << u"nowhere"_s;
+    QTest::newRow("save onto a folder") << save << u"dir.dxf"_s << u"dir.dxf"_s;
+}
+
+void TestService::refusals()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, name);
+    QFETCH(QString, refusal);
+    QVERIFY(recording());
+    QVERIFY(m_server.folder().mkdir(u"dir.sfc"_s) && m_server.folder().mkdir(u"dir.dxf"_s));
+    for (const QString &file : {u"g.txt"_s, u"h.pdf"_s, u"plan"_s, u"plan.sfc"_s})
+        QVERIFY(!m_server.makeFile(file).isEmpty());
+    if (method == "SaveAs"_L1 && name != "unopened.dxf"_L1)
+        QVERIFY(succeeds(u"Open"_s, {m_server.path(u"plan.sfc"_s)}));
+
+    const QString path = name.startsWith(u"relative") ? name : m_server.path(name);
+    const QDBusMessage reply = call(method, {path});
+    QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
+    QVERIFY2(reply.errorMessage().contains(refusal), qPrintable(reply.errorMessage()));
+    if (method == "SaveAs"_L1)
+        QVERIFY(!QFileInfo(path).isFile());
+}
+
+void TestService::authorDataBelongsToTheOpenDrawing()
+{
+    QVERIFY(recording("[General]\nAuthorName=保存 太郎\nAffiliation=本社\n"));
+    QCOMPARE(call(u"SetAuthorName"_s, {u"x"_s}).type(), QDBusMessage::ErrorMessage);
+
+    const QString first = m_server.path(u"first.p21"_s);
+    const QString second = m_server.path(u"second.p21"_s);
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
+    QVERIFY(succeeds(u"SetAuthorName"_s, {u"山田 花子"_s}));
+    QVERIFY(succeeds(u"SetAffiliation"_s, {u"設計部"_s}));
+    QVERIFY(succeeds(u"SaveAs"_s, {first}));
+    // The stored values stay as they were, and the next drawing starts from them again.
+    QCOMPARE(call(u"GetAuthorName"_s).arguments().value(0), QVariant(u"保存 太郎"_s));
+    QCOMPARE(call(u"GetAffiliation"_s).arguments().value(0), QVariant(u"本社"_s));
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"b.sfc"_s)}));
+    QVERIFY(succeeds(u"SaveAs"_s, {second}));
+
+    const QString firstRecord = QString::fromUtf8(readFile(first));
+    const QString secondRecord = QString::fromUtf8(readFile(second));
+    QVERIFY2(firstRecord.contains(u"\nauthor-name: 山田 花子\naffiliation: 設計部\n"_s),
+             qPrintable(firstRecord));
+    QVERIFY2(secondRecord.contains(u"\nauthor-name: 保存 太郎\naffiliation: 本社\n"_s),
+             qPrintable(secondRecord));
+}
+
+void TestService::saveAsReplacesTheTargetByRenaming()
+{
+    QVERIFY(recording());
+    const QString target = m_server.makeFile(u"plan.dxf"_s, "old");
+    const QString alias = m_server.path(u"alias.dxf"_s);
+    QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(alias).constData()),
+             0);
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(12, 0)),
+                                 QFileDevice::FileModificationTime));
+    }
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-2);
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"plan.sfc"_s)}));
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+
+    // A file written in place would show through the old file's second name.
+    QVERIFY(readFile(target).startsWith("Norvale stand-in"));
+    QCOMPARE(readFile(alias), QByteArray("old"));
+    QVERIFY(QFileInfo(target).lastModified() >= before);
+    QCOMPARE(m_server.folder().entryList({u"*.dxf*"_s}, QDir::Files | QDir::Hidden),
+             QStringList({u"alias.dxf"_s, u"plan.dxf"_s}));
+}
+
+void TestService::version_data()
+{
+    QTest::addColumn<QString>("fromEnvironment");
+    QTest::addColumn<QByteArray>("fromSettings");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("default") << QString() << QByteArray() << 600;
+    QTest::newRow("environment") << u"812"_s << QByteArray() << 812;
+    QTest::newRow("settings win") << u"812"_s << QByteArray("519") << 519;
+}
+
+void TestService::version()
+{
+    QFETCH(QString, fromEnvironment);
+    QFETCH(QByteArray, fromSettings);
+    QFETCH(int, expected);
+    QVERIFY(recording("[Testing]\nVersion=" + fromSettings + '\n', fromEnvironment));
+
+    QCOMPARE(call(u"GetVersion"_s).arguments().value(0), QVariant(expected));
+}
+
+// What the client tests order through [Testing]: failures of listed files, whatever their case,
+// and crashes, after which the next call starts a fresh server.
+void TestService::configuredFailure_data()
+{
+    QTest::addColumn<QByteArray>("testing");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("error"); // empty when the call works
+
+    const QString fails = u"Tarsk.Document.Error"_s;
+    const QString dies = u"org.freedesktop.DBus.Error.NoReply"_s;
+    const QByteArray failOpen = "FailOpen=x.sfc,B.SFC";
+    QTest::newRow("open listed, other case") << failOpen << u"Open"_s << u"b.sfc"_s << fails;
+    QTest::newRow("open not listed") << failOpen << u"Open"_s << u"a.sfc"_s << QString();
+    QTest::newRow("save listed") << QByteArray("FailSave=b.dxf") << u"SaveAs"_s << u"b.dxf"_s
+                                 << fails;
+    QTest::newRow("crash in open")
+        << QByteArray("CrashOn=b.sfc") << u"Open"_s << u"b.sfc"_s << dies;
+    QTest::newRow("crash in save")
+        << QByteArray("CrashOn=b.dxf") << u"SaveAs"_s << u"b.dxf"_s << dies;
+}
+
+void TestService::configuredFailure()
+{
+    QFETCH(QByteArray, testing);
+    QFETCH(QString, method);
+    QFETCH(QString, file);
+    QFETCH(QString, error);
+    QVERIFY(recording("[Testing]\n" + testing + '\n'));
+    m_server.makeFile(u"b.sfc"_s);
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
+    const QString first
+        = QDBusConnection::sessionBus().interface()->serviceOwner(ServerFixture::kService);
+
+    const QDBusMessage reply = call(method, {m_server.path(file)});
+    QCOMPARE(reply.errorName(), error);
+    QVERIFY(!QFile::exists(m_server.path(u"b.dxf"_s)));
+    if (error == u"Tarsk.Document.Error")
+        QVERIFY2(reply.errorMessage().contains(file), qPrintable(reply.errorMessage()));
+    else if (!error.isEmpty()) // it crashed: the next call starts a fresh server
+        QVERIFY(call(u"GetVersion"_s).service() != first);
+}
+
+void TestService::quitLetsTheNextCallStartAFreshServer()
+{
+    const QString statsPath = m_server.path(u"stats.txt"_s);
+    QVERIFY(recording("[Testing]\nDelayMs=20\nStatsFile=" + statsPath.toUtf8() + '\n'));
+    QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
+    QVERIFY(succeeds(u"GetVersion"_s));
+    const QDBusMessage statistics = call(u"GetStatistics"_s);
+    QCOMPARE(statistics.signature(), u"ix"_s);
+    QCOMPARE(statistics.arguments().value(0), QVariant(2));
+    QVERIFY(statistics.arguments().value(1).toLongLong() >= 2 * 20 * 1000);
+    const QString first = statistics.service();
+
+    QVERIFY(succeeds(u"Quit"_s));
+    const QDBusMessage next = call(u"GetVersion"_s);
+    QCOMPARE(next.type(), QDBusMessage::ReplyMessage);
+    QVERIFY(next.service() != first);
+    QTRY_VERIFY(readFile(statsPath).startsWith("calls=3 busy_us="));
+}
+
+void TestService::idleServerLeavesTheBus()
+{
+    QVERIFY(recording("[Testing]\nIdleMs=200\n"));
+    QVERIFY(succeeds(u"GetVersion"_s));
+    QVERIFY(ServerFixture::running());
+    QTRY_VERIFY_WITH_TIMEOUT(!ServerFixture::running(), 10000);
+}
+
+// The whole way a user goes: SFC to DXF, DXF to SFC with author data, and JWW to PDF, which once
+// crashed the server.
+void TestService::realConversions()
+{
+    QVERIFY(converting());
+    Model fromSfc;
+    Model fromDxf;
+    QString error;
+    QVERIFY2(
+        SxfReader(SxfReader::Form::Sfc).read(readFile(kSamples + u"plan.sfc"_s), fromSfc, &error),
+        qPrintable(error));
+    QVERIFY(!fromSfc.entities.isEmpty());
+    const QString dxf = m_server.path(u"plan.dxf"_s);
+    QVERIFY(succeeds(u"Open"_s, {kSamples + u"plan.sfc"_s}));
+    QVERIFY(succeeds(u"SaveAs"_s, {dxf}));
+    QVERIFY2(DxfReader().read(readFile(dxf), fromDxf, &error), qPrintable(error));
+    QCOMPARE(fromDxf.entities.size(), fromSfc.entities.size());
+
+    const QString sfc = m_server.path(u"back.sfc"_s);
+    QVERIFY(succeeds(u"Open"_s, {dxf}));
+    QVERIFY(succeeds(u"SetAuthorName"_s, {u"山田太郎"_s}));
+    QVERIFY(succeeds(u"SetAffiliation"_s, {u"ノルヴェール設計事務所"_s}));
+    QVERIFY(succeeds(u"SaveAs"_s, {sfc}));
+    SxfReader reader(SxfReader::Form::Sfc);
+    Model back;
+    QVERIFY2(reader.read(readFile(sfc), back, &error), qPrintable(error));
+    QCOMPARE(back.entities.size(), fromSfc.entities.size());
+    QCOMPARE(reader.fileName().authorName, u"山田太郎"_s);
+    QCOMPARE(reader.fileName().affiliation, u"ノルヴェール設計事務所"_s);
+
+    const QString pdf = m_server.path(u"plan.pdf"_s);
+    QVERIFY(succeeds(u"Open"_s, {kSamples + u"plan.jww"_s}));
+    QVERIFY(succeeds(u"SaveAs"_s, {pdf}));
+    QVERIFY(readFile(pdf).startsWith("%PDF"));
+}
+
+void TestService::formatRefusals_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("format");
+
+    // Whatever the registry cannot read or write is refused, whoever adds formats to it.
+    for (const char *format : {"TSK", "SFC", "P21", "JWW", "JWC"}) {
+        if (!FormatRegistry::readerFor(QLatin1String(format)))
+            QTest::addRow("open %s", format) << u"Open"_s << QString::fromLatin1(format);
+    }
+    for (const char *format : {"TSK", "SFC", "P21", "JWC", "UMB", "DWF"}) {
+        if (!FormatRegistry::writerFor(QLatin1String(format)))
+            QTest::addRow("save %s", format) << u"SaveAs"_s << QString::fromLatin1(format);
+    }
+}
+
+void TestService::formatRefusals()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, format);
+    QVERIFY(converting());
+    const bool open = method == "Open"_L1;
+    const QString source = m_server.copy(kKinds, u"plan."_s + (open ? format : u"dxf"_s));
+    if (!open)
+        QVERIFY(succeeds(u"Open"_s, {source}));
+    const QString path = open ? source : m_server.path(u"out."_s + format.toLower());
+
+    const QDBusMessage reply = ServerFixture::call(method, {path});
+    QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
+    const QString message = reply.errorMessage();
+    QVERIFY2(message.contains(path) && message.contains(format + u" 形式"_s), qPrintable(message));
+    QVERIFY2(message.contains(open ? u"読み込めません"_s : u"書き出せません"_s),
+             qPrintable(message));
+    if (!open)
+        QVERIFY(!QFile::exists(path));
+}
+
+// One row for every way a damaged or hostile file could hang, exhaust or crash the server.
+void TestService::malformedInput_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason"); // a part of the reason the reply must give
+
+    const QByteArray kinds = readFile(kKinds);
+    QByteArray random(1 << 20, Qt::Uninitialized);
+    QRandomGenerator generator(2);
+    for (char &c : random)
+        c = char(generator.bounded(256));
+    QTest::newRow("empty") << QByteArray() << u"SECTION がありません"_s;
+    QTest::newRow("truncated in a value")
+        << kinds.left(kinds.indexOf("LWPOLYLINE") + 3) << u"途切れて"_s;
+    QTest::newRow("truncated binary")
+        << QByteArray("AutoCAD Binary DXF\r\n\x1a\0\0\0SECT", 28) << u"バイナリ DXF"_s;
+    QTest::newRow("random megabyte") << random << u"DXF"_s;
+    QTest::newRow("NUL bytes") << QByteArray("0\nSECTION\n2\nENTITIES\n\0\0\0\0", 25) << u"NUL"_s;
+    QTest::newRow("not a number") << entities("0\nLINE\n10\nnan\n20\n0\n") << u"数値"_s;
+    QTest::newRow("huge coordinates")
+        << entities("0\nLINE\n10\n1e300\n20\n0\n11\n0\n21\n0\n") << u"大きすぎます"_s;
+    QTest::newRow("polyline claiming two billion vertices")
+        << entities("0\nLWPOLYLINE\n90\n2000000000\n70\n0\n10\n0\n20\n0\n10\n1\n20\n1\n")
+        << u"2000000000"_s;
+    QTest::newRow("hatch claiming two billion loops")
+        << entities("0\nHATCH\n2\nSOLID\n70\n1\n91\n2000000000\n92\n2\n") << u"ハッチ"_s;
+    QTest::newRow("spline claiming more points than it has")
+        << entities("0\nSPLINE\n71\n3\n72\n2000000000\n73\n4\n10\n0\n20\n0\n") << u"スプライン"_s;
+    QTest::newRow("blocks including each other")
+        << blocks(block("A", insert("B")) + block("B", insert("A")), insert("A")) << u"自分自身"_s;
+    QTest::newRow("inserts multiplying beyond reason")
+        << blocks(block("L", "0\nLINE\n10\n0\n20\n0\n11\n1\n21\n1\n")
+                      + block("M", insert("L", 1000, 1000)) + block("N", insert("M", 100, 100)),
+                  insert("N", 100, 100))
+        << u"展開"_s;
+    QByteArray chain;
+    for (int i = 0; i < 1000; ++i)
+        chain += block("B" + QByteArray::number(i), insert("B" + QByteArray::number(i + 1)));
+    QTest::newRow("blocks nested a thousand deep") << blocks(chain, insert("B0")) << u"入れ子"_s;
+    QTest::newRow("block without its end")
+        << QByteArray("0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nA\n0\nLINE\n0\nENDSEC\n0\nEOF\n")
+        << u"ENDBLK"_s;
+    const QByteArray line = "0\nLINE\n8\n0\n10\n1.5\n20\n2.5\n11\n100.25\n21\n-7.125\n";
+    QByteArray big = "0\nSECTION\n2\nENTITIES\n" + line.repeated(16 * 1024 * 1024 / line.size());
+    big.chop(3);
+    QTest::newRow("sixteen megabytes cut short") << big << u"途切れて"_s;
+}
+
+void TestService::malformedInput()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    QVERIFY(converting());
+    const QString source = m_server.makeFile(u"壊れた図面.dxf"_s, bytes);
+    QVERIFY(!source.isEmpty());
+
+    // The reply has to come within a second per megabyte; a slower one times the call out.
+    // Built with AddressSanitizer, the same server runs about three times slower.
+    int limit = 1000 + int(bytes.size() * 1000LL / (1 << 20));
+#if defined(__SANITIZE_ADDRESS__)
+    limit *= 3;
+#endif
+    const QDBusMessage reply = ServerFixture::call(u"Open"_s, {source}, limit);
+    QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
+    QVERIFY2(reply.errorMessage().contains(source) && reply.errorMessage().contains(reason),
+             qPrintable(reply.errorMessage()));
+    QCOMPARE(entries(m_server.folder().path()), QStringList {QFileInfo(source).fileName()});
+}
+
+void TestService::malformedInputStaysWithinTheMemoryBudget()
+{
+    // Runs after the table above, on the server that read all of it.
+    QVERIFY(m_converting);
+    const uint pid
+        = QDBusConnection::sessionBus().interface()->servicePid(ServerFixture::kService).value();
+    QVERIFY(pid > 0);
+    const QByteArray status = readFile(u"/proc/%1/status"_s.arg(pid));
+    const qsizetype at = status.indexOf("VmHWM:");
+    QVERIFY(at >= 0);
+    const qint64 peakKiB = status.mid(at + 6, status.indexOf('\n', at) - at - 6)
+                               .replace("kB", "")
+                               .trimmed()
+                               .toLongLong();
+    QVERIFY2(peakKiB > 0 && peakKiB < 512 * 1024, qPrintable(QString::number(peakKiB)));
+}
+
+// What the client sets reaches the header strict readers check, and nothing when unset.
+void TestService::authorDataInTheDxfHeader_data()
+{
+    QTest::addColumn<QString>("author");
+    QTest::addColumn<QString>("affiliation");
+    QTest::newRow("Japanese") << u"山田 花子"_s << u"設計部 第二課"_s;
+    QTest::newRow("unset") << QString() << QString();
+}
+
+void TestService::authorDataInTheDxfHeader()
+{
+    QFETCH(QString, author);
+    QFETCH(QString, affiliation);
+    QVERIFY(converting());
+    const QString target = m_server.path(u"out/平面図.dxf"_s);
+    QVERIFY(m_server.folder().mkdir(u"out"_s));
+    QVERIFY(succeeds(u"Open"_s, {m_server.copy(kKinds, u"plan.dxf"_s)}));
+    if (!author.isEmpty()) {
+        QVERIFY(succeeds(u"SetAuthorName"_s, {author}));
+        QVERIFY(succeeds(u"SetAffiliation"_s, {affiliation}));
+    }
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+
+    QProcess oracle;
+    oracle.start(u"/usr/bin/python3"_s, {kOracle, u"audit"_s, target});
+    QVERIFY(oracle.waitForFinished(60000));
+    QVERIFY2(oracle.exitCode() == 0, oracle.readAllStandardError().constData());
+    const QJsonObject audit = QJsonDocument::fromJson(oracle.readAllStandardOutput()).object();
+    QCOMPARE(audit.value("lastSavedBy"_L1).toString(), author);
+    QCOMPARE(audit.value("custom"_L1).toObject().value("Affiliation"_L1).toString(), affiliation);
+    QVERIFY(audit.value("entities"_L1).toInt() > 20);
+}
+
+void TestService::savingNeverWritesThroughALink_data()
+{
+    QTest::addColumn<bool>("dangling");
+    QTest::newRow("link to another file") << false;
+    QTest::newRow("dangling link") << true;
+}
+
+void TestService::savingNeverWritesThroughALink()
+{
+    QFETCH(bool, dangling);
+    QVERIFY(converting());
+    // A shared folder, and outside it the file a link named like the target points to.
+    const QString shared = m_server.path(u"shared"_s);
+    QVERIFY(m_server.folder().mkdir(u"shared"_s));
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    const QString victim = m_server.path(u"victim.txt"_s);
+    if (!dangling)
+        QVERIFY(writeFile(victim, "another user's file"));
+    const QString target = shared + u"/plan.dxf"_s;
+    QCOMPARE(
+        ::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(target).constData()), 0);
+
+    QVERIFY(succeeds(u"Open"_s, {m_server.copy(kKinds, u"plan.dxf"_s)}));
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QVERIFY(readFile(target).contains("$ACADVER"));
+    if (dangling)
+        QVERIFY(!QFile::exists(victim));
+    else
+        QCOMPARE(readFile(victim), QByteArray("another user's file"));
+    QCOMPARE(entries(shared), QStringList {u"plan.dxf"_s});
+}
+
+void TestService::fullDiskLeavesTheOldTarget()
+{
+    QVERIFY(converting());
+    SmallDisk disk;
+    if (!disk.isMounted())
+        QSKIP("mounting a small file system is not allowed here");
+    const QString target = disk.path() + u"/plan.dxf"_s;
+    const QByteArray old = entities({});
+    QVERIFY(writeFile(target, old));
+    QVERIFY(disk.fill());
+    QVERIFY(succeeds(u"Open"_s, {m_server.copy(kKinds, u"plan.dxf"_s)}));
+
+    const QDBusMessage reply = ServerFixture::call(u"SaveAs"_s, {target});
+    QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
+    QVERIFY2(reply.errorMessage().contains(target), qPrintable(reply.errorMessage()));
+    QCOMPARE(readFile(target), old);
+    QCOMPARE(entries(disk.path()), QStringList({u".filler"_s, u"plan.dxf"_s}));
+}
+
+NORVALE_TEST_MAIN(TestService)
+#include "tst_service.moc"

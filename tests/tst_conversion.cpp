@@ -6,6 +6,7 @@
 #include "controls/CPathLabel.h"
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
+#include "conversion/RunReport.h"
 #include "panes/FileListModel.h"
 #include "res/Strings.h"
 
@@ -177,7 +178,10 @@ class TestConversion : public QObject
             m_prompts << prompt->m_stFileName->text();
             if (m_duringPrompt)
                 m_duringPrompt();
-            const int nId = c == u'Y' ? 1 : c == u'A' ? IDC_OVERWRITE_ALL : c == u'N' ? IDC_OVERWRITE_NO : 2;
+            const int nId = c == u'Y' ? 1
+                : c == u'A'           ? IDC_OVERWRITE_ALL
+                : c == u'N'           ? IDC_OVERWRITE_NO
+                                      : 2;
             button = qobject_cast<QAbstractButton *>(prompt->GetDlgItem(nId));
         }
         if (c == u'E' || c == u'X')
@@ -271,7 +275,8 @@ private slots:
             ::close(fd);
         }
         QVERIFY(openWindow(0, u"DXF"_s));
-        QCOMPARE(listed(Side::Source), QStringList({u"日本.sfc"_s, u"\ufffd.sfc"_s, u"\ufffd\ufffd.sfc"_s}));
+        QCOMPARE(listed(Side::Source),
+                 QStringList({u"日本.sfc"_s, u"\ufffd.sfc"_s, u"\ufffd\ufffd.sfc"_s}));
         m_dlg->OnConvert();
         verifyIdle();
         QCOMPARE(m_prompts, QStringList());
@@ -384,20 +389,24 @@ private slots:
         verifyIdle();
     }
 
-    // Three sources whose targets all exist, answered on the real prompt (see answerModal).
+    // Three sources whose targets all exist, answered on the real prompt (see answerModal); and
+    // a fourth whose target is the first's, which is never asked about, but skipped.
     void manualAnswers_data()
     {
         QTest::addColumn<QString>("answers");
         QTest::addColumn<QString>("expected"); // the sources converted
-        QTest::newRow("いいえ, then すべて上書き asks no more") << u"NA"_s << u"bc"_s;
-        QTest::newRow("はい, then ｷｬﾝｾﾙ stops") << u"YC"_s << u"a"_s;
-        QTest::newRow("Enter is はい, Esc is ｷｬﾝｾﾙ") << u"EX"_s << u"a"_s;
-        QTest::newRow("いいえ to all") << u"NNN"_s << QString();
+        QTest::addColumn<bool>("sameTarget"); // a.v1.sfc too
+        QTest::newRow("いいえ, then すべて上書き asks no more") << u"NA"_s << u"bc"_s << false;
+        QTest::newRow("はい, then ｷｬﾝｾﾙ stops") << u"YC"_s << u"a"_s << false;
+        QTest::newRow("Enter is はい, Esc is ｷｬﾝｾﾙ") << u"EX"_s << u"a"_s << false;
+        QTest::newRow("いいえ to all") << u"NNN"_s << QString() << false;
+        QTest::newRow("a.v1 after a: skipped, not asked") << u"YYY"_s << u"abc"_s << true;
     }
     void manualAnswers()
     {
         QFETCH(QString, answers);
         QFETCH(QString, expected);
+        QFETCH(bool, sameTarget);
         QStringList asked;
         for (const char *name : {"a", "b", "c"}) {
             QVERIFY(makeSource(QLatin1String(name) + u".sfc"_s));
@@ -405,6 +414,8 @@ private slots:
             if (asked.size() < answers.size())
                 asked << dst(QLatin1String(name) + u".dxf"_s);
         }
+        if (sameTarget)
+            QVERIFY(makeSource(u"a.v1.sfc"_s));
         QVERIFY(openWindow(1, u"DXF"_s));
         m_dlg->m_lcSrcFiles->selectAll();
         // Unknown to the pane until it is listed again, which only a saved file causes.
@@ -418,6 +429,14 @@ private slots:
                      expected.contains(QLatin1String(name)));
         QCOMPARE(listed(Side::Target).contains(u"x.dxf"_s), !expected.isEmpty());
         QCOMPARE(m_desktop->Texts(), QStringList());
+        if (sameTarget) {
+            QList<RunReport::Row> aRows;
+            QVERIFY(RunReport::Read(RunReport::LastReportPath(), &aRows));
+            QCOMPARE(aRows.value(1).strSource, src(u"a.v1.sfc"_s));
+            QCOMPARE(aRows.value(1).outcome, RunReport::Outcome::Skipped);
+            QCOMPARE(aRows.value(1).strMessage,
+                     RunReportText(RunReportReason::SameTarget).arg(u"a.sfc"_s));
+        }
         verifyIdle();
     }
 
@@ -502,7 +521,8 @@ private slots:
         QVERIFY(cancel);
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
-            if (progress->isVisible() && progress->GetDlgItemText(IDC_PROGRESS_SRC_NAME) == u"a.sfc")
+            if (progress->isVisible()
+                && progress->GetDlgItemText(IDC_PROGRESS_SRC_NAME) == u"a.sfc")
                 cancel->click();
         });
         user.start(5);
@@ -543,7 +563,8 @@ private slots:
         QVERIFY(configure("Version=" + QByteArray::number(version)));
         QVERIFY(openWindow(0, ext));
         QCOMPARE(m_dlg->m_nCadVersion, version);
-        QCOMPARE(m_dlg->GetDlgItemText(IDC_AUTHOR_LINE), line.replace(u"%L"_s, m_dlg->m_strLogonName));
+        QCOMPARE(m_dlg->GetDlgItemText(IDC_AUTHOR_LINE),
+                 line.replace(u"%L"_s, m_dlg->m_strLogonName));
         if (version >= 600)
             QCOMPARE(m_dlg->CommandAction(ID_AUTHOR_NAME)->isEnabled(), !line.isEmpty());
         // As the author dialog leaves them.

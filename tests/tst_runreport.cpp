@@ -155,13 +155,17 @@ private slots:
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
         QTest::addColumn<QString>("withTarget"); // sources whose target exists
         QTest::addColumn<QString>("answers"); // to the overwrite prompt: Y, N, C
+        QTest::addColumn<QString>("vanished"); // sources deleted after the listing
         QTest::addColumn<QString>("expected");
         QTest::newRow("automatic: converted, up to date, failed, not attempted")
-            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString()
+            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString() << QString()
             << u"a:converted b:up-to-date c:failed d:not-attempted"_s;
         QTest::newRow("manual: declined, then cancelled at the prompt")
-            << 1 << QByteArray() << u"abc"_s << u"YNC"_s
+            << 1 << QByteArray() << u"abc"_s << u"YNC"_s << QString()
             << u"a:converted b:skipped c:not-attempted d:not-attempted"_s;
+        QTest::newRow("manual: a vanished drawing is skipped")
+            << 1 << QByteArray() << QString() << QString() << u"b"_s
+            << u"a:converted b:skipped c:converted d:converted"_s;
     }
     void outcomes()
     {
@@ -169,6 +173,7 @@ private slots:
         QFETCH(QByteArray, testing);
         QFETCH(QString, withTarget);
         QFETCH(QString, answers);
+        QFETCH(QString, vanished);
         QFETCH(QString, expected);
         QVERIFY(makeFiles(withTarget));
         QVERIFY(StandinBus::configure(testing));
@@ -176,6 +181,8 @@ private slots:
         const QString strBefore = RunReport::LastReportPath();
         QVERIFY(openWindow(mode));
         m_dlg->m_lcSrcFiles->selectAll();
+        for (const QChar c : vanished)
+            QVERIFY(QFile::remove(src(c + u".sfc"_s)));
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
             // The real prompt, answered with its own buttons. The report is written as the run
@@ -203,9 +210,12 @@ private slots:
         for (const RunReport::Row &row : std::as_const(aRows)) {
             QCOMPARE(row.strSource, src(QFileInfo(row.strSource).fileName()));
             // The server's own words for a failure, the reason for a skip.
+            const RunReportReason skip = vanished.contains(QFileInfo(row.strSource).baseName())
+                ? RunReportReason::Vanished
+                : RunReportReason::Declined;
             const QString strReason = row.outcome == Outcome::Failed
                 ? m_pDesktop->aMessages.last().strText
-                : row.outcome == Outcome::Skipped ? RunReportText(RunReportReason::Declined)
+                : row.outcome == Outcome::Skipped ? RunReportText(skip)
                                                   : QString();
             QCOMPARE(row.strMessage, strReason);
         }
@@ -258,7 +268,8 @@ private slots:
             if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
                 const QList<QAction *> actions = menu->actions();
                 const auto it = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
-                    return a->objectName() == QString::number(IDM_RUN_REPORT) && a->text() == LoadString(IDS_RUN_REPORT_MENU);
+                    return a->objectName() == QString::number(IDM_RUN_REPORT)
+                        && a->text() == LoadString(IDS_RUN_REPORT_MENU);
                 });
                 if (it == actions.end() || aSeen.contains(u"menu"_s))
                     return;
@@ -284,9 +295,11 @@ private slots:
         user.stop();
         // Failures first, then what was not attempted, then the converted ones in run order.
         QCOMPARE(aSeen,
-                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT), LoadString(IDS_RUN_REPORT_TITLE),
+                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT),
+                              LoadString(IDS_RUN_REPORT_TITLE),
                               LoadString(IDS_RUN_REPORT_COUNTS).arg(2).arg(0).arg(0).arg(1).arg(1),
-                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s, LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
+                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s,
+                              LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
         QVERIFY(!QApplication::activeModalWidget());
@@ -323,7 +336,8 @@ private slots:
         // Notices leave in order: had an earlier run sent one, it would come first.
         QTRY_COMPARE(notifications.m_aBodies.size(), 1);
         QTest::qWait(200);
-        QCOMPARE(notifications.m_aBodies, QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
+        QCOMPARE(notifications.m_aBodies,
+                 QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
         QDBusConnection::disconnectFromBus(u"notifications"_s);
     }
 
@@ -338,8 +352,11 @@ private slots:
             const char *pszName;
             int nSourceMs;
             int nTargetMs; // -1: no target
-        } aCases[]
-            = {{"missing", 0, -1}, {"older", 1100, 900}, {"same", 1900, 1100}, {"newer", 0, 5000}};
+        } aCases[] = {{"missing", 0, -1},
+                      {"missing.v1", 0, -1},
+                      {"older", 1100, 900},
+                      {"same", 1900, 1100},
+                      {"newer", 0, 5000}};
         for (const auto &c : aCases) {
             const QString name = QLatin1String(c.pszName);
             QVERIFY(writeFile(src(name + u".sfc"_s), "drawing\n"));
@@ -352,8 +369,9 @@ private slots:
         const QString strCount = m_dlg->GetDlgItemText(IDC_SRC_COUNT);
         QSignalSpy applied(m_dlg->m_pPreview, &ConversionPreview::marksApplied);
         QVERIFY(applied.wait(10000));
+        // Only the first of the drawings with one target: a run converts no other.
         QCOMPARE(marks(),
-                 QStringList({u"missing.sfc:bold:emblem"_s, u"newer.sfc"_s,
+                 QStringList({u"missing.sfc:bold:emblem"_s, u"missing.v1.sfc"_s, u"newer.sfc"_s,
                               u"older.sfc:bold:emblem"_s, u"same.sfc"_s}));
         QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_COUNT), strCount);
 
@@ -361,11 +379,12 @@ private slots:
         m_dlg->FillFileList(m_dlg->m_dst.strFolder, m_dlg->m_dst.strExt, 2);
         QVERIFY(applied.wait(10000));
         QCOMPARE(marks(),
-                 QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc:bold:emblem"_s,
-                              u"same.sfc"_s}));
+                 QStringList({u"missing.sfc"_s, u"missing.v1.sfc"_s, u"newer.sfc"_s,
+                              u"older.sfc:bold:emblem"_s, u"same.sfc"_s}));
         m_dlg->OnCommand(ID_MANUAL_MODE);
         QCOMPARE(marks(),
-                 QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc"_s, u"same.sfc"_s}));
+                 QStringList({u"missing.sfc"_s, u"missing.v1.sfc"_s, u"newer.sfc"_s, u"older.sfc"_s,
+                              u"same.sfc"_s}));
     }
 };
 

@@ -359,9 +359,9 @@ int CommandLineRunner::Run(const QList<QByteArray> &aArgs, QTextStream &out, QTe
     QStringList aTexts;
     for (const QByteArray &arg : aArgs)
         aTexts << ArgumentText(arg);
-    int nStatus = kSuccess;
     if (!parser.parse(aTexts))
         return usageError(parser.errorText());
+    int nStatus = kSuccess;
     if (parser.isSet(QStringLiteral("help"))) {
         out << kUsage;
     } else if (parser.isSet(QStringLiteral("version"))) {
@@ -375,7 +375,7 @@ int CommandLineRunner::Run(const QList<QByteArray> &aArgs, QTextStream &out, QTe
             return usageError(strError);
         nStatus = Convert(options, out, err);
     }
-    // Output that went nowhere (a full disk, a closed pipe) is a failure the script must hear of.
+    // Output that went nowhere (a full disk) is a failure the script must hear of.
     out.flush();
     if (out.status() != QTextStream::Ok) {
         err << "norvale: cannot write the standard output: "

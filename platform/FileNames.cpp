@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -162,9 +161,9 @@ Utf8PathBridge::Utf8PathBridge(const QByteArray &path, Use use)
             return;
         m_baTargetFolder = folder;
         QString strBase = DisplayFileName(nDot >= 0 ? name.left(nDot) : name);
-        while (strBase.toUtf8().size() + ext.size() > NAME_MAX && !strBase.isEmpty()) {
+        // Decoded, a name takes more bytes than the file system may allow for one.
+        while (strBase.toUtf8().size() + ext.size() > NAME_MAX && !strBase.isEmpty())
             strBase.chop(strBase.back().isLowSurrogate() ? 2 : 1);
-        }
         written = folder.mid(nSlash + 1) + '/' + strBase.toUtf8() + ext;
         m_baMade = parent + written;
         if (IsUtf8Name(parent)) {

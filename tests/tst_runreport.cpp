@@ -155,17 +155,13 @@ private slots:
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
         QTest::addColumn<QString>("withTarget"); // sources whose target exists
         QTest::addColumn<QString>("answers"); // to the overwrite prompt: Y, N, C
-        QTest::addColumn<QString>("vanished"); // sources deleted after the listing
         QTest::addColumn<QString>("expected");
         QTest::newRow("automatic: converted, up to date, failed, not attempted")
-            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString() << QString()
+            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString()
             << u"a:converted b:up-to-date c:failed d:not-attempted"_s;
         QTest::newRow("manual: declined, then cancelled at the prompt")
-            << 1 << QByteArray() << u"abc"_s << u"YNC"_s << QString()
+            << 1 << QByteArray() << u"abc"_s << u"YNC"_s
             << u"a:converted b:skipped c:not-attempted d:not-attempted"_s;
-        QTest::newRow("manual: a vanished drawing is skipped")
-            << 1 << QByteArray() << QString() << QString() << u"b"_s
-            << u"a:converted b:skipped c:converted d:converted"_s;
     }
     void outcomes()
     {
@@ -173,7 +169,6 @@ private slots:
         QFETCH(QByteArray, testing);
         QFETCH(QString, withTarget);
         QFETCH(QString, answers);
-        QFETCH(QString, vanished);
         QFETCH(QString, expected);
         QVERIFY(makeFiles(withTarget));
         QVERIFY(StandinBus::configure(testing));
@@ -181,8 +176,6 @@ private slots:
         const QString strBefore = RunReport::LastReportPath();
         QVERIFY(openWindow(mode));
         m_dlg->m_lcSrcFiles->selectAll();
-        for (const QChar c : vanished)
-            QVERIFY(QFile::remove(src(c + u".sfc"_s)));
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
             // The real prompt, answered with its own buttons. The report is written as the run
@@ -210,12 +203,9 @@ private slots:
         for (const RunReport::Row &row : std::as_const(aRows)) {
             QCOMPARE(row.strSource, src(QFileInfo(row.strSource).fileName()));
             // The server's own words for a failure, the reason for a skip.
-            const RunReportReason skip = vanished.contains(QFileInfo(row.strSource).baseName())
-                ? RunReportReason::Vanished
-                : RunReportReason::Declined;
             const QString strReason = row.outcome == Outcome::Failed
                 ? m_pDesktop->aMessages.last().strText
-                : row.outcome == Outcome::Skipped ? RunReportText(skip)
+                : row.outcome == Outcome::Skipped ? RunReportText(RunReportReason::Declined)
                                                   : QString();
             QCOMPARE(row.strMessage, strReason);
         }

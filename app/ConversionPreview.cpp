@@ -84,12 +84,15 @@ void ConversionPreview::Start()
     const QString strExtLower = m_dst.strExt.toLower();
     m_pWorker = QThread::create([=, aSources = std::move(aSources)] {
         QSet<QString> setNames;
+        // The run converts only the first drawing, in list order, of those with one target.
+        QSet<QByteArray> setTargets;
         for (const auto &[strName, rawName, nModified] : aSources) {
             if (*pGeneration != nGeneration)
                 return;
             const QByteArray targetName = ConversionEngine::TargetName(rawName, strExtLower);
-            if (targetName.isEmpty())
+            if (targetName.isEmpty() || setTargets.contains(targetName))
                 continue;
+            setTargets.insert(targetName);
             if (ConversionEngine::NeedsConversion(Platform::JoinRawPath(dstFolder, targetName),
                                                   nModified))
                 setNames.insert(strName);

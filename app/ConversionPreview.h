@@ -12,9 +12,10 @@ class Pane;
 class QThread;
 
 // In automatic mode, marks the source rows that a run would convert (target missing or older,
-// by the run's own date rule). The targets are examined on a worker thread after the lists are
-// shown, so the marks never hold up a listing; they are renewed whenever either pane is listed
-// again or the mode changes, and never touch the rows' order, counts or texts.
+// by the run's own date rule; of rows with one target name only the first). The targets are
+// examined on a worker thread after the lists are shown, so the marks never hold up a listing; they
+// are renewed whenever either pane is listed again or the mode changes, and never touch the rows'
+// order, counts or texts.
 class ConversionPreview : public QObject
 {
     Q_OBJECT

@@ -138,3 +138,4 @@ inline constexpr int IDS_RUN_REPORT_REASON = 345;
 inline constexpr int IDS_RUN_NOTICE_TITLE = 346;
 inline constexpr int IDS_RUN_NOTICE_TEXT = 347;
 inline constexpr int IDS_CLOSE = 348;
+inline constexpr int IDS_REASON_SAME_TARGET = 349;

@@ -49,6 +49,7 @@ constexpr StringEntry kStringTable[] = {
     {IDS_RUN_NOTICE_TITLE, "図面の変換が終わりました"},
     {IDS_RUN_NOTICE_TEXT, "%1 個の図面を変換しました。失敗 %2 個。"},
     {IDS_CLOSE, "閉じる"},
+    {IDS_REASON_SAME_TARGET, "%1 と同じ変換先になるため変換しません"},
     {ID_SAME_FOLDER, "同じﾌｫﾙﾀﾞ"},
     {ID_CONVERT, "変換(F5)"},
     {ID_AUTO_MODE, "自動変換ﾓｰﾄﾞ(F7)"},

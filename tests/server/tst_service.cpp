@@ -92,6 +92,8 @@ private Q_SLOTS:
     void savingNeverWritesThroughALink_data();
     void savingNeverWritesThroughALink();
     void fullDiskLeavesTheOldTarget();
+    void clientsHaveADrawingEach_data();
+    void clientsHaveADrawingEach();
 
 private:
     static QDBusMessage call(const QString &method, const QVariantList &arguments = {})
@@ -602,6 +604,68 @@ void TestService::fullDiskLeavesTheOldTarget()
     QVERIFY2(reply.errorMessage().contains(target), qPrintable(reply.errorMessage()));
     QCOMPARE(readFile(target), old);
     QCOMPARE(entries(disk.path()), QStringList({u".filler"_s, u"plan.dxf"_s}));
+}
+
+void TestService::clientsHaveADrawingEach_data()
+{
+    QTest::addColumn<QString>("firstEnds"); // how the first client ends halfway, if it does
+    QTest::newRow("both run through") << QString();
+    QTest::newRow("first quits halfway") << u"Quit"_s;
+    QTest::newRow("first leaves the bus halfway") << u"leave"_s;
+}
+
+// Two clients convert four drawings each, their calls interleaved: each target holds its own
+// source. A client that quits (twice: the second time with no drawing) or leaves between opening
+// and saving ends only its own session, and the server leaves the bus when the last session quits.
+void TestService::clientsHaveADrawingEach()
+{
+    QFETCH(QString, firstEnds);
+    QVERIFY(converting() && ServerFixture::quit());
+    // Held by name only: a connection closes when nothing holds it.
+    const QString names[2] = {u"first"_s, u"second"_s};
+    const QString firstName
+        = QDBusConnection::connectToBus(QDBusConnection::SessionBus, names[0]).baseService();
+    QDBusConnection::connectToBus(QDBusConnection::SessionBus, names[1]);
+    const auto succeeds = [&](int client, const QString &method, const QString &name = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            ServerFixture::kService, u"/Tarsk/Document"_s, ServerFixture::kService, method);
+        if (!name.isEmpty())
+            message << m_server.path(name);
+        return QDBusConnection(names[client]).call(message).type() == QDBusMessage::ReplyMessage;
+    };
+    for (int i = 0; i < 8; ++i)
+        m_server.makeFile(u"%1.dxf"_s.arg(i),
+                          entities("0\nTEXT\n1\nsource " + QByteArray::number(i) + '\n'));
+    bool firstRuns = true;
+    for (int drawing = 0; drawing < 4; ++drawing) {
+        for (const QString &method : {u"Open"_s, u"SaveAs"_s}) {
+            if (drawing == 1 && method == "SaveAs"_L1 && firstEnds == "Quit"_L1) {
+                QVERIFY(succeeds(0, u"Quit"_s) && succeeds(0, u"Quit"_s)
+                        && ServerFixture::running());
+                firstRuns = false;
+            } else if (drawing == 1 && method == "SaveAs"_L1 && firstEnds == "leave"_L1) {
+                QDBusConnection::disconnectFromBus(names[0]);
+                QTRY_VERIFY(
+                    !QDBusConnection::sessionBus().interface()->isServiceRegistered(firstName));
+                firstRuns = false;
+            }
+            for (int client = firstRuns ? 0 : 1; client < 2; ++client)
+                QVERIFY(succeeds(client, method,
+                                 u"%1%2.dxf"_s.arg(client * 4 + drawing)
+                                     .arg(method == "Open"_L1 ? u""_s : u"-out"_s)));
+        }
+    }
+    for (int i = 0; i < 8; ++i) {
+        const bool converted = i >= 4 || i == 0 || firstEnds.isEmpty();
+        QCOMPARE(readFile(m_server.path(u"%1-out.dxf"_s.arg(i)))
+                     .contains("\nsource " + QByteArray::number(i) + '\n'),
+                 converted);
+    }
+    if (firstEnds.isEmpty())
+        QVERIFY(succeeds(0, u"Quit"_s) && ServerFixture::running());
+    QVERIFY(succeeds(1, u"Quit"_s) && !ServerFixture::running());
+    for (const QString &name : names)
+        QDBusConnection::disconnectFromBus(name);
 }
 
 NORVALE_TEST_MAIN(TestService)

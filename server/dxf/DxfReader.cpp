@@ -228,9 +228,10 @@ bool Parser::run(QString *error)
         }
         bool ok = true;
         if (name == "HEADER") {
+            // The header's variables all sit in the SECTION object itself; its ENDSEC must
+            // follow like any section's, or the file was cut short inside the header.
             readHeader(object);
             ensureText();
-            continue; // the header's variables all sit in the SECTION object itself
         }
         if (name == "TABLES")
             ok = readTables();
@@ -239,7 +240,7 @@ bool Parser::run(QString *error)
         else if (name == "ENTITIES")
             ok = readEntities(m_model.entities, false);
         else {
-            // CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
+            // HEADER's end, CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
             while ((ok = readObject(object)) && !is(object.type, "ENDSEC")) { }
         }
         if (!ok && m_error.isEmpty() && !m_tokens.failed())

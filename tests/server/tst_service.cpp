@@ -448,6 +448,14 @@ void TestService::malformedInput_data()
     QTest::newRow("empty") << QByteArray() << u"SECTION がありません"_s;
     QTest::newRow("truncated in a value")
         << kinds.left(kinds.indexOf("LWPOLYLINE") + 3) << u"途切れて"_s;
+    // Cut after a whole group inside each section, or as the issue found it, inside the header.
+    const QByteArray site = readFile(kSamples + u"site.dxf"_s);
+    QTest::newRow("cut inside HEADER") << site.left(3000) << u"途切れて"_s;
+    for (const char *section : {"CLASSES", "TABLES", "BLOCKS", "ENTITIES", "OBJECTS"}) {
+        const qsizetype inside = site.indexOf('\n' + QByteArray(section) + '\n') + 200;
+        QTest::addRow("cut inside %s", section)
+            << site.left(site.indexOf("\n0\n", inside) + 1) << u"途切れて"_s;
+    }
     QTest::newRow("truncated binary")
         << QByteArray("AutoCAD Binary DXF\r\n\x1a\0\0\0SECT", 28) << u"バイナリ DXF"_s;
     QTest::newRow("random megabyte") << random << u"DXF"_s;

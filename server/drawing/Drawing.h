@@ -18,6 +18,12 @@ namespace Drawing {
 // drawings are equal when every number agrees to this relative precision.
 bool sameNumber(double a, double b);
 
+// An angle read from a file, less whole turns when it lies beyond `turn` (360 degrees, or 2π
+// radians, or a multiple of either): a file may give any size, more turns say nothing more, and
+// sums or differences of such angles would overflow or not change when a turn is added. Angles
+// within `turn` stay exactly as written.
+double withinTurn(double angle, double turn = 360);
+
 struct Point
 {
     double x = 0;

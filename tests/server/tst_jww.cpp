@@ -370,6 +370,13 @@ void TestJww::malformed_data()
     s.u32(1);
     s.u8(0xff), s.u16(0xffff), s.u32(0x7fffffff);
     QTest::newRow("endless string") << s.bytes << u"truncated"_s;
+    JwwFile r(700);
+    r.header({}, {}, false);
+    r.u16(1);
+    const Point round[4] = {{0, 0}, {0, 0}, {qInf(), 0}, {5, 1}}; // its sweep is the third x
+    r.object("CDataSolid"), r.solid({}, 101, round);
+    r.u16(0), r.u32(0);
+    QTest::newRow("round solid swept without end") << r.bytes << u"not finite"_s;
 }
 
 void TestJww::malformed()

@@ -260,14 +260,14 @@ Style Parser::style(const Head &h, bool lines)
     s.layer = layerName(h.layerGroup, h.layer, m_layerNames[h.layerGroup][h.layer]);
     const int c = h.penColor;
     if (c >= 1 && c <= 9) {
-        s.color = Color::fromRgb(palette[c], c);
+        s.color = Color::fromRgb(palette[c]);
     } else if (c > 100 && c <= 100 + SxfTables::predefinedColors) {
-        s.color = Color::fromRgb(SxfTables::colorRgb(c - 100), c);
+        s.color = Color::fromRgb(SxfTables::colorRgb(c - 100));
     } else if (m_extraColors.contains(c)) {
         const quint32 ref = m_extraColors.value(c); // 0x00BBGGRR
-        s.color = Color::fromRgb((ref & 0xff) << 16 | (ref & 0xff00) | (ref >> 16 & 0xff), c);
+        s.color = Color::fromRgb((ref & 0xff) << 16 | (ref & 0xff00) | (ref >> 16 & 0xff));
     } else {
-        s.color = Color::fromRgb(palette[2], 2);
+        s.color = Color::fromRgb(palette[2]);
     }
     if (!lines) {
         s.lineweight = -1;

@@ -203,7 +203,7 @@ bool Builder::color(const SxfFile::Record &r, int i, Color *color)
     if (!integer(r, i, &code))
         return false;
     if (code >= 1 && code <= SxfTables::predefinedColors) {
-        *color = Color::fromRgb(SxfTables::colorRgb(code), code);
+        *color = Color::fromRgb(SxfTables::colorRgb(code));
         return true;
     }
     const int user = code - SxfTables::firstUserColor;

@@ -89,6 +89,8 @@ private Q_SLOTS:
     void malformedInputStaysWithinTheMemoryBudget();
     void authorDataInTheDxfHeader_data();
     void authorDataInTheDxfHeader();
+    void colorsInDxf_data();
+    void colorsInDxf();
     void savingNeverWritesThroughALink_data();
     void savingNeverWritesThroughALink();
     void fullDiskLeavesTheOldTarget();
@@ -559,6 +561,34 @@ void TestService::authorDataInTheDxfHeader()
     QCOMPARE(audit.value("lastSavedBy"_L1).toString(), author);
     QCOMPARE(audit.value("custom"_L1).toObject().value("Affiliation"_L1).toString(), affiliation);
     QVERIFY(audit.value("entities"_L1).toInt() > 20);
+}
+
+// ezdxf reads the colours of a DXF written from another format as their nearest colour numbers
+// with the true colours beside them, black and white as colour 7 alone.
+void TestService::colorsInDxf_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QByteArray>("pairs"); // [colour number, true colour or -1], as the oracle
+    QTest::newRow("SFC") << u"plan.sfc"_s << QByteArray("[[1,16711680],[3,65280],[5,255],[7,-1]]");
+    QTest::newRow("JWW") << u"plan.jww"_s
+                         << QByteArray("[[1,16711680],[5,255],[7,-1],[148,1056816]]");
+}
+
+void TestService::colorsInDxf()
+{
+    QFETCH(QString, source);
+    QFETCH(QByteArray, pairs);
+    QVERIFY(converting());
+    const QString target = m_server.path(u"plan.dxf"_s);
+    QVERIFY(succeeds(u"Open"_s, {kSamples + source}));
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+
+    QProcess oracle;
+    oracle.start(u"/usr/bin/python3"_s, {kOracle, u"colors"_s, target});
+    QVERIFY(oracle.waitForFinished(60000));
+    QVERIFY2(oracle.exitCode() == 0, oracle.readAllStandardError().constData());
+    QCOMPARE(QJsonDocument::fromJson(oracle.readAllStandardOutput()),
+             QJsonDocument::fromJson(pairs));
 }
 
 void TestService::savingNeverWritesThroughALink_data()

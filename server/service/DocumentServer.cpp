@@ -1,7 +1,6 @@
 #include "server/service/DocumentServer.h"
 
 #include <QCoreApplication>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,6 +52,12 @@ bool DocumentServer::start(QString *errorMessage)
         *errorMessage = QStringLiteral("cannot export %1").arg(objectPath());
         return false;
     }
+    // A client that ends without Quit (killed, crashed) must not keep its drawing here for ever;
+    // watched before any client can reach the server.
+    m_connection.connect(QStringLiteral("org.freedesktop.DBus"),
+                         QStringLiteral("/org/freedesktop/DBus"),
+                         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"),
+                         this, SLOT(nameOwnerChanged(QString, QString, QString)));
     if (!m_connection.registerService(serviceName())) {
         *errorMessage = QStringLiteral("cannot own %1: %2")
                             .arg(serviceName(), m_connection.lastError().message());
@@ -62,9 +67,6 @@ bool DocumentServer::start(QString *errorMessage)
     m_connection.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
                          QStringLiteral("org.freedesktop.DBus.Local"),
                          QStringLiteral("Disconnected"), this, SLOT(busLost()));
-    // A client that ends without Quit (killed, crashed) must not keep its drawing here for ever.
-    connect(m_connection.interface(), &QDBusConnectionInterface::serviceOwnerChanged, this,
-            &DocumentServer::nameOwnerChanged);
     m_idleTimer.start();
     return true;
 }

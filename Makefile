@@ -22,6 +22,7 @@ FORMAT_PACKAGES := clang-format git
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang-14 libclang-rt-14-dev
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_SERVER_SECONDS ?= $(FUZZ_SECONDS)
 
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
@@ -161,4 +162,4 @@ fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
 		-DNORVALE_FUZZ=ON -DNORVALE_BUILD_TESTS=OFF $(FUZZ_CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target norvale_fuzzers
-	fuzz/run $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
+	FUZZ_SERVER_SECONDS=$(FUZZ_SERVER_SECONDS) fuzz/run $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)

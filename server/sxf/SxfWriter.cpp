@@ -165,12 +165,7 @@ QByteArray Emitter::layerCode(const QString &name)
 QByteArray Emitter::colorCode(const Color &color)
 {
     const quint32 rgb = color.kind == Color::Kind::Rgb ? color.rgb : 0;
-    int code = 0;
-    if (color.index >= 1 && color.index <= SxfTables::predefinedColors
-        && SxfTables::colorRgb(color.index) == rgb)
-        code = color.index;
-    else
-        code = SxfTables::colorCodeForRgb(rgb);
+    int code = SxfTables::colorCodeForRgb(rgb);
     if (!code) {
         const int user = m_userColors.indexOf(rgb);
         if (user >= 0) {

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -66,6 +67,9 @@ public:
     unsigned m_nEditFolderId = 0;
     bool m_bSameFolder = false;
     int m_nMode = 1;
+    // The window's size when not maximised (empty: the designed size) and whether it is.
+    QSize m_sizeWindow;
+    bool m_bMaximized = false;
     Pane m_src {Side::Source, this, m_strDesktopDir, m_strMyDocumentsDir};
     Pane m_dst {Side::Target, this, m_strDesktopDir, m_strMyDocumentsDir};
     QString m_strLogonName;
@@ -93,6 +97,10 @@ public:
     // Settings file (CConverterDlgSettings.cpp)
     void LoadSettings();
     void SaveSettings();
+    // Gives the window the size the settings keep; then it may be shown.
+    void RestoreWindowSize();
+    // Takes the window's size and the column widths into the state SaveSettings writes.
+    void KeepWindowSize();
 
     // Toolbars, keys and help (CConverterDlgToolbars.cpp)
     void CreateToolBars();
@@ -118,8 +126,8 @@ public:
 
     // The two panes (CConverterDlgPanes.cpp). The handlers of one side forward to its Pane.
     void InitListColumns();
-    // The width column nColumn of pList needs for its widest text and its header with the arrow.
-    static int ColumnWidthFor(QTreeView *pList, int nColumn);
+    // The lists' column space at the designed size: the column widths are kept as they are there.
+    int m_nTemplateColumnSpace = 0;
     // Lists strFolder (the pane's own field, rewritten to the form the system reports) into the
     // list of side nSide: 1 the source, anything else the target.
     void FillFileList(QString &strFolder, QString strExt, int nSide);

@@ -55,6 +55,8 @@ public:
     QStringList aHistory; // folder history, most recent first, 1 to 10 entries
     int nSortColumn = 0; // 0 name, 1 size, 2 modified
     int anSortDir[3] = {1, 0, 0}; // per column: 1 ascending, 0 descending
+    // The column widths the settings give, as at the window's designed size; 0: as designed.
+    int anColumnWidth[3] = {0, 0, 0};
 
     // Lists the files of strListFolder with extension strListExt; strListFolder is rewritten to
     // the form the system reports.

@@ -20,8 +20,8 @@ bool ConnectToServer(CTarskDocument &doc, QWidget *pOwner)
 {
     if (doc.CreateDispatch())
         return true;
-    AfxMessageBox(LoadString(IDS_SERVER_UNAVAILABLE), QMessageBox::Ok, QMessageBox::Warning, QMessageBox::NoButton,
-                  pOwner);
+    AfxMessageBox(LoadString(IDS_SERVER_UNAVAILABLE), QMessageBox::Ok, QMessageBox::Warning,
+                  QMessageBox::NoButton, pOwner);
     return false;
 }
 
@@ -72,6 +72,10 @@ void CConverterDlg::SetRunning(bool bRunning)
 {
     m_bRunning = bRunning;
     setEnabled(!bRunning);
+    // The run lists the target folder at its end; listing it for every saved drawing would only
+    // slow the run down.
+    m_src.HoldFollowing(bRunning);
+    m_dst.HoldFollowing(bRunning);
     if (!m_pProgressDlg)
         return;
     if (bRunning) {
@@ -110,7 +114,8 @@ void CConverterDlg::ConvertAuto()
     if (!ConnectToServer(doc, this))
         return;
     const int nCount = m_src.Model()->rowCount();
-    if (AfxMessageBox(LoadString(IDS_AUTO_CONVERT_QUESTION).replace(QLatin1String("%d"), QString::number(nCount)),
+    if (AfxMessageBox(LoadString(IDS_AUTO_CONVERT_QUESTION)
+                          .replace(QLatin1String("%d"), QString::number(nCount)),
                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Question, QMessageBox::Yes,
                       this)
         != QMessageBox::Yes) {

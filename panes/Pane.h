@@ -6,6 +6,7 @@
 
 class FileListModel;
 class FileListView;
+class FolderWatcher;
 class QComboBox;
 class QLabel;
 class QPoint;
@@ -93,6 +94,8 @@ public:
     void DeleteSelected();
     void SelectAll();
     void Refresh();
+    // While held, the list does not follow the disk; released, it catches up.
+    void HoldFollowing(bool bHold);
 
 signals:
     // The user chose strPath as this side's folder (from the list, the chooser or typed in).
@@ -105,10 +108,15 @@ signals:
     void commandChosen(int nId);
 
 private:
+    // Lists the folder again after a change on disk, keeping the selection (by name), the current
+    // row and the scrolled position.
+    void FollowDisk();
+
     const Side m_side;
     QWidget *const m_pWindow;
     const QString &m_strDesktopDir;
     const QString &m_strDocumentsDir;
     Controls m_controls {};
     FileListModel *m_pModel = nullptr;
+    FolderWatcher *m_pWatcher = nullptr;
 };

@@ -1,4 +1,5 @@
 #include "app/CConverterDlg.h"
+#include "app/ConversionPreview.h"
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
 #include "tests/WindowFixture.h"
@@ -455,6 +456,77 @@ private slots:
         QCOMPARE(selectedNames(Side::Source), (QStringList {u"a.dxf"_s, u"c.dxf"_s}));
         QCOMPARE(list(Side::Source)->selectionModel()->currentIndex().row(), 1);
         QCOMPARE(text(IDC_SRC_SELECTED), u"2 個のﾌｧｲﾙを選択 "_s);
+    }
+
+    // A drawing added, removed, renamed or changed on disk shows in the list by itself, however
+    // many changed at once in one listing, keeping the selection, the sort and the marks of
+    // automatic mode; other files and hidden ones are not listed.
+    void listFollowsTheDisk_data()
+    {
+        QTest::addColumn<QString>("change"); // +name: made, -name: removed, name>name: renamed,
+                                             // *name: grown past the others
+        QTest::addColumn<QString>("expected"); // listed by size; selected ones in brackets
+        QTest::newRow("added") << u"+e.dxf"_s << u"a [b] e c [d]"_s;
+        QTest::newRow("removed") << u"-c.dxf"_s << u"a [b] [d]"_s;
+        QTest::newRow("renamed") << u"b.dxf>f.dxf"_s << u"a f c [d]"_s;
+        QTest::newRow("changed") << u"*a.dxf"_s << u"[b] c [d] a"_s;
+        QTest::newRow("many at once")
+            << u"+x1.dxf +x2.dxf +x3.DXF +x.txt +.y.dxf -a.dxf"_s << u"[b] x1 x2 x3 c [d]"_s;
+    }
+    void listFollowsTheDisk()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, expected);
+        const QString dst = path(u"dst"_s);
+        QVERIFY(QDir().mkdir(dst));
+        for (const QChar c : u"abcd"_s)
+            QVERIFY(makeFile(path(c + u".dxf"_s), 100 * (c.unicode() - 'a' + 1)));
+        m_dlg = WindowFixture::open(
+            m_appDir.path(), WindowFixture::settings(0, u"DXF"_s, path(), u"PDF"_s, dst), true);
+        QVERIFY(m_dlg);
+        QSignalSpy marked(m_dlg->m_pPreview, &ConversionPreview::marksApplied);
+        QVERIFY(marked.wait());
+        m_dlg->OnColumnclickSrcList(FileListModel::SizeColumn);
+        select(Side::Source, {u"b.dxf"_s, u"d.dxf"_s});
+        const QStringList aBefore = names(Side::Source);
+        QStringList aUnmarked; // names listed before that lost their marks when listed again
+        QSignalSpy listed(&m_dlg->m_src, &Pane::listed);
+        connect(&m_dlg->m_src, &Pane::listed, this, [&] {
+            for (int i = 0; i < m_dlg->m_src.Model()->rowCount(); ++i) {
+                if (aBefore.contains(names(Side::Source).at(i))
+                    && !m_dlg->m_src.Model()->IsMarked(i))
+                    aUnmarked << names(Side::Source).at(i);
+            }
+        });
+
+        for (const QString &step : change.split(u' ')) {
+            const QString name = step.mid(1);
+            if (step.startsWith(u'+'))
+                QVERIFY(makeFile(path(name), 250 + change.indexOf(step)));
+            else if (step.startsWith(u'-'))
+                QVERIFY(QFile::remove(path(name)));
+            else if (step.startsWith(u'*'))
+                QVERIFY(makeFile(path(name), 1000));
+            else
+                QVERIFY(QFile::rename(path(step.section(u'>', 0, 0)), path(step.section(u'>', 1))));
+        }
+        const auto shown = [this] {
+            QStringList aShown;
+            const QStringList aSelected = selectedNames(Side::Source);
+            for (const QString &name : names(Side::Source)) {
+                const QString base = QFileInfo(name).baseName();
+                aShown << (aSelected.contains(name) ? u'[' + base + u']' : base);
+            }
+            return aShown.join(u' ');
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), expected, 1000);
+        QCOMPARE(listed.count(), 1);
+        QCOMPARE(aUnmarked, QStringList());
+        QCOMPARE(pane(Side::Source).nSortColumn, int(FileListModel::SizeColumn));
+        QCOMPARE(pane(Side::Source).anSortDir[FileListModel::SizeColumn], 1);
+        QTRY_COMPARE(marked.count(), 2);
+        for (int i = 0; i < m_dlg->m_src.Model()->rowCount(); ++i)
+            QVERIFY(m_dlg->m_src.Model()->IsMarked(i));
     }
 
     void oneIconPerExtension()

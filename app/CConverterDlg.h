@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class CIconButton;
 class CProgressDlg;
@@ -175,7 +176,10 @@ public:
     bool m_bRunning = false;
 
     // Run report and end-of-run notice (CConverterDlgRunReport.cpp)
-    void OnRunEnded(const RunReport &report, qint64 nElapsedMs);
+    // The notice of a long run, and when a drawing failed or was passed over, one message with
+    // failure (the first failure's message), the counts and the way to the run's report.
+    void OnRunEnded(const RunReport &report, qint64 nElapsedMs,
+                    const std::optional<QString> &failure);
     // Shows the last run's report (context menu).
     void OnRunReport();
     // Marks the drawings an automatic run would convert (ConversionPreview.cpp).

@@ -167,8 +167,5 @@ void CConverterDlg::RunConversion(CTarskDocument &doc, const QList<int> &aRows,
     // The window comes back, and what was saved is listed, also after a failure.
     doc.ReleaseDispatch();
     SetRunning(false);
-    OnRunEnded(report, timer.elapsed());
-    if (result.failure)
-        AfxMessageBox(*result.failure, QMessageBox::Ok, QMessageBox::Critical,
-                      QMessageBox::NoButton, this);
+    OnRunEnded(report, timer.elapsed(), result.failure);
 }

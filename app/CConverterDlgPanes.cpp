@@ -106,34 +106,41 @@ void CConverterDlg::OnRclickDstList(const QPoint &ptPos)
     m_dst.ShowListMenu(ptPos);
 }
 
+// Convert is worked out again after every command of a list's menu, whatever it changed.
 void CConverterDlg::OnDeleteSrcFiles()
 {
     m_src.DeleteSelected();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnDeleteDstFiles()
 {
     m_dst.DeleteSelected();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnSelectAllSrc()
 {
     m_src.SelectAll();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnSelectAllDst()
 {
     m_dst.SelectAll();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnRefreshSrc()
 {
     m_src.Refresh();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnRefreshDst()
 {
     m_dst.Refresh();
+    UpdateConvertButton();
 }
 
 QString CConverterDlg::GetSpecialFolderPath(int nFolder) const

@@ -63,6 +63,10 @@ void FolderWatcher::Watch(const QByteArray &folder, const QByteArray &suffix)
 void FolderWatcher::Hold(bool bHold)
 {
     m_bHeld = bHold;
+    if (bHold && m_timer.isActive()) {
+        m_timer.stop();
+        m_bNoted = true;
+    }
     if (!bHold && m_bNoted) {
         m_bNoted = false;
         Note();

@@ -138,3 +138,7 @@ inline constexpr int IDS_RUN_REPORT_REASON = 345;
 inline constexpr int IDS_RUN_NOTICE_TITLE = 346;
 inline constexpr int IDS_RUN_NOTICE_TEXT = 347;
 inline constexpr int IDS_CLOSE = 348;
+// The message at the end of a run that did not convert everything, and its button that opens the
+// run's report.
+inline constexpr int IDS_RUN_SUMMARY_SKIPPED = 360;
+inline constexpr int IDS_RUN_SUMMARY_REPORT = 361;

@@ -49,6 +49,8 @@ constexpr StringEntry kStringTable[] = {
     {IDS_RUN_NOTICE_TITLE, "図面の変換が終わりました"},
     {IDS_RUN_NOTICE_TEXT, "%1 個の図面を変換しました。失敗 %2 個。"},
     {IDS_CLOSE, "閉じる"},
+    {IDS_RUN_SUMMARY_SKIPPED, "変換しなかったﾌｧｲﾙがあります。"},
+    {IDS_RUN_SUMMARY_REPORT, "変換結果を表示(&R)..."},
     {ID_SAME_FOLDER, "同じﾌｫﾙﾀﾞ"},
     {ID_CONVERT, "変換(F5)"},
     {ID_AUTO_MODE, "自動変換ﾓｰﾄﾞ(F7)"},

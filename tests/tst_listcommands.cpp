@@ -286,6 +286,34 @@ private slots:
         QVERIFY(m_dlg->CommandAction(ID_CONVERT)->isEnabled());
     }
 
+    // Every command of a list's menu works Convert out again, whatever it changed: in manual
+    // mode Convert is there exactly while a source drawing is selected.
+    void convertAfterEveryListCommand_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("selected"); // a source row selected before the command
+        QTest::newRow("delete, nothing selected") << ID_DELETE_SRC_FILES << false;
+        QTest::newRow("select all") << ID_SELECT_ALL_SRC << false;
+        QTest::newRow("refresh") << ID_REFRESH_SRC << true;
+        QTest::newRow("target: delete, nothing selected") << ID_DELETE_DST_FILES << false;
+        QTest::newRow("target: select all") << ID_SELECT_ALL_DST << true;
+        QTest::newRow("target: refresh") << ID_REFRESH_DST << true;
+    }
+    void convertAfterEveryListCommand()
+    {
+        QFETCH(int, command);
+        QFETCH(bool, selected);
+        m_dlg->OnManualMode();
+        if (selected)
+            select(Side::Source, {1});
+        const bool bExpected
+            = command == ID_SELECT_ALL_SRC || (selected && command != ID_REFRESH_SRC);
+        // Whatever Convert showed before, the command puts it right.
+        m_dlg->EnableToolButton(ID_CONVERT, !bExpected);
+        m_dlg->OnCommand(command);
+        QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), bExpected);
+    }
+
     void menuGreying_data()
     {
         QTest::addColumn<Side>("side");

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -258,7 +259,8 @@ private slots:
             if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
                 const QList<QAction *> actions = menu->actions();
                 const auto it = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
-                    return a->objectName() == QString::number(IDM_RUN_REPORT) && a->text() == LoadString(IDS_RUN_REPORT_MENU);
+                    return a->objectName() == QString::number(IDM_RUN_REPORT)
+                        && a->text() == LoadString(IDS_RUN_REPORT_MENU);
                 });
                 if (it == actions.end() || aSeen.contains(u"menu"_s))
                     return;
@@ -284,12 +286,99 @@ private slots:
         user.stop();
         // Failures first, then what was not attempted, then the converted ones in run order.
         QCOMPARE(aSeen,
-                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT), LoadString(IDS_RUN_REPORT_TITLE),
+                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT),
+                              LoadString(IDS_RUN_REPORT_TITLE),
                               LoadString(IDS_RUN_REPORT_COUNTS).arg(2).arg(0).arg(0).arg(1).arg(1),
-                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s, LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
+                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s,
+                              LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
         QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // A run that did not convert everything ends in one message: the drawing program's words for
+    // a failure, or that drawings were passed over, with the counts; its button opens the run's
+    // report. A run that converted everything says nothing.
+    void summaryAtTheEnd_data()
+    {
+        QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
+        QTest::addColumn<QString>("withTarget"); // sources whose target is up to date
+        QTest::addColumn<QString>("vanish"); // sources removed once the run is agreed to
+        QTest::addColumn<QList<int>>("counts"); // converted, up to date, skipped, failed, not
+                                                // attempted; empty: no message
+        QTest::addColumn<QStringList>("report"); // outcome|source|reason, as the window shows it
+        const QString failed = LoadString(IDS_OUTCOME_FAILED),
+                      notAttempted = LoadString(IDS_OUTCOME_NOT_ATTEMPTED),
+                      skipped = LoadString(IDS_OUTCOME_SKIPPED),
+                      converted = LoadString(IDS_OUTCOME_CONVERTED),
+                      upToDate = LoadString(IDS_OUTCOME_UP_TO_DATE);
+        QTest::newRow("a failure")
+            << QByteArray("FailSave=c.dxf") << u"b"_s << QString() << QList<int> {1, 1, 0, 1, 1}
+            << QStringList {failed + u"|c.sfc|*"_s, notAttempted + u"|d.sfc|"_s,
+                            converted + u"|a.sfc|"_s, upToDate + u"|b.sfc|"_s};
+        QTest::newRow("a drawing gone before its turn")
+            << QByteArray() << QString() << u"b"_s << QList<int> {3, 0, 1, 0, 0}
+            << QStringList {skipped + u"|b.sfc|"_s + RunReportText(RunReportReason::Vanished),
+                            converted + u"|a.sfc|"_s, converted + u"|c.sfc|"_s,
+                            converted + u"|d.sfc|"_s};
+        QTest::newRow("everything converted")
+            << QByteArray() << QString() << QString() << QList<int>() << QStringList();
+    }
+    void summaryAtTheEnd()
+    {
+        QFETCH(QByteArray, testing);
+        QFETCH(QString, withTarget);
+        QFETCH(QString, vanish);
+        QFETCH(QList<int>, counts);
+        QFETCH(QStringList, report);
+        QVERIFY(makeFiles(withTarget));
+        QVERIFY(StandinBus::configure(testing));
+        QVERIFY(openWindow(0));
+        m_pDesktop->bShowBoxes = true;
+        QStringList aBoxes, aReport;
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(modal); box && box->isVisible()) {
+                if (QAbstractButton *yes = box->button(QMessageBox::Yes)) {
+                    for (const QChar c : vanish)
+                        QFile::remove(src(c + u".sfc"_s));
+                    QTest::mouseClick(yes, Qt::LeftButton);
+                } else if (QAbstractButton *open = box->button(QMessageBox::Open)) {
+                    aBoxes << QString::number(box->icon()) << box->text() << box->informativeText();
+                    QTest::mouseClick(open, Qt::LeftButton);
+                }
+            } else if (auto *dlg = qobject_cast<CRunReportDlg *>(modal); dlg && dlg->isVisible()) {
+                for (int i = 0; i < dlg->m_lcFiles->topLevelItemCount(); ++i) {
+                    const QTreeWidgetItem *item = dlg->m_lcFiles->topLevelItem(i);
+                    aReport << item->text(0) + u'|' + item->text(1) + u'|' + item->text(3);
+                }
+                QTest::keyClick(dlg, Qt::Key_Escape);
+            }
+        });
+        user.start(5);
+        m_dlg->OnConvert();
+        user.stop();
+
+        QVERIFY(!QApplication::activeModalWidget());
+        if (counts.isEmpty()) {
+            QCOMPARE(aBoxes, QStringList());
+            return;
+        }
+        QString strCounts = LoadString(IDS_RUN_REPORT_COUNTS);
+        for (const int n : counts)
+            strCounts = strCounts.arg(n);
+        const bool bFailed = counts.at(3) > 0;
+        QCOMPARE(aBoxes.size(), 3);
+        QCOMPARE(aBoxes.at(0).toInt(), int(bFailed ? QMessageBox::Critical : QMessageBox::Warning));
+        if (bFailed)
+            QVERIFY2(aBoxes.at(1).contains(u"c.dxf"_s), qPrintable(aBoxes.at(1)));
+        else
+            QCOMPARE(aBoxes.at(1), LoadString(IDS_RUN_SUMMARY_SKIPPED));
+        QCOMPARE(aBoxes.at(2), strCounts);
+        // The server's words for the failure are the reason in the report as in the message.
+        report.replaceInStrings(u"|*"_s, u'|' + aBoxes.at(1));
+        QCOMPARE(aReport, report);
     }
 
     // A long run the user has turned away from ends in one notification with its counts; a
@@ -323,7 +412,8 @@ private slots:
         // Notices leave in order: had an earlier run sent one, it would come first.
         QTRY_COMPARE(notifications.m_aBodies.size(), 1);
         QTest::qWait(200);
-        QCOMPARE(notifications.m_aBodies, QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
+        QCOMPARE(notifications.m_aBodies,
+                 QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
         QDBusConnection::disconnectFromBus(u"notifications"_s);
     }
 

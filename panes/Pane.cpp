@@ -1,6 +1,7 @@
 #include "panes/Pane.h"
 
 #include "controls/MessageBox.h"
+#include "formats/FormatTable.h"
 #include "panes/BrowseForFolder.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
@@ -16,6 +17,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -248,10 +250,32 @@ void Pane::OpenFirstSelected()
         const FileRow &row = m_pModel->Row(aRows.first());
         QString strPath = strFolder;
         JoinPath(strPath, row.strName);
-        // The desktop says nothing when it cannot open a file, so the user is told here.
-        if (!Desktop::Current().OpenUrl(
-                Platform::RawFileUrl(Platform::JoinRawPath(strFolder, row.RawName()))))
-            AfxMessageBox(u"ファイルを開けませんでした。\n%1"_s.arg(strPath), QMessageBox::Ok,
+        // The desktop says nothing when it cannot open a file, so the user is told here, and why.
+        const Desktop::FileOpening opening
+            = Desktop::Current().OpenFile(Platform::JoinRawPath(strFolder, row.RawName()));
+        QString strReason;
+        switch (opening.failure) {
+        case Desktop::OpenFailure::None:
+            break;
+        case Desktop::OpenFailure::Missing:
+            strReason = LoadString(IDS_OPEN_MISSING);
+            break;
+        case Desktop::OpenFailure::NoProgram: {
+            // A drawing format is named as the program names it; any other file as the desktop
+            // does.
+            const QString strFormat
+                = GetFormatDescription(QFileInfo(row.strName).suffix().toUpper());
+            strReason = LoadString(IDS_OPEN_NO_PROGRAM)
+                            .arg(strFormat.isEmpty() ? opening.strTypeName : strFormat,
+                                 opening.strMimeType);
+            break;
+        }
+        case Desktop::OpenFailure::NotStarted:
+            strReason = LoadString(IDS_OPEN_NOT_STARTED);
+            break;
+        }
+        if (!strReason.isEmpty())
+            AfxMessageBox(LoadString(IDS_OPEN_FAILED).arg(strPath, strReason), QMessageBox::Ok,
                           QMessageBox::Warning, QMessageBox::NoButton, m_pWindow);
     }
     UpdateSelectedCount();

@@ -34,6 +34,11 @@ public:
         return fnOpen ? fnOpen(url) : true;
     }
 
+    QString ProgramFor(const QString &strMimeType) override
+    {
+        return bRealPrograms ? Desktop::ProgramFor(strMimeType) : QStringLiteral("viewer");
+    }
+
     std::optional<QString> ChooseFolder(QWidget *pOwner, const QString &,
                                         const QString &strInitialFolder) override
     {
@@ -71,8 +76,10 @@ public:
     bool bShowBoxes = false;
     std::function<QMessageBox::StandardButton(const Message &)> fnAnswer;
     QList<Message> aMessages;
-    // Whether the desktop manages to open a file; every file opens when unset.
+    // Whether the desktop manages to open a file; every file opens when unset. Every type has a
+    // program, unless bRealPrograms asks the test's own desktop which have one.
     std::function<bool(const QUrl &)> fnOpen;
+    bool bRealPrograms = false;
     QList<QUrl> aOpened;
     // The chooser's answer (nothing: cancelled), and what it was shown with.
     std::optional<QString> chosenFolder;

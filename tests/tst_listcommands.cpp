@@ -1,6 +1,8 @@
 #include "app/CConverterDlg.h"
+#include "formats/FormatTable.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
+#include "res/Strings.h"
 #include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 #include "tests/WindowFixture.h"
@@ -50,6 +52,18 @@ class TestListCommands : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        // The desktop's programs are this test's own: one program, for plain text. The types
+        // are the system's.
+        const QString strData = m_appDir.filePath(u"data"_s);
+        QVERIFY(TestEnvironment::writeFile(strData + u"/applications/viewer.desktop"_s,
+                                           "[Desktop Entry]\nType=Application\nName=Viewer\n"
+                                           "Exec=true %f\nMimeType=text/plain;\n"));
+        QVERIFY(QFile::link(u"/usr/share/mime"_s, strData + u"/mime"_s));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(strData));
+    }
+
     void init()
     {
         QDir(trashInfoFolder() + u"/.."_s).removeRecursively();
@@ -264,8 +278,44 @@ private slots:
         QVERIFY(m_pDesktop->Texts().isEmpty());
         select(side, {1});
         doubleClick(side, 1);
-        QTRY_COMPARE(m_pDesktop->Texts().size(), 1);
-        QVERIFY(m_pDesktop->Texts().first().contains(path(failing)));
+        QTRY_COMPARE(
+            m_pDesktop->Texts(),
+            QStringList {
+                LoadString(IDS_OPEN_FAILED).arg(path(failing), LoadString(IDS_OPEN_NOT_STARTED))});
+    }
+
+    // A drawing that cannot be opened is named with the reason: no program for its type (the
+    // desktop's own associations decide), or gone since it was listed.
+    void openTellsWhy_data()
+    {
+        QTest::addColumn<QByteArray>("contents"); // empty: the file is gone
+        QTest::addColumn<QString>("reason"); // empty: it opens
+        QTest::newRow("a type with a program") << QByteArray("plain text\n") << QString();
+        QTest::newRow("no program for the type")
+            << QByteArray("\x01\x02\x00\xff", 4)
+            << LoadString(IDS_OPEN_NO_PROGRAM)
+                   .arg(GetFormatDescription(u"TSK"_s), u"application/octet-stream"_s);
+        QTest::newRow("gone") << QByteArray() << LoadString(IDS_OPEN_MISSING);
+    }
+    void openTellsWhy()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, reason);
+        m_pDesktop->bRealPrograms = true;
+        if (contents.isEmpty())
+            QVERIFY(QFile::remove(path(u"a.tsk"_s)));
+        else
+            QVERIFY(TestEnvironment::writeFile(path(u"a.tsk"_s), contents));
+        select(Side::Source, {0});
+        doubleClick(Side::Source, 0);
+        if (reason.isEmpty()) {
+            QTRY_COMPARE(m_pDesktop->aOpened, QList<QUrl> {QUrl::fromLocalFile(path(u"a.tsk"_s))});
+            QCOMPARE(m_pDesktop->Texts(), QStringList());
+        } else {
+            QTRY_COMPARE(m_pDesktop->Texts(),
+                         QStringList {LoadString(IDS_OPEN_FAILED).arg(path(u"a.tsk"_s), reason)});
+            QCOMPARE(m_pDesktop->aOpened, QList<QUrl>());
+        }
     }
 
     // A click brings the count line (and for the source, Convert) up to date, also when it

@@ -84,7 +84,9 @@ private:
 };
 
 // Why a source was passed over, as the report and the report window say it.
-enum class RunReportReason { NoTargetName = IDS_REASON_NO_TARGET_NAME,
+enum class RunReportReason {
+    NoTargetName = IDS_REASON_NO_TARGET_NAME,
     Declined = IDS_REASON_DECLINED,
-    Vanished = IDS_REASON_VANISHED };
+    Vanished = IDS_REASON_VANISHED
+};
 QString RunReportText(RunReportReason reason);

@@ -36,7 +36,7 @@ public:
 
     QString ProgramFor(const QString &strMimeType) override
     {
-        return bRealPrograms ? Desktop::ProgramFor(strMimeType) : QStringLiteral("viewer");
+        return fnProgram ? fnProgram(strMimeType) : QStringLiteral("viewer");
     }
 
     std::optional<QString> ChooseFolder(QWidget *pOwner, const QString &,
@@ -76,10 +76,10 @@ public:
     bool bShowBoxes = false;
     std::function<QMessageBox::StandardButton(const Message &)> fnAnswer;
     QList<Message> aMessages;
-    // Whether the desktop manages to open a file; every file opens when unset. Every type has a
-    // program, unless bRealPrograms asks the test's own desktop which have one.
+    // Whether the desktop manages to open a file, and the program for a type; every file opens
+    // when unset.
     std::function<bool(const QUrl &)> fnOpen;
-    bool bRealPrograms = false;
+    std::function<QString(const QString &)> fnProgram;
     QList<QUrl> aOpened;
     // The chooser's answer (nothing: cancelled), and what it was shown with.
     std::optional<QString> chosenFolder;

@@ -3,6 +3,7 @@
 
 #include "server/dxf/DxfReader.h"
 #include "server/service/FormatRegistry.h"
+#include "server/service/ServerSettings.h"
 #include "server/sxf/SxfReader.h"
 
 #include <QDBusMetaType>
@@ -91,6 +92,8 @@ private Q_SLOTS:
     void authorDataInTheDxfHeader();
     void colorsInDxf_data();
     void colorsInDxf();
+    void dxfVersionOfTheNextSave_data();
+    void dxfVersionOfTheNextSave();
     void savingNeverWritesThroughALink_data();
     void savingNeverWritesThroughALink();
     void fullDiskLeavesTheOldTarget();
@@ -589,6 +592,46 @@ void TestService::colorsInDxf()
     QVERIFY2(oracle.exitCode() == 0, oracle.readAllStandardError().constData());
     QCOMPARE(QJsonDocument::fromJson(oracle.readAllStandardOutput()),
              QJsonDocument::fromJson(pairs));
+}
+
+void TestService::dxfVersionOfTheNextSave_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("acadVer");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("R12") << QByteArray("R12") << u"AC1009"_s << false;
+    QTest::newRow("any case") << QByteArray("r2018") << u"AC1032"_s << false;
+    QTest::newRow("unknown: the default") << QByteArray("R14") << u"AC1015"_s << true;
+    QTest::newRow("blank: the default") << QByteArray() << u"AC1015"_s << false;
+}
+
+// The version is read again for every drawing saved, so the window's choice reaches a server
+// already running; a value it cannot read gives the default and a warning naming the key.
+void TestService::dxfVersionOfTheNextSave()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(QString, acadVer);
+    QFETCH(bool, warned);
+    QVERIFY(converting());
+    QVERIFY(succeeds(u"Open"_s, {m_server.copy(kKinds, u"plan.dxf"_s)}));
+    QVERIFY(
+        writeFile(ServerSettings::filePath(),
+                  QByteArray(ServerFixture::kConverting) + "[Output]\nDxfVersion=" + value + '\n'));
+    QStringList warnings;
+    ServerSettings::load(&warnings);
+    QCOMPARE(warnings.size(), warned ? 1 : 0);
+    QVERIFY(!warned || warnings.first().contains(u"[Output] DxfVersion"_s));
+    const QString target = m_server.path(u"plan-out.dxf"_s);
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+    QVERIFY(writeFile(ServerSettings::filePath(), ServerFixture::kConverting));
+
+    QProcess oracle;
+    oracle.start(u"/usr/bin/python3"_s, {kOracle, u"audit"_s, target});
+    QVERIFY(oracle.waitForFinished(60000));
+    QVERIFY2(oracle.exitCode() == 0, oracle.readAllStandardError().constData());
+    const QJsonObject audit = QJsonDocument::fromJson(oracle.readAllStandardOutput()).object();
+    QCOMPARE(audit.value("version"_L1).toString(), acadVer);
+    QVERIFY(audit.value("entities"_L1).toInt() > 20);
 }
 
 void TestService::savingNeverWritesThroughALink_data()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestEnvironment.h"
+#include "tests/TestEnvironment.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

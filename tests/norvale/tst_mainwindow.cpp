@@ -7,8 +7,8 @@
 #include "conversion/CRunReportDlg.h"
 #include "panes/CNewFolderDlg.h"
 #include "res/Strings.h"
-#include "tests/FakeDesktop.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/FakeDesktop.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
 #include <QComboBox>

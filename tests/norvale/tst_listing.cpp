@@ -1,7 +1,7 @@
 #include "app/CConverterDlg.h"
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include <QCollator>
 #include <QHeaderView>

@@ -1,9 +1,9 @@
 #include "app/CConverterDlg.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
-#include "tests/FakeDesktop.h"
+#include "tests/norvale/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
 #include <QDir>

@@ -5,9 +5,9 @@
 #include "panes/FileListModel.h"
 #include "platform/System.h"
 #include "res/Strings.h"
-#include "tests/FakeDesktop.h"
+#include "tests/norvale/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
 #include <QComboBox>

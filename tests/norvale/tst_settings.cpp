@@ -1,6 +1,6 @@
 #include "app/CConverterDlg.h"
 #include "tests/TestEnvironment.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "formats/FormatTable.h"
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "tests/FakeDesktop.h"
+#include "tests/norvale/FakeDesktop.h"
 #include "tests/StandinBus.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
 #include "app/ConversionPreview.h"

@@ -1,4 +1,4 @@
-#include "tests/FakeDesktop.h"
+#include "tests/norvale/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 
 #include "controls/CIconButton.h"

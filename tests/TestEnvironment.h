@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -41,11 +42,13 @@ inline QTemporaryDir &isolateHome()
     return home;
 }
 
-inline bool writeFile(const QString &path, const QByteArray &data)
+// Makes the folders on the way; a valid modified is the file's last change.
+inline bool writeFile(const QString &path, const QByteArray &data, const QDateTime &modified = {})
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size()
+        && (!modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
 inline QByteArray readFile(const QString &path)

@@ -1,5 +1,5 @@
+#include "tests/BusFixture.h"
 #include "tests/norvale/FakeDesktop.h"
-#include "tests/StandinBus.h"
 
 #include "app/CConverterDlg.h"
 #include "controls/MessageBox.h"
@@ -22,7 +22,7 @@ using TestEnvironment::writeFile;
 
 namespace {
 
-using StandinBus::kService;
+const QString kService = BusFixture::kService;
 const QString kFakeConnection = u"fake-server"_s;
 
 QByteArray entry(const char *exec)
@@ -90,7 +90,7 @@ class TestAutomation : public QObject
     Q_OBJECT
 
     QTemporaryDir m_temp;
-    QProcess m_daemon;
+    BusFixture m_bus;
     std::unique_ptr<FakeTarsk> m_fake;
 
     FakeTarsk *startFake()
@@ -127,19 +127,13 @@ class TestAutomation : public QObject
 private slots:
     // The client must meet neither another test's drawing server nor a service file on the
     // shared test bus, so this test runs its own bus daemon, activating nothing unless told.
-    void initTestCase() { QVERIFY(StandinBus::start(m_daemon, m_temp.path())); }
-
-    void cleanupTestCase()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
-    }
+    void initTestCase() { QVERIFY(m_bus.start(BusFixture::Services::Chosen)); }
 
     void cleanup()
     {
         QDBusConnection::disconnectFromBus(kFakeConnection);
         m_fake.reset();
-        QVERIFY(StandinBus::setService(m_temp.path(), {}));
+        QVERIFY(m_bus.setService({}));
         QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(kService));
     }
 
@@ -352,8 +346,7 @@ private slots:
         if (server == u"running")
             QVERIFY(startFake());
         if (server == u"broken service file")
-            QVERIFY(StandinBus::setService(
-                m_temp.path(), "[D-BUS Service]\nName=Tarsk.Document\nExec=/bin/false\n"));
+            QVERIFY(m_bus.setService("[D-BUS Service]\nName=Tarsk.Document\nExec=/bin/false\n"));
         CTarskDocument doc;
         QCOMPARE(doc.CreateDispatch(), expected);
         if (!expected)

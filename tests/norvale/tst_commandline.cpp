@@ -1,4 +1,4 @@
-#include "tests/StandinBus.h"
+#include "tests/BusFixture.h"
 
 #include "conversion/RunReport.h"
 #include "platform/FileNames.h"
@@ -40,7 +40,7 @@ class TestCommandLine : public QObject
 {
     Q_OBJECT
 
-    QProcess m_daemon;
+    BusFixture m_bus;
     std::unique_ptr<QTemporaryDir> m_dir;
 
     QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
@@ -80,11 +80,9 @@ class TestCommandLine : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY(StandinBus::start(m_daemon)); }
+    void initTestCase() { QVERIFY(m_bus.start()); }
     void cleanupTestCase()
     {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
         // The command line never writes the window's settings.
         QVERIFY(!QFileInfo::exists(
             QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
@@ -100,7 +98,7 @@ private slots:
     }
     void cleanup()
     {
-        StandinBus::quit();
+        QVERIFY(BusFixture::quit());
         // QTemporaryDir removes only the names that QDir can spell.
         QProcess::execute(u"rm"_s, {u"-r"_s, m_dir->path()});
     }
@@ -183,7 +181,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QString, outcomes);
-        QVERIFY(StandinBus::configure(testing));
+        QVERIFY(BusFixture::configure("[Testing]\n" + testing));
         if (outcomes.contains(u"up-to-date"_s)) {
             for (const QString &name : {u"a.dxf"_s, u"%J.dxf"_s})
                 QVERIFY(makeFile(dst(name), QDateTime::currentDateTime()));

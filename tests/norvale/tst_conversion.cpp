@@ -1,5 +1,5 @@
+#include "tests/BusFixture.h"
 #include "tests/norvale/FakeDesktop.h"
-#include "tests/StandinBus.h"
 #include "tests/norvale/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
@@ -62,8 +62,7 @@ class TestConversion : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_bus;
-    QProcess m_daemon;
+    BusFixture m_bus;
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CConverterDlg> m_dlg;
@@ -88,7 +87,8 @@ class TestConversion : public QObject
     // call count to statsFile() when it quits and does as testing says.
     bool configure(const QByteArray &testing = {})
     {
-        return StandinBus::configure("StatsFile=" + QFile::encodeName(statsFile()) + '\n' + testing
+        return BusFixture::configure("[Testing]\nStatsFile=" + QFile::encodeName(statsFile()) + '\n'
+                                     + testing
                                      + "\n[General]\nAuthorName=山田 太郎\nAffiliation=設計部");
     }
 
@@ -204,21 +204,15 @@ class TestConversion : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(StandinBus::start(m_daemon, m_bus.path()));
-        QVERIFY(!StandinBus::standinService().isEmpty());
+        QVERIFY(m_bus.start(BusFixture::Services::Chosen));
+        QVERIFY(!BusFixture::standinService().isEmpty());
         connect(&m_user, &QTimer::timeout, this, &TestConversion::answerModal);
         m_user.setInterval(5);
     }
 
-    void cleanupTestCase()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
-    }
-
     void init()
     {
-        QVERIFY(StandinBus::setService(m_bus.path(), StandinBus::standinService()));
+        QVERIFY(m_bus.setService(BusFixture::standinService()));
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
         QVERIFY(configure());
@@ -238,7 +232,7 @@ private slots:
         m_user.stop();
         m_dlg.reset();
         m_desktop.reset();
-        StandinBus::quit();
+        QVERIFY(BusFixture::quit());
         // The listing made the folders current; they must be deletable.
         QDir::setCurrent(QDir::tempPath());
         m_dir.reset();
@@ -594,7 +588,7 @@ private slots:
     // Without a drawing program the run says so before it asks anything.
     void noServer()
     {
-        QVERIFY(StandinBus::setService(m_bus.path(), {}));
+        QVERIFY(m_bus.setService({}));
         QVERIFY(makeSource(u"a.sfc"_s));
         QVERIFY(openWindow(0, u"DXF"_s));
         m_dlg->OnConvert();
@@ -627,7 +621,7 @@ private slots:
         QTRY_COMPARE(spy.count(), 1);
         QTRY_COMPARE(serverCalls(), calls);
         QVERIFY(
-            !QDBusConnection::sessionBus().interface()->isServiceRegistered(StandinBus::kService));
+            !QDBusConnection::sessionBus().interface()->isServiceRegistered(BusFixture::kService));
         QCOMPARE(m_desktop->Texts(), QStringList());
         QCOMPARE(m_prompts, QStringList());
         QCOMPARE(readFile(dst(u"a.dxf"_s)), kOldTarget);

@@ -1,5 +1,5 @@
-#include "tests/norvale/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
+#include "tests/norvale/FakeDesktop.h"
 
 #include "controls/CIconButton.h"
 #include "controls/CPathLabel.h"

@@ -5,8 +5,8 @@
 #include "panes/FileListModel.h"
 #include "platform/System.h"
 #include "res/Strings.h"
-#include "tests/norvale/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
+#include "tests/norvale/FakeDesktop.h"
 #include "tests/norvale/WindowFixture.h"
 
 #include <QAction>

@@ -1,8 +1,8 @@
 #include "app/CConverterDlg.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
-#include "tests/norvale/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
+#include "tests/norvale/FakeDesktop.h"
 #include "tests/norvale/WindowFixture.h"
 
 #include <QAction>

@@ -1,5 +1,5 @@
+#include "tests/BusFixture.h"
 #include "tests/norvale/FakeDesktop.h"
-#include "tests/StandinBus.h"
 #include "tests/norvale/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
@@ -74,7 +74,7 @@ class TestRunReport : public QObject
 {
     Q_OBJECT
 
-    QProcess m_daemon;
+    BusFixture m_bus;
     QTemporaryDir m_appDir;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CConverterDlg> m_dlg;
@@ -122,12 +122,7 @@ class TestRunReport : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY(StandinBus::start(m_daemon)); }
-    void cleanupTestCase()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
-    }
+    void initTestCase() { QVERIFY(m_bus.start()); }
 
     void init()
     {
@@ -143,7 +138,7 @@ private slots:
         RunNotice::s_nMinRunMs = 10000;
         m_dlg.reset();
         m_pDesktop.reset();
-        StandinBus::quit();
+        QVERIFY(BusFixture::quit());
         QDir::setCurrent(QDir::tempPath());
         m_dir.reset();
     }
@@ -171,7 +166,7 @@ private slots:
         QFETCH(QString, answers);
         QFETCH(QString, expected);
         QVERIFY(makeFiles(withTarget));
-        QVERIFY(StandinBus::configure(testing));
+        QVERIFY(BusFixture::configure("[Testing]\n" + testing));
         m_answers = answers;
         const QString strBefore = RunReport::LastReportPath();
         QVERIFY(openWindow(mode));
@@ -247,7 +242,7 @@ private slots:
     void reportWindow()
     {
         QVERIFY(makeFiles(QString()));
-        QVERIFY(StandinBus::configure("FailSave=c.dxf"));
+        QVERIFY(BusFixture::configure("[Testing]\nFailSave=c.dxf"));
         QVERIFY(openWindow(0));
         m_dlg->OnConvert();
         m_dlg->show();
@@ -300,7 +295,7 @@ private slots:
     void notification()
     {
         QVERIFY(makeFiles(QString()));
-        QVERIFY(StandinBus::configure("FailSave=b.dxf"));
+        QVERIFY(BusFixture::configure("[Testing]\nFailSave=b.dxf"));
         QVERIFY(openWindow(0));
         bool &bAway = m_pDesktop->bUserAway;
         bAway = true;
@@ -318,7 +313,7 @@ private slots:
         for (const auto &[bUserAway, nMinRunMs] : aRuns) {
             for (const QString &name : QDir(dst()).entryList(QDir::Files))
                 QVERIFY(QFile::remove(dst(name)));
-            StandinBus::quit();
+            QVERIFY(BusFixture::quit());
             bAway = bUserAway;
             RunNotice::s_nMinRunMs = nMinRunMs;
             m_dlg->OnConvert();

@@ -1,4 +1,4 @@
-#include "tests/ServerFixture.h"
+#include "tests/BusFixture.h"
 #include "tests/SmallDisk.h"
 
 #include "server/dxf/DxfReader.h"
@@ -96,16 +96,16 @@ private Q_SLOTS:
 private:
     static QDBusMessage call(const QString &method, const QVariantList &arguments = {})
     {
-        return ServerFixture::call(method, arguments);
+        return BusFixture::call(method, arguments);
     }
     static bool succeeds(const QString &method, const QVariantList &arguments = {})
     {
-        return ServerFixture::succeeds(method, arguments);
+        return BusFixture::succeeds(method, arguments);
     }
     bool recording(const QByteArray &settings = {}, const QString &version = {});
     bool converting();
 
-    ServerFixture m_server;
+    BusFixture m_server;
     bool m_converting = false;
 };
 
@@ -123,7 +123,7 @@ bool TestService::recording(const QByteArray &settings, const QString &version)
     if (reply.type() != QDBusMessage::ReplyMessage)
         qWarning() << reply.errorMessage();
     m_converting = false;
-    return reply.type() == QDBusMessage::ReplyMessage && ServerFixture::configure(settings);
+    return reply.type() == QDBusMessage::ReplyMessage && BusFixture::configure(settings);
 }
 
 // One converting server for all the tests that convert, so that the memory test sees the peak
@@ -131,7 +131,7 @@ bool TestService::recording(const QByteArray &settings, const QString &version)
 bool TestService::converting()
 {
     if (!m_converting)
-        m_converting = recording(ServerFixture::kConverting);
+        m_converting = recording(BusFixture::kConverting);
     return m_converting;
 }
 
@@ -321,7 +321,7 @@ void TestService::configuredFailure()
     m_server.makeFile(u"b.sfc"_s);
     QVERIFY(succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
     const QString first
-        = QDBusConnection::sessionBus().interface()->serviceOwner(ServerFixture::kService);
+        = QDBusConnection::sessionBus().interface()->serviceOwner(BusFixture::kService);
 
     const QDBusMessage reply = call(method, {m_server.path(file)});
     QCOMPARE(reply.errorName(), error);
@@ -355,8 +355,8 @@ void TestService::idleServerLeavesTheBus()
 {
     QVERIFY(recording("[Testing]\nIdleMs=200\n"));
     QVERIFY(succeeds(u"GetVersion"_s));
-    QVERIFY(ServerFixture::running());
-    QTRY_VERIFY_WITH_TIMEOUT(!ServerFixture::running(), 10000);
+    QVERIFY(BusFixture::running());
+    QTRY_VERIFY_WITH_TIMEOUT(!BusFixture::running(), 10000);
 }
 
 // The whole way a user goes: SFC to DXF, DXF to SFC with author data, and JWW to PDF, which once
@@ -422,7 +422,7 @@ void TestService::formatRefusals()
         QVERIFY(succeeds(u"Open"_s, {source}));
     const QString path = open ? source : m_server.path(u"out."_s + format.toLower());
 
-    const QDBusMessage reply = ServerFixture::call(method, {path});
+    const QDBusMessage reply = BusFixture::call(method, {path});
     QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
     const QString message = reply.errorMessage();
     QVERIFY2(message.contains(path) && message.contains(format + u" 形式"_s), qPrintable(message));
@@ -494,7 +494,7 @@ void TestService::malformedInput()
 #if defined(__SANITIZE_ADDRESS__)
     limit *= 3;
 #endif
-    const QDBusMessage reply = ServerFixture::call(u"Open"_s, {source}, limit);
+    const QDBusMessage reply = BusFixture::call(u"Open"_s, {source}, limit);
     QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
     QVERIFY2(reply.errorMessage().contains(source) && reply.errorMessage().contains(reason),
              qPrintable(reply.errorMessage()));
@@ -506,7 +506,7 @@ void TestService::malformedInputStaysWithinTheMemoryBudget()
     // Runs after the table above, on the server that read all of it.
     QVERIFY(m_converting);
     const uint pid
-        = QDBusConnection::sessionBus().interface()->servicePid(ServerFixture::kService).value();
+        = QDBusConnection::sessionBus().interface()->servicePid(BusFixture::kService).value();
     QVERIFY(pid > 0);
     const QByteArray status = readFile(u"/proc/%1/status"_s.arg(pid));
     const qsizetype at = status.indexOf("VmHWM:");
@@ -597,7 +597,7 @@ void TestService::fullDiskLeavesTheOldTarget()
     QVERIFY(disk.fill());
     QVERIFY(succeeds(u"Open"_s, {m_server.copy(kKinds, u"plan.dxf"_s)}));
 
-    const QDBusMessage reply = ServerFixture::call(u"SaveAs"_s, {target});
+    const QDBusMessage reply = BusFixture::call(u"SaveAs"_s, {target});
     QCOMPARE(reply.errorName(), u"Tarsk.Document.Error"_s);
     QVERIFY2(reply.errorMessage().contains(target), qPrintable(reply.errorMessage()));
     QCOMPARE(readFile(target), old);

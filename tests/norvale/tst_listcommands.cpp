@@ -15,7 +15,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -156,17 +155,17 @@ private slots:
         QVERIFY(!listed.contains(path(u"b.tsk"_s)));
     }
 
+    // What cannot be trashed stays where it was, and is named.
     void writeProtectedFolderKeepsItsFiles()
     {
         if (::geteuid() == 0)
             QSKIP("root may remove files from any folder");
         m_answer = QMessageBox::Yes;
+        const auto writable = QFile::permissions(m_folder->path());
         QFile::setPermissions(m_folder->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         select(Side::Source, {0});
         m_dlg->OnDeleteSrcFiles();
-        QFile::setPermissions(m_folder->path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                  | QFileDevice::ExeOwner);
+        QFile::setPermissions(m_folder->path(), writable);
         QCOMPARE(m_pDesktop->Texts().size(), 2);
         QVERIFY(m_pDesktop->Texts().at(1).contains(path(u"a.tsk"_s)));
         QVERIFY(QFile::exists(path(u"a.tsk"_s)));
@@ -227,23 +226,14 @@ private slots:
             QCOMPARE(::access((folder + file).constData(), F_OK) == 0, file != name);
         // The record's own name holds the raw bytes as well, which QDir can neither list nor
         // remove.
-        const QByteArray info = QFile::encodeName(trashInfoFolder()) + '/';
-        const QByteArray wanted
-            = "Path=" + QUrl::toPercentEncoding(m_folder->path(), "/") + '/' + encoded + '\n';
-        int nRecords = 0;
-        DIR *dir = ::opendir(info.constData());
-        QVERIFY(dir);
-        while (const dirent *entry = ::readdir(dir)) {
-            char text[512] = {};
-            const int fd = ::open((info + entry->d_name).constData(), O_RDONLY);
-            if (fd >= 0 && ::read(fd, text, sizeof text - 1) > 0
-                && QByteArray(text).contains(wanted))
-                ++nRecords;
-            if (fd >= 0)
-                ::close(fd);
-        }
-        ::closedir(dir);
-        QCOMPARE(nRecords, 1);
+        QProcess grep;
+        grep.start(u"grep"_s,
+                   {u"-rlF"_s,
+                    QString::fromLatin1("Path=" + QUrl::toPercentEncoding(m_folder->path(), "/")
+                                        + '/' + encoded),
+                    trashInfoFolder()});
+        QVERIFY(grep.waitForFinished());
+        QCOMPARE(grep.readAllStandardOutput().count('\n'), 1);
         QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, QFileInfo(trashInfoFolder()).path()}), 0);
     }
 
@@ -268,61 +258,41 @@ private slots:
         QVERIFY(m_pDesktop->Texts().first().contains(path(failing)));
     }
 
-    // A click brings the count line (and for the source, Convert) up to date, also when it
-    // leaves the selection as it was.
-    void clickUpdatesTheCountLine_data() { addSides(); }
-    void clickUpdatesTheCountLine()
-    {
-        QFETCH(Side, side);
-        m_dlg->OnManualMode();
-        select(side, {1});
-        const int nLine = side == Side::Source ? IDC_SRC_SELECTED : IDC_DST_SELECTED;
-        m_dlg->SetDlgItemText(nLine, QString());
-        m_dlg->EnableToolButton(ID_CONVERT, side != Side::Source);
-        const FileListView *pList = list(side);
-        QTest::mouseClick(pList->viewport(), Qt::LeftButton, {},
-                          pList->visualRect(model(side)->index(1, 0)).center());
-        QCOMPARE(m_dlg->GetDlgItemText(nLine), u"1 個のﾌｧｲﾙを選択 "_s);
-        QVERIFY(m_dlg->CommandAction(ID_CONVERT)->isEnabled());
-    }
-
-    void menuGreying_data()
+    // Every way of selecting brings the count line (and Convert) up to date, a click also when
+    // it leaves the selection as it was.
+    void countLineFollowsTheSelection_data()
     {
         QTest::addColumn<Side>("side");
-        QTest::addColumn<bool>("emptyList");
-        QTest::addColumn<bool>("selection");
-        QTest::addColumn<QList<int>>("enabled");
-        QTest::newRow("rows, no selection")
-            << Side::Source << false << false << QList {ID_SELECT_ALL_SRC, ID_REFRESH_SRC};
-        QTest::newRow("rows and a selection")
-            << Side::Source << false << true
-            << QList {ID_DELETE_SRC_FILES, ID_SELECT_ALL_SRC, ID_REFRESH_SRC};
-        QTest::newRow("empty list") << Side::Source << true << false << QList {ID_REFRESH_SRC};
-        QTest::newRow("target with rows, source empty")
-            << Side::Target << true << false << QList {ID_SELECT_ALL_DST, ID_REFRESH_DST};
+        QTest::addColumn<QList<QKeyCombination>>("keys"); // none: a click on the second row
+        QTest::addColumn<int>("count");
+        const QKeyCombination down(Qt::Key_Down), shiftDown(Qt::ShiftModifier, Qt::Key_Down);
+        QTest::newRow("source, click") << Side::Source << QList<QKeyCombination>() << 1;
+        QTest::newRow("target, click") << Side::Target << QList<QKeyCombination>() << 1;
+        QTest::newRow("Shift+Down twice")
+            << Side::Source << QList {down, shiftDown, shiftDown} << 3;
+        QTest::newRow("Ctrl+A") << Side::Source
+                                << QList {QKeyCombination(Qt::ControlModifier, Qt::Key_A)} << 5;
     }
-    void menuGreying()
+    void countLineFollowsTheSelection()
     {
         QFETCH(Side, side);
-        QFETCH(bool, emptyList);
-        QFETCH(bool, selection);
-        QFETCH(QList<int>, enabled);
-        if (emptyList) {
-            m_dlg->m_src.strExt = u"DXF"_s;
-            m_dlg->OnRefreshSrc();
-            QCOMPARE(names(Side::Source).size(), 0);
-        }
-        if (selection)
+        QFETCH(QList<QKeyCombination>, keys);
+        QFETCH(int, count);
+        m_dlg->OnManualMode();
+        const int nLine = side == Side::Source ? IDC_SRC_SELECTED : IDC_DST_SELECTED;
+        FileListView *pList = list(side);
+        if (keys.isEmpty()) {
             select(side, {1});
-        QList<int> shown;
-        withMenu(side, [&](QMenu *menu) {
-            QCOMPARE(menu->objectName().toInt(),
-                     side == Side::Source ? IDR_SRC_LIST_MENU : IDR_DST_LIST_MENU);
-            for (QAction *action : menu->actions())
-                if (!action->isSeparator() && action->isEnabled())
-                    shown << action->objectName().toInt();
-        });
-        QCOMPARE(shown, enabled);
+            m_dlg->SetDlgItemText(nLine, QString());
+            QTest::mouseClick(pList->viewport(), Qt::LeftButton, {},
+                              pList->visualRect(model(side)->index(1, 0)).center());
+        } else {
+            pList->setFocus();
+            for (const QKeyCombination key : keys)
+                QTest::keyClick(pList, key.key(), key.keyboardModifiers());
+        }
+        QCOMPARE(m_dlg->GetDlgItemText(nLine), u"%1 個のﾌｧｲﾙを選択 "_s.arg(count));
+        QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), side == Side::Source);
     }
 
     // A click on a header sorts by it, a second click turns the order round, the other columns
@@ -346,13 +316,11 @@ private slots:
         const QStringList ascending = names(side);
         QCOMPARE(arrow(), std::pair(0, 1)); // name, ascending at start
         click(1);
-        QCOMPARE(pane.nSortColumn, 1);
         QCOMPARE(arrow(), std::pair(1, 1));
         click(1);
         QCOMPARE(arrow(), std::pair(1, 0));
         click(2);
         QCOMPARE(arrow(), std::pair(2, 1));
-        QCOMPARE(pane.anSortDir[1], 0);
         click(0);
         click(0); // name, descending
 
@@ -372,30 +340,6 @@ private slots:
         QCOMPARE(
             names(side),
             QStringList({u"z."_s + pane.strExt, u"y."_s + pane.strExt, u"x."_s + pane.strExt}));
-    }
-
-    void countLineFollowsTheKeyboard_data()
-    {
-        QTest::addColumn<QList<QKeyCombination>>("keys");
-        QTest::addColumn<QString>("count");
-        const QKeyCombination down(Qt::Key_Down), shiftDown(Qt::ShiftModifier, Qt::Key_Down);
-        QTest::newRow("Down") << QList {down} << u"1 個のﾌｧｲﾙを選択 "_s;
-        QTest::newRow("Shift+Down twice")
-            << QList {down, shiftDown, shiftDown} << u"3 個のﾌｧｲﾙを選択 "_s;
-        QTest::newRow("Ctrl+A") << QList {QKeyCombination(Qt::ControlModifier, Qt::Key_A)}
-                                << u"5 個のﾌｧｲﾙを選択 "_s;
-    }
-    void countLineFollowsTheKeyboard()
-    {
-        QFETCH(QList<QKeyCombination>, keys);
-        QFETCH(QString, count);
-        m_dlg->OnManualMode();
-        QVERIFY(!m_dlg->CommandAction(ID_CONVERT)->isEnabled() || m_dlg->m_dst.nExtIndex >= 0);
-        m_dlg->m_lcSrcFiles->setFocus();
-        for (const QKeyCombination key : keys)
-            QTest::keyClick(m_dlg->m_lcSrcFiles, key.key(), key.keyboardModifiers());
-        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_SELECTED), count);
-        QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), m_dlg->m_dst.nExtIndex >= 0);
     }
 
 private:

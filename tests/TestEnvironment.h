@@ -48,6 +48,7 @@ inline bool writeFile(const QString &path, const QByteArray &data, const QDateTi
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size()
+        && file.flush()
         && (!modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 

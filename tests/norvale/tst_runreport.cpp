@@ -1,22 +1,18 @@
 #include "tests/BusFixture.h"
 #include "tests/norvale/FakeDesktop.h"
+#include "tests/norvale/ModalUser.h"
 #include "tests/norvale/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
 #include "app/ConversionPreview.h"
-#include "conversion/COverwriteDlg.h"
 #include "conversion/CRunReportDlg.h"
 #include "conversion/RunNotice.h"
 #include "conversion/RunReport.h"
 #include "panes/FileListModel.h"
 #include "res/Strings.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QLabel>
 #include <QMenu>
-#include <QTimer>
-#include <QTreeView>
 #include <QTreeWidget>
 
 using namespace Qt::Literals::StringLiterals;
@@ -24,13 +20,6 @@ using TestEnvironment::writeFile;
 using Outcome = RunReport::Outcome;
 
 namespace {
-
-bool setTime(const QString &strPath, const QDateTime &time)
-{
-    QFile file(strPath);
-    return file.open(QIODevice::ReadWrite)
-        && file.setFileTime(time, QFileDevice::FileModificationTime);
-}
 
 // "a:converted b:up-to-date ..." in the order of the report.
 QString outcomesOf(const QList<RunReport::Row> &aRows)
@@ -76,33 +65,25 @@ class TestRunReport : public QObject
 
     BusFixture m_bus;
     QTemporaryDir m_appDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CConverterDlg> m_dlg;
     std::unique_ptr<FakeDesktop> m_pDesktop;
-    QString m_answers; // to the overwrite prompt: Y, N, C
-    QStringList m_seenAtPrompts;
 
-    QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
-    QString dst(const QString &name = {}) const { return m_dir->filePath(u"dst/"_s + name); }
+    QString src(const QString &name = {}) const { return m_bus.path(u"src/"_s + name); }
+    QString dst(const QString &name = {}) const { return m_bus.path(u"dst/"_s + name); }
 
-    // Sources SFC, target DXF.
-    bool openWindow(int nMode)
-    {
-        m_dlg = WindowFixture::open(
-            m_appDir.path(), WindowFixture::settings(nMode, u"SFC"_s, src(), u"DXF"_s, dst()));
-        return m_dlg && m_dlg->m_dst.strExt == u"DXF" && m_dlg->m_nMode == nMode;
-    }
-
-    // Sources a to d, an hour old; a target, newer, for each name in withTarget.
-    bool makeFiles(const QString &withTarget)
+    // Sources a to d, an hour old, SFC to DXF; a target, newer, for each name in withTarget.
+    bool openWindow(int nMode, const QString &withTarget = {})
     {
         for (const QChar c : u"abcd"_s) {
-            if (!writeFile(src(c + u".sfc"_s), "Norvale test drawing\n")
-                || !setTime(src(c + u".sfc"_s), QDateTime::currentDateTime().addSecs(-3600))
+            if (!writeFile(src(c + u".sfc"_s), "Norvale test drawing\n",
+                           QDateTime::currentDateTime().addSecs(-3600))
                 || (withTarget.contains(c) && !writeFile(dst(c + u".dxf"_s), "old\n")))
                 return false;
         }
-        return true;
+        m_dlg = WindowFixture::open(
+            m_appDir.path(), WindowFixture::settings(nMode, u"SFC"_s, src(), u"DXF"_s, dst()));
+        return m_dlg && m_dlg->m_dst.strFolder == QDir::cleanPath(dst())
+            && m_dlg->m_dst.strExt == u"DXF" && m_dlg->m_nMode == nMode;
     }
 
     // "name:marked" for each source row in list order; bold name and emblem must agree.
@@ -126,11 +107,9 @@ private slots:
 
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_bus.newFolder());
         QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dst()));
         m_pDesktop = std::make_unique<FakeDesktop>();
-        m_answers.clear();
-        m_seenAtPrompts.clear();
     }
 
     void cleanup()
@@ -140,16 +119,16 @@ private slots:
         m_pDesktop.reset();
         QVERIFY(BusFixture::quit());
         QDir::setCurrent(QDir::tempPath());
-        m_dir.reset();
     }
 
-    // Every outcome a run gives a file, in the order the run met them.
+    // Every outcome a run gives a file, in the order the run met them, written as the run goes:
+    // at each prompt, the files before it are on record.
     void outcomes_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
         QTest::addColumn<QString>("withTarget"); // sources whose target exists
-        QTest::addColumn<QString>("answers"); // to the overwrite prompt: Y, N, C
+        QTest::addColumn<QString>("answers"); // to the overwrite prompt
         QTest::addColumn<QString>("expected");
         QTest::newRow("automatic: converted, up to date, failed, not attempted")
             << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString()
@@ -165,35 +144,24 @@ private slots:
         QFETCH(QString, withTarget);
         QFETCH(QString, answers);
         QFETCH(QString, expected);
-        QVERIFY(makeFiles(withTarget));
         QVERIFY(BusFixture::configure("[Testing]\n" + testing));
-        m_answers = answers;
         const QString strBefore = RunReport::LastReportPath();
-        QVERIFY(openWindow(mode));
+        QVERIFY(openWindow(mode, withTarget));
         m_dlg->m_lcSrcFiles->selectAll();
-        QTimer user;
-        connect(&user, &QTimer::timeout, this, [&] {
-            // The real prompt, answered with its own buttons. The report is written as the run
-            // goes: at each prompt, the files before it are on record.
-            auto *prompt = qobject_cast<COverwriteDlg *>(QApplication::activeModalWidget());
-            if (prompt && prompt->isVisible()) {
-                m_seenAtPrompts << lastReport();
-                const QChar c = m_answers.isEmpty() ? u'C' : m_answers.front();
-                m_answers.remove(0, 1);
-                const int nId = c == u'Y' ? 1 : c == u'N' ? IDC_OVERWRITE_NO : 2;
-                qobject_cast<QAbstractButton *>(prompt->GetDlgItem(nId))->click();
-            }
-        });
-        user.start(5);
+        ModalUser user;
+        user.promptAnswers = answers;
+        QStringList aSeenAtPrompts;
+        user.duringPrompt = [&] {
+            aSeenAtPrompts << lastReport();
+        };
         m_dlg->OnConvert();
-        user.stop();
 
         QVERIFY(RunReport::LastReportPath() != strBefore);
         QList<RunReport::Row> aRows;
         QVERIFY(RunReport::Read(RunReport::LastReportPath(), &aRows));
         QCOMPARE(outcomesOf(aRows), expected);
         if (!answers.isEmpty())
-            QCOMPARE(m_seenAtPrompts,
+            QCOMPARE(aSeenAtPrompts,
                      QStringList({QString(), u"a:converted"_s, u"a:converted b:skipped"_s}));
         for (const RunReport::Row &row : std::as_const(aRows)) {
             QCOMPARE(row.strSource, src(QFileInfo(row.strSource).fileName()));
@@ -238,10 +206,10 @@ private slots:
         QVERIFY(runs.exists(u"20000101-000000-006-00.tsv"_s));
     }
 
-    // The report window, opened from the context menu and closed as a user does.
+    // The report window, opened from the context menu and closed as a user does: failures
+    // first, then what was not attempted, then the converted ones in run order.
     void reportWindow()
     {
-        QVERIFY(makeFiles(QString()));
         QVERIFY(BusFixture::configure("[Testing]\nFailSave=c.dxf"));
         QVERIFY(openWindow(0));
         m_dlg->OnConvert();
@@ -250,22 +218,16 @@ private slots:
         QStringList aSeen;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
-            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-                const QList<QAction *> actions = menu->actions();
-                const auto it = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
-                    return a->objectName() == QString::number(IDM_RUN_REPORT)
-                        && a->text() == LoadString(IDS_RUN_REPORT_MENU);
-                });
-                if (it == actions.end() || aSeen.contains(u"menu"_s))
-                    return;
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (menu && aSeen.isEmpty()) {
                 aSeen << u"menu"_s;
-                menu->setActiveAction(*it);
+                menu->setActiveAction(menu->findChild<QAction *>(QString::number(IDM_RUN_REPORT)));
                 // From a timer of its own: the report window's modal loop must not run inside
                 // this handler, which would then never fire again.
                 QTimer::singleShot(0, menu, [menu] { QTest::keyClick(menu, Qt::Key_Return); });
             } else if (auto *dlg
                        = qobject_cast<CRunReportDlg *>(QApplication::activeModalWidget())) {
-                aSeen << dlg->objectName() << dlg->windowTitle() << dlg->m_stCounts->text();
+                aSeen << dlg->m_stCounts->text();
                 for (int i = 0; i < dlg->m_lcFiles->topLevelItemCount(); ++i) {
                     const QTreeWidgetItem *item = dlg->m_lcFiles->topLevelItem(i);
                     aSeen << item->text(0) + u'|' + item->text(1) + u'|' + item->text(2);
@@ -278,23 +240,20 @@ private slots:
                                 m_dlg->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(m_dlg.get(), &event);
         user.stop();
-        // Failures first, then what was not attempted, then the converted ones in run order.
+        QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(aSeen,
-                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT),
-                              LoadString(IDS_RUN_REPORT_TITLE),
+                 QStringList({u"menu"_s,
                               LoadString(IDS_RUN_REPORT_COUNTS).arg(2).arg(0).arg(0).arg(1).arg(1),
                               LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s,
                               LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
-        QVERIFY(!QApplication::activeModalWidget());
     }
 
     // A long run the user has turned away from ends in one notification with its counts; a
     // short one, or one the user watches, in none; without the service, in nothing at all.
     void notification()
     {
-        QVERIFY(makeFiles(QString()));
         QVERIFY(BusFixture::configure("[Testing]\nFailSave=b.dxf"));
         QVERIFY(openWindow(0));
         bool &bAway = m_pDesktop->bUserAway;
@@ -326,45 +285,30 @@ private slots:
         QDBusConnection::disconnectFromBus(u"notifications"_s);
     }
 
-    // Automatic mode marks the rows whose target is missing or older, by the run's rule in
-    // whole seconds; renewed when a pane is listed again; manual mode marks nothing.
+    // Automatic mode marks the rows whose target is missing or older (the run's own rule);
+    // renewed when a pane is listed again; manual mode marks nothing.
     void preview()
     {
-        const QDateTime base
-            = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 86400);
-        const struct
-        {
-            const char *pszName;
-            int nSourceMs;
-            int nTargetMs; // -1: no target
-        } aCases[]
-            = {{"missing", 0, -1}, {"older", 1100, 900}, {"same", 1900, 1100}, {"newer", 0, 5000}};
-        for (const auto &c : aCases) {
-            const QString name = QLatin1String(c.pszName);
-            QVERIFY(writeFile(src(name + u".sfc"_s), "drawing\n"));
-            QVERIFY(setTime(src(name + u".sfc"_s), base.addMSecs(c.nSourceMs)));
-            if (c.nTargetMs >= 0)
-                QVERIFY(writeFile(dst(name + u".dxf"_s), "target\n")
-                        && setTime(dst(name + u".dxf"_s), base.addMSecs(c.nTargetMs)));
-        }
+        const QDateTime hourAgo = QDateTime::currentDateTime().addSecs(-3600);
+        QVERIFY(writeFile(dst(u"a.dxf"_s), "target\n", hourAgo.addSecs(-60)));
+        QVERIFY(writeFile(dst(u"b.dxf"_s), "target\n", hourAgo.addSecs(60)));
         QVERIFY(openWindow(0));
         const QString strCount = m_dlg->GetDlgItemText(IDC_SRC_COUNT);
         QSignalSpy applied(m_dlg->m_pPreview, &ConversionPreview::marksApplied);
         QVERIFY(applied.wait(10000));
         QCOMPARE(marks(),
-                 QStringList({u"missing.sfc:bold:emblem"_s, u"newer.sfc"_s,
-                              u"older.sfc:bold:emblem"_s, u"same.sfc"_s}));
+                 QStringList({u"a.sfc:bold:emblem"_s, u"b.sfc"_s, u"c.sfc:bold:emblem"_s,
+                              u"d.sfc:bold:emblem"_s}));
         QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_COUNT), strCount);
 
-        QVERIFY(writeFile(dst(u"missing.dxf"_s), "target\n"));
+        QVERIFY(writeFile(dst(u"c.dxf"_s), "target\n"));
         m_dlg->FillFileList(m_dlg->m_dst.strFolder, m_dlg->m_dst.strExt, 2);
         QVERIFY(applied.wait(10000));
-        QCOMPARE(marks(),
-                 QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc:bold:emblem"_s,
-                              u"same.sfc"_s}));
+        QCOMPARE(
+            marks(),
+            QStringList({u"a.sfc:bold:emblem"_s, u"b.sfc"_s, u"c.sfc"_s, u"d.sfc:bold:emblem"_s}));
         m_dlg->OnCommand(ID_MANUAL_MODE);
-        QCOMPARE(marks(),
-                 QStringList({u"missing.sfc"_s, u"newer.sfc"_s, u"older.sfc"_s, u"same.sfc"_s}));
+        QCOMPARE(marks(), QStringList({u"a.sfc"_s, u"b.sfc"_s, u"c.sfc"_s, u"d.sfc"_s}));
     }
 };
 

@@ -41,12 +41,11 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
     BusFixture m_bus;
-    std::unique_ptr<QTemporaryDir> m_dir;
 
-    QString src(const QString &name = {}) const { return m_dir->filePath(u"src/"_s + name); }
+    QString src(const QString &name = {}) const { return m_bus.path(u"src/"_s + name); }
     // A target folder named in Shift-JIS too, so that the drawing program can be given no path
     // into it.
-    QString dst(const QString &name = {}) const { return m_dir->filePath(u"%J/"_s + name); }
+    QString dst(const QString &name = {}) const { return m_bus.path(u"%J/"_s + name); }
 
     // Exit status and standard output, or standard error when the status is 2 or 3. QProcess
     // hands arguments over as UTF-8, so its child starts the program itself, with their bytes.
@@ -91,17 +90,12 @@ private slots:
 
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_bus.newFolder());
         QVERIFY(QDir().mkpath(src()) && ::mkdir(bytes(dst()).constData(), 0700) == 0);
         for (const QString &name : {u"a.sfc"_s, u"b.sfc"_s, u"%J.SFC"_s, u"other.dxf"_s})
             QVERIFY(makeFile(src(name), QDateTime::currentDateTime().addSecs(-3600)));
     }
-    void cleanup()
-    {
-        QVERIFY(BusFixture::quit());
-        // QTemporaryDir removes only the names that QDir can spell.
-        QProcess::execute(u"rm"_s, {u"-r"_s, m_dir->path()});
-    }
+    void cleanup() { QVERIFY(BusFixture::quit()); }
 
     void usage_data()
     {
@@ -186,7 +180,7 @@ private slots:
             for (const QString &name : {u"a.dxf"_s, u"%J.dxf"_s})
                 QVERIFY(makeFile(dst(name), QDateTime::currentDateTime()));
         }
-        const QString strReport = m_dir->filePath(u"report.tsv"_s);
+        const QString strReport = m_bus.path(u"report.tsv"_s);
         const auto [nStatus, strOut]
             = norvale(QStringList {u"--convert"_s, u"--source"_s, u"%S"_s, u"--source-ext"_s,
                                    u"sfc"_s, u"--target"_s, u"%T"_s, u"--target-ext"_s, u"DXF"_s,

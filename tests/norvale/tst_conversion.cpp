@@ -514,35 +514,6 @@ private slots:
         QCOMPARE(targets(), QStringList());
         verifyIdle();
     }
-
-    // Runs that convert nothing: F5 without a target format does not even connect; manual
-    // mode with nothing selected connects, shows a total of 0 and quits the server.
-    void nothingToConvert_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("ext");
-        QTest::addColumn<QList<int>>("calls");
-        QTest::newRow("F5 without a target format") << 0 << QString() << QList<int> {4};
-        QTest::newRow("manual, nothing selected") << 1 << u"DXF"_s << QList<int> {4, 1};
-    }
-    void nothingToConvert()
-    {
-        QFETCH(int, mode);
-        QFETCH(QString, ext);
-        QFETCH(QList<int>, calls);
-        QVERIFY(makeSource(u"a.sfc"_s) && makeTarget(u"a.dxf"_s));
-        QVERIFY(openWindow(mode, ext));
-        QTRY_COMPARE(serverCalls(), QList<int> {4}); // the start-up probe
-        QSignalSpy spy(m_dlg.get(), &CConverterDlg::commandRun);
-        m_dlg->PostCommand(ID_CONVERT);
-        QTRY_COMPARE(spy.count(), 1);
-        QTRY_COMPARE(serverCalls(), calls);
-        QVERIFY(!BusFixture::running());
-        QCOMPARE(m_desktop->Texts(), QStringList());
-        QCOMPARE(readFile(dst(u"a.dxf"_s)), kOldTarget);
-        QCOMPARE(m_dlg->m_pProgressDlg->m_nTotal, 0);
-        verifyIdle();
-    }
 };
 
 NORVALE_TEST_MAIN(TestConversion)

@@ -45,7 +45,6 @@ private slots:
     void documentsFolder();
     void chooseFolder_data();
     void chooseFolder();
-    void sameFolderToggle();
     void createFolder_data();
     void createFolder();
 
@@ -326,23 +325,6 @@ void TestFolders::chooseFolder()
     verifyPane(side, bKept ? u"a b"_s : u"b a"_s);
     QCOMPARE(pane(side).Model()->rowCount(), 1);
     verifyPane(other, bKept ? strOther : same ? u"b a t"_s : u"t"_s);
-}
-
-// Turned off again, the target stays where it followed the source to, and can be chosen again.
-void TestFolders::sameFolderToggle()
-{
-    makeFolders(u"a t"_s);
-    setHistory(Side::Source, u"a"_s);
-    setHistory(Side::Target, u"t"_s);
-    QAction *same = m_dlg->CommandAction(ID_SAME_FOLDER);
-    for (const bool bOn : {true, false}) {
-        same->trigger();
-        QCOMPARE(same->isChecked(), bOn);
-        verifyPane(Side::Target, u"a t"_s);
-        QCOMPARE(m_dlg->m_cbDstFolder->isEnabled(), !bOn);
-        QCOMPARE(m_dlg->GetDlgItem(IDC_BROWSE_DST)->isEnabled(), !bOn);
-        QCOMPARE(m_dlg->CommandAction(ID_CREATE_FOLDER)->isEnabled(), !bOn);
-    }
 }
 
 void TestFolders::createFolder_data()

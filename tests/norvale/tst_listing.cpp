@@ -156,27 +156,6 @@ private slots:
         }
     }
 
-    // A name the column cuts short shows whole as a tooltip, as two names that differ only at
-    // the end would look alike; texts shown whole get none.
-    void cutNameShowsAsTooltip()
-    {
-        const QString strLong = QString(60, u'図') + u"-A.dxf"_s;
-        QVERIFY(makeFile(path(strLong), 9999999999999LL));
-        QVERIFY(makeFile(path(u"a.dxf"_s)));
-        fill(Side::Source, path());
-        const auto tooltip = [this](int nRow, int nColumn) {
-            const QRect rc = list()->visualRect(source().Model()->index(nRow, nColumn));
-            QHelpEvent event(QEvent::ToolTip, rc.center(),
-                             list()->viewport()->mapToGlobal(rc.center()));
-            QApplication::sendEvent(list()->viewport(), &event);
-            return QToolTip::isVisible() ? QToolTip::text() : QString();
-        };
-        QCOMPARE(tooltip(0, 0), QString());
-        QCOMPARE(tooltip(1, 1), QString());
-        QCOMPARE(tooltip(1, 2), QString());
-        QCOMPARE(tooltip(1, 0), strLong);
-    }
-
     void folderForm_data()
     {
         QTest::addColumn<QString>("suffix");

@@ -46,18 +46,6 @@ private slots:
         m_appDir = std::make_unique<QTemporaryDir>();
     }
 
-    void defaultsWithoutFile()
-    {
-        const auto dlg = load();
-        QCOMPARE(dlg->m_strIniPath, configIni());
-        QCOMPARE(dlg->m_nMode, 1);
-        QCOMPARE(dlg->m_bSameFolder, false);
-        QCOMPARE(dlg->m_src.nExtIndex, 0);
-        QCOMPARE(dlg->m_dst.nExtIndex, 0);
-        QCOMPARE(dlg->m_src.aHistory, QStringList {docs()});
-        QCOMPARE(dlg->m_dst.aHistory, QStringList {docs()});
-    }
-
     void history_data()
     {
         QTest::addColumn<QString>("original"); // %F: the folder of the test's folders

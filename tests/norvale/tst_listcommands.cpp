@@ -295,51 +295,26 @@ private slots:
         QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), side == Side::Source);
     }
 
-    // A click on a header sorts by it, a second click turns the order round, the other columns
-    // start ascending; the order and its arrow survive select all, a refresh and a folder change
-    // from the list's menu, while the selection does not.
+    // A click on the header of the sorted column turns the order round; the order and its
+    // arrow survive a refresh from the list's menu, the selection does not.
     void sortStateFollowsHeaderClicks_data() { addSides(); }
     void sortStateFollowsHeaderClicks()
     {
         QFETCH(Side, side);
-        Pane &pane = WindowFixture::pane(*m_dlg, side);
         auto *header = qobject_cast<FileListHeader *>(list(side)->header());
         QVERIFY(header);
-        const auto arrow = [header] {
-            return std::pair(header->ArrowSection(), header->ArrowImage());
-        };
-        const auto click = [header](int nColumn) {
-            QTest::mouseClick(
-                header->viewport(), Qt::LeftButton, {},
-                QPoint(header->sectionViewportPosition(nColumn) + 5, header->height() / 2));
-        };
         const QStringList ascending = names(side);
-        QCOMPARE(arrow(), std::pair(0, 1)); // name, ascending at start
-        click(1);
-        QCOMPARE(arrow(), std::pair(1, 1));
-        click(1);
-        QCOMPARE(arrow(), std::pair(1, 0));
-        click(2);
-        QCOMPARE(arrow(), std::pair(2, 1));
-        click(0);
-        click(0); // name, descending
-
-        const int nLine = side == Side::Source ? IDC_SRC_SELECTED : IDC_DST_SELECTED;
+        QCOMPARE(std::pair(header->ArrowSection(), header->ArrowImage()), std::pair(0, 1));
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+        QCOMPARE(std::pair(header->ArrowSection(), header->ArrowImage()), std::pair(0, 0));
         fromMenu(side, Qt::Key_A);
-        QCOMPARE(m_dlg->GetDlgItemText(nLine), u"%1 個のﾌｧｲﾙを選択 "_s.arg(ascending.size()));
         QVERIFY(TestEnvironment::writeFile(path(u"0"_s + ascending.first()), "new"));
         fromMenu(side, Qt::Key_R);
-        QCOMPARE(m_dlg->GetDlgItemText(nLine), QString());
+        QCOMPARE(m_dlg->GetDlgItemText(side == Side::Source ? IDC_SRC_SELECTED : IDC_DST_SELECTED),
+                 QString());
         QCOMPARE(names(side).last(), u"0"_s + ascending.first());
-        QCOMPARE(arrow(), std::pair(0, 0));
-        QTemporaryDir other;
-        for (const QString &name : {u"x."_s, u"y."_s, u"z."_s})
-            QVERIFY(TestEnvironment::writeFile(other.filePath(name + pane.strExt), "1"));
-        side == Side::Source ? m_dlg->SetSrcFolder(other.path())
-                             : m_dlg->SetDstFolder(other.path());
-        QCOMPARE(
-            names(side),
-            QStringList({u"z."_s + pane.strExt, u"y."_s + pane.strExt, u"x."_s + pane.strExt}));
+        QCOMPARE(std::pair(header->ArrowSection(), header->ArrowImage()), std::pair(0, 0));
     }
 
 private:
@@ -362,25 +337,20 @@ private:
         QTest::mouseDClick(list(side)->viewport(), Qt::LeftButton, modifiers,
                            list(side)->visualRect(model(side)->index(nRow, 0)).center());
     }
-    // Opens the list's menu as a right click does and lets use act on it; a menu that act leaves
-    // open is closed.
-    void withMenu(Side side, const std::function<void(QMenu *)> &use)
+    // Opens the list's menu as a right click does and presses key in it.
+    void fromMenu(Side side, Qt::Key key)
     {
         bool bShown = false;
         QTimer::singleShot(0, this, [&] {
             QPointer<QMenu> menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
             bShown = menu;
             if (menu)
-                use(menu);
+                QTest::keyClick(menu, key);
             if (menu && menu->isVisible())
                 menu->close();
         });
         emit list(side)->customContextMenuRequested(QPoint(5, 5));
         QVERIFY(bShown);
-    }
-    void fromMenu(Side side, Qt::Key key)
-    {
-        withMenu(side, [key](QMenu *menu) { QTest::keyClick(menu, key); });
     }
 
     QTemporaryDir m_appDir;

@@ -35,31 +35,6 @@ private slots:
         m_pDesktop.reset();
     }
 
-    // Each field is reached by the letter of its label with Alt, and read out by the label's
-    // words; every tool button shows in full, none pushed into an overflow menu.
-    void controlsAreReachable()
-    {
-        for (const int id : {IDC_SRC_EXT, IDC_SRC_FOLDER, IDC_DST_EXT, IDC_DST_FOLDER}) {
-            QWidget *field = m_dlg->GetDlgItem(id);
-            const QList<QLabel *> labels = m_dlg->findChildren<QLabel *>();
-            const auto label = std::find_if(labels.begin(), labels.end(),
-                                            [field](QLabel *l) { return l->buddy() == field; });
-            QVERIFY(label != labels.end());
-            const QString text = (*label)->text();
-            QCOMPARE(field->accessibleName(), QString(text).remove(u'&').chopped(1));
-            m_dlg->m_lcSrcFiles->setFocus();
-            QTest::keyClick(m_dlg.get(), text.at(text.indexOf(u'&') + 1).toLatin1(),
-                            Qt::AltModifier);
-            QTRY_VERIFY(field->hasFocus());
-        }
-        for (const int id : {ID_SAME_FOLDER, ID_CONVERT, ID_AUTO_MODE, ID_MANUAL_MODE,
-                             ID_LAUNCH_PROGRAM, ID_CREATE_FOLDER, ID_AUTHOR_NAME, ID_HELP}) {
-            QWidget *button = m_dlg->GetDlgItem(id);
-            QVERIFY(button && button->isVisible());
-            QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
-        }
-    }
-
     // Posted, not called, whatever the state of the buttons and wherever the focus is.
     void functionKeysPostTheirCommands_data()
     {
@@ -128,21 +103,6 @@ private slots:
         QCOMPARE(finished.count(), 0);
         QCOMPARE(typed.count(), 0);
         QVERIFY(!QFile::exists(configIni()));
-    }
-
-    void leavingTheComboDropsTheTypedFolder()
-    {
-        m_dlg->m_src.aHistory = {u"/data/current"_s, u"/data/older"_s};
-        m_dlg->m_src.RefillFolderCombo(false);
-        m_dlg->m_cbSrcFolder->setFocus();
-        QTRY_VERIFY(m_dlg->m_cbSrcFolder->hasFocus());
-        QTest::keyClicks(m_dlg->m_cbSrcFolder->lineEdit(), u"xyz"_s);
-        m_dlg->m_cbDstFolder->setFocus();
-        QTRY_VERIFY(m_dlg->m_cbDstFolder->hasFocus());
-        QCOMPARE(m_dlg->m_cbSrcFolder->currentText(), u"/data/current"_s);
-        QSignalSpy typed(m_dlg.get(), &CConverterDlg::typedFolderEntered);
-        QTest::keyClick(m_dlg->m_cbDstFolder, Qt::Key_Return);
-        QCOMPARE(typed.count(), 0);
     }
 
     void everyWayOfClosingWritesTheSettings_data()

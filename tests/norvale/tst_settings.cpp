@@ -77,28 +77,6 @@ private slots:
         QCOMPARE(dlg->m_dst.aHistory, QStringList {docs()});
     }
 
-    void integers_data()
-    {
-        QTest::addColumn<QByteArray>("common");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("sameFolder");
-        QTest::newRow("automatic, same folder") << QByteArray("Mode=0\nFolder=1\n") << 0 << true;
-        // A hand-edited mode must not leave the window in a mode it has no button for.
-        QTest::newRow("unknown mode is manual") << QByteArray("Mode=-1\n") << 1 << false;
-        QTest::newRow("text reads as 0") << QByteArray("Mode=auto\n") << 0 << false;
-    }
-
-    void integers()
-    {
-        QFETCH(QByteArray, common);
-        QFETCH(int, mode);
-        QFETCH(bool, sameFolder);
-        QVERIFY(TestEnvironment::writeFile(configIni(), "[Common]\n" + common));
-        const auto dlg = load();
-        QCOMPARE(dlg->m_nMode, mode);
-        QCOMPARE(dlg->m_bSameFolder, sameFolder);
-    }
-
     // Every key in the order earlier versions wrote them, unused slots written empty so that a
     // shorter history leaves no stale folder behind; read back unchanged at the next start, a
     // folder of 1000 characters included.

@@ -6,12 +6,9 @@
 #include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
-#include <QDir>
-#include <QHeaderView>
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
@@ -27,17 +24,17 @@ QString trashInfoFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Trash/info"_s;
 }
 
-// Paths recorded in the trash's .trashinfo files, decoded.
+// What an outside reader of the trash finds there: trash-list prints "<date> <time> <path>".
 QStringList trashedPaths()
 {
+    QProcess list;
+    list.start(u"trash-list"_s, {});
+    if (!list.waitForFinished(30000))
+        return {u"(trash-list did not run)"_s};
     QStringList paths;
-    const QDir info(trashInfoFolder());
-    for (const QString &name : info.entryList({u"*.trashinfo"_s}, QDir::Files)) {
-        const QByteArray text = TestEnvironment::readFile(info.filePath(name));
-        for (const QByteArray &line : text.split('\n'))
-            if (line.startsWith("Path="))
-                paths << QUrl::fromPercentEncoding(line.mid(5));
-    }
+    for (const QString &line :
+         QString::fromUtf8(list.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
+        paths << line.mid(20);
     paths.sort();
     return paths;
 }
@@ -141,18 +138,6 @@ private slots:
         for (const QString &name : std::as_const(trashed))
             expected << path(name);
         QCOMPARE(trashedPaths(), expected);
-        if (trashed.size() < 3)
-            return;
-        // An outside reader of the trash agrees.
-        QProcess trashList;
-        trashList.start(u"trash-list"_s, {});
-        if (!trashList.waitForStarted())
-            QSKIP("trash-list (trash-cli) is not installed");
-        QVERIFY(trashList.waitForFinished(30000));
-        const QString listed = QString::fromUtf8(trashList.readAllStandardOutput());
-        for (const QString &name : std::as_const(trashed))
-            QVERIFY2(listed.contains(path(name)), qPrintable(listed));
-        QVERIFY(!listed.contains(path(u"b.tsk"_s)));
     }
 
     // What cannot be trashed stays where it was, and is named.
@@ -208,7 +193,6 @@ private slots:
                 nRow = i;
         }
         QVERIFY(nRow >= 0);
-        QCOMPARE(pModel->Row(nRow).strName, shown);
         QCOMPARE(pModel->data(pModel->index(nRow, 0)).toString(), shown);
 
         select(Side::Source, {nRow});

@@ -9,7 +9,6 @@
 #include "res/Strings.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QPushButton>
 
 #include <fcntl.h>

@@ -11,8 +11,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 

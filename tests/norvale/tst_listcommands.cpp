@@ -7,10 +7,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTimer>
-#include <QUrl>
 
 #include <fcntl.h>
 #include <unistd.h>

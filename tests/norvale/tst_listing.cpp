@@ -3,8 +3,6 @@
 #include "tests/TestEnvironment.h"
 #include "tests/norvale/WindowFixture.h"
 
-#include <QCollator>
-#include <QItemSelectionModel>
 #include <QToolTip>
 #include <QTreeView>
 

@@ -9,9 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 using WindowFixture::configIni;

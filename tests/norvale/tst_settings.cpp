@@ -2,10 +2,6 @@
 #include "tests/TestEnvironment.h"
 #include "tests/norvale/WindowFixture.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
 using namespace Qt::Literals::StringLiterals;
 using TestEnvironment::readFile;
 using WindowFixture::configIni;

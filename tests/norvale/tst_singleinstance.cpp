@@ -3,14 +3,8 @@
 #include "platform/SingleInstance.h"
 #include "platform/System.h"
 
-#include <QDateTime>
-#include <QFileInfo>
 #include <QLocalSocket>
-#include <QProcess>
-#include <QScopeGuard>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QSysInfo>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -3,12 +3,6 @@
 #include "server/dxf/DxfReader.h"
 #include "server/dxf/DxfWriter.h"
 
-#include <QBuffer>
-#include <QDirIterator>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 using namespace Drawing;
 using namespace TestEnvironment;
 using namespace Qt::Literals::StringLiterals;

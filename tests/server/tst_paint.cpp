@@ -6,12 +6,7 @@
 #include "server/paint/PdfWriter.h"
 #include "server/paint/SvgWriter.h"
 
-#include <QBuffer>
-#include <QElapsedTimer>
 #include <QImage>
-#include <QStandardPaths>
-#include <QXmlStreamReader>
-#include <QtEndian>
 
 #include <cstring>
 

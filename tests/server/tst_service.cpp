@@ -6,9 +6,6 @@
 #include "server/sxf/SxfReader.h"
 
 #include <QDBusMetaType>
-#include <QDateTime>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <sys/stat.h>
 #include <unistd.h>

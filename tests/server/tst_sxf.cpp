@@ -6,8 +6,6 @@
 #include "server/sxf/SxfReader.h"
 #include "server/sxf/SxfWriter.h"
 
-#include <QBuffer>
-
 using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
 using namespace TestEnvironment;

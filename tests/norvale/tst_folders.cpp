@@ -24,8 +24,6 @@ private slots:
 
     void takeFolder_data();
     void takeFolder();
-    void displayName_data();
-    void displayName();
     void documentsFolder_data();
     void documentsFolder();
     void chooseFolder_data();
@@ -168,35 +166,6 @@ void TestFolders::takeFolder()
     side == Side::Source ? m_dlg->SetSrcFolder(path(chosen)) : m_dlg->SetDstFolder(path(chosen));
 
     verifyPane(side, after);
-}
-
-void TestFolders::displayName_data()
-{
-    QTest::addColumn<QString>("documents");
-    QTest::addColumn<QString>("desktop");
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<QString>("name");
-    const QString docs = u"/home/u/Documents"_s, desk = u"/home/u/Desktop"_s;
-    QTest::newRow("documents") << docs << desk << docs << u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s;
-    QTest::newRow("desktop") << docs << desk << desk << u"ﾃﾞｽｸﾄｯﾌﾟ"_s;
-    QTest::newRow("documents replaced, desktop not tried")
-        << docs << u"/Plans"_s << docs + u"/Plans"_s << u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ/Plans"_s;
-    QTest::newRow("case differs") << docs << desk << u"/home/u/documents"_s
-                                  << u"/home/u/documents"_s;
-    QTest::newRow("empty special paths") << QString() << QString() << u"/srv/a"_s << u"/srv/a"_s;
-    QTest::newRow("home is the desktop")
-        << docs << u"/home/u"_s << u"/home/u/a"_s << u"ﾃﾞｽｸﾄｯﾌﾟ/a"_s;
-}
-
-void TestFolders::displayName()
-{
-    QFETCH(QString, documents);
-    QFETCH(QString, desktop);
-    QFETCH(QString, entry);
-    QFETCH(QString, name);
-    m_dlg->m_strMyDocumentsDir = documents;
-    m_dlg->m_strDesktopDir = desktop;
-    QCOMPARE(m_dlg->FolderDisplayName(entry), name);
 }
 
 void TestFolders::documentsFolder_data()

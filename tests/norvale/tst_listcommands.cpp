@@ -1,5 +1,4 @@
 #include "app/CConverterDlg.h"
-#include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
 #include "tests/norvale/FakeDesktop.h"
@@ -273,28 +272,6 @@ private slots:
         }
         QCOMPARE(m_dlg->GetDlgItemText(nLine), u"%1 個のﾌｧｲﾙを選択 "_s.arg(count));
         QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), side == Side::Source);
-    }
-
-    // A click on the header of the sorted column turns the order round; the order and its
-    // arrow survive a refresh from the list's menu, the selection does not.
-    void sortStateFollowsHeaderClicks_data() { addSides(); }
-    void sortStateFollowsHeaderClicks()
-    {
-        QFETCH(Side, side);
-        auto *header = qobject_cast<FileListHeader *>(list(side)->header());
-        QVERIFY(header);
-        const QStringList ascending = names(side);
-        QCOMPARE(std::pair(header->ArrowSection(), header->ArrowImage()), std::pair(0, 1));
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
-        QCOMPARE(std::pair(header->ArrowSection(), header->ArrowImage()), std::pair(0, 0));
-        fromMenu(side, Qt::Key_A);
-        QVERIFY(TestEnvironment::writeFile(path(u"0"_s + ascending.first()), "new"));
-        fromMenu(side, Qt::Key_R);
-        QCOMPARE(m_dlg->GetDlgItemText(side == Side::Source ? IDC_SRC_SELECTED : IDC_DST_SELECTED),
-                 QString());
-        QCOMPARE(names(side).last(), u"0"_s + ascending.first());
-        QCOMPARE(std::pair(header->ArrowSection(), header->ArrowImage()), std::pair(0, 0));
     }
 
 private:

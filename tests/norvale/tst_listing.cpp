@@ -294,28 +294,6 @@ private slots:
                      qPrintable(aNames[i - 1] + u" / "_s + aNames[i]));
         }
     }
-
-    void selectionKeptThroughSort()
-    {
-        for (const auto &[name, size] : {std::pair {u"a.dxf"_s, 50}, std::pair {u"b.dxf"_s, 40},
-                                         std::pair {u"c.dxf"_s, 30}, std::pair {u"d.dxf"_s, 20}})
-            QVERIFY(makeFile(path(name), size));
-        fill(Side::Source, path());
-        WindowFixture::select(*m_dlg, Side::Source, {0, 2});
-        list()->selectionModel()->setCurrentIndex(source().Model()->index(2, 0),
-                                                  QItemSelectionModel::NoUpdate);
-
-        source().anSortDir[1] = 1;
-        source().SortFileList(1);
-        QCOMPARE(names(), (QStringList {u"d.dxf"_s, u"c.dxf"_s, u"b.dxf"_s, u"a.dxf"_s}));
-        QStringList aSelected;
-        for (const QModelIndex &index : list()->selectionModel()->selectedRows())
-            aSelected << source().Model()->Row(index.row()).strName;
-        aSelected.sort();
-        QCOMPARE(aSelected, (QStringList {u"a.dxf"_s, u"c.dxf"_s}));
-        QCOMPARE(list()->selectionModel()->currentIndex().row(), 1);
-        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_SELECTED), u"2 個のﾌｧｲﾙを選択 "_s);
-    }
 };
 
 NORVALE_TEST_MAIN(TestListing)

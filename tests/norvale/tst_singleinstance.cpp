@@ -176,37 +176,6 @@ private slots:
         QCOMPARE(SingleInstance(u"Norvale"_s, QString()).Acquire({}), Role::Failed);
     }
 
-    void oversizedRequestDropped_data()
-    {
-        QTest::addColumn<QByteArray>("request");
-        QTest::newRow("no line break") << QByteArray(4096, 'a');
-        QTest::newRow("endless token") << "activate\n" + QByteArray(4096 - 9, 't');
-    }
-
-    // A client that sends 4 KiB without finishing its request is cut off rather than buffered
-    // without end; the next request, a long token just under that, still works.
-    void oversizedRequestDropped()
-    {
-        QFETCH(QByteArray, request);
-        SingleInstance primary(u"Norvale"_s, folder());
-        QCOMPARE(primary.Acquire({}), Role::Primary);
-        QSignalSpy spy(&primary, &SingleInstance::activationRequested);
-        QLocalSocket client;
-        client.connectToServer(socketPath());
-        QVERIFY(client.waitForConnected(kTimeoutMs));
-        client.write(request);
-        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, kTimeoutMs);
-        QCOMPARE(spy.count(), 0);
-
-        const QByteArray token(4000, 't');
-        QLocalSocket next;
-        next.connectToServer(socketPath());
-        QVERIFY(next.waitForConnected(kTimeoutMs));
-        next.write("activate\n" + token + '\n');
-        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, kTimeoutMs);
-        QCOMPARE(spy.at(0).at(0).toString(), QString::fromLatin1(token));
-    }
-
     void secondStartRaisesFirst_data()
     {
         QTest::addColumn<QByteArray>("token");

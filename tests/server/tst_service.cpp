@@ -5,8 +5,6 @@
 #include "server/service/FormatRegistry.h"
 #include "server/sxf/SxfReader.h"
 
-#include <QDBusMetaType>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,8 +65,6 @@ private Q_SLOTS:
     void refusals();
     void authorDataBelongsToTheOpenDrawing();
     void saveAsReplacesTheTargetByRenaming();
-    void version_data();
-    void version();
     void quitLetsTheNextCallStartAFreshServer();
     void idleServerLeavesTheBus();
 
@@ -83,28 +79,18 @@ private Q_SLOTS:
     void fullDiskLeavesTheOldTarget();
 
 private:
-    bool recording(const QByteArray &settings = {}, const QString &version = {});
+    bool recording(const QByteArray &settings = {});
     bool converting();
 
     BusFixture m_server;
     bool m_converting = false;
 };
 
-// A fresh text-record server for every test: a server the bus starts sees the daemon's
-// environment, not this process's, so the version reaches it there.
-bool TestService::recording(const QByteArray &settings, const QString &version)
+// A fresh text-record server for every test.
+bool TestService::recording(const QByteArray &settings)
 {
-    using Environment = QMap<QString, QString>;
-    qDBusRegisterMetaType<Environment>();
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus"_s,
-        u"UpdateActivationEnvironment"_s);
-    message << QVariant::fromValue(Environment {{u"TARSK_STANDIN_VERSION"_s, version}});
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        qWarning() << reply.errorMessage();
     m_converting = false;
-    return reply.type() == QDBusMessage::ReplyMessage && BusFixture::configure(settings);
+    return BusFixture::configure(settings);
 }
 
 // One converting server for all the tests that convert, so that the memory test sees the peak
@@ -239,27 +225,6 @@ void TestService::saveAsReplacesTheTargetByRenaming()
     QVERIFY(QFileInfo(target).lastModified() >= before);
     QCOMPARE(m_server.folder().entryList({u"*.dxf*"_s}, QDir::Files | QDir::Hidden),
              QStringList({u"alias.dxf"_s, u"plan.dxf"_s}));
-}
-
-void TestService::version_data()
-{
-    QTest::addColumn<QString>("fromEnvironment");
-    QTest::addColumn<QByteArray>("fromSettings");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("default") << QString() << QByteArray() << 600;
-    QTest::newRow("environment") << u"812"_s << QByteArray() << 812;
-    QTest::newRow("settings win") << u"812"_s << QByteArray("519") << 519;
-}
-
-void TestService::version()
-{
-    QFETCH(QString, fromEnvironment);
-    QFETCH(QByteArray, fromSettings);
-    QFETCH(int, expected);
-    QVERIFY(recording("[Testing]\nVersion=" + fromSettings + '\n', fromEnvironment));
-
-    QCOMPARE(BusFixture::call(u"GetVersion"_s).arguments().value(0), QVariant(expected));
 }
 
 void TestService::quitLetsTheNextCallStartAFreshServer()

@@ -120,10 +120,6 @@ private slots:
         QTest::newRow("target is the source format")
             << run(u"sfc"_s, u"SFC"_s, u"%T"_s, {u"--auto"_s}) << 2
             << u"SFC is not a target format"_s;
-        QTest::newRow("JWW is no target") << run(u"SFC"_s, u"JWW"_s, u"%T"_s, {u"--auto"_s}) << 2
-                                          << u"JWW is not a target format"_s;
-        QTest::newRow("PDF is no source") << run(u"PDF"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s}) << 2
-                                          << u"PDF is not a source format"_s;
         QTest::newRow("missing folder") << run(u"SFC"_s, u"DXF"_s, u"%T/none"_s, {u"--auto"_s}) << 2
                                         << u"target folder .*/none does not exist"_s;
         QTest::newRow("both --auto and files")
@@ -157,6 +153,9 @@ private slots:
         QTest::addColumn<QString>("outcomes"); // in the order of the run
         QTest::newRow("all converted") << QByteArray() << QStringList {u"--auto"_s} << 0
                                        << u"a:converted b:converted 図表:converted"_s;
+        QTest::newRow("stops at a failure")
+            << QByteArray("FailOpen=b.sfc") << QStringList {u"--auto"_s} << 1
+            << u"a:converted b:failed 図表:not-attempted"_s;
         QTest::newRow("--keep-going")
             << QByteArray("FailOpen=b.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
             << u"a:converted b:failed 図表:converted"_s;

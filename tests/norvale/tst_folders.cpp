@@ -24,8 +24,6 @@ private slots:
 
     void takeFolder_data();
     void takeFolder();
-    void documentsFolder_data();
-    void documentsFolder();
     void chooseFolder_data();
     void chooseFolder();
     void createFolder_data();
@@ -166,50 +164,6 @@ void TestFolders::takeFolder()
     side == Side::Source ? m_dlg->SetSrcFolder(path(chosen)) : m_dlg->SetDstFolder(path(chosen));
 
     verifyPane(side, after);
-}
-
-void TestFolders::documentsFolder_data()
-{
-    QTest::addColumn<QByteArray>("userDirs"); // the documents line of user-dirs.dirs; none: empty
-    QTest::addColumn<QString>("made"); // a folder made in home; none: empty
-    QTest::addColumn<QString>("expected"); // below home; home itself: empty
-    QTest::newRow("fresh account: home") << QByteArray() << QString() << QString();
-    QTest::newRow("~/Documents") << QByteArray() << u"Documents"_s << u"Documents"_s;
-    QTest::newRow("named by xdg-user-dirs")
-        << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/書類\"\n") << u"書類"_s << u"書類"_s;
-    QTest::newRow("named but missing: home")
-        << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/書類\"\n") << u"Documents"_s << QString();
-}
-
-void TestFolders::documentsFolder()
-{
-    QFETCH(QByteArray, userDirs);
-    QFETCH(QString, made);
-    QFETCH(QString, expected);
-    const QString home = QDir::homePath();
-    const QString userDirsFile
-        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + u"/user-dirs.dirs"_s;
-    const auto clear = [&] {
-        QFile::remove(userDirsFile);
-        for (const QString &name : {u"Documents"_s, u"書類"_s})
-            QDir(home + u'/' + name).removeRecursively();
-    };
-    clear();
-    if (!userDirs.isEmpty())
-        QVERIFY(TestEnvironment::writeFile(userDirsFile, userDirs));
-    if (!made.isEmpty())
-        QVERIFY(QDir(home).mkdir(made));
-    const QString strExpected = expected.isEmpty() ? home : home + u'/' + expected;
-    QCOMPARE(Platform::SpecialFolderPath(Platform::SpecialFolder::Documents), strExpected);
-
-    // A first start shows that folder, under the documents folder's name, in both panes.
-    const std::unique_ptr<CConverterDlg> fresh = WindowFixture::open(m_root->path());
-    for (const Pane *pPane : {&fresh->m_src, &fresh->m_dst})
-        QCOMPARE(pPane->strFolder, strExpected);
-    QCOMPARE(fresh->m_cbSrcFolder->currentText(), u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s);
-    QCOMPARE(fresh->m_cbDstFolder->currentText(), u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s);
-    clear();
 }
 
 void TestFolders::chooseFolder_data()

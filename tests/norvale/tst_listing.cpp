@@ -166,29 +166,6 @@ private slots:
         QCOMPARE(names(), QStringList {u"a.dxf"_s});
     }
 
-    void removedFolder()
-    {
-        // The target pane lists its folder last, so that folder is the current directory when
-        // the source pane's folder has gone.
-        const QString gone = path(u"gone"_s);
-        const QString other = path(u"other"_s);
-        QVERIFY(QDir().mkpath(gone) && QDir().mkpath(other));
-        QVERIFY(makeFile(gone + u"/mine.dxf"_s));
-        QVERIFY(makeFile(other + u"/theirs.dxf"_s));
-        fill(Side::Source, gone);
-        QCOMPARE(names(), QStringList {u"mine.dxf"_s});
-        const QString strGone = source().strFolder;
-        fill(Side::Target, other);
-        QVERIFY(QDir(gone).removeRecursively());
-
-        fill(Side::Source, strGone);
-        QCOMPARE(names(), QStringList());
-        QCOMPARE(source().strFolder, strGone);
-        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_COUNT), u"ﾌｧｲﾙ数 : 0 "_s);
-        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_SELECTED), QString());
-        QCOMPARE(names(Side::Target), QStringList {u"theirs.dxf"_s});
-    }
-
     void sortOrder_data()
     {
         QTest::addColumn<int>("column");

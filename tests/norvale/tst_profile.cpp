@@ -5,7 +5,6 @@
 #include <chrono>
 #include <climits>
 #include <future>
-#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,47 +211,6 @@ private slots:
         struct stat st;
         QCOMPARE(::stat(name.constData(), &st), 0);
         QVERIFY(!S_ISREG(st.st_mode));
-    }
-
-    void largeFileMemory_data()
-    {
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("blank lines") << QByteArray("\n");
-        QTest::newRow("empty sections") << QByteArray("[]\n");
-    }
-
-    // Memory is bounded by a small multiple of the file: every foreign line is kept, but a line
-    // must not cost a record of its own hundreds of bytes large.
-    void largeFileMemory()
-    {
-#if defined(__SANITIZE_ADDRESS__)
-        QSKIP("the sanitizer's allocator does not report through mallinfo2");
-#endif
-        QFETCH(QByteArray, line);
-        constexpr qsizetype kSize = 10 * 1024 * 1024;
-        QByteArray data;
-        data.reserve(kSize + 64);
-        data += "[Common]\n";
-        while (data.size() < kSize)
-            data += line;
-        data += "[Original]\nFolder#0=/x\n";
-        const QString path = newFile(data);
-        const qsizetype fileSize = data.size();
-        data.clear();
-        data.squeeze();
-
-        const size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
-        IniProfile profile(path);
-        QCOMPARE(profile.readString(u"Original"_s, u"Folder#0"_s), u"/x"_s);
-        const size_t used = mallinfo2().uordblks + mallinfo2().hblkhd - before;
-        QVERIFY2(used < size_t(6 * kSize),
-                 qPrintable(u"%1 bytes for a file of %2"_s.arg(used).arg(kSize)));
-
-        // The foreign lines survive a write.
-        profile.writeString(u"Common"_s, u"Mode"_s, u"0"_s);
-        QVERIFY(profile.save());
-        QCOMPARE(QFileInfo(path).size(), fileSize + 7); // "Mode=0\n"
-        QCOMPARE(IniProfile(path).readInt(u"common"_s, u"mode"_s, 1), 0);
     }
 };
 

@@ -6,7 +6,6 @@
 #include "app/CConverterDlg.h"
 #include "app/ConversionPreview.h"
 #include "conversion/CRunReportDlg.h"
-#include "conversion/RunNotice.h"
 #include "conversion/RunReport.h"
 #include "panes/FileListModel.h"
 #include "res/Strings.h"
@@ -17,7 +16,6 @@
 
 using namespace Qt::Literals::StringLiterals;
 using TestEnvironment::writeFile;
-using Outcome = RunReport::Outcome;
 
 namespace {
 
@@ -37,28 +35,10 @@ QString lastReport()
     return outcomesOf(aRows);
 }
 
-// Answers Notify as a desktop's notification service does, on a bus connection of its own.
-class FakeNotifications : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    QStringList m_aBodies;
-
-public slots:
-    uint Notify(const QString &, uint, const QString &, const QString &, const QString &strBody,
-                const QStringList &, const QVariantMap &, int)
-    {
-        m_aBodies << strBody;
-        return uint(m_aBodies.size());
-    }
-};
-
 } // namespace
 
-// Window runs against the real stand-in on a private bus, and what they leave: the report, the
-// report window, the notification; and the marks of automatic mode before a run.
+// Window runs against the real stand-in on a private bus, and what they leave: the report and the
+// report window; and the marks of automatic mode before a run.
 class TestRunReport : public QObject
 {
     Q_OBJECT
@@ -114,42 +94,21 @@ private slots:
 
     void cleanup()
     {
-        RunNotice::s_nMinRunMs = 10000;
         m_dlg.reset();
         m_pDesktop.reset();
         QVERIFY(BusFixture::quit());
         QDir::setCurrent(QDir::tempPath());
     }
 
-    // Every outcome a run gives a file, in the order the run met them, written as the run goes:
-    // at each prompt, the files before it are on record.
-    void outcomes_data()
+    // What the prompt's answers give the files, written as the run goes: at each prompt, the
+    // files before it are on record. The other outcomes are the command line's to check.
+    void promptOutcomes()
     {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
-        QTest::addColumn<QString>("withTarget"); // sources whose target exists
-        QTest::addColumn<QString>("answers"); // to the overwrite prompt
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("automatic: converted, up to date, failed, not attempted")
-            << 0 << QByteArray("FailSave=c.dxf") << u"b"_s << QString()
-            << u"a:converted b:up-to-date c:failed d:not-attempted"_s;
-        QTest::newRow("manual: declined, then cancelled at the prompt")
-            << 1 << QByteArray() << u"abc"_s << u"YNC"_s
-            << u"a:converted b:skipped c:not-attempted d:not-attempted"_s;
-    }
-    void outcomes()
-    {
-        QFETCH(int, mode);
-        QFETCH(QByteArray, testing);
-        QFETCH(QString, withTarget);
-        QFETCH(QString, answers);
-        QFETCH(QString, expected);
-        QVERIFY(BusFixture::configure("[Testing]\n" + testing));
+        QVERIFY(openWindow(1, u"abc"_s));
         const QString strBefore = RunReport::LastReportPath();
-        QVERIFY(openWindow(mode, withTarget));
         m_dlg->m_lcSrcFiles->selectAll();
         ModalUser user;
-        user.promptAnswers = answers;
+        user.promptAnswers = u"YNC"_s;
         QStringList aSeenAtPrompts;
         user.duringPrompt = [&] {
             aSeenAtPrompts << lastReport();
@@ -159,19 +118,11 @@ private slots:
         QVERIFY(RunReport::LastReportPath() != strBefore);
         QList<RunReport::Row> aRows;
         QVERIFY(RunReport::Read(RunReport::LastReportPath(), &aRows));
-        QCOMPARE(outcomesOf(aRows), expected);
-        if (!answers.isEmpty())
-            QCOMPARE(aSeenAtPrompts,
-                     QStringList({QString(), u"a:converted"_s, u"a:converted b:skipped"_s}));
-        for (const RunReport::Row &row : std::as_const(aRows)) {
-            QCOMPARE(row.strSource, src(QFileInfo(row.strSource).fileName()));
-            // The server's own words for a failure, the reason for a skip.
-            const QString strReason = row.outcome == Outcome::Failed
-                ? m_pDesktop->aMessages.last().strText
-                : row.outcome == Outcome::Skipped ? RunReportText(RunReportReason::Declined)
-                                                  : QString();
-            QCOMPARE(row.strMessage, strReason);
-        }
+        QCOMPARE(outcomesOf(aRows), u"a:converted b:skipped c:not-attempted d:not-attempted"_s);
+        QCOMPARE(aSeenAtPrompts,
+                 QStringList({QString(), u"a:converted"_s, u"a:converted b:skipped"_s}));
+        QCOMPARE(aRows.at(1).strMessage, RunReportText(RunReportReason::Declined));
+        QCOMPARE(aRows.at(0).strSource, src(u"a.sfc"_s));
     }
 
     // Odd characters come back as they went in; a line cut short by a crash is left out; a
@@ -190,7 +141,7 @@ private slots:
             QVERIFY(report.Begin({strOdd, u"/x/z.sfc"_s}));
             report.SetCurrent(strOdd, u"/y/a.dxf"_s);
             report.AddFailure(u"line one\nline two\\"_s);
-            report.Add(Outcome::Converted, strOdd);
+            report.Add(RunReport::Outcome::Converted, strOdd);
         }
         QFile file(RunReport::LastReportPath());
         QVERIFY(file.open(QIODevice::Append) && file.write("2026-12-07T01:00:00\tconverted\t/x/"));
@@ -248,41 +199,6 @@ private slots:
                               LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
-    }
-
-    // A long run the user has turned away from ends in one notification with its counts; a
-    // short one, or one the user watches, in none; without the service, in nothing at all.
-    void notification()
-    {
-        QVERIFY(BusFixture::configure("[Testing]\nFailSave=b.dxf"));
-        QVERIFY(openWindow(0));
-        bool &bAway = m_pDesktop->bUserAway;
-        bAway = true;
-        RunNotice::s_nMinRunMs = 0;
-        m_dlg->OnConvert();
-        QCOMPARE(m_pDesktop->aMessages.size(), 2); // the question and the failure, nothing else
-
-        QDBusConnection service
-            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"notifications"_s);
-        FakeNotifications notifications;
-        QVERIFY(service.registerObject(u"/org/freedesktop/Notifications"_s, &notifications,
-                                       QDBusConnection::ExportAllSlots));
-        QVERIFY(service.registerService(u"org.freedesktop.Notifications"_s));
-        const std::pair<bool, int> aRuns[] = {{false, 0}, {true, 60000}, {true, 0}};
-        for (const auto &[bUserAway, nMinRunMs] : aRuns) {
-            for (const QString &name : QDir(dst()).entryList(QDir::Files))
-                QVERIFY(QFile::remove(dst(name)));
-            QVERIFY(BusFixture::quit());
-            bAway = bUserAway;
-            RunNotice::s_nMinRunMs = nMinRunMs;
-            m_dlg->OnConvert();
-        }
-        // Notices leave in order: had an earlier run sent one, it would come first.
-        QTRY_COMPARE(notifications.m_aBodies.size(), 1);
-        QTest::qWait(200);
-        QCOMPARE(notifications.m_aBodies,
-                 QStringList {LoadString(IDS_RUN_NOTICE_TEXT).arg(1).arg(1)});
-        QDBusConnection::disconnectFromBus(u"notifications"_s);
     }
 
     // Automatic mode marks the rows whose target is missing or older (the run's own rule);

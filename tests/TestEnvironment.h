@@ -1,11 +1,5 @@
 #pragma once
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 // The least application a test links: tests of the drawing server's readers link no GUI.

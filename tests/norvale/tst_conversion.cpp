@@ -187,8 +187,7 @@ private slots:
 
     // A long run: every reply is noticed, however quickly the server answers, and no file costs
     // more than Open, one author call and SaveAs. A reply that lands while the wait is being set
-    // up once left a run waiting for the whole call timeout; the watchdog turns that into a
-    // failure naming the file instead of a test that never ends.
+    // up once left a run waiting for the whole call timeout, far beyond the test's own.
     void longRun()
     {
         constexpr int kFiles = 300;
@@ -196,23 +195,7 @@ private slots:
             QVERIFY(makeSource(u"plan%1.sfc"_s.arg(i, 3, 10, QLatin1Char('0'))));
         QVERIFY(openWindow(0, u"PDF"_s));
         QTRY_COMPARE(serverCalls(), QList<int> {4}); // the start-up probe
-        QString lastFile;
-        QElapsedTimer sinceLastFile;
-        sinceLastFile.start();
-        QTimer watchdog;
-        connect(&watchdog, &QTimer::timeout, this, [&] {
-            const QString file = m_dlg->m_pProgressDlg->GetDlgItemText(IDC_PROGRESS_SRC_NAME);
-            if (file != lastFile) {
-                lastFile = file;
-                sinceLastFile.restart();
-            } else if (sinceLastFile.elapsed() > 60000) {
-                qFatal("the run has waited a minute for the server's reply on %s",
-                       qPrintable(file));
-            }
-        });
-        watchdog.start(100);
         m_dlg->OnConvert();
-        watchdog.stop();
         QCOMPARE(targets().size(), kFiles);
         QVERIFY(converted(u"plan000.pdf"_s) && converted(u"plan299.pdf"_s));
         QTRY_COMPARE(serverCalls(), QList<int>({4, 3 * kFiles + 1}));

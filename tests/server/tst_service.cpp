@@ -65,7 +65,6 @@ private Q_SLOTS:
     void refusals();
     void authorDataBelongsToTheOpenDrawing();
     void saveAsReplacesTheTargetByRenaming();
-    void quitLetsTheNextCallStartAFreshServer();
     void idleServerLeavesTheBus();
 
     void realConversions();
@@ -225,25 +224,6 @@ void TestService::saveAsReplacesTheTargetByRenaming()
     QVERIFY(QFileInfo(target).lastModified() >= before);
     QCOMPARE(m_server.folder().entryList({u"*.dxf*"_s}, QDir::Files | QDir::Hidden),
              QStringList({u"alias.dxf"_s, u"plan.dxf"_s}));
-}
-
-void TestService::quitLetsTheNextCallStartAFreshServer()
-{
-    const QString statsPath = m_server.path(u"stats.txt"_s);
-    QVERIFY(recording("[Testing]\nDelayMs=20\nStatsFile=" + statsPath.toUtf8() + '\n'));
-    QVERIFY(BusFixture::succeeds(u"Open"_s, {m_server.makeFile(u"a.sfc"_s)}));
-    QVERIFY(BusFixture::succeeds(u"GetVersion"_s));
-    const QDBusMessage statistics = BusFixture::call(u"GetStatistics"_s);
-    QCOMPARE(statistics.signature(), u"ix"_s);
-    QCOMPARE(statistics.arguments().value(0), QVariant(2));
-    QVERIFY(statistics.arguments().value(1).toLongLong() >= 2 * 20 * 1000);
-    const QString first = statistics.service();
-
-    QVERIFY(BusFixture::succeeds(u"Quit"_s));
-    const QDBusMessage next = BusFixture::call(u"GetVersion"_s);
-    QCOMPARE(next.type(), QDBusMessage::ReplyMessage);
-    QVERIFY(next.service() != first);
-    QTRY_VERIFY(readFile(statsPath).startsWith("calls=3 busy_us="));
 }
 
 void TestService::idleServerLeavesTheBus()

@@ -186,38 +186,6 @@ private slots:
         QCOMPARE(Platform::DesktopEntryCommand(u"Tarsk.Document.desktop"_s), expected);
     }
 
-    // The launch button runs the command without a shell: a script reports the arguments it got.
-    void launchProgram_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QByteArray>("arguments");
-        QTest::newRow("quoted, quoted arguments")
-            << u"\"%D/launch\" 1 \"2 3\" \"\\\"4\\$\""_s << QByteArray("1\n2 3\n\"4$\n");
-        QTest::newRow("unquoted path with a blank") << u"%D/launch x  y"_s << QByteArray("x\ny\n");
-    }
-    void launchProgram()
-    {
-        QFETCH(QString, command);
-        QFETCH(QByteArray, arguments);
-        const QString dir = m_temp.filePath(u"Tarsk Draw"_s);
-        const QString script = dir + u"/launch"_s;
-        QVERIFY(writeFile(script,
-                          "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s\\n' \"$@\" "
-                          ">\"$d/args.tmp\" && mv \"$d/args.tmp\" \"$d/args\"\n"));
-        QVERIFY(
-            QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QFile::remove(dir + u"/args"_s);
-        FakeDesktop desktop;
-        CConverterDlg dlg;
-        dlg.m_strCadExePath = command.replace(u"%D"_s, dir);
-        dlg.OnLaunchProgram();
-        QTRY_COMPARE(readFile(dir + u"/args"_s), arguments);
-        // Without a path the button starts nothing and says nothing.
-        dlg.m_strCadExePath.clear();
-        dlg.OnLaunchProgram();
-        QVERIFY(desktop.aMessages.isEmpty());
-    }
-
     // How a failing call reads to the user; a slow one outside the probe is no failure.
     void calls_data()
     {

@@ -216,27 +216,6 @@ private slots:
         QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, QFileInfo(trashInfoFolder()).path()}), 0);
     }
 
-    // A double click anywhere opens the first selected row, not the one under the mouse, and
-    // tells when the desktop cannot open it.
-    void doubleClickOpensTheFirstSelectedRow_data() { addSides(); }
-    void doubleClickOpensTheFirstSelectedRow()
-    {
-        QFETCH(Side, side);
-        const QString failing = names(side).at(1);
-        m_pDesktop->fnOpen = [failing](const QUrl &url) {
-            return url.fileName() != failing;
-        };
-        select(side, {1, 0});
-        doubleClick(side, 1, Qt::ControlModifier);
-        QTRY_COMPARE(m_pDesktop->aOpened,
-                     QList<QUrl> {QUrl::fromLocalFile(path(names(side).first()))});
-        QVERIFY(m_pDesktop->Texts().isEmpty());
-        select(side, {1});
-        doubleClick(side, 1);
-        QTRY_COMPARE(m_pDesktop->Texts().size(), 1);
-        QVERIFY(m_pDesktop->Texts().first().contains(path(failing)));
-    }
-
     // Every way of selecting brings the count line (and Convert) up to date, a click also when
     // it leaves the selection as it was.
     void countLineFollowsTheSelection_data()
@@ -275,12 +254,6 @@ private slots:
     }
 
 private:
-    static void addSides()
-    {
-        QTest::addColumn<Side>("side");
-        QTest::newRow("source") << Side::Source;
-        QTest::newRow("target") << Side::Target;
-    }
     QString path(const QString &name) const { return m_folder->path() + u'/' + name; }
     FileListView *list(Side side) const
     {
@@ -289,11 +262,6 @@ private:
     FileListModel *model(Side side) const { return WindowFixture::pane(*m_dlg, side).Model(); }
     QStringList names(Side side) const { return WindowFixture::listed(*m_dlg, side); }
     void select(Side side, const QList<int> &rows) { WindowFixture::select(*m_dlg, side, rows); }
-    void doubleClick(Side side, int nRow, Qt::KeyboardModifiers modifiers = {})
-    {
-        QTest::mouseDClick(list(side)->viewport(), Qt::LeftButton, modifiers,
-                           list(side)->visualRect(model(side)->index(nRow, 0)).center());
-    }
     // Opens the list's menu as a right click does and presses key in it.
     void fromMenu(Side side, Qt::Key key)
     {

@@ -148,24 +148,6 @@ private slots:
         }
     }
 
-    void folderForm_data()
-    {
-        QTest::addColumn<QString>("suffix");
-        QTest::newRow("as given") << QString();
-        QTest::newRow("trailing separator") << u"/"_s;
-        QTest::newRow("relative part") << u"/sub/.."_s;
-    }
-    void folderForm()
-    {
-        QFETCH(QString, suffix);
-        QVERIFY(QDir().mkdir(path(u"sub"_s)));
-        QVERIFY(makeFile(path(u"a.dxf"_s)));
-        fill(Side::Source, path() + suffix);
-        QCOMPARE(source().strFolder, QFileInfo(path()).canonicalFilePath());
-        QCOMPARE(QDir::currentPath(), source().strFolder);
-        QCOMPARE(names(), QStringList {u"a.dxf"_s});
-    }
-
     void sortOrder_data()
     {
         QTest::addColumn<int>("column");

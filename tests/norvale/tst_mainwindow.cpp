@@ -5,10 +5,6 @@
 #include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QScrollBar>
 #include <QTextBrowser>
 
 using namespace Qt::Literals::StringLiterals;
@@ -128,29 +124,6 @@ private slots:
         QVERIFY(TestEnvironment::readFile(configIni()).contains("[Common]\nFolder=0\nMode=0\n"));
     }
 
-    // The manual is read beside the running main window: it scrolls, follows its links and
-    // closes by the keyboard, and the main window still takes its keys meanwhile.
-    void helpTakesInputBesideTheRunningWindow()
-    {
-        CConverterApp app;
-        app.m_strHelpFilePath
-            = CConverterApp::FindHelpFile(QFileInfo(QStringLiteral(NORVALE_BINARY)).path());
-        QVERIFY(QFileInfo(app.m_strHelpFilePath).isFile());
-        // As at start: the run shows the window.
-        m_dlg->hide();
-        bool bChecked = false;
-        QTimer::singleShot(0, this, [&] {
-            checkHelpBesideTheWindow();
-            bChecked = true;
-            m_dlg->OnCommand(CConverterDlg::IDCANCEL);
-        });
-        // A failed check must not leave the window running for ever.
-        QTimer::singleShot(60000, m_dlg.get(),
-                           [this] { m_dlg->OnCommand(CConverterDlg::IDCANCEL); });
-        m_dlg->DoModal();
-        QVERIFY(bChecked);
-    }
-
 private:
     static QTextBrowser *helpWindow()
     {
@@ -158,31 +131,6 @@ private:
             if (w->objectName() == u"help"_s && w->isVisible())
                 return qobject_cast<QTextBrowser *>(w);
         return nullptr;
-    }
-
-    void checkHelpBesideTheWindow()
-    {
-        QTest::keyClick(m_dlg->windowHandle(), Qt::Key_F1);
-        QTRY_VERIFY(helpWindow());
-        QTextBrowser *help = helpWindow();
-        QCOMPARE(help->parentWidget(), nullptr);
-        QVERIFY(QTest::qWaitForWindowActive(help));
-        QWindow *window = help->windowHandle();
-
-        // Keys reach it the way the window system delivers them, past any modal window.
-        QScrollBar *bar = help->verticalScrollBar();
-        QVERIFY(bar->maximum() > 0);
-        QTest::keyClick(window, Qt::Key_PageDown);
-        QTRY_VERIFY(bar->value() > 0);
-
-        const int nMode = m_dlg->m_nMode;
-        QTest::keyClick(m_dlg->windowHandle(), nMode == 0 ? Qt::Key_F8 : Qt::Key_F7);
-        QTRY_COMPARE(m_dlg->m_nMode, 1 - nMode);
-
-        QVERIFY(QTest::qWaitForWindowActive(help));
-        QTest::keyClick(window, Qt::Key_Escape);
-        QTRY_VERIFY(!helpWindow());
-        QVERIFY(m_dlg->isVisible());
     }
 
     QTemporaryDir m_appDir;

@@ -109,20 +109,6 @@ private slots:
         QCOMPARE(again->m_dst.nExtIndex, -1); // no target format, not the first one
         QCOMPARE(again->m_dst.aHistory, dlg->m_dst.aHistory);
     }
-
-    // A settings file beside the program makes a portable installation: it is read and written
-    // there, and the user's configuration folder stays untouched.
-    void portableFileBesideProgram()
-    {
-        const QString portable = m_appDir->filePath(u"Norvale.ini"_s);
-        QVERIFY(TestEnvironment::writeFile(portable, "[Common]\nMode=0\n"));
-        const auto dlg = load();
-        QCOMPARE(dlg->m_strIniPath, portable);
-        QCOMPARE(dlg->m_nMode, 0);
-        dlg->SaveSettings();
-        QVERIFY(readFile(portable).contains("Folder#9="));
-        QVERIFY(!QFile::exists(configIni()));
-    }
 };
 
 NORVALE_TEST_MAIN(TestSettings)

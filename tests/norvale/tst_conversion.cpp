@@ -386,22 +386,6 @@ private slots:
         QCOMPARE(m_desktop->nBeeps, 1);
     }
 
-    // Closing the application while the run lets events through is taken as a cancel, not
-    // acted on: no window is closed under the run, which still has to tell the server to quit.
-    void quitRequestIsACancel()
-    {
-        QWidget owner;
-        auto *dlg = new CProgressDlg(&owner);
-        owner.show();
-        dlg->show();
-        dlg->Begin(u"/a"_s, u"/b"_s, 4);
-        QVERIFY(!dlg->CheckCancel());
-        QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
-        QVERIFY(dlg->CheckCancel());
-        QVERIFY(owner.isVisible() && dlg->isVisible());
-        QCOMPARE(m_desktop->nBeeps, 0);
-    }
-
     // Sent from 600 on, as the author dialog leaves them: for SXF targets a name and an
     // affiliation, for the others a name; the rest the server's stored values.
     void authorData_data()
@@ -423,8 +407,6 @@ private slots:
         QTest::newRow("PDF: a name, no affiliation")
             << 600 << u"PDF"_s << u"佐藤 花子|本社|ok"_s << u"佐藤 花子"_s
             << u"author-name: 佐藤 花子\naffiliation: 設計部\n"_s;
-        QTest::newRow("PDF: Esc") << 600 << u"PDF"_s << u"佐藤 花子||esc"_s << u"%L"_s
-                                  << u"author-name: %L\naffiliation: 設計部\n"_s;
         QTest::newRow("DXF: no line, the name still sent")
             << 600 << u"DXF"_s << QString() << QString()
             << u"author-name: %L\naffiliation: 設計部\n"_s;

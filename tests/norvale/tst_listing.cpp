@@ -213,46 +213,6 @@ private slots:
                 QCOMPARE(anSortDir[j], j == column ? (ascending ? 1 : 0) : 0);
         }
     }
-
-    void largeListingSortsInOrder_data()
-    {
-        QTest::addColumn<int>("listedBy");
-        QTest::addColumn<bool>("ascending");
-        // Listed by name, the rows come with their keys; re-sorted by size, the keys must move
-        // with their rows. Listed by size, the keys are made by the later sort by name.
-        QTest::newRow("listed by name, descending") << 0 << false;
-        QTest::newRow("listed by size, then by name ascending") << 1 << true;
-    }
-    void largeListingSortsInOrder()
-    {
-        // Enough rows for the work to be split; the parts must merge into one order.
-        QFETCH(int, listedBy);
-        QFETCH(bool, ascending);
-        const QStringList stems = {u"plan"_s, u"Plan"_s, u"図面"_s, u"b-"_s, u"B_"_s, u"ｻ"_s};
-        const int nFiles = 6000;
-        for (int i = 0; i < nFiles; ++i) {
-            const QString name
-                = u"%1%2.dxf"_s.arg(stems[i % stems.size()]).arg((i * 7919) % nFiles);
-            QVERIFY(makeFile(path(name), (i * 104729) % 5000));
-        }
-        QVERIFY(makeFile(path(u"other.jww"_s)));
-        source().nSortColumn = listedBy;
-        source().anSortDir[listedBy] = 1;
-        fill(Side::Source, path());
-        QCOMPARE(names().size(), nFiles);
-        source().anSortDir[1] = 1;
-        source().SortFileList(1);
-        source().anSortDir[0] = ascending ? 1 : 0;
-        source().SortFileList(0);
-
-        const QStringList aNames = names();
-        QCollator collator {QLocale()};
-        for (qsizetype i = 1; i < aNames.size(); ++i) {
-            const int nCompare = collator.compare(aNames[i - 1], aNames[i]);
-            QVERIFY2(ascending ? nCompare < 0 : nCompare > 0,
-                     qPrintable(aNames[i - 1] + u" / "_s + aNames[i]));
-        }
-    }
 };
 
 NORVALE_TEST_MAIN(TestListing)

@@ -75,30 +75,6 @@ private slots:
         }
     }
 
-    // A dialog's default button would close the window on Enter.
-    void enterWithNothingPendingDoesNothing_data()
-    {
-        QTest::addColumn<int>("focus");
-        QTest::newRow("folder combo") << IDC_SRC_FOLDER;
-        QTest::newRow("browse button") << IDC_BROWSE_SRC;
-        QTest::newRow("target list") << IDC_DST_LIST;
-    }
-    void enterWithNothingPendingDoesNothing()
-    {
-        QFETCH(int, focus);
-        QSignalSpy finished(m_dlg.get(), &QDialog::finished);
-        QSignalSpy typed(m_dlg.get(), &CConverterDlg::typedFolderEntered);
-        QWidget *target = m_dlg->GetDlgItem(focus);
-        target->setFocus();
-        QTest::keyClick(target, Qt::Key_Return);
-        QTest::keyClick(target, Qt::Key_Enter);
-        QCoreApplication::processEvents();
-        QVERIFY(m_dlg->isVisible());
-        QCOMPARE(finished.count(), 0);
-        QCOMPARE(typed.count(), 0);
-        QVERIFY(!QFile::exists(configIni()));
-    }
-
     void everyWayOfClosingWritesTheSettings_data()
     {
         QTest::addColumn<int>("way");

@@ -4,10 +4,8 @@
 #include "tests/norvale/WindowFixture.h"
 
 #include "app/CConverterDlg.h"
-#include "app/ConversionPreview.h"
 #include "conversion/CRunReportDlg.h"
 #include "conversion/RunReport.h"
-#include "panes/FileListModel.h"
 #include "res/Strings.h"
 
 #include <QLabel>
@@ -38,7 +36,7 @@ QString lastReport()
 } // namespace
 
 // Window runs against the real stand-in on a private bus, and what they leave: the report and the
-// report window; and the marks of automatic mode before a run.
+// report window.
 class TestRunReport : public QObject
 {
     Q_OBJECT
@@ -64,22 +62,6 @@ class TestRunReport : public QObject
             m_appDir.path(), WindowFixture::settings(nMode, u"SFC"_s, src(), u"DXF"_s, dst()));
         return m_dlg && m_dlg->m_dst.strFolder == QDir::cleanPath(dst())
             && m_dlg->m_dst.strExt == u"DXF" && m_dlg->m_nMode == nMode;
-    }
-
-    // "name:marked" for each source row in list order; bold name and emblem must agree.
-    QStringList marks() const
-    {
-        QStringList aRows;
-        const FileListModel *model = m_dlg->m_src.Model();
-        for (int i = 0; i < model->rowCount(); ++i) {
-            const QModelIndex index = model->index(i, FileListModel::NameColumn);
-            const bool bBold = index.data(Qt::FontRole).value<QFont>().bold();
-            const bool bEmblem = index.data(Qt::DecorationRole).value<QIcon>().cacheKey()
-                != model->FileIcon().cacheKey();
-            aRows << index.data().toString() + (bBold ? u":bold"_s : u""_s)
-                    + (bEmblem ? u":emblem"_s : u""_s);
-        }
-        return aRows;
     }
 
 private slots:
@@ -199,32 +181,6 @@ private slots:
                               LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
                               LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
-    }
-
-    // Automatic mode marks the rows whose target is missing or older (the run's own rule);
-    // renewed when a pane is listed again; manual mode marks nothing.
-    void preview()
-    {
-        const QDateTime hourAgo = QDateTime::currentDateTime().addSecs(-3600);
-        QVERIFY(writeFile(dst(u"a.dxf"_s), "target\n", hourAgo.addSecs(-60)));
-        QVERIFY(writeFile(dst(u"b.dxf"_s), "target\n", hourAgo.addSecs(60)));
-        QVERIFY(openWindow(0));
-        const QString strCount = m_dlg->GetDlgItemText(IDC_SRC_COUNT);
-        QSignalSpy applied(m_dlg->m_pPreview, &ConversionPreview::marksApplied);
-        QVERIFY(applied.wait(10000));
-        QCOMPARE(marks(),
-                 QStringList({u"a.sfc:bold:emblem"_s, u"b.sfc"_s, u"c.sfc:bold:emblem"_s,
-                              u"d.sfc:bold:emblem"_s}));
-        QCOMPARE(m_dlg->GetDlgItemText(IDC_SRC_COUNT), strCount);
-
-        QVERIFY(writeFile(dst(u"c.dxf"_s), "target\n"));
-        m_dlg->FillFileList(m_dlg->m_dst.strFolder, m_dlg->m_dst.strExt, 2);
-        QVERIFY(applied.wait(10000));
-        QCOMPARE(
-            marks(),
-            QStringList({u"a.sfc:bold:emblem"_s, u"b.sfc"_s, u"c.sfc"_s, u"d.sfc:bold:emblem"_s}));
-        m_dlg->OnCommand(ID_MANUAL_MODE);
-        QCOMPARE(marks(), QStringList({u"a.sfc"_s, u"b.sfc"_s, u"c.sfc"_s, u"d.sfc"_s}));
     }
 };
 

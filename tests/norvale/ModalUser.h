@@ -26,7 +26,7 @@ public:
     // Overwrite prompts: Y はい, A すべて上書き, N いいえ, C ｷｬﾝｾﾙ, E Enter, X Esc, Z the close
     // box; none left: C.
     QString promptAnswers;
-    // The author dialog: "name|affiliation|ok, cancel or esc"; the name "@user" presses the
+    // The author dialog: "name|affiliation|ok or cancel"; the name "@user" presses the
     // user-name button instead of typing, an empty affiliation is left as it is.
     QString authorAnswer;
     QStringList prompts; // the paths the overwrite prompts showed
@@ -83,9 +83,8 @@ private:
                     field->insert(text);
                 }
             }
-            c = answer.value(2) == u"ok" ? u'Y' : answer.value(2) == u"esc" ? u'X' : u'C';
-            button = qobject_cast<QAbstractButton *>(
-                author->GetDlgItem(c == u'Y' ? CAuthorDlg::IDOK : CAuthorDlg::IDCANCEL));
+            button = qobject_cast<QAbstractButton *>(author->GetDlgItem(
+                answer.value(2) == u"ok" ? CAuthorDlg::IDOK : CAuthorDlg::IDCANCEL));
         } else {
             bLeftOpen = true;
             dlg->reject();

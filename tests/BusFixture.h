@@ -5,8 +5,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QRegularExpression>
-#include <QStandardPaths>
 
 #include <memory>
 

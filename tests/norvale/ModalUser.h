@@ -8,8 +8,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
-#include <QTimer>
 #include <QtTest>
 
 #include <functional>

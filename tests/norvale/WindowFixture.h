@@ -5,8 +5,6 @@
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
 
-#include <QItemSelectionModel>
-#include <QStandardPaths>
 #include <QTreeView>
 
 #include <memory>

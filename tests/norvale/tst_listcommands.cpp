@@ -1,11 +1,14 @@
 #include "app/CConverterDlg.h"
+#include "formats/FormatTable.h"
 #include "panes/FileListModel.h"
+#include "res/Strings.h"
 #include "tests/TestEnvironment.h"
 #include "tests/norvale/FakeDesktop.h"
 #include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QMimeDatabase>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -216,8 +219,50 @@ private slots:
         QCOMPARE(QProcess::execute(u"rm"_s, {u"-rf"_s, QFileInfo(trashInfoFolder()).path()}), 0);
     }
 
+    // A double click anywhere opens the first selected row, not the one under the mouse. A
+    // drawing that does not open is named with why: the program did not start; no program for
+    // the type, which its name and contents tell; the drawing gone since it was listed.
+    void doubleClickOpensTheFirstSelectedRow()
+    {
+        const QString failing = names(Side::Target).at(1);
+        m_pDesktop->fnOpen = [failing](const QUrl &url) {
+            return url.fileName() != failing;
+        };
+        const auto doubleClick = [this](Qt::KeyboardModifiers modifiers = {}) {
+            QTest::mouseDClick(
+                list(Side::Target)->viewport(), Qt::LeftButton, modifiers,
+                list(Side::Target)->visualRect(model(Side::Target)->index(1, 0)).center());
+        };
+        select(Side::Target, {1, 0});
+        doubleClick(Qt::ControlModifier);
+        QTRY_COMPARE(m_pDesktop->aOpened,
+                     QList<QUrl> {QUrl::fromLocalFile(path(names(Side::Target).first()))});
+        QVERIFY(m_pDesktop->Texts().isEmpty());
+        select(Side::Target, {1});
+        doubleClick();
+        QTRY_COMPARE(m_pDesktop->Texts().size(), 1);
+        m_pDesktop->fnProgram = [](const QString &strType) {
+            return strType == u"text/plain" ? u"Viewer"_s : QString();
+        };
+        QVERIFY(TestEnvironment::writeFile(path(failing), QByteArray("\x01\x00", 2)));
+        doubleClick();
+        QTRY_COMPARE(m_pDesktop->Texts().size(), 2);
+        // Binary, so not plain text: octet-stream, or whatever else the system has for the name.
+        const QString strMime = QMimeDatabase().mimeTypeForFile(path(failing)).name();
+        QVERIFY(QFile::remove(path(failing)));
+        doubleClick();
+        const QString strType = GetFormatDescription(QFileInfo(failing).suffix().toUpper());
+        QStringList aExpected;
+        for (const QString &strReason :
+             {LoadString(IDS_OPEN_NOT_STARTED),
+              LoadString(IDS_OPEN_NO_PROGRAM).arg(strType, strMime), LoadString(IDS_OPEN_MISSING)})
+            aExpected << LoadString(IDS_OPEN_FAILED).arg(path(failing), strReason);
+        QTRY_COMPARE(m_pDesktop->Texts(), aExpected);
+    }
+
     // Every way of selecting brings the count line (and Convert) up to date, a click also when
-    // it leaves the selection as it was.
+    // it leaves the selection as it was; a list command works Convert out again, a delete with
+    // nothing selected included.
     void countLineFollowsTheSelection_data()
     {
         QTest::addColumn<Side>("side");
@@ -251,6 +296,10 @@ private slots:
         }
         QCOMPARE(m_dlg->GetDlgItemText(nLine), u"%1 個のﾌｧｲﾙを選択 "_s.arg(count));
         QCOMPARE(m_dlg->CommandAction(ID_CONVERT)->isEnabled(), side == Side::Source);
+        select(side, {});
+        m_dlg->EnableToolButton(ID_CONVERT, true);
+        m_dlg->OnCommand(side == Side::Source ? ID_DELETE_SRC_FILES : ID_DELETE_DST_FILES);
+        QVERIFY(!m_dlg->CommandAction(ID_CONVERT)->isEnabled());
     }
 
 private:

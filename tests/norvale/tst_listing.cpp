@@ -1,4 +1,5 @@
 #include "app/CConverterDlg.h"
+#include "app/ConversionPreview.h"
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
 #include "tests/norvale/WindowFixture.h"
@@ -212,6 +213,68 @@ private slots:
             for (int j = 0; j < 3; ++j)
                 QCOMPARE(anSortDir[j], j == column ? (ascending ? 1 : 0) : 0);
         }
+    }
+
+    // A drawing added, removed, renamed or changed on disk shows in the list by itself, however
+    // many changed at once in one listing, keeping the selection, the sort and the marks of
+    // automatic mode; other files and hidden ones are not listed.
+    void listFollowsTheDisk_data()
+    {
+        QTest::addColumn<QString>("change"); // +name: written, -name: removed, name>name: renamed
+        QTest::addColumn<QString>("expected"); // listed, still by size; selected ones in brackets
+        QTest::newRow("added") << u"+e.dxf"_s << u"a [b] e c [d]"_s;
+        QTest::newRow("renamed") << u"b.dxf>f.dxf"_s << u"a f c [d]"_s;
+        QTest::newRow("changed") << u"+a.dxf"_s << u"[b] a c [d]"_s;
+        QTest::newRow("many at once")
+            << u"+x1.dxf +x2.dxf +x3.DXF +x.txt +.y.dxf -a.dxf"_s << u"[b] x1 x2 x3 c [d]"_s;
+    }
+    void listFollowsTheDisk()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, expected);
+        QVERIFY(QDir().mkdir(path(u"dst"_s)));
+        for (const QChar c : u"abcd"_s)
+            QVERIFY(makeFile(path(c + u".dxf"_s), 100 * (c.unicode() - 'a' + 1)));
+        m_dlg = WindowFixture::open(
+            m_appDir.path(), WindowFixture::settings(0, u"DXF"_s, path(), u"PDF"_s, path(u"dst"_s)),
+            true);
+        QVERIFY(m_dlg);
+        QSignalSpy marked(m_dlg->m_pPreview, &ConversionPreview::marksApplied);
+        QVERIFY(marked.wait());
+        m_dlg->OnColumnclickSrcList(FileListModel::SizeColumn);
+        WindowFixture::select(*m_dlg, Side::Source, {1, 3});
+        const QStringList aBefore = names();
+        QStringList aUnmarked; // names listed before that lost their marks when listed again
+        QSignalSpy listed(&source(), &Pane::listed);
+        connect(&source(), &Pane::listed, this, [&] {
+            for (int i = 0; i < source().Model()->rowCount(); ++i)
+                if (!source().Model()->IsMarked(i) && aBefore.contains(names().at(i)))
+                    aUnmarked << names().at(i);
+        });
+
+        for (const QString &step : change.split(u' ')) {
+            const QString name = step.mid(1);
+            if (step.startsWith(u'+'))
+                QVERIFY(makeFile(path(name), 250 + change.indexOf(step)));
+            else if (step.startsWith(u'-'))
+                QVERIFY(QFile::remove(path(name)));
+            else
+                QVERIFY(QFile::rename(path(step.section(u'>', 0, 0)), path(step.section(u'>', 1))));
+        }
+        const auto shown = [this] {
+            QStringList aShown;
+            for (int i = 0; i < names().size(); ++i) {
+                const QString name = QFileInfo(names().at(i)).baseName();
+                aShown << (list()->selectionModel()->isRowSelected(i) ? u'[' + name + u']' : name);
+            }
+            return aShown.join(u' ');
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), expected, 1000);
+        QCOMPARE(listed.count(), 1);
+        QCOMPARE(aUnmarked, QStringList());
+        QTRY_COMPARE(marked.count(), 2);
+        for (int i = 0; i < source().Model()->rowCount(); ++i)
+            QVERIFY(source().Model()->IsMarked(i));
     }
 };
 

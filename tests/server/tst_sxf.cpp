@@ -100,9 +100,9 @@ Style style(const char *layer, Color c, const QString &type, double width)
     return s;
 }
 
-const Color red = Color::fromRgb(0xff0000, 2);
+const Color red = Color::fromRgb(0xff0000);
 const Color user = Color::fromRgb(0x0a141e);
-const Color black = Color::fromRgb(0, 1);
+const Color black = Color::fromRgb(0);
 const char *const plan = "平面図";
 
 Text text(const QString &s, Point p, double height, double widthFactor, const QString &font = {})
@@ -135,11 +135,10 @@ Model sampleModel()
     Model m;
     const char *names[] = {"外構", "建物", "寸法", "文字"};
     const quint32 colors[] = {0x00ff00, 0x000000, 0x0000ff, 0xff0000};
-    const int codes[] = {3, 1, 4, 2};
     for (int i = 0; i < 4; ++i) {
         Layer l;
         l.name = QString::fromUtf8(names[i]);
-        l.color = Color::fromRgb(colors[i], codes[i]);
+        l.color = Color::fromRgb(colors[i]);
         l.linetype = QStringLiteral("CONTINUOUS");
         l.lineweight = i == 1 ? 0.5 : i == 3 ? -3 : 0.25; // text states no width
         m.layers.append(l);
@@ -458,7 +457,8 @@ void TestSxf::byLayer()
 }
 
 // The site plan through SFC, P21 (which keeps no raw Shift-JIS), SFC again and DXF comes back
-// the same, with the shapes, colours and layers of the model first written.
+// the same, with the shapes, colours (black as black, not DXF's white) and layers of the model
+// first written.
 void TestSxf::roundTrips()
 {
     const Model first = sampleModel();

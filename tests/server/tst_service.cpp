@@ -151,13 +151,11 @@ void TestService::refusals_data()
     const QString open = u"Open"_s;
     const QString save = u"SaveAs"_s;
     QTest::newRow("open unknown format") << open << u"g.txt"_s << u"g.txt"_s;
-    QTest::newRow("open target-only format") << open << u"h.pdf"_s << u"h.pdf"_s;
     QTest::newRow("open without extension") << open << u"plan"_s << u"plan"_s;
     QTest::newRow("open missing") << open << u"missing.sfc"_s << u"missing.sfc"_s;
     QTest::newRow("open folder") << open << u"dir.sfc"_s << u"dir.sfc"_s;
     QTest::newRow("open relative path") << open << u"relative.sfc"_s << u"relative.sfc"_s;
     QTest::newRow("save, nothing open") << save << u"unopened.dxf"_s << u"unopened.dxf"_s;
-    QTest::newRow("save source-only format") << save << u"o.jww"_s << u"o.jww"_s;
     QTest::newRow("save unknown format") << save << u"o.txt"_s << u"o.txt"_s;
     QTest::newRow("save into a missing folder") << save << u"nowhere/o.dxf"_s << u"nowhere"_s;
     QTest::newRow("save onto a folder") << save << u"dir.dxf"_s << u"dir.dxf"_s;
@@ -170,7 +168,7 @@ void TestService::refusals()
     QFETCH(QString, refusal);
     QVERIFY(recording());
     QVERIFY(m_server.folder().mkdir(u"dir.sfc"_s) && m_server.folder().mkdir(u"dir.dxf"_s));
-    for (const QString &file : {u"g.txt"_s, u"h.pdf"_s, u"plan"_s, u"plan.sfc"_s})
+    for (const QString &file : {u"g.txt"_s, u"plan"_s, u"plan.sfc"_s})
         QVERIFY(!m_server.makeFile(file).isEmpty());
     if (method == "SaveAs"_L1 && name != "unopened.dxf"_L1)
         QVERIFY(BusFixture::succeeds(u"Open"_s, {m_server.path(u"plan.sfc"_s)}));

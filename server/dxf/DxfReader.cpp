@@ -1,5 +1,6 @@
 #include "server/dxf/DxfReader.h"
 
+#include "server/drawing/Spline.h"
 #include "server/dxf/DxfColors.h"
 #include "server/dxf/DxfText.h"
 #include "server/dxf/DxfTokenizer.h"
@@ -894,61 +895,6 @@ Polyline Parser::lwpolyline(const std::vector<Group> &groups)
     return polyline;
 }
 
-// A point of a (rational) B-spline by de Boor's algorithm.
-Point deBoor(int degree, const QVector<double> &knots, const QVector<Point> &points,
-             const QVector<double> &weights, int span, double t)
-{
-    double x[16];
-    double y[16];
-    double w[16];
-    for (int j = 0; j <= degree; ++j) {
-        const int index = span - degree + j;
-        const double weight = weights.size() == points.size() ? weights[index] : 1.0;
-        x[j] = points[index].x * weight;
-        y[j] = points[index].y * weight;
-        w[j] = weight;
-    }
-    for (int r = 1; r <= degree; ++r) {
-        for (int j = degree; j >= r; --j) {
-            const int i = span - degree + j;
-            const double denominator = knots[i + degree - r + 1] - knots[i];
-            const double alpha = denominator == 0 ? 0 : (t - knots[i]) / denominator;
-            x[j] = (1 - alpha) * x[j - 1] + alpha * x[j];
-            y[j] = (1 - alpha) * y[j - 1] + alpha * y[j];
-            w[j] = (1 - alpha) * w[j - 1] + alpha * w[j];
-        }
-    }
-    const double weight = w[degree] == 0 ? 1 : w[degree];
-    return {x[degree] / weight, y[degree] / weight};
-}
-
-QVector<Point> flattenSpline(int degree, const QVector<double> &knots, const QVector<Point> &points,
-                             const QVector<double> &weights)
-{
-    const int n = int(points.size());
-    if (degree < 1 || degree > 15 || n <= degree || knots.size() != n + degree + 1)
-        return points;
-    for (int i = 1; i < knots.size(); ++i) {
-        if (knots[i] < knots[i - 1])
-            return points;
-    }
-    const double first = knots[degree];
-    const double last = knots[n];
-    if (!(last > first))
-        return points;
-    const int steps = qBound(8, n * 8, kMaxCurvePoints);
-    QVector<Point> result;
-    result.reserve(steps + 1);
-    int span = degree;
-    for (int s = 0; s <= steps; ++s) {
-        const double t = s == steps ? last : first + (last - first) * s / steps;
-        while (span < n - 1 && knots[span + 1] <= t)
-            ++span;
-        result.append(deBoor(degree, knots, points, weights, span, t));
-    }
-    return result;
-}
-
 Polyline Parser::spline(const std::vector<Group> &groups)
 {
     int degree = 3;
@@ -960,10 +906,21 @@ Polyline Parser::spline(const std::vector<Group> &groups)
     QVector<double> weights;
     QVector<Point> points;
     QVector<Point> fits;
+    Point tangents[2];
+    bool hasTangent[2] = {false, false};
     for (const Group &group : groups) {
         switch (group.code) {
         case 70:
             flags = int(group.integer);
+            break;
+        case 12:
+        case 13:
+            tangents[group.code - 12].x = group.number;
+            hasTangent[group.code - 12] = true;
+            break;
+        case 22:
+        case 23:
+            tangents[group.code - 22].y = group.number;
             break;
         case 71:
             degree = int(group.integer);
@@ -1006,9 +963,15 @@ Polyline Parser::spline(const std::vector<Group> &groups)
         fail(QStringLiteral("スプラインの点や節点の数が宣言と合いません"));
     Polyline polyline;
     polyline.closed = (flags & 1) != 0;
+    const bool hasTangents = hasTangent[0] && hasTangent[1];
+    // Without control points the curve passes through the fit points, which programs give
+    // instead when the user drew it through them.
     const QVector<Point> outline = points.size() > degree
-        ? flattenSpline(degree, knots, points, weights)
-        : (fits.size() >= 2 ? fits : points);
+        ? Spline::flatten(degree, knots, points, weights, kMaxCurvePoints)
+        : fits.size() >= 2
+        ? Spline::throughFitPoints(fits, hasTangents ? &tangents[0] : nullptr,
+                                   hasTangents ? &tangents[1] : nullptr, kMaxCurvePoints)
+        : points;
     polyline.vertices.reserve(outline.size());
     for (const Point &p : outline)
         polyline.vertices.append(Vertex {p, 0, 0, 0});
@@ -1239,16 +1202,21 @@ bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Ver
                 }
             }
             // fit points and tangents, present from R2010 on
+            QVector<Point> fits;
             if (i < groups.size() && groups[i].code == 97) {
-                const qint64 fits = groups[i++].integer;
-                for (qint64 f = 0; f < fits && i + 1 < groups.size() && groups[i].code == 11; ++f)
-                    i += 2;
+                const qint64 count = groups[i++].integer;
+                for (qint64 f = 0; f < count && i < groups.size() && groups[i].code == 11; ++f) {
+                    if (!takePoint(11, fits.emplace_back()))
+                        return false;
+                }
             }
             while (i < groups.size()
                    && (groups[i].code == 12 || groups[i].code == 22 || groups[i].code == 13
                        || groups[i].code == 23))
                 ++i;
-            const QVector<Point> outline = flattenSpline(int(degree), knots, points, weights);
+            const QVector<Point> outline = points.isEmpty() && fits.size() >= 2
+                ? Spline::throughFitPoints(fits, nullptr, nullptr, kMaxCurvePoints)
+                : Spline::flatten(int(degree), knots, points, weights, kMaxCurvePoints);
             if (outline.isEmpty())
                 continue;
             for (qsizetype s = 0; s + 1 < outline.size(); ++s) {

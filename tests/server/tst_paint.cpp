@@ -1,5 +1,6 @@
 #include "tests/TestEnvironment.h"
 
+#include "server/dxf/DxfReader.h"
 #include "server/paint/DrawingRenderer.h"
 #include "server/paint/EmfWriter.h"
 #include "server/paint/HtmWriter.h"
@@ -139,6 +140,46 @@ QString utf16(const QByteArray &bytes)
     return QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
 }
 
+// Where a picture has ink (clearly darker than its white paper), white where it has none.
+QImage ink(const QImage &picture, QRect *box)
+{
+    QImage mask(picture.size(), QImage::Format_Grayscale8);
+    mask.fill(255);
+    *box = QRect();
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            if (qGray(line[x]) < 200) {
+                mask.setPixel(x, y, 0);
+                *box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return mask;
+}
+
+// The share of a's ink that lies within `reach` pixels of b's ink: b dilated, for line weights.
+double covered(const QImage &a, const QImage &b, int reach)
+{
+    int inside = 0, total = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (qGray(a.pixel(x, y)) >= 128)
+                continue;
+            ++total;
+            bool near = false;
+            for (int dy = -reach; dy <= reach && !near; ++dy) {
+                for (int dx = -reach; dx <= reach && !near; ++dx) {
+                    const QPoint p(x + dx, y + dy);
+                    near = b.valid(p) && qGray(b.pixel(p)) < 128;
+                }
+            }
+            inside += near;
+        }
+    }
+    return total ? double(inside) / total : 0;
+}
+
 } // namespace
 
 class TestPaint : public QObject
@@ -156,9 +197,12 @@ private Q_SLOTS:
     void emfRecords();
     void hostileDrawings_data();
     void hostileDrawings();
+    void features_data();
+    void features();
 
 private:
     QTemporaryDir m_dir;
+    QString m_features; // the feature drawings and ezdxf's pictures of them, made once
 };
 
 void TestPaint::metadata_data()
@@ -554,6 +598,101 @@ void TestPaint::hostileDrawings()
     QVERIFY(renderer.check(nullptr));
     QVERIFY(renderer.paperSize().width() <= DrawingRenderer::maxPaperSide);
     QVERIFY(renderer.paperSize().height() <= DrawingRenderer::maxPaperSide);
+}
+
+using Regions = QVector<QRectF>;
+Q_DECLARE_METATYPE(Regions)
+
+void TestPaint::features_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("overlap"); // of ours and ezdxf's ink both ways; 0 where ezdxf errs
+    QTest::addColumn<Regions>("ink"); // drawing millimetres where ink must be
+    QTest::addColumn<Regions>("blank"); // and where none may be
+    QTest::newRow("spline through fit points") << u"spline-fit"_s << 0.9 << Regions() << Regions();
+}
+
+// Small drawings of what other CAD programs write, made by ezdxf, read by the DXF reader and
+// drawn: in PDF and SVG as ezdxf draws them (the pictures cropped to their ink and laid over
+// each other) or with ink where it must be; in EMF with every part of the picture in a record.
+void TestPaint::features()
+{
+    QFETCH(QString, name);
+    QFETCH(double, overlap);
+    QFETCH(Regions, ink);
+    QFETCH(Regions, blank);
+    if (m_features.isEmpty()) {
+        m_features = m_dir.filePath(u"features"_s);
+        QDir().mkpath(m_features);
+        const QString script
+            = QStringLiteral(NORVALE_SOURCE_DIR "/tests/server/feature_drawings.py");
+        if (run(u"/usr/bin/python3"_s, {script, m_features}).isNull()
+            && !QFile::exists(m_features + u"/spline-fit.png"_s))
+            QSKIP("python3-ezdxf and python3-matplotlib are installed by `make test`");
+    }
+    Model model;
+    QString error;
+    QVERIFY2(DxfReader().read(readFile(m_features + u'/' + name + u".dxf"_s), model, &error),
+             qPrintable(error));
+    DrawingRenderer renderer(model);
+    QVERIFY(renderer.check(nullptr));
+    const QTransform toPixels = renderer.paperFromWorld() * QTransform::fromScale(10, 10);
+    QRect theirBox;
+    const QImage theirs = ::ink(QImage(m_features + u'/' + name + u".png"_s), &theirBox);
+    QRectF pdfBox;
+    for (const QString &format : {u"PDF"_s, u"SVG"_s}) {
+        const QString source = m_dir.filePath(name + u'.' + format.toLower());
+        const QString png = m_dir.filePath(name + u'-' + format.toLower());
+        QVERIFY(writeFile(source, written(format, model, {name, {}, {}})));
+        if (format == u"PDF")
+            run(u"pdftoppm"_s, {u"-r"_s, u"254"_s, u"-png"_s, u"-singlefile"_s, source, png});
+        else
+            run(u"rsvg-convert"_s,
+                {u"-w"_s, QString::number(qRound(renderer.paperSize().width() * 10)), u"-b"_s,
+                 u"white"_s, source, u"-o"_s, png + u".png"_s});
+        QRect box;
+        const QImage ours = ::ink(QImage(png + u".png"_s), &box);
+        QVERIFY2(!box.isEmpty(), qPrintable(format));
+        if (format == u"PDF")
+            pdfBox = QRectF(box.topLeft() / 10.0, box.size() / 10.0);
+        for (const QRectF &region : ink) {
+            QRect inside;
+            ::ink(ours.copy(toPixels.mapRect(region).toAlignedRect()), &inside);
+            QVERIFY2(!inside.isEmpty(), qPrintable(format + u" no ink where it must be"_s));
+        }
+        for (const QRectF &region : blank) {
+            QRect inside;
+            ::ink(ours.copy(toPixels.mapRect(region).toAlignedRect()), &inside);
+            QVERIFY2(inside.isEmpty(), qPrintable(format + u" ink where none may be"_s));
+        }
+        if (overlap == 0)
+            continue;
+        const QImage a = ours.copy(box).scaled(theirBox.size(), Qt::IgnoreAspectRatio,
+                                               Qt::SmoothTransformation);
+        const QImage b = theirs.copy(theirBox);
+        const double oursCovered = covered(a, b, 3), theirsCovered = covered(b, a, 3);
+        QVERIFY2(oursCovered >= overlap && theirsCovered >= overlap,
+                 qPrintable(u"%1: %2 of our ink on theirs, %3 of theirs on ours"_s.arg(format)
+                                .arg(oursCovered)
+                                .arg(theirsCovered)));
+    }
+    // The metafile draws everything the PDF shows, and nothing beside it: its records' bounds
+    // (hundredths of a millimetre, as is the page) against the PDF's ink.
+    QString fault;
+    const QVector<Record> list = records(written(u"EMF"_s, model, {name, {}, {}}), &fault);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QRectF shapes, all;
+    for (const Record &r : list) {
+        const QRectF bounds(QPointF(qint32(u32(r.body, 0)), qint32(u32(r.body, 4))) / 100,
+                            QPointF(qint32(u32(r.body, 8)), qint32(u32(r.body, 12))) / 100);
+        if (r.type == 84) // text: a box that surely holds it
+            all |= bounds;
+        else if (r.type == 3 || r.type == 4 || r.type == 8 || (r.type >= 62 && r.type <= 64))
+            shapes |= bounds;
+    }
+    all |= shapes;
+    QVERIFY(all.adjusted(-1, -1, 1, 1).contains(pdfBox));
+    QVERIFY(pdfBox.adjusted(-1, -1, 1, 1).contains(shapes));
 }
 
 NORVALE_TEST_MAIN(TestPaint)

@@ -1,0 +1,58 @@
+#!/usr/bin/python3
+"""Small drawings, one per DXF feature that drawings from other CAD programs use, and ezdxf's own
+rendering of each: what the drawing server's feature tests compare its pictures against.
+
+  feature_drawings.py FOLDER [NAME...]   writes NAME.dxf and NAME.png into FOLDER for every
+                                          drawing (or those named)
+
+Each function makes the drawing the server reads; where ezdxf needs more to draw the feature than
+the file gives (a dimension without its block), it returns a second document, the same feature
+as ezdxf draws it, for the picture.
+"""
+import sys
+
+import ezdxf
+import matplotlib
+
+matplotlib.use("agg")
+import matplotlib.pyplot as plt  # noqa: E402
+from ezdxf.addons.drawing import Frontend, RenderContext  # noqa: E402
+from ezdxf.addons.drawing.matplotlib import MatplotlibBackend  # noqa: E402
+from ezdxf.addons.drawing.properties import LayoutProperties  # noqa: E402
+
+
+def new():
+    doc = ezdxf.new("R2018", setup=True, units=4)
+    return doc, doc.modelspace()
+
+
+def spline_fit():
+    doc, msp = new()
+    msp.add_spline([(0, 0), (30, 20), (60, -10), (90, 15), (120, 0)])
+    return doc
+
+
+def render(doc, path):
+    fig = plt.figure(figsize=(8, 6))
+    ax = fig.add_axes((0, 0, 1, 1))
+    # Export mode leaves out what is not plotted, as a printed sheet does.
+    ctx = RenderContext(doc, export_mode=True)
+    properties = LayoutProperties.from_layout(doc.modelspace())
+    properties.set_colors("#FFFFFF")
+    Frontend(ctx, MatplotlibBackend(ax)).draw_layout(
+        doc.modelspace(), finalize=True, layout_properties=properties)
+    fig.savefig(path, dpi=100, facecolor="#FFFFFF")
+    plt.close(fig)
+
+
+DRAWINGS = {
+    "spline-fit": spline_fit,
+}
+
+if __name__ == "__main__":
+    folder = sys.argv[1]
+    for name in sys.argv[2:] or DRAWINGS:
+        made = DRAWINGS[name]()
+        doc, reference = made if isinstance(made, tuple) else (made, made)
+        doc.saveas(f"{folder}/{name}.dxf")
+        render(reference, f"{folder}/{name}.png")

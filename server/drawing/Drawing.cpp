@@ -39,8 +39,8 @@ bool operator==(const Color &a, const Color &b)
 
 bool operator==(const Style &a, const Style &b)
 {
-    return a.layer == b.layer && a.color == b.color && a.linetype == b.linetype
-        && sameNumber(a.lineweight, b.lineweight);
+    return a.layer == b.layer && a.color == b.color && a.visible == b.visible
+        && a.linetype == b.linetype && sameNumber(a.lineweight, b.lineweight);
 }
 
 bool operator==(const Line &a, const Line &b)
@@ -146,7 +146,8 @@ bool operator==(const Linetype &a, const Linetype &b)
 bool operator==(const Layer &a, const Layer &b)
 {
     return a.name == b.name && a.color == b.color && a.linetype == b.linetype
-        && sameNumber(a.lineweight, b.lineweight) && a.on == b.on && a.frozen == b.frozen;
+        && sameNumber(a.lineweight, b.lineweight) && a.on == b.on && a.frozen == b.frozen
+        && a.plot == b.plot;
 }
 
 bool operator==(const Block &a, const Block &b)

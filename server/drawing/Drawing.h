@@ -50,6 +50,7 @@ struct Style
 {
     QString layer = QStringLiteral("0");
     Color color;
+    bool visible = true; // false: kept in the drawing but shown nowhere
     QString linetype; // empty: by layer; "CONTINUOUS" is solid
     double lineweight = -1; // millimetres; -1 by layer, -2 by block, -3 default
 };
@@ -224,6 +225,7 @@ struct Layer
     double lineweight = -3;
     bool on = true;
     bool frozen = false;
+    bool plot = true; // false: shown on screen, left out of every print
 };
 bool operator==(const Layer &a, const Layer &b);
 

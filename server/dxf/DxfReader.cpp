@@ -338,6 +338,9 @@ Style Parser::style(const std::vector<Group> &groups)
         case 370:
             style.lineweight = group.integer < 0 ? double(group.integer) : group.integer / 100.0;
             break;
+        case 60:
+            style.visible = group.integer != 1;
+            break;
         default:
             break;
         }
@@ -364,6 +367,8 @@ bool Parser::readTables()
                     layer.linetype = text(group);
                 else if (group.code == 70)
                     layer.frozen = group.integer & 1;
+                else if (group.code == 290)
+                    layer.plot = group.integer != 0;
                 else if (group.code == 370)
                     layer.lineweight
                         = group.integer < 0 ? double(group.integer) : group.integer / 100.0;

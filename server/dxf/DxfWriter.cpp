@@ -354,6 +354,8 @@ void Writer::tables()
         m_e.integer(370,
                     layer.lineweight < 0 ? qint64(layer.lineweight)
                                          : qint64(std::lround(layer.lineweight * 100)));
+        if (!layer.plot)
+            m_e.raw(290, "0");
     }
     m_e.raw(0, "ENDTAB");
 
@@ -457,6 +459,8 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
     m_e.text(8, style.layer.isEmpty() ? QStringLiteral("0") : style.layer);
     if (!style.linetype.isEmpty())
         m_e.text(6, style.linetype);
+    if (!style.visible)
+        m_e.raw(60, "1");
     switch (style.color.kind) {
     case Color::Kind::ByLayer:
         break;

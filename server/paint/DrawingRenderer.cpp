@@ -200,7 +200,7 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     *layerName
         = (context.depth > 0 && style.layer == QLatin1String("0")) ? context.layer : style.layer;
     const Layer *layer = m_layers.value(layerName->toUpper());
-    if (layer && (!layer->on || layer->frozen))
+    if (!style.visible || (layer && (!layer->on || layer->frozen || !layer->plot)))
         return false;
     // Definition points of dimensions: CAD programs show them on screen but never print them.
     if (layerName->compare(QLatin1String("DEFPOINTS"), Qt::CaseInsensitive) == 0)

@@ -352,6 +352,9 @@ void Emitter::text(const Resolved &s, const Text &t)
 
 bool Emitter::entity(const Entity &e)
 {
+    // SXF has no hidden shapes: what no one may see is not written.
+    if (!e.style.visible)
+        return true;
     const Resolved s = resolve(e.style);
     const Shape &shape = e.shape;
     if (const auto *l = std::get_if<Line>(&shape)) {

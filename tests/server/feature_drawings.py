@@ -5,10 +5,12 @@ rendering of each: what the drawing server's feature tests compare its pictures 
   feature_drawings.py FOLDER [NAME...]   writes NAME.dxf and NAME.png into FOLDER for every
                                           drawing (or those named)
 
-Each function makes the drawing the server reads; where ezdxf needs more to draw the feature than
+Each function makes the drawing the server reads (or its text, where ezdxf cannot write what the
+drawing needs); where ezdxf needs more to draw the feature than
 the file gives (a dimension without its block), it returns a second document, the same feature
 as ezdxf draws it, for the picture.
 """
+import io
 import sys
 
 import ezdxf
@@ -32,6 +34,22 @@ def spline_fit():
     return doc
 
 
+def not_printed():
+    doc, msp = new()
+    doc.layers.add("NOPLOT").dxf.plot = 0
+    msp.add_lwpolyline([(0, 0), (100, 0), (100, 50), (0, 50)], close=True)
+    msp.add_line((10, 10), (90, 10), dxfattribs={"layer": "NOPLOT"})
+    msp.add_line((10, 40), (90, 40), dxfattribs={"layer": "HIDDEN"})
+    # ezdxf writes no group 60: the invisible line gets it here.
+    return text(doc).replace("  8\nHIDDEN\n", "  8\nHIDDEN\n 60\n1\n")
+
+
+def text(doc):
+    stream = io.StringIO()
+    doc.write(stream)
+    return stream.getvalue()
+
+
 def render(doc, path):
     fig = plt.figure(figsize=(8, 6))
     ax = fig.add_axes((0, 0, 1, 1))
@@ -47,6 +65,7 @@ def render(doc, path):
 
 DRAWINGS = {
     "spline-fit": spline_fit,
+    "not-printed": not_printed,
 }
 
 if __name__ == "__main__":
@@ -54,5 +73,10 @@ if __name__ == "__main__":
     for name in sys.argv[2:] or DRAWINGS:
         made = DRAWINGS[name]()
         doc, reference = made if isinstance(made, tuple) else (made, made)
-        doc.saveas(f"{folder}/{name}.dxf")
+        if isinstance(doc, str):
+            with open(f"{folder}/{name}.dxf", "w", encoding="utf-8", newline="\n") as f:
+                f.write(doc)
+            reference = ezdxf.read(io.StringIO(doc)) if reference is doc else reference
+        else:
+            doc.saveas(f"{folder}/{name}.dxf")
         render(reference, f"{folder}/{name}.png")

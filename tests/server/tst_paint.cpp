@@ -141,8 +141,9 @@ QString utf16(const QByteArray &bytes)
 }
 
 // Where a picture has ink (clearly darker than its white paper), white where it has none.
-QImage ink(const QImage &picture, QRect *box)
+QImage ink(const QImage &image, QRect *box)
 {
+    const QImage picture = image.convertToFormat(QImage::Format_RGB32);
     QImage mask(picture.size(), QImage::Format_Grayscale8);
     mask.fill(255);
     *box = QRect();
@@ -610,6 +611,9 @@ void TestPaint::features_data()
     QTest::addColumn<Regions>("ink"); // drawing millimetres where ink must be
     QTest::addColumn<Regions>("blank"); // and where none may be
     QTest::newRow("spline through fit points") << u"spline-fit"_s << 0.9 << Regions() << Regions();
+    QTest::newRow("layer not plotted, entity invisible")
+        << u"not-printed"_s << 0.9 << Regions {{40, -1, 20, 2}}
+        << Regions {{40, 9, 20, 2}, {40, 39, 20, 2}};
 }
 
 // Small drawings of what other CAD programs write, made by ezdxf, read by the DXF reader and

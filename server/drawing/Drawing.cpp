@@ -40,7 +40,8 @@ bool operator==(const Color &a, const Color &b)
 bool operator==(const Style &a, const Style &b)
 {
     return a.layer == b.layer && a.color == b.color && a.visible == b.visible
-        && a.linetype == b.linetype && sameNumber(a.lineweight, b.lineweight);
+        && a.linetype == b.linetype && sameNumber(a.lineweight, b.lineweight)
+        && sameNumber(a.linetypeScale, b.linetypeScale);
 }
 
 bool operator==(const Line &a, const Line &b)
@@ -174,7 +175,8 @@ static bool sameTable(const QVector<T> &a, const QVector<T> &b)
 bool operator==(const Model &a, const Model &b)
 {
     return sameTable(a.layers, b.layers) && sameTable(a.linetypes, b.linetypes)
-        && sameTable(a.blocks, b.blocks) && a.entities == b.entities;
+        && sameTable(a.blocks, b.blocks) && a.entities == b.entities
+        && sameNumber(a.linetypeScale, b.linetypeScale);
 }
 
 const Layer *Model::layer(const QString &name) const

@@ -53,6 +53,7 @@ struct Style
     bool visible = true; // false: kept in the drawing but shown nowhere
     QString linetype; // empty: by layer; "CONTINUOUS" is solid
     double lineweight = -1; // millimetres; -1 by layer, -2 by block, -3 default
+    double linetypeScale = 1; // the linetype's dashes and gaps times this (and the drawing's)
 };
 bool operator==(const Style &a, const Style &b);
 
@@ -243,6 +244,7 @@ struct Model
     QVector<Linetype> linetypes;
     QVector<Block> blocks;
     QVector<Entity> entities; // model space
+    double linetypeScale = 1; // every entity's dashes and gaps times this
 
     const Layer *layer(const QString &name) const;
     const Block *block(const QString &name) const;

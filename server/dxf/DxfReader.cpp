@@ -197,6 +197,8 @@ void Parser::readHeader(const Object &section)
             m_codePage = trimmed(value.text).toByteArray();
         else if (name == "$INSUNITS" && value.code == 70)
             m_unit = unitFactor(value.integer);
+        else if (name == "$LTSCALE" && value.code == 40 && value.number > 0)
+            m_model.linetypeScale = value.number;
     }
 }
 
@@ -340,6 +342,10 @@ Style Parser::style(const std::vector<Group> &groups)
             break;
         case 60:
             style.visible = group.integer != 1;
+            break;
+        case 48:
+            if (group.number > 0)
+                style.linetypeScale = group.number;
             break;
         default:
             break;

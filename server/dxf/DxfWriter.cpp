@@ -239,6 +239,8 @@ QByteArray Writer::run()
     header.raw(3, "ANSI_932");
     header.raw(9, "$INSBASE");
     header.point(10, {});
+    header.raw(9, "$LTSCALE");
+    header.number(40, m_model.linetypeScale);
     header.raw(9, "$INSUNITS");
     header.raw(70, "4");
     header.raw(9, "$MEASUREMENT");
@@ -479,6 +481,8 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
         m_e.integer(370,
                     style.lineweight < 0 ? qint64(style.lineweight)
                                          : qint64(std::lround(style.lineweight * 100)));
+    if (style.linetypeScale != 1)
+        m_e.number(48, style.linetypeScale);
 }
 
 void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribute, int number)

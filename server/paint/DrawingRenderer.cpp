@@ -226,6 +226,7 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     pen->linetype = m_linetypes.value(linetype);
     if (pen->linetype && pen->linetype->pattern.size() < 2)
         pen->linetype = nullptr;
+    pen->linetypeScale = style.linetypeScale * m_model.linetypeScale;
 
     double weight = style.lineweight;
     if (weight == -1)
@@ -327,8 +328,9 @@ void DrawingRenderer::stroke(const QPainterPath &path, const Pen &pen, const Con
         QVector<qreal> dashes;
         double total = 0;
         for (double d : pen.linetype->pattern) {
-            dashes << std::max(std::fabs(d), 1e-3) / width;
-            total += std::fabs(d);
+            const double length = std::fabs(d) * pen.linetypeScale;
+            dashes << std::max(length, 1e-3) / width;
+            total += length;
         }
         if (pen.linetype->pattern.first() < 0)
             dashes.append(dashes.takeFirst());

@@ -52,6 +52,7 @@ private:
         quint32 color = 0;
         double weight = 0.25; // paper millimetres
         const Drawing::Linetype *linetype = nullptr;
+        double linetypeScale = 1; // the entity's and the drawing's
     };
 
     void layout();

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSvgGenerator>
 
 namespace {
@@ -21,6 +22,40 @@ QByteArray SvgWriter::escaped(const QString &text)
             clean += c;
     }
     return clean.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&#39;")).toUtf8();
+}
+
+// Qt writes the dashes of a pen thinner than one unit in pen widths, as if it were a cosmetic
+// pen (it tests the width rounded to an integer), while SVG takes them in user units: each such
+// group's dashes are multiplied by its stroke width here.
+QByteArray SvgWriter::withDashesInUserUnits(const QByteArray &svg)
+{
+    if (!svg.contains("stroke-dasharray"))
+        return svg;
+    static const QRegularExpression group(
+        QStringLiteral("stroke-dasharray=\"([^\"]*)\" stroke-dashoffset=\"([^\"]*)\" "
+                       "stroke-width=\"([^\"]*)\""));
+    QByteArray result;
+    result.reserve(svg.size());
+    const QString text = QString::fromUtf8(svg);
+    qsizetype done = 0;
+    for (auto it = group.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const double width = match.captured(3).toDouble();
+        result += QStringView(text).mid(done, match.capturedStart() - done).toUtf8();
+        done = match.capturedEnd();
+        if (!(width > 0 && width < 1)) {
+            result += match.captured(0).toUtf8();
+            continue;
+        }
+        QByteArray dashes;
+        for (const QString &dash : match.captured(1).split(QLatin1Char(',')))
+            dashes += (dashes.isEmpty() ? "" : ",") + QByteArray::number(dash.toDouble() * width);
+        result += "stroke-dasharray=\"" + dashes + "\" stroke-dashoffset=\""
+            + QByteArray::number(match.captured(2).toDouble() * width) + "\" stroke-width=\""
+            + match.captured(3).toUtf8() + '"';
+    }
+    result += QStringView(text).mid(done).toUtf8();
+    return result;
 }
 
 QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveInfo &info,
@@ -80,7 +115,7 @@ QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveI
                   "font-family=\"IPAGothic, IPAexGothic, 'Noto Sans CJK JP', sans-serif\"");
     bytes.replace("font-family=\"Liberation Sans\"",
                   "font-family=\"'Liberation Sans', Arial, Helvetica, sans-serif\"");
-    return bytes;
+    return withDashesInUserUnits(bytes);
 }
 
 bool SvgWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,

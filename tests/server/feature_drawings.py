@@ -50,6 +50,17 @@ def text(doc):
     return stream.getvalue()
 
 
+def linetype_scale():
+    doc, msp = new()
+    doc.header["$LTSCALE"] = 2
+    doc.linetypes.add("TEST", pattern=[10, 6, -4])
+    # Lines that end inside a dash or gap: where a dash of no length would start, viewers
+    # differ on whether to draw its round cap.
+    msp.add_line((0, 0), (195, 0), dxfattribs={"linetype": "TEST"})
+    msp.add_line((0, 20), (195, 20), dxfattribs={"linetype": "TEST", "ltscale": 0.5})
+    return doc
+
+
 def render(doc, path):
     fig = plt.figure(figsize=(8, 6))
     ax = fig.add_axes((0, 0, 1, 1))
@@ -66,6 +77,7 @@ def render(doc, path):
 DRAWINGS = {
     "spline-fit": spline_fit,
     "not-printed": not_printed,
+    "linetype-scale": linetype_scale,
 }
 
 if __name__ == "__main__":

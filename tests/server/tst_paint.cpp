@@ -614,6 +614,9 @@ void TestPaint::features_data()
     QTest::newRow("layer not plotted, entity invisible")
         << u"not-printed"_s << 0.9 << Regions {{40, -1, 20, 2}}
         << Regions {{40, 9, 20, 2}, {40, 39, 20, 2}};
+    // Dashes of 6 and gaps of 4 times $LTSCALE 2: 12 and 8; times the second line's 0.5: 6, 4.
+    QTest::newRow("linetype scale") << u"linetype-scale"_s << 0.9 << Regions {{2, -1, 8, 2}}
+                                    << Regions {{13, -1, 6, 2}, {27, 19, 2, 2}};
 }
 
 // Small drawings of what other CAD programs write, made by ezdxf, read by the DXF reader and

@@ -129,6 +129,8 @@ struct Text
     double rotation = 0;
     double widthFactor = 1;
     double oblique = 0; // degrees
+    bool backward = false; // glyphs mirrored across the text's own y axis
+    bool upsideDown = false; // and across its baseline
     HAlign halign = HAlign::Left;
     VAlign valign = VAlign::Baseline;
     QString font; // the font or style name the source gave, empty for the default

@@ -496,6 +496,20 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
                     .attributes.append(text(object.groups, true));
             continue;
         }
+        if (is(type, "ATTDEF")) {
+            // A constant attribute is no attribute of the inserts but text of the block itself.
+            int flags = 0;
+            for (const Group &group : object.groups) {
+                if (group.code == 70)
+                    flags = int(group.integer);
+            }
+            if (inBlock && (flags & 3) == 2) {
+                Entity &constant = target.emplace_back();
+                constant.style = style(object.groups);
+                constant.shape = text(object.groups, true);
+            }
+            continue;
+        }
         openPolyline = -1;
         openInsert = -1;
         if (is(type, "SEQEND"))
@@ -625,10 +639,7 @@ bool Parser::entity(const Object &object, Entity &entity)
             corner.x *= flip;
         entity.shape = solid;
     } else if (is(type, "TEXT")) {
-        Text t = text(groups, false);
-        t.position.x *= flip;
-        t.secondPosition.x *= flip;
-        entity.shape = std::move(t);
+        entity.shape = text(groups, false);
     } else if (is(type, "MTEXT")) {
         entity.shape = mtext(groups);
     } else if (is(type, "INSERT")) {
@@ -763,6 +774,10 @@ Text Parser::text(const std::vector<Group> &groups, bool attribute)
         case 51:
             t.oblique = group.number;
             break;
+        case 71:
+            t.backward = group.integer & 2;
+            t.upsideDown = group.integer & 4;
+            break;
         case 72:
             halign = int(group.integer);
             break;
@@ -781,6 +796,13 @@ Text Parser::text(const std::vector<Group> &groups, bool attribute)
     static const HAlign hAligns[] = {HAlign::Left,    HAlign::Center, HAlign::Right,
                                      HAlign::Aligned, HAlign::Middle, HAlign::Fit};
     static const VAlign vAligns[] = {VAlign::Baseline, VAlign::Bottom, VAlign::Middle, VAlign::Top};
+    // Text seen from below its plane: placed and drawn mirrored across the y axis.
+    if (mirrored(groups)) {
+        second.x = -second.x;
+        first.x = -first.x;
+        t.rotation = -t.rotation;
+        t.backward = !t.backward;
+    }
     t.halign = halign >= 0 && halign < 6 ? hAligns[halign] : HAlign::Left;
     t.valign = valign >= 0 && valign < 4 ? vAligns[valign] : VAlign::Baseline;
     if (t.halign == HAlign::Aligned || t.halign == HAlign::Fit) {

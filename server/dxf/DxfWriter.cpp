@@ -497,6 +497,8 @@ void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribu
     m_e.number(51, t.oblique);
     if (!t.font.isEmpty())
         m_e.text(7, t.font);
+    if (t.backward || t.upsideDown)
+        m_e.integer(71, (t.backward ? 2 : 0) | (t.upsideDown ? 4 : 0));
     static const int hCodes[] = {0, 1, 2, 3, 4, 5};
     static const int vCodes[] = {0, 1, 2, 3};
     const int h = hCodes[int(t.halign)];

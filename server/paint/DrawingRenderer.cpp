@@ -499,7 +499,8 @@ void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &c
     const double rad = rotation * pi / 180;
     const QTransform place(std::cos(rad), std::sin(rad), -std::sin(rad), std::cos(rad), anchor.x,
                            anchor.y);
-    const QTransform toWorld = local * place * context.toWorld;
+    const QTransform mirror(text.backward ? -1 : 1, 0, 0, text.upsideDown ? -1 : 1, 0, 0);
+    const QTransform toWorld = local * mirror * place * context.toWorld;
 
     const auto lineX = [&](int i) {
         if (halign == HAlign::Center || halign == HAlign::Middle)

@@ -24,6 +24,8 @@ def count(entities):
     result = {}
     for entity in entities:
         kind = KINDS.get(entity.dxftype())
+        if entity.dxftype() == "ATTDEF" and entity.dxf.flags & 3 == 2:
+            kind = "TEXT"  # a constant attribute is text of its block
         if kind:
             result[kind] = result.get(kind, 0) + 1
     return result

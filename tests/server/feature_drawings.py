@@ -61,6 +61,31 @@ def linetype_scale():
     return doc
 
 
+def mirrored_text():
+    doc, msp = new()
+    block = doc.blocks.new("TAG")
+    block.add_lwpolyline([(0, 0), (40, 0), (40, 10), (0, 10)], close=True)
+    block.add_attdef("NAME", (2, 2), dxfattribs={"height": 5})
+    msp.add_blockref("TAG", (0, 0)).add_auto_attribs({"NAME": "LEFT"})
+    # Mirrored by its scale; its attribute seen from below, at x -98 of its own plane.
+    msp.add_blockref("TAG", (100, 20), dxfattribs={"xscale": -1}).add_auto_attribs(
+        {"NAME": "MIRROR"})
+    msp.add_text("BACK", dxfattribs={"height": 5, "extrusion": (0, 0, -1), "insert": (-20, 40)})
+    msp.add_text("UPSIDE", dxfattribs={"height": 5, "insert": (60, 40), "text_generation_flag": 4})
+    return doc
+
+
+def constant_attribute():
+    doc, msp = new()
+    block = doc.blocks.new("PART")
+    block.add_circle((0, 0), 10)
+    block.add_attdef("MAKER", (-8, -14), dxfattribs={"height": 3, "flags": 2}).dxf.text = "ACME"
+    block.add_attdef("NO", (-8, 12), dxfattribs={"height": 3})
+    for x in (0, 40):
+        msp.add_blockref("PART", (x, 0)).add_auto_attribs({"NO": f"P{x}"})
+    return doc
+
+
 def render(doc, path):
     fig = plt.figure(figsize=(8, 6))
     ax = fig.add_axes((0, 0, 1, 1))
@@ -78,6 +103,8 @@ DRAWINGS = {
     "spline-fit": spline_fit,
     "not-printed": not_printed,
     "linetype-scale": linetype_scale,
+    "mirrored-text": mirrored_text,
+    "constant-attribute": constant_attribute,
 }
 
 if __name__ == "__main__":

@@ -93,12 +93,13 @@ bool operator==(const Solid &a, const Solid &b)
 
 bool operator==(const Text &a, const Text &b)
 {
-    return a.text == b.text && a.position == b.position && a.secondPosition == b.secondPosition
-        && sameNumber(a.height, b.height) && sameNumber(a.rotation, b.rotation)
-        && sameNumber(a.widthFactor, b.widthFactor) && sameNumber(a.oblique, b.oblique)
-        && a.backward == b.backward && a.upsideDown == b.upsideDown && a.halign == b.halign
-        && a.valign == b.valign && a.font == b.font && a.multiline == b.multiline
-        && sameNumber(a.boxWidth, b.boxWidth) && sameNumber(a.lineSpacing, b.lineSpacing);
+    return a.text == b.text && a.decorations == b.decorations && a.position == b.position
+        && a.secondPosition == b.secondPosition && sameNumber(a.height, b.height)
+        && sameNumber(a.rotation, b.rotation) && sameNumber(a.widthFactor, b.widthFactor)
+        && sameNumber(a.oblique, b.oblique) && a.backward == b.backward
+        && a.upsideDown == b.upsideDown && a.halign == b.halign && a.valign == b.valign
+        && a.font == b.font && a.multiline == b.multiline && sameNumber(a.boxWidth, b.boxWidth)
+        && sameNumber(a.lineSpacing, b.lineSpacing);
 }
 
 bool operator==(const Insert &a, const Insert &b)

@@ -6,6 +6,7 @@
 // (code pages, units, formatting codes, spline fitting) so that writers never need to know where
 // a drawing came from, and so that reading what a writer wrote gives back an equal model.
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QVector>
@@ -119,10 +120,14 @@ enum class HAlign { Left, Center, Right, Aligned, Middle, Fit };
 enum class VAlign { Baseline, Bottom, Middle, Top };
 
 // TEXT, ATTRIB and MTEXT. `position` is the alignment point that (halign, valign) name; multi-line
-// text keeps its lines separated by '\n' with formatting codes resolved.
+// text keeps its lines separated by '\n' with formatting codes resolved, and is wrapped at its
+// box width when it has one.
 struct Text
 {
+    enum Decoration : char { Underline = 1, Overline = 2, StrikeThrough = 4 };
+
     QString text;
+    QByteArray decorations; // one set of Decoration flags per character; empty when none
     Point position;
     Point secondPosition; // second alignment point of Aligned/Fit, otherwise unused
     double height = 2.5;

@@ -744,7 +744,7 @@ Text Parser::text(const std::vector<Group> &groups, bool attribute)
             break; // an embedded multi-line copy follows, with codes of its own
         switch (group.code) {
         case 1:
-            t.text = DxfText::resolveSpecials(text(group));
+            t.text = DxfText::resolveSpecials(text(group), &t.decorations);
             break;
         case 7:
             t.font = text(group);
@@ -872,7 +872,7 @@ Text Parser::mtext(const std::vector<Group> &groups)
     raw.append(last);
     Group whole;
     whole.text = raw;
-    t.text = DxfText::plainMText(DxfText::resolveSpecials(text(whole)));
+    t.text = DxfText::plainMText(DxfText::resolveSpecials(text(whole)), &t.decorations);
     if (hasDirection && (direction.x != 0 || direction.y != 0))
         t.rotation = std::atan2(direction.y, direction.x) * 180 / kPi;
     if (attachment < 1 || attachment > 9)

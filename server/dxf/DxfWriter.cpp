@@ -105,11 +105,54 @@ QString escapedSpecials(const QString &text)
     return result;
 }
 
-QString mtextCodes(const QString &text)
+// The codes that switch the decorations from `from` to `to`: %%u, %%o and %%k toggle them in
+// single-line text, \L and \l (\O \o, \K \k) switch them on and off in multi-line text.
+QString decorationCodes(char from, char to, bool multiline)
 {
+    QString codes;
+    const char *const names[] = {"uLl", "oOo", "kKk"};
+    for (int bit = 0; bit < 3; ++bit) {
+        const char mask = char(1 << bit);
+        if ((from & mask) == (to & mask))
+            continue;
+        if (!multiline)
+            codes += QLatin1String("%%") + QLatin1Char(names[bit][0]);
+        else
+            codes += QString(QLatin1Char('\\')) + QLatin1Char(names[bit][(to & mask) ? 1 : 2]);
+    }
+    return codes;
+}
+
+// Single-line text with its decorations; a percent sign beside a code is written as its
+// number, so that it never joins the code.
+QString textCodes(const Text &t)
+{
+    if (t.decorations.size() != t.text.size())
+        return escapedSpecials(t.text);
+    QString result;
+    char flags = 0;
+    for (qsizetype i = 0; i < t.text.size(); ++i) {
+        result += decorationCodes(flags, t.decorations[i], false);
+        flags = t.decorations[i];
+        result
+            += t.text.at(i) == QLatin1Char('%') ? QStringLiteral("%%037") : QString(t.text.at(i));
+    }
+    return result;
+}
+
+QString mtextCodes(const Text &t)
+{
+    const QString &text = t.text;
+    const bool decorated = t.decorations.size() == text.size();
     QString result;
     result.reserve(text.size() + 8);
-    for (const QChar c : text) {
+    char flags = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (decorated) {
+            result += decorationCodes(flags, t.decorations[i], true);
+            flags = t.decorations[i];
+        }
         if (c == QLatin1Char('\\') || c == QLatin1Char('{') || c == QLatin1Char('}'))
             result.append(QLatin1Char('\\')).append(c);
         else if (c == QLatin1Char('\n'))
@@ -491,7 +534,7 @@ void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribu
     m_e.raw(100, "AcDbText");
     m_e.point(10, t.position);
     m_e.number(40, t.height);
-    m_e.text(1, escapedSpecials(t.text));
+    m_e.text(1, textCodes(t));
     m_e.number(50, t.rotation);
     m_e.number(41, t.widthFactor);
     m_e.number(51, t.oblique);
@@ -535,7 +578,7 @@ void Writer::mtext(const Text &t, const Style &style, quint64 owner)
     m_e.integer(71, row * 3 + column + 1);
     m_e.raw(72, "1");
     // Chunks of at most 250 bytes, never splitting a character or an escape.
-    const QString content = escapedSpecials(mtextCodes(t.text));
+    const QString content = escapedSpecials(mtextCodes(t));
     QByteArray chunk;
     for (qsizetype i = 0; i < content.size(); ++i) {
         qsizetype length = 1;

@@ -3,6 +3,7 @@
 #include "server/drawing/Drawing.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QHash>
 #include <QPainterPath>
 #include <QRectF>
@@ -64,7 +65,16 @@ private:
     void fill(const QPainterPath &path, quint32 color, const Context &context);
     void strokeWide(const QPainterPath &path, double worldWidth, quint32 color,
                     const Context &context);
-    void drawText(const Drawing::Text &text, quint32 color, const Context &context);
+    // A line of text as drawn: multi-line text's lines, wrapped at its box width.
+    struct TextLine
+    {
+        QString text;
+        qsizetype offset = 0; // of its first character in the whole text
+    };
+    QVector<TextLine> textLines(const Drawing::Text &text, const QFontMetricsF &metrics,
+                                double width) const;
+    static bool canBreakBefore(QStringView text, qsizetype i);
+    void drawText(const Drawing::Text &text, const Pen &pen, const Context &context);
     void drawInsert(const Drawing::Insert &insert, const Drawing::Entity &entity, const Pen &pen,
                     const QString &layer, const Context &context);
     void drawBlock(const QString &name, const QTransform &blockToParent, const Pen &pen,

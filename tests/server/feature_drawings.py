@@ -86,6 +86,31 @@ def constant_attribute():
     return doc
 
 
+def mtext_width():
+    doc, msp = new()
+    # Two words fit a line in both programs' fonts, three in neither.
+    msp.add_mtext("ABCD EFGH IJKL MNOP QRST UVWX",
+                  dxfattribs={"char_height": 5, "width": 50, "insert": (0, 0)})
+    return doc
+
+
+def mtext_width_japanese():
+    # Seven characters fit the width, but the eighth is a closing mark, which takes the seventh
+    # with it to the next line. ezdxf breaks only at spaces and draws one line.
+    doc, msp = new()
+    msp.add_mtext("一二三四五六七。ABC",
+                  dxfattribs={"char_height": 5, "width": 50, "insert": (0, 0)})
+    return doc
+
+
+def decorations():
+    doc, msp = new()
+    msp.add_text("%%uUNDER%%u LINE", dxfattribs={"height": 5, "insert": (0, 0)})
+    msp.add_text("%%oOVER", dxfattribs={"height": 5, "insert": (0, 20)})
+    msp.add_mtext("{\\LUNDER} OFF \\OOVER", dxfattribs={"char_height": 5, "insert": (60, 5)})
+    return doc
+
+
 def render(doc, path):
     fig = plt.figure(figsize=(8, 6))
     ax = fig.add_axes((0, 0, 1, 1))
@@ -105,6 +130,9 @@ DRAWINGS = {
     "linetype-scale": linetype_scale,
     "mirrored-text": mirrored_text,
     "constant-attribute": constant_attribute,
+    "mtext-width": mtext_width,
+    "mtext-width-japanese": mtext_width_japanese,
+    "decorations": decorations,
 }
 
 if __name__ == "__main__":

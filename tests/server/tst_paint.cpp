@@ -623,6 +623,20 @@ void TestPaint::features_data()
     QTest::newRow("constant attribute")
         << u"constant-attribute"_s << 0.0 << Regions {{-7, -13.5, 8, 2}, {33, -13.5, 8, 2}}
         << Regions();
+    QTest::newRow("text wrapped at its width")
+        << u"mtext-width"_s << 0.6 << Regions {{0.5, -21.5, 10, 3}} << Regions {{52, -20, 20, 20}};
+    // ezdxf breaks Japanese text only at spaces: six characters on the first line of ours, the
+    // seventh beginning the second before its closing mark.
+    QTest::newRow("Japanese text wrapped at its width")
+        << u"mtext-width-japanese"_s << 0.0 << Regions {{0.5, -13, 5.5, 3}}
+        << Regions {{40.5, -4.5, 5.5, 3}, {51, -20, 20, 20}};
+    // ezdxf draws no line for the codes of single-line text.
+    QTest::newRow("underline and overline") << u"decorations"_s << 0.0
+                                            << Regions {{2, -1.6, 20, 1.2},
+                                                        {2, 25.4, 15, 1.2},
+                                                        {62, -1.6, 20, 1.2},
+                                                        {106, 5.4, 15, 1.2}}
+                                            << Regions {{30, -1.6, 12, 1.2}, {89, -1.6, 12, 1.2}};
 }
 
 // Small drawings of what other CAD programs write, made by ezdxf, read by the DXF reader and
@@ -704,7 +718,7 @@ void TestPaint::features()
     }
     all |= shapes;
     QVERIFY(all.adjusted(-1, -1, 1, 1).contains(pdfBox));
-    QVERIFY(pdfBox.adjusted(-1, -1, 1, 1).contains(shapes));
+    QVERIFY(shapes.isNull() || pdfBox.adjusted(-1, -1, 1, 1).contains(shapes));
 }
 
 NORVALE_TEST_MAIN(TestPaint)

@@ -135,6 +135,31 @@ bool operator==(const Leader &a, const Leader &b)
     return a.arrowhead == b.arrowhead && a.vertices == b.vertices;
 }
 
+bool operator==(const Face &a, const Face &b)
+{
+    return a.hiddenEdges == b.hiddenEdges
+        && std::equal(std::begin(a.corners), std::end(a.corners), std::begin(b.corners));
+}
+
+bool operator==(const MultilineElement &a, const MultilineElement &b)
+{
+    return sameNumber(a.offset, b.offset) && a.color == b.color && a.linetype == b.linetype;
+}
+
+bool operator==(const Multiline &a, const Multiline &b)
+{
+    return a.vertices == b.vertices && a.miters == b.miters && sameNumbers(a.offsets, b.offsets)
+        && a.elements == b.elements && a.style == b.style && a.flags == b.flags
+        && a.fillColor == b.fillColor && sameNumber(a.scale, b.scale)
+        && a.justification == b.justification && a.closed == b.closed;
+}
+
+bool operator==(const MultiLeader &a, const MultiLeader &b)
+{
+    return a.lines == b.lines && a.spline == b.spline && sameNumber(a.arrowSize, b.arrowSize)
+        && a.lineColor == b.lineColor && a.text == b.text && a.block == b.block;
+}
+
 bool operator==(const Entity &a, const Entity &b)
 {
     return a.style == b.style && a.shape == b.shape;

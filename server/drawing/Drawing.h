@@ -194,8 +194,63 @@ struct Leader
     bool arrowhead = true;
 };
 
+// 3DFACE: a face of three or four corners, seen from above; only its visible edges are drawn.
+struct Face
+{
+    Point corners[4]; // the fourth equal to the third for a triangle
+    int hiddenEdges = 0; // bit i set: the edge from corner i to the next is not drawn
+};
+
+// One of the parallel lines of a multiline.
+struct MultilineElement
+{
+    double offset = 0; // from the reference line, as the style gives it (before the scale)
+    Color color;
+    QString linetype; // empty: by layer
+};
+bool operator==(const MultilineElement &a, const MultilineElement &b);
+
+// MLINE: parallel lines along a path. At each vertex the elements' points lie along its miter
+// direction, at the distances `offsets` holds (vertex by vertex, element by element), which
+// already include the scale and justification.
+struct Multiline
+{
+    enum Flag {
+        Fill = 1,
+        Joints = 2,
+        StartLine = 16,
+        StartInnerArcs = 32,
+        StartRound = 64,
+        EndLine = 256,
+        EndInnerArcs = 512,
+        EndRound = 1024
+    };
+
+    QVector<Point> vertices;
+    QVector<Point> miters; // unit vectors, one per vertex
+    QVector<double> offsets;
+    QVector<MultilineElement> elements; // as the style lists them
+    QString style; // the style's name
+    int flags = 0; // the style's Flags
+    Color fillColor;
+    double scale = 1;
+    int justification = 0; // 0 top, 1 zero, 2 bottom: how offsets were measured
+    bool closed = false;
+};
+
+// MULTILEADER: leader lines to a text or a block.
+struct MultiLeader
+{
+    QVector<QVector<Point>> lines; // each from its arrowhead's tip to the end of its landing
+    bool spline = false; // lines are curves through their points
+    double arrowSize = 0; // of the closed filled arrowheads at the tips; 0: none
+    Color lineColor; // of lines and arrowheads
+    QVector<Text> text; // its text, when it has one
+    QVector<Insert> block; // its block, when it has one
+};
+
 using Shape = std::variant<Line, Circle, Arc, Ellipse, Polyline, Marker, Solid, Text, Insert, Hatch,
-                           Dimension, Leader>;
+                           Dimension, Leader, Face, Multiline, MultiLeader>;
 
 struct Entity
 {
@@ -215,6 +270,9 @@ bool operator==(const Insert &a, const Insert &b);
 bool operator==(const Hatch &a, const Hatch &b);
 bool operator==(const Dimension &a, const Dimension &b);
 bool operator==(const Leader &a, const Leader &b);
+bool operator==(const Face &a, const Face &b);
+bool operator==(const Multiline &a, const Multiline &b);
+bool operator==(const MultiLeader &a, const MultiLeader &b);
 bool operator==(const Entity &a, const Entity &b);
 
 struct Linetype

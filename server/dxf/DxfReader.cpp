@@ -141,6 +141,12 @@ private:
     Text mtext(const std::vector<Group> &groups);
     Polyline lwpolyline(const std::vector<Group> &groups);
     Polyline spline(const std::vector<Group> &groups);
+    Face face(const std::vector<Group> &groups);
+    Multiline multiline(const std::vector<Group> &groups);
+    MultiLeader multiLeader(const std::vector<Group> &groups);
+    bool readObjects();
+    // What entities name by handle or by an object read later, once the whole file is read.
+    void resolveReferences(QVector<Entity> &entities);
     Hatch hatch(const std::vector<Group> &groups);
     bool hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Vertex> &loop);
 
@@ -157,6 +163,14 @@ private:
     QSet<QString> m_layerNames;
     QSet<QString> m_linetypeNames;
     QHash<QByteArray, QString> m_names; // keys point into the input, which outlives them
+    QHash<QString, QString> m_blockNames; // by the handle of their block record
+    struct MultilineStyle
+    {
+        QVector<MultilineElement> elements;
+        int flags = 0;
+        Color fill;
+    };
+    QHash<QString, MultilineStyle> m_multilineStyles; // case-folded name
 
 public:
     // Layers and linetypes that entities name without a table entry exist with default
@@ -241,6 +255,8 @@ bool Parser::run(QString *error)
             ok = readBlocks();
         else if (name == "ENTITIES")
             ok = readEntities(m_model.entities, false);
+        else if (name == "OBJECTS")
+            ok = readObjects();
         else {
             // CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
             while ((ok = readObject(object)) && !is(object.type, "ENDSEC")) { }
@@ -252,8 +268,12 @@ bool Parser::run(QString *error)
         fail(m_tokens.error());
     if (m_error.isEmpty() && !sawSection)
         fail(QStringLiteral("DXF の図面ではありません（SECTION がありません）"));
-    if (m_error.isEmpty())
+    if (m_error.isEmpty()) {
+        resolveReferences(m_model.entities);
+        for (Block &block : m_model.blocks)
+            resolveReferences(block.entities);
         addImplicitTableEntries();
+    }
     if (!m_error.isEmpty()) {
         *error = m_error;
         return false;
@@ -415,9 +435,12 @@ bool Parser::readBlocks()
         if (!is(object.type, "BLOCK"))
             continue;
         Block block;
+        QString record;
         for (const Group &group : object.groups) {
             if (group.code == 2)
                 block.name = text(group);
+            else if (group.code == 330)
+                record = text(group);
             else if (group.code == 10)
                 block.base.x = coordinate(group);
             else if (group.code == 20)
@@ -430,8 +453,11 @@ bool Parser::readBlocks()
         const bool layout
             = block.name.startsWith(QLatin1String("*Model_Space"), Qt::CaseInsensitive)
             || block.name.startsWith(QLatin1String("*Paper_Space"), Qt::CaseInsensitive);
-        if (!layout && !block.name.isEmpty())
+        if (!layout && !block.name.isEmpty()) {
+            if (!record.isEmpty() && m_blockNames.size() < 100000)
+                m_blockNames.insert(record.toUpper(), block.name);
             m_model.blocks.append(std::move(block));
+        }
     }
     return false;
 }
@@ -689,6 +715,12 @@ bool Parser::entity(const Object &object, Entity &entity)
         entity.shape = std::move(insert);
     } else if (is(type, "HATCH")) {
         entity.shape = hatch(groups);
+    } else if (is(type, "3DFACE")) {
+        entity.shape = face(groups);
+    } else if (is(type, "MLINE")) {
+        entity.shape = multiline(groups);
+    } else if (is(type, "MULTILEADER") || is(type, "MLEADER")) {
+        entity.shape = multiLeader(groups);
     } else if (is(type, "DIMENSION")) {
         Dimension dimension;
         for (const Group &group : groups) {
@@ -1009,6 +1041,315 @@ Polyline Parser::spline(const std::vector<Group> &groups)
     for (const Point &p : outline)
         polyline.vertices.append(Vertex {p, 0, 0, 0});
     return polyline;
+}
+
+Face Parser::face(const std::vector<Group> &groups)
+{
+    Face face;
+    bool fourth = false;
+    for (const Group &group : groups) {
+        if (group.code >= 10 && group.code <= 13)
+            face.corners[group.code - 10].x = coordinate(group);
+        else if (group.code >= 20 && group.code <= 23)
+            face.corners[group.code - 20].y = coordinate(group);
+        else if (group.code == 70)
+            face.hiddenEdges = int(group.integer & 15);
+        fourth = fourth || group.code == 13;
+    }
+    if (!fourth)
+        face.corners[3] = face.corners[2];
+    return face;
+}
+
+Multiline Parser::multiline(const std::vector<Group> &groups)
+{
+    Multiline m;
+    qint64 declared = 0;
+    bool first = false; // the next parameter is an element's first: its offset
+    for (const Group &group : groups) {
+        switch (group.code) {
+        case 2:
+            m.style = text(group);
+            break;
+        case 40:
+            m.scale = group.number;
+            break;
+        case 70:
+            m.justification = int(group.integer);
+            break;
+        case 71:
+            m.closed = group.integer & 2;
+            // Caps the multiline suppresses, whatever its style draws: kept here until the
+            // style is known.
+            m.flags = int(group.integer & 12) << 16;
+            break;
+        case 72:
+            declared = group.integer;
+            break;
+        case 11:
+            m.vertices.append({coordinate(group), 0});
+            m.miters.append({0, 1});
+            break;
+        case 21:
+            if (!m.vertices.isEmpty())
+                m.vertices.back().y = coordinate(group);
+            break;
+        case 13:
+            if (!m.miters.isEmpty())
+                m.miters.back().x = group.number;
+            break;
+        case 23:
+            if (!m.miters.isEmpty())
+                m.miters.back().y = group.number;
+            break;
+        case 74:
+            first = group.integer > 0;
+            if (!m.vertices.isEmpty())
+                m.offsets.append(0);
+            break;
+        case 41:
+            if (first && !m.offsets.isEmpty())
+                m.offsets.back() = coordinate(group);
+            first = false;
+            break;
+        default:
+            break;
+        }
+    }
+    if (declared > m.vertices.size())
+        fail(QStringLiteral("マルチラインの頂点の数が宣言と合いません"));
+    return m;
+}
+
+// A colour as multileaders store it: the kind in the top byte, then an index or an RGB value.
+Color rawColor(quint32 raw)
+{
+    switch (raw >> 24) {
+    case 0xc0:
+        return {Color::Kind::ByBlock, 0, -1};
+    case 0xc2:
+        return Color::fromRgb(raw & 0xffffff);
+    case 0xc3:
+        if ((raw & 0xff) > 0 && (raw & 0xff) < 256)
+            return Color::fromRgb(DxfColors::rgb(int(raw & 0xff)), int(raw & 0xff));
+        return (raw & 0xff) == 0 ? Color {Color::Kind::ByBlock, 0, -1} : Color::byLayer();
+    default:
+        return Color::byLayer();
+    }
+}
+
+MultiLeader Parser::multiLeader(const std::vector<Group> &groups)
+{
+    // Groups mean different things in the context data, in each leader and in each of its
+    // lines, and after the context in the entity itself.
+    enum class Part { Entity, Context, Leader, Line } part = Part::Entity;
+    MultiLeader leader;
+    Text text;
+    text.multiline = true;
+    text.halign = HAlign::Left;
+    text.valign = VAlign::Top;
+    bool hasText = false, hasBlock = false, dogleg = true;
+    int leaderType = 1;
+    double scale = 1;
+    Insert block;
+    QString blockRecord;
+    struct Branch
+    {
+        Point last;
+        Point doglegDirection {1, 0};
+        double doglegLength = 0;
+        bool vertical = false;
+        QVector<QVector<Point>> lines;
+    };
+    QVector<Branch> branches;
+    Point direction {1, 0};
+    for (const Group &group : groups) {
+        const int code = group.code;
+        if (code == 300 || code == 302 || (code == 304 && part == Part::Leader)) {
+            part = code == 300 ? Part::Context : code == 302 ? Part::Leader : Part::Line;
+            if (part == Part::Leader)
+                branches.append(Branch());
+            else if (part == Part::Line && !branches.isEmpty())
+                branches.back().lines.append(QVector<Point>());
+            continue;
+        }
+        if (code == 301 || code == 303 || code == 305) {
+            part = code == 301 ? Part::Entity : code == 303 ? Part::Context : Part::Leader;
+            continue;
+        }
+        Branch *branch = branches.isEmpty() ? nullptr : &branches.back();
+        switch (part) {
+        case Part::Context:
+            if (code == 40)
+                scale = group.number;
+            else if (code == 41)
+                text.height = length(group);
+            else if (code == 140)
+                leader.arrowSize = length(group);
+            else if (code == 290)
+                hasText = group.integer != 0;
+            else if (code == 304)
+                text.text = DxfText::plainMText(DxfText::resolveSpecials(this->text(group)),
+                                                &text.decorations);
+            else if (code == 12)
+                text.position.x = coordinate(group);
+            else if (code == 22)
+                text.position.y = coordinate(group);
+            else if (code == 13)
+                direction.x = group.number;
+            else if (code == 23)
+                direction.y = group.number;
+            else if (code == 43)
+                text.boxWidth = length(group);
+            else if (code == 45)
+                text.lineSpacing = group.number;
+            else if (code == 171)
+                text.halign = group.integer == 2 ? HAlign::Center
+                    : group.integer == 3         ? HAlign::Right
+                                                 : HAlign::Left;
+            else if (code == 296)
+                hasBlock = group.integer != 0;
+            else if (code == 341)
+                blockRecord = this->text(group);
+            else if (code == 15)
+                block.position.x = coordinate(group);
+            else if (code == 25)
+                block.position.y = coordinate(group);
+            else if (code == 16)
+                block.scaleX = group.number;
+            else if (code == 26)
+                block.scaleY = group.number;
+            else if (code == 46)
+                block.rotation = group.number * 180 / kPi;
+            break;
+        case Part::Leader:
+            if (!branch)
+                break;
+            if (code == 10)
+                branch->last.x = coordinate(group);
+            else if (code == 20)
+                branch->last.y = coordinate(group);
+            else if (code == 11)
+                branch->doglegDirection.x = group.number;
+            else if (code == 21)
+                branch->doglegDirection.y = group.number;
+            else if (code == 40)
+                branch->doglegLength = coordinate(group);
+            else if (code == 271)
+                branch->vertical = group.integer != 0;
+            break;
+        case Part::Line:
+            if (!branch || branch->lines.isEmpty())
+                break;
+            if (code == 10)
+                branch->lines.back().append({coordinate(group), 0});
+            else if (code == 20 && !branch->lines.back().isEmpty())
+                branch->lines.back().back().y = coordinate(group);
+            break;
+        case Part::Entity:
+            if (code == 170)
+                leaderType = int(group.integer);
+            else if (code == 291)
+                dogleg = group.integer != 0;
+            else if (code == 91)
+                leader.lineColor = rawColor(quint32(group.integer));
+            break;
+        }
+    }
+    // Each line runs from its arrowhead to the branch's last point, then along its landing.
+    leader.spline = leaderType == 2;
+    for (const Branch &b : std::as_const(branches)) {
+        if (leaderType == 0)
+            break;
+        const double length = std::hypot(b.doglegDirection.x, b.doglegDirection.y);
+        const Point landing = length > 0
+            ? Point {b.last.x + b.doglegDirection.x / length * b.doglegLength,
+                     b.last.y + b.doglegDirection.y / length * b.doglegLength}
+            : Point {b.last.x + b.doglegLength, b.last.y};
+        for (QVector<Point> line : b.lines) {
+            if (!b.vertical && dogleg && !leader.spline)
+                line << b.last << landing;
+            else
+                line << (b.vertical ? b.last : landing);
+            leader.lines.append(line);
+        }
+    }
+    if (hasText && !text.text.isEmpty()) {
+        text.boxWidth *= scale;
+        if (direction.x != 0 || direction.y != 0)
+            text.rotation = std::atan2(direction.y, direction.x) * 180 / kPi;
+        leader.text.append(text);
+    }
+    if (hasBlock && !blockRecord.isEmpty()) {
+        block.block = blockRecord; // the record's handle until every block is known
+        leader.block.append(block);
+    }
+    return leader;
+}
+
+void Parser::resolveReferences(QVector<Entity> &entities)
+{
+    for (Entity &entity : entities) {
+        if (auto *leader = std::get_if<MultiLeader>(&entity.shape)) {
+            if (!leader->block.isEmpty()) {
+                leader->block.first().block
+                    = m_blockNames.value(leader->block.first().block.toUpper());
+                if (leader->block.first().block.isEmpty())
+                    leader->block.clear();
+            }
+        } else if (auto *m = std::get_if<Multiline>(&entity.shape)) {
+            const MultilineStyle style = m_multilineStyles.value(m->style.toCaseFolded());
+            const int suppressed = m->flags >> 16;
+            m->elements = style.elements;
+            m->fillColor = style.fill;
+            m->flags = style.flags;
+            if (suppressed & 4)
+                m->flags
+                    &= ~(Multiline::StartLine | Multiline::StartRound | Multiline::StartInnerArcs);
+            if (suppressed & 8)
+                m->flags &= ~(Multiline::EndLine | Multiline::EndRound | Multiline::EndInnerArcs);
+            // Without its style, the elements are the offsets of the first vertex.
+            if (m->elements.isEmpty() && !m->vertices.isEmpty()) {
+                const qsizetype count = m->offsets.size() / m->vertices.size();
+                for (qsizetype e = 0; e < count; ++e)
+                    m->elements.append({m->offsets[e], Color::byLayer(), QString()});
+            }
+        }
+    }
+}
+
+bool Parser::readObjects()
+{
+    Object &object = m_object;
+    while (readObject(object)) {
+        if (is(object.type, "ENDSEC"))
+            return true;
+        if (!is(object.type, "MLINESTYLE"))
+            continue;
+        QString name;
+        MultilineStyle style;
+        for (const Group &group : object.groups) {
+            if (group.code == 2) {
+                name = text(group);
+            } else if (group.code == 70) {
+                style.flags = int(group.integer & 0x7ff);
+            } else if (group.code == 49 && style.elements.size() < 1024) {
+                style.elements.append({group.number, Color::byLayer(), QString()});
+            } else if (group.code == 62 || group.code == 420) {
+                const Color color = this->color({group}, false);
+                if (style.elements.isEmpty())
+                    style.fill = color;
+                else
+                    style.elements.back().color = color;
+            } else if (group.code == 6 && !style.elements.isEmpty()) {
+                style.elements.back().linetype
+                    = is(group.text, "BYLAYER") ? QString() : this->name(group);
+            }
+        }
+        if (m_multilineStyles.size() < 4096)
+            m_multilineStyles.insert(name.toCaseFolded(), style);
+    }
+    return false;
 }
 
 Hatch Parser::hatch(const std::vector<Group> &groups)

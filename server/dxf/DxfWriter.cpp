@@ -2,6 +2,8 @@
 
 #include "server/dxf/DxfColors.h"
 
+#include "server/drawing/CompositeShapes.h"
+
 #include <QSet>
 #include <QStringEncoder>
 
@@ -184,6 +186,9 @@ private:
     void common(const char *type, const Style &style, quint64 handle, quint64 owner);
     void text(const Text &text, const Style &style, quint64 owner, bool attribute, int number);
     void mtext(const Text &text, const Style &style, quint64 owner);
+    void multiline(const Multiline &m, const Style &style, quint64 owner);
+    void multilineStyles();
+    static int colorIndex(const Color &color);
     void collectNames(const QVector<Entity> &list);
 
     const Model &m_model;
@@ -196,6 +201,10 @@ private:
     QStringList m_layerNames; // every layer written, the model's first
     QStringList m_linetypeNames;
     QStringList m_styleNames;
+    // Multiline styles by name, each as its first multiline gives it, with its object's handle.
+    QVector<const Multiline *> m_multilineStyles;
+    QHash<QString, quint64> m_multilineStyleHandles; // case-folded name
+    quint64 m_multilineStyleDictionary = 0;
 };
 
 void Writer::collectNames(const QVector<Entity> &list)
@@ -220,6 +229,18 @@ void Writer::collectNames(const QVector<Entity> &list)
         add(m_linetypeNames, linetypes, entity.style.linetype);
         if (const auto *t = std::get_if<Text>(&entity.shape))
             add(m_styleNames, styles, t->font);
+        if (const auto *m = std::get_if<Multiline>(&entity.shape)) {
+            for (const MultilineElement &element : m->elements)
+                add(m_linetypeNames, linetypes, element.linetype);
+            if (!m_multilineStyleHandles.contains(m->style.toCaseFolded())) {
+                m_multilineStyleHandles.insert(m->style.toCaseFolded(), 0);
+                m_multilineStyles.append(m);
+            }
+        }
+        if (const auto *leader = std::get_if<MultiLeader>(&entity.shape)) {
+            for (const Text &text : leader->text)
+                add(m_styleNames, styles, text.font);
+        }
     }
 }
 
@@ -243,6 +264,11 @@ QByteArray Writer::run()
     for (const Block &block : m_model.blocks)
         collectNames(block.entities);
 
+    if (!m_multilineStyles.isEmpty())
+        m_multilineStyleDictionary = next();
+    for (const Multiline *m : std::as_const(m_multilineStyles))
+        m_multilineStyleHandles.insert(m->style.toCaseFolded(), next());
+
     // The body first: the header has to name the next free handle.
     m_e.raw(0, "SECTION");
     m_e.raw(2, "CLASSES");
@@ -262,11 +288,16 @@ QByteArray Writer::run()
     m_e.raw(281, "1");
     m_e.raw(3, "ACAD_GROUP");
     m_e.handle(350, kGroupDictionary);
+    if (m_multilineStyleDictionary) {
+        m_e.raw(3, "ACAD_MLINESTYLE");
+        m_e.handle(350, m_multilineStyleDictionary);
+    }
     m_e.raw(0, "DICTIONARY");
     m_e.handle(5, kGroupDictionary);
     m_e.handle(330, kRootDictionary);
     m_e.raw(100, "AcDbDictionary");
     m_e.raw(281, "1");
+    multilineStyles();
     m_e.raw(0, "ENDSEC");
     m_e.raw(0, "EOF");
     const QByteArray body = std::move(m_e.bytes());
@@ -487,6 +518,86 @@ void Writer::blocks()
     for (const Block &b : m_model.blocks)
         block(b.name, m_blockRecords.value(b.name), b.base, &b.entities, false);
     m_e.raw(0, "ENDSEC");
+}
+
+void Writer::multilineStyles()
+{
+    if (!m_multilineStyleDictionary)
+        return;
+    m_e.raw(0, "DICTIONARY");
+    m_e.handle(5, m_multilineStyleDictionary);
+    m_e.handle(330, kRootDictionary);
+    m_e.raw(100, "AcDbDictionary");
+    m_e.raw(281, "1");
+    for (const Multiline *m : std::as_const(m_multilineStyles)) {
+        m_e.text(3, m->style);
+        m_e.handle(350, m_multilineStyleHandles.value(m->style.toCaseFolded()));
+    }
+    for (const Multiline *m : std::as_const(m_multilineStyles)) {
+        m_e.raw(0, "MLINESTYLE");
+        m_e.handle(5, m_multilineStyleHandles.value(m->style.toCaseFolded()));
+        m_e.handle(330, m_multilineStyleDictionary);
+        m_e.raw(100, "AcDbMlineStyle");
+        m_e.text(2, m->style);
+        m_e.integer(70, m->flags);
+        m_e.raw(3, "");
+        m_e.integer(62, colorIndex(m->fillColor));
+        m_e.raw(51, "90");
+        m_e.raw(52, "90");
+        m_e.integer(71, m->elements.size());
+        for (const MultilineElement &element : m->elements) {
+            m_e.number(49, element.offset);
+            m_e.integer(62, colorIndex(element.color));
+            m_e.text(6, element.linetype.isEmpty() ? QStringLiteral("BYLAYER") : element.linetype);
+        }
+    }
+}
+
+// The palette number a style or element names: 256 by layer, 0 by block, else the colour's
+// own or nearest.
+int Writer::colorIndex(const Color &color)
+{
+    if (color.kind == Color::Kind::ByLayer)
+        return 256;
+    if (color.kind == Color::Kind::ByBlock)
+        return 0;
+    return color.index > 0 && color.index < 256 ? color.index : DxfColors::nearestIndex(color.rgb);
+}
+
+void Writer::multiline(const Multiline &m, const Style &style, quint64 owner)
+{
+    common("MLINE", style, next(), owner);
+    m_e.raw(100, "AcDbMline");
+    m_e.text(2, m.style);
+    m_e.handle(340, m_multilineStyleHandles.value(m.style.toCaseFolded()));
+    m_e.number(40, m.scale);
+    m_e.integer(70, m.justification);
+    m_e.integer(71, 1 | (m.closed ? 2 : 0));
+    const qsizetype count = m.vertices.size(), elements = m.elements.size();
+    const bool whole = m.miters.size() == count && m.offsets.size() == count * elements;
+    m_e.integer(72, whole ? count : 0);
+    m_e.integer(73, elements);
+    m_e.point(10, count ? m.vertices.first() : Point());
+    m_e.raw(210, "0");
+    m_e.raw(220, "0");
+    m_e.raw(230, "1");
+    for (qsizetype v = 0; whole && v < count; ++v) {
+        // The direction of the segment that starts here (the last one's goes on as before).
+        const Point &p = m.vertices[v];
+        const Point &q = v + 1 < count ? m.vertices[v + 1] : m.closed ? m.vertices[0] : p;
+        const Point &o = v + 1 < count || m.closed || v == 0 ? p : m.vertices[v - 1];
+        Point direction = q == p ? Point {p.x - o.x, p.y - o.y} : Point {q.x - p.x, q.y - p.y};
+        const double length = std::hypot(direction.x, direction.y);
+        direction = length > 0 ? Point {direction.x / length, direction.y / length} : Point {1, 0};
+        m_e.point(11, p);
+        m_e.point(12, direction);
+        m_e.point(13, m.miters[v]);
+        for (qsizetype e = 0; e < elements; ++e) {
+            m_e.raw(74, "1");
+            m_e.number(41, m.offsets[v * elements + e]);
+            m_e.raw(75, "0");
+        }
+    }
 }
 
 void Writer::entities(const QVector<Entity> &list, quint64 owner)
@@ -748,6 +859,20 @@ void Writer::entity(const Entity &e, quint64 owner)
         m_e.point(14, dimension->definitionPoint);
         m_e.raw(100, "AcDbRotatedDimension");
         m_e.raw(50, "0");
+    } else if (const auto *face = std::get_if<Face>(&e.shape)) {
+        common("3DFACE", style, next(), owner);
+        m_e.raw(100, "AcDbFace");
+        for (int i = 0; i < 4; ++i)
+            m_e.point(10 + i, face->corners[i]);
+        m_e.integer(70, face->hiddenEdges & 15);
+    } else if (const auto *m = std::get_if<Multiline>(&e.shape)) {
+        multiline(*m, style, owner);
+    } else if (const auto *multiLeader = std::get_if<MultiLeader>(&e.shape)) {
+        // Written as what it is drawn with: leader lines, arrowheads, its text and block.
+        for (Entity part : CompositeShapes::entities(*multiLeader)) {
+            part.style = CompositeShapes::placed(part.style, style);
+            entity(part, owner);
+        }
     } else if (const auto *leader = std::get_if<Leader>(&e.shape)) {
         common("LEADER", style, next(), owner);
         m_e.raw(100, "AcDbLeader");

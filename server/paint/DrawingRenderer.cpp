@@ -1,6 +1,7 @@
 #include "server/paint/DrawingRenderer.h"
 
 #include "server/drawing/BlockExpansion.h"
+#include "server/drawing/CompositeShapes.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -100,6 +101,10 @@ DrawingRenderer::DrawingRenderer(const Model &model)
             if (const auto *insert = std::get_if<Insert>(&e.shape)) {
                 for (const Text &attribute : insert->attributes)
                     m_japanese = m_japanese || hasJapanese(attribute.text);
+            }
+            if (const auto *leader = std::get_if<MultiLeader>(&e.shape)) {
+                for (const Text &text : leader->text)
+                    m_japanese = m_japanese || hasJapanese(text.text);
             }
         }
     };
@@ -308,6 +313,11 @@ void DrawingRenderer::visit(const Entity &entity, const Context &context)
                 drawBlock(shape.block, QTransform(), pen, layer, context);
             } else if constexpr (std::is_same_v<T, Leader>) {
                 drawLeader(shape, pen, context);
+            } else if constexpr (std::is_same_v<T, Face>) {
+                for (const Polyline &edges : CompositeShapes::edges(shape))
+                    drawPolyline(edges, pen, context);
+            } else {
+                drawEntities(CompositeShapes::entities(shape), QTransform(), pen, layer, context);
             }
         },
         entity.shape);
@@ -645,9 +655,16 @@ void DrawingRenderer::drawInsert(const Insert &insert, const Entity &entity, con
 void DrawingRenderer::drawBlock(const QString &name, const QTransform &blockToParent,
                                 const Pen &pen, const QString &layer, const Context &context)
 {
-    const Block *block = m_blocks.find(name);
-    if (!block || context.depth >= maxDepth)
+    if (const Block *block = m_blocks.find(name))
+        drawEntities(block->entities, blockToParent, pen, layer, context);
+}
+
+void DrawingRenderer::drawEntities(const QVector<Entity> &entities, const QTransform &toParent,
+                                   const Pen &pen, const QString &layer, const Context &context)
+{
+    if (context.depth >= maxDepth)
         return;
+    const QTransform &blockToParent = toParent;
     Context inner;
     inner.toWorld = blockToParent * context.toWorld;
     inner.layer = layer;
@@ -655,7 +672,7 @@ void DrawingRenderer::drawBlock(const QString &name, const QTransform &blockToPa
     inner.linetype = pen.linetype ? pen.linetype->name.toUpper() : QString();
     inner.lineweight = pen.weight;
     inner.depth = context.depth + 1;
-    walk(block->entities, inner);
+    walk(entities, inner);
 }
 
 void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context &context)

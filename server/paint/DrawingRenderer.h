@@ -79,6 +79,8 @@ private:
                     const QString &layer, const Context &context);
     void drawBlock(const QString &name, const QTransform &blockToParent, const Pen &pen,
                    const QString &layer, const Context &context);
+    void drawEntities(const QVector<Drawing::Entity> &entities, const QTransform &toParent,
+                      const Pen &pen, const QString &layer, const Context &context);
     void drawHatch(const Drawing::Hatch &hatch, quint32 color, const Context &context);
     void drawLeader(const Drawing::Leader &leader, const Pen &pen, const Context &context);
     void drawPolyline(const Drawing::Polyline &polyline, const Pen &pen, const Context &context);

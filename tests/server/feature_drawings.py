@@ -14,6 +14,8 @@ import io
 import sys
 
 import ezdxf
+import ezdxf.math
+import ezdxf.render.mleader
 import matplotlib
 
 matplotlib.use("agg")
@@ -111,6 +113,39 @@ def decorations():
     return doc
 
 
+def faces():
+    doc, msp = new()
+    msp.add_3dface([(0, 0, 0), (60, 0, 10), (60, 40, 20), (0, 40, 5)])
+    # The second and fourth edges hidden: two lines of a strip.
+    msp.add_3dface([(80, 0), (140, 0), (140, 40), (80, 40)],
+                   dxfattribs={"invisible": 2 | 8})
+    msp.add_3dface([(160, 0), (200, 0), (180, 40)])
+    return doc
+
+
+def multiline():
+    doc, msp = new()
+    style = doc.mline_styles.new("WALL")
+    style.elements.append(5, 1)
+    style.elements.append(0, 3, "DASHED")
+    style.elements.append(-5, 5)
+    style.dxf.flags = style.START_SQUARE | style.END_ROUND | style.MITER | style.FILL
+    style.dxf.fill_color = 254
+    msp.add_mline([(0, 0), (100, 0), (100, 60), (40, 90)], dxfattribs={"style_name": "WALL"})
+    return doc
+
+
+def multileader():
+    doc, msp = new()
+    builder = msp.add_multileader_mtext("Standard")
+    builder.set_content("NOTE", char_height=5, alignment=1)
+    builder.set_arrow_properties(size=4)
+    builder.add_leader_line(ezdxf.render.mleader.ConnectionSide.left, [ezdxf.math.Vec2(-60, -40)])
+    builder.add_leader_line(ezdxf.render.mleader.ConnectionSide.left, [ezdxf.math.Vec2(-60, 20)])
+    builder.build(insert=ezdxf.math.Vec2(0, 0))
+    return doc
+
+
 def render(doc, path):
     fig = plt.figure(figsize=(8, 6))
     ax = fig.add_axes((0, 0, 1, 1))
@@ -133,6 +168,9 @@ DRAWINGS = {
     "mtext-width": mtext_width,
     "mtext-width-japanese": mtext_width_japanese,
     "decorations": decorations,
+    "3dface": faces,
+    "multiline": multiline,
+    "multileader": multileader,
 }
 
 if __name__ == "__main__":

@@ -637,6 +637,9 @@ void TestPaint::features_data()
                                                         {62, -1.6, 20, 1.2},
                                                         {106, 5.4, 15, 1.2}}
                                             << Regions {{30, -1.6, 12, 1.2}, {89, -1.6, 12, 1.2}};
+    QTest::newRow("3D faces") << u"3dface"_s << 0.9 << Regions() << Regions {{79, 15, 2, 10}};
+    QTest::newRow("multiline") << u"multiline"_s << 0.85 << Regions() << Regions();
+    QTest::newRow("multileader") << u"multileader"_s << 0.8 << Regions() << Regions();
 }
 
 // Small drawings of what other CAD programs write, made by ezdxf, read by the DXF reader and

@@ -2,6 +2,7 @@
 
 #include "server/drawing/Spline.h"
 #include "server/dxf/DxfColors.h"
+#include "server/dxf/DxfDimension.h"
 #include "server/dxf/DxfText.h"
 #include "server/dxf/DxfTokenizer.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 using namespace Drawing;
@@ -171,6 +173,13 @@ private:
         Color fill;
     };
     QHash<QString, MultilineStyle> m_multilineStyles; // case-folded name
+    QSet<QString> m_blockKeys; // case-folded names of the blocks read so far
+    int m_dimensionBlocks = 0; // blocks made for dimensions that come without one
+    DxfDimension::Settings m_dimensionHeader; // the header's $DIM… variables
+    QHash<QString, DxfDimension::Settings> m_dimensionStyles; // case-folded name
+    void setting(DxfDimension::Settings &settings, int code, const Group &value);
+    static int dimensionCode(QByteArrayView variable);
+    QString dimensionBlock(const std::vector<Group> &groups, const QString &text);
 
 public:
     // Layers and linetypes that entities name without a table entry exist with default
@@ -213,6 +222,8 @@ void Parser::readHeader(const Object &section)
             m_unit = unitFactor(value.integer);
         else if (name == "$LTSCALE" && value.code == 40 && value.number > 0)
             m_model.linetypeScale = value.number;
+        else if (name.startsWith("$DIM"))
+            setting(m_dimensionHeader, dimensionCode(name.sliced(1)), value);
     }
 }
 
@@ -403,6 +414,17 @@ bool Parser::readTables()
                 m_layerNames.insert(layer.name.toCaseFolded());
                 m_model.layers.append(layer);
             }
+        } else if (is(object.type, "DIMSTYLE")) {
+            QString name;
+            DxfDimension::Settings settings;
+            for (const Group &group : object.groups) {
+                if (group.code == 2)
+                    name = text(group);
+                else if (group.code != 105 && group.code != 330 && group.code != 100)
+                    setting(settings, group.code, group);
+            }
+            if (m_dimensionStyles.size() < 4096)
+                m_dimensionStyles.insert(name.toCaseFolded(), settings);
         } else if (is(object.type, "LTYPE")) {
             Linetype linetype;
             for (const Group &group : object.groups) {
@@ -454,6 +476,7 @@ bool Parser::readBlocks()
             = block.name.startsWith(QLatin1String("*Model_Space"), Qt::CaseInsensitive)
             || block.name.startsWith(QLatin1String("*Paper_Space"), Qt::CaseInsensitive);
         if (!layout && !block.name.isEmpty()) {
+            m_blockKeys.insert(block.name.toCaseFolded());
             if (!record.isEmpty() && m_blockNames.size() < 100000)
                 m_blockNames.insert(record.toUpper(), block.name);
             m_model.blocks.append(std::move(block));
@@ -731,11 +754,13 @@ bool Parser::entity(const Object &object, Entity &entity)
             else if (group.code == 42)
                 dimension.measurement = group.number * m_unit;
         }
-        if (dimension.text == QLatin1String("<>"))
-            dimension.text.clear();
         point(10, dimension.definitionPoint);
         point(11, dimension.textPosition);
         point(12, dimension.insertion);
+        if (dimension.block.isEmpty() || !m_blockKeys.contains(dimension.block.toCaseFolded()))
+            dimension.block = dimensionBlock(groups, dimension.text);
+        if (dimension.text == QLatin1String("<>"))
+            dimension.text.clear();
         entity.shape = std::move(dimension);
     } else if (is(type, "LEADER")) {
         Leader leader;
@@ -1119,6 +1144,93 @@ Multiline Parser::multiline(const std::vector<Group> &groups)
     if (declared > m.vertices.size())
         fail(QStringLiteral("マルチラインの頂点の数が宣言と合いません"));
     return m;
+}
+
+// The group code a DIMSTYLE record gives the header variable $<variable>; 0 for none.
+int Parser::dimensionCode(QByteArrayView variable)
+{
+    static const QHash<QByteArray, int> codes {
+        {"DIMPOST", 3},   {"DIMBLK", 5},    {"DIMSCALE", 40}, {"DIMASZ", 41},   {"DIMEXO", 42},
+        {"DIMEXE", 44},   {"DIMRND", 45},   {"DIMDLE", 46},   {"DIMTIH", 73},   {"DIMTOH", 74},
+        {"DIMSE1", 75},   {"DIMSE2", 76},   {"DIMTAD", 77},   {"DIMZIN", 78},   {"DIMTXT", 140},
+        {"DIMTSZ", 142},  {"DIMLFAC", 144}, {"DIMGAP", 147},  {"DIMCLRD", 176}, {"DIMCLRE", 177},
+        {"DIMCLRT", 178}, {"DIMADEC", 179}, {"DIMDEC", 271},  {"DIMDSEP", 278}};
+    return codes.value(variable.toByteArray().toUpper(), 0);
+}
+
+void Parser::setting(DxfDimension::Settings &settings, int code, const Group &value)
+{
+    if (code <= 0)
+        return;
+    // Texts: DIMPOST and the arrowheads' names (before R2000) or their blocks' handles.
+    if (code == 3 || code == 4 || code == 5 || code == 6 || code == 7
+        || (code >= 340 && code <= 344) || value.code == 1000 || value.code == 1005
+        || (value.code >= 1 && value.code <= 9))
+        settings.texts.insert(code, text(value));
+    else
+        settings.numbers.insert(code, value.number);
+}
+
+QString Parser::dimensionBlock(const std::vector<Group> &groups, const QString &text)
+{
+    DxfDimension::Definition definition;
+    definition.text = text;
+    QString styleName = QStringLiteral("STANDARD");
+    bool xdata = false, overrides = false;
+    int overridden = 0;
+    DxfDimension::Settings own;
+    for (const Group &group : groups) {
+        const int code = group.code;
+        if (code == 1001) {
+            xdata = is(group.text, "ACAD");
+            continue;
+        }
+        if (xdata) {
+            // ACAD's DSTYLE list: pairs of a group code (1070) and its value.
+            if (code == 1000 && is(group.text, "DSTYLE"))
+                overrides = true;
+            else if (overrides && code == 1002)
+                overrides = !is(group.text, "}");
+            else if (overrides && overridden == 0 && code == 1070)
+                overridden = int(group.integer);
+            else if (overrides && overridden != 0)
+                setting(own, std::exchange(overridden, 0), group);
+            continue;
+        }
+        if (code == 70)
+            definition.type
+                = int(group.integer & 7) + (int(group.integer & 7) == 6 && (group.integer & 64));
+        else if (code == 50)
+            definition.angle = group.number;
+        else if (code == 3)
+            styleName = this->text(group);
+        else if (code >= 10 && code <= 16) {
+            definition.points[code - 10].x = coordinate(group);
+            definition.has[code - 10] = true;
+        } else if (code >= 20 && code <= 26)
+            definition.points[code - 20].y = coordinate(group);
+    }
+    // What the style does not set has its default; the header's variables stand in for a
+    // style the file does not define.
+    const auto style = m_dimensionStyles.constFind(styleName.toCaseFolded());
+    DxfDimension::Settings settings
+        = style != m_dimensionStyles.cend() ? *style : m_dimensionHeader;
+    for (auto it = own.numbers.cbegin(); it != own.numbers.cend(); ++it)
+        settings.numbers.insert(it.key(), it.value());
+    for (auto it = own.texts.cbegin(); it != own.texts.cend(); ++it)
+        settings.texts.insert(it.key(), it.value());
+    // From R2000 on the arrowhead is a block named by its record's handle.
+    if (settings.texts.contains(342))
+        settings.texts.insert(5, m_blockNames.value(settings.texts.value(342).toUpper()));
+
+    Block block;
+    do {
+        block.name = QStringLiteral("*D%1").arg(++m_dimensionBlocks);
+    } while (m_blockKeys.contains(block.name.toCaseFolded()));
+    block.entities = DxfDimension::build(definition, settings, m_unit);
+    m_blockKeys.insert(block.name.toCaseFolded());
+    m_model.blocks.append(block);
+    return block.name;
 }
 
 // A colour as multileaders store it: the kind in the top byte, then an index or an RGB value.

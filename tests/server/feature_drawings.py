@@ -146,6 +146,30 @@ def multileader():
     return doc
 
 
+def dimensions():
+    # ezdxf draws a dimension from its block only: the picture is of the drawing with the blocks
+    # ezdxf makes, the server reads it without them.
+    doc, msp = new()
+    doc.dimstyles.new("TEST", dxfattribs={
+        "dimtxt": 4, "dimasz": 4, "dimexo": 2, "dimexe": 2, "dimgap": 1, "dimtad": 1,
+        "dimdec": 1, "dimtih": 0, "dimtoh": 0, "dimblk": ""})
+    dims = [
+        msp.add_linear_dim(base=(0, 30), p1=(0, 0), p2=(120, 0), dimstyle="TEST",
+                           override={"dimdec": 0}),
+        msp.add_aligned_dim(p1=(140, 0), p2=(200, 60), distance=15, dimstyle="TEST"),
+        msp.add_radius_dim(center=(60, -60), radius=40, angle=45, dimstyle="TEST"),
+    ]
+    msp.add_circle((60, -60), 40)
+    for dim in dims:
+        dim.render()
+    reference = text(doc)
+    for dim in dims:
+        name = dim.dimension.dxf.geometry
+        dim.dimension.dxf.discard("geometry")
+        doc.blocks.delete_block(name, safe=False)
+    return doc, ezdxf.read(io.StringIO(reference))
+
+
 def render(doc, path):
     fig = plt.figure(figsize=(8, 6))
     ax = fig.add_axes((0, 0, 1, 1))
@@ -171,6 +195,7 @@ DRAWINGS = {
     "3dface": faces,
     "multiline": multiline,
     "multileader": multileader,
+    "dimensions": dimensions,
 }
 
 if __name__ == "__main__":

@@ -640,6 +640,8 @@ void TestPaint::features_data()
     QTest::newRow("3D faces") << u"3dface"_s << 0.9 << Regions() << Regions {{79, 15, 2, 10}};
     QTest::newRow("multiline") << u"multiline"_s << 0.85 << Regions() << Regions();
     QTest::newRow("multileader") << u"multileader"_s << 0.8 << Regions() << Regions();
+    QTest::newRow("dimensions without their blocks")
+        << u"dimensions"_s << 0.8 << Regions() << Regions();
 }
 
 // Small drawings of what other CAD programs write, made by ezdxf, read by the DXF reader and

@@ -100,7 +100,7 @@ public:
         Style style;
         style.linetype = QStringLiteral("BYBLOCK");
         style.lineweight = -2;
-        const int index = int(m_settings.number(colorCode, 0));
+        const int index = m_settings.integer(colorCode, 0);
         if (index == 0)
             style.color = {Color::Kind::ByBlock, 0, -1};
         else if (index > 0 && index < 256)
@@ -163,15 +163,15 @@ public:
         const double round = m_settings.number(45, 0);
         if (round > 0)
             value = std::round(value / round) * round;
-        const int decimals = std::clamp(int(m_settings.number(271, 2)), 0, 8);
+        const int decimals = std::clamp(m_settings.integer(271, 2), 0, 8);
         QString number = QString::number(value, 'f', decimals);
-        if ((int(m_settings.number(78, 0)) & 8) && number.contains(QLatin1Char('.'))) {
+        if ((m_settings.integer(78, 0) & 8) && number.contains(QLatin1Char('.'))) {
             while (number.endsWith(QLatin1Char('0')))
                 number.chop(1);
             if (number.endsWith(QLatin1Char('.')))
                 number.chop(1);
         }
-        const int separator = int(m_settings.number(278, '.'));
+        const int separator = m_settings.integer(278, '.');
         if (separator > 32 && separator < 127)
             number.replace(QLatin1Char('.'), QChar(separator));
         QString post = m_settings.texts.value(3);
@@ -205,14 +205,14 @@ public:
     // above it when the style puts text above.
     Point textPoint(const Point &middle, double rotation) const
     {
-        if (int(m_settings.number(77, 0)) == 0)
+        if (m_settings.integer(77, 0) == 0)
             return middle;
         return middle + normal(polar(rotation)) * (m_gap + m_text / 2);
     }
 
     double textRotation(double lineAngle) const
     {
-        return int(m_settings.number(73, 0)) ? 0.0 : readable(lineAngle);
+        return m_settings.integer(73, 0) ? 0.0 : readable(lineAngle);
     }
 
     void linear(const DxfDimension::Definition &d)
@@ -225,7 +225,7 @@ public:
         for (int i = 0; i < 2; ++i) {
             const Point &p = i ? p2 : p1, &f = i ? f2 : f1;
             const Point n = unit(f - p, normal(u));
-            if (!int(m_settings.number(75 + i, 0)) && norm(f - p) > exo)
+            if (!m_settings.integer(75 + i, 0) && norm(f - p) > exo)
                 line(p + n * exo, f + n * exe, 177);
         }
         const double length = norm(f2 - f1);
@@ -307,7 +307,7 @@ public:
         const double rotation = textRotation(middle - 90);
         const Point at
             = d.has[1] ? d.points[1] : textPoint(vertex + polar(middle) * radius, rotation);
-        const int decimals = std::clamp(int(m_settings.number(179, 0)), 0, 8);
+        const int decimals = std::clamp(m_settings.integer(179, 0), 0, 8);
         const QString degrees = QString::number(sweep, 'f', decimals) + QChar(0x00b0);
         QString user = d.text;
         text(user.isEmpty() ? degrees : user.replace(QLatin1String("<>"), degrees), at, rotation);

@@ -17,6 +17,12 @@ public:
         QHash<int, double> numbers;
         QHash<int, QString> texts;
         double number(int code, double fallback) const { return numbers.value(code, fallback); }
+        // A flag, count or colour: what the file gives, within the range of an int.
+        int integer(int code, int fallback) const
+        {
+            const double value = numbers.value(code, fallback);
+            return value > -1e9 && value < 1e9 ? int(value) : fallback;
+        }
     };
 
     struct Definition

@@ -269,7 +269,7 @@ bool Parser::run(QString *error)
         else if (name == "OBJECTS")
             ok = readObjects();
         else {
-            // CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
+            // CLASSES, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
             while ((ok = readObject(object)) && !is(object.type, "ENDSEC")) { }
         }
         if (!ok && m_error.isEmpty() && !m_tokens.failed())

@@ -712,10 +712,26 @@ void TestPaint::features()
     QString fault;
     const QVector<Record> list = records(written(u"EMF"_s, model, {name, {}, {}}), &fault);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    // Fonts cannot mirror: each mirrored text is drawn under a world transform that mirrors.
+    int mirroredTexts = 0, mirroringTransforms = 0;
+    for (const Entity &e : std::as_const(model.entities)) {
+        QVector<Text> texts;
+        if (const auto *t = std::get_if<Text>(&e.shape))
+            texts << *t;
+        if (const auto *insert = std::get_if<Insert>(&e.shape))
+            texts << insert->attributes;
+        for (const Text &t : std::as_const(texts))
+            mirroredTexts += t.backward != t.upsideDown;
+    }
     QRectF shapes, all;
     for (const Record &r : list) {
         const QRectF bounds(QPointF(qint32(u32(r.body, 0)), qint32(u32(r.body, 4))) / 100,
                             QPointF(qint32(u32(r.body, 8)), qint32(u32(r.body, 12))) / 100);
+        if (r.type == 35) { // EMR_SETWORLDTRANSFORM: eM11, eM12, eM21, eM22 as floats
+            float m[4];
+            std::memcpy(m, r.body.constData(), sizeof m);
+            mirroringTransforms += m[0] * m[3] - m[1] * m[2] < 0;
+        }
         if (r.type == 84) // text: a box that surely holds it
             all |= bounds;
         else if (r.type == 3 || r.type == 4 || r.type == 8 || (r.type >= 62 && r.type <= 64))
@@ -724,6 +740,7 @@ void TestPaint::features()
     all |= shapes;
     QVERIFY(all.adjusted(-1, -1, 1, 1).contains(pdfBox));
     QVERIFY(shapes.isNull() || pdfBox.adjusted(-1, -1, 1, 1).contains(shapes));
+    QCOMPARE(mirroringTransforms, mirroredTexts);
 }
 
 NORVALE_TEST_MAIN(TestPaint)

@@ -4,7 +4,6 @@
 
 #include <QBuffer>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QSvgGenerator>
 
 namespace {
@@ -29,33 +28,33 @@ QByteArray SvgWriter::escaped(const QString &text)
 // group's dashes are multiplied by its stroke width here.
 QByteArray SvgWriter::withDashesInUserUnits(const QByteArray &svg)
 {
-    if (!svg.contains("stroke-dasharray"))
-        return svg;
-    static const QRegularExpression group(
-        QStringLiteral("stroke-dasharray=\"([^\"]*)\" stroke-dashoffset=\"([^\"]*)\" "
-                       "stroke-width=\"([^\"]*)\""));
+    static const QByteArray dashes = "stroke-dasharray=\"", offset = "\" stroke-dashoffset=\"",
+                            width = "\" stroke-width=\"";
     QByteArray result;
-    result.reserve(svg.size());
-    const QString text = QString::fromUtf8(svg);
     qsizetype done = 0;
-    for (auto it = group.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        const double width = match.captured(3).toDouble();
-        result += QStringView(text).mid(done, match.capturedStart() - done).toUtf8();
-        done = match.capturedEnd();
-        if (!(width > 0 && width < 1)) {
-            result += match.captured(0).toUtf8();
+    for (qsizetype at = svg.indexOf(dashes); at >= 0; at = svg.indexOf(dashes, at + 1)) {
+        const qsizetype offsetAt = svg.indexOf(offset, at);
+        const qsizetype widthAt = offsetAt < 0 ? -1 : svg.indexOf(width, offsetAt);
+        const qsizetype end = widthAt < 0 ? -1 : svg.indexOf('"', widthAt + width.size());
+        if (end < 0)
+            break;
+        const auto field = [&](qsizetype from, qsizetype to) {
+            return svg.mid(from, to - from);
+        };
+        const double stroke = field(widthAt + width.size(), end).toDouble();
+        if (!(stroke > 0 && stroke < 1))
             continue;
-        }
-        QByteArray dashes;
-        for (const QString &dash : match.captured(1).split(QLatin1Char(',')))
-            dashes += (dashes.isEmpty() ? "" : ",") + QByteArray::number(dash.toDouble() * width);
-        result += "stroke-dasharray=\"" + dashes + "\" stroke-dashoffset=\""
-            + QByteArray::number(match.captured(2).toDouble() * width) + "\" stroke-width=\""
-            + match.captured(3).toUtf8() + '"';
+        if (result.isEmpty())
+            result.reserve(svg.size() + 64);
+        result += field(done, at) + dashes;
+        const QList<QByteArray> lengths = field(at + dashes.size(), offsetAt).split(',');
+        for (qsizetype i = 0; i < lengths.size(); ++i)
+            result += (i ? "," : "") + QByteArray::number(lengths[i].toDouble() * stroke);
+        result += offset
+            + QByteArray::number(field(offsetAt + offset.size(), widthAt).toDouble() * stroke);
+        done = widthAt;
     }
-    result += QStringView(text).mid(done).toUtf8();
-    return result;
+    return done == 0 ? svg : result + svg.mid(done);
 }
 
 QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveInfo &info,

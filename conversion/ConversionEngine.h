@@ -53,6 +53,8 @@ public:
     {
         std::optional<QString> failure; // the first failure's message
         bool bReportComplete = true; // the report files could all be opened
+        // A drawing was skipped because an earlier one of the run has the same target.
+        bool bSharedTarget = false;
     };
 
     QByteArray baSrcFolder;
@@ -70,7 +72,9 @@ public:
     QString strReportCopy;
 
     // Converts aSources in their order with doc, which must be connected, and writes report from
-    // Begin to Finish. The server is told to quit at the end, unless the run stopped at a
+    // Begin to Finish. A source that no longer exists when its turn comes is skipped; of several
+    // sources with one target name (plan.dxf, plan.v1.dxf) only the first is considered, the
+    // others are skipped. The server is told to quit at the end, unless the run stopped at a
     // failure: the bus would only start a new one to hear it.
     Result Run(CTarskDocument &doc, const std::vector<Source> &aSources, RunReport &report,
                Host &host) const;

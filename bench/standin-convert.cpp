@@ -2,8 +2,11 @@
 // README's picture and for looking at a single conversion.
 //
 //     standin-convert SOURCE TARGET [AUTHOR [AFFILIATION]]
+//
+// A DXF target is written in the version the server's settings name ([Output] DxfVersion).
 
 #include "server/service/FormatRegistry.h"
+#include "server/service/ServerSettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,7 +25,8 @@ int main(int argc, char **argv)
     }
     const QFileInfo source(args[1]), target(args[2]);
     auto reader = FormatRegistry::readerFor(source.suffix().toUpper());
-    auto writer = FormatRegistry::writerFor(target.suffix().toUpper());
+    auto writer
+        = FormatRegistry::writerFor(target.suffix().toUpper(), ServerSettings::load().dxfVersion);
     if (!reader || !writer) {
         std::fprintf(stderr, "standin-convert: no %s reader or no %s writer\n",
                      qPrintable(source.suffix()), qPrintable(target.suffix()));

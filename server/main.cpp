@@ -30,12 +30,14 @@ const char kUsage[] = R"(Usage: tarsk-standin --automation
                 started it, if any), as the bus does through the Tarsk.Document.service file;
                 quit after Quit from the last client with a drawing open, or after
                 IdleMs without a call; each client connection has a drawing of its own
-  FILE          show a small window with the version and the stored author data, which can
-                be edited and saved; the bus name is not taken
+  FILE          show a small window with the version, the stored author data and the DXF
+                version to write, which can be changed and saved; the bus name is not taken
 
 Settings are read once, at start, from $XDG_CONFIG_HOME/tarsk-standin/standin.ini (usually
-~/.config/tarsk-standin/standin.ini) or from the file TARSK_STANDIN_SETTINGS names. A key of the
-file wins over its environment variable; a blank value counts as unset. A server started by the
+~/.config/tarsk-standin/standin.ini) or from the file TARSK_STANDIN_SETTINGS names; [Output]
+DxfVersion alone is read again for every drawing saved. A key of the file wins over its
+environment variable; a blank value counts as unset, a value the server cannot read is ignored
+with a warning on standard error. A server started by the
 bus gets the bus daemon's environment: use the file, or send the variables with
 org.freedesktop.DBus.UpdateActivationEnvironment before the server starts.
 
@@ -56,6 +58,17 @@ void printHelp()
     std::fputs(text.constData(), stdout);
 }
 
+// A value the server cannot read is left out, said where whoever started it will look: the
+// terminal, or the journal of the bus that started it.
+ServerSettings loadSettings()
+{
+    QStringList warnings;
+    ServerSettings settings = ServerSettings::load(&warnings);
+    for (const QString &warning : std::as_const(warnings))
+        std::fprintf(stderr, "tarsk-standin: %s\n", qPrintable(warning));
+    return settings;
+}
+
 int runServer(int argc, char *argv[])
 {
     // Drawing PDF, SVG and EMF pages needs the font and paint machinery of a GUI application,
@@ -69,7 +82,7 @@ int runServer(int argc, char *argv[])
         ? QDBusConnection::sessionBus()
         : QDBusConnection::connectToBus(QDBusConnection::ActivationBus,
                                         QStringLiteral("tarsk-standin"));
-    DocumentServer server(connection, ServerSettings::load());
+    DocumentServer server(connection, loadSettings());
     QString error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "tarsk-standin: %s\n", qPrintable(error));
@@ -81,6 +94,7 @@ int runServer(int argc, char *argv[])
 int runWindow(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    loadSettings();
     const QStringList arguments = QCoreApplication::arguments();
     ServerWindow window(arguments.size() > 1 ? arguments.at(1) : QString());
     window.show();

@@ -657,6 +657,11 @@ bool Parser::entity(const Object &object, Entity &entity)
         point(10, ellipse.center);
         point(11, ellipse.majorAxis);
         ellipse.ratio = number(40, 1);
+        // The minor axis is a length like any other: writers that draw the ellipse by its points
+        // would otherwise make coordinates no reader takes.
+        if (std::fabs(ellipse.ratio) * std::hypot(ellipse.majorAxis.x, ellipse.majorAxis.y)
+            > kMaxCoordinate)
+            return fail(QStringLiteral("楕円の軸の比 %1 が大きすぎます").arg(ellipse.ratio));
         ellipse.startParam = withinTurn(number(41, 0), 4 * kPi);
         ellipse.endParam = withinTurn(number(42, 2 * kPi), 4 * kPi);
         if (flip < 0) {
@@ -931,7 +936,8 @@ Text Parser::mtext(const std::vector<Group> &groups)
             t.boxWidth = length(group);
             break;
         case 44:
-            t.lineSpacing = group.number;
+            // The range CAD programs allow; beyond it, lines would land light years apart.
+            t.lineSpacing = std::clamp(group.number, 0.25, 4.0);
             break;
         case 50:
             t.rotation = withinTurn(group.number);
@@ -1665,6 +1671,8 @@ bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Ver
                 sweep = std::fmod(sweep, 360.0) + 360;
             const double rotation = std::atan2(axis.y, axis.x);
             const double major = std::hypot(axis.x, axis.y);
+            if (std::fabs(ratio) * major > kMaxCoordinate)
+                return fail(QStringLiteral("楕円の軸の比 %1 が大きすぎます").arg(ratio));
             const int steps = 32;
             for (int s = 0; s <= steps; ++s) {
                 const double a = sign * (startAngle + sweep * s / steps) * kPi / 180;

@@ -1,5 +1,6 @@
 #include "server/dxf/DxfWriter.h"
 
+#include "server/drawing/HatchShapes.h"
 #include "server/dxf/DxfColors.h"
 
 #include "server/drawing/CompositeShapes.h"
@@ -7,6 +8,7 @@
 #include <QSet>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +17,8 @@ using namespace Drawing;
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 // Handles of the fixed objects; everything else is numbered from kFirstHandle on.
 enum : quint64 {
     kRootDictionary = 0xC,
@@ -22,10 +26,17 @@ enum : quint64 {
     kFirstHandle = 0x20,
 };
 
+// Groups as the version asks: R12 has no handles, subclass markers, line weights or true colours,
+// and text before R2007 is in the code page rather than UTF-8.
 class Emitter
 {
 public:
-    Emitter() { m_out.reserve(1 << 16); }
+    explicit Emitter(DxfVersion version)
+        : m_r12(version == DxfVersion::R12)
+        , m_utf8(version >= DxfVersion::R2007)
+    {
+        m_out.reserve(1 << 16);
+    }
 
     QByteArray &bytes() { return m_out; }
 
@@ -51,7 +62,22 @@ public:
         const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
         raw(code, QByteArrayView(buffer, result.ptr - buffer));
     }
-    void handle(int code, quint64 value) { raw(code, QByteArray::number(value, 16).toUpper()); }
+    void handle(int code, quint64 value)
+    {
+        if (!m_r12)
+            raw(code, QByteArray::number(value, 16).toUpper());
+    }
+    void subclass(const char *name)
+    {
+        if (!m_r12)
+            raw(100, name);
+    }
+    // Millimetres; negative values are by layer (-1), by block (-2) and the default (-3).
+    void lineweight(double weight)
+    {
+        if (!m_r12)
+            integer(370, weight < 0 ? qint64(weight) : qint64(std::lround(weight * 100)));
+    }
     // A colour by its index: the one it came with when that names the very colour; 7 for black
     // and white, which a CAD program draws in the colour that stands out from its background, as
     // a drawing means them; otherwise the nearest, with the true colour beside it for the
@@ -65,7 +91,7 @@ public:
             : blackOrWhite        ? 7
                                   : DxfColors::nearestIndex(color.rgb);
         integer(62, off ? -index : index);
-        if (!indexed && !blackOrWhite)
+        if (!indexed && !blackOrWhite && !m_r12)
             integer(420, color.rgb);
     }
     void point(int code, const Point &p)
@@ -75,25 +101,36 @@ public:
         number(code + 20, 0);
     }
 
-    // Shift-JIS where it can, \U+XXXX for the rest and for control characters, which would
-    // otherwise break the line structure.
+    // UTF-8 from R2007 on; before, Shift-JIS where it can and \U+XXXX for the rest. Control
+    // characters are always escaped: they would break the line structure.
     QByteArray encode(const QString &value)
     {
         QByteArray result;
         result.reserve(value.size() * 2);
-        for (const QChar c : value) {
+        for (qsizetype i = 0; i < value.size(); ++i) {
+            const QChar c = value.at(i);
             const char16_t u = c.unicode();
             if (u >= 0x20 && u < 0x80) {
                 result.append(char(u));
                 continue;
             }
-            if (u >= 0x80 && !c.isSurrogate()) {
+            if (m_utf8 && u >= 0x80) {
+                const bool pair = c.isHighSurrogate() && i + 1 < value.size()
+                    && value.at(i + 1).isLowSurrogate();
+                if (pair || !c.isSurrogate()) {
+                    result.append(QStringView(value).mid(i, pair ? 2 : 1).toUtf8());
+                    i += pair ? 1 : 0;
+                    continue;
+                }
+            } else if (u >= 0x80 && !c.isSurrogate()) {
                 const QByteArray encoded = m_shiftJis.encode(QStringView(&c, 1));
                 if (!m_shiftJis.hasError() && !encoded.isEmpty() && encoded != "?") {
                     result.append(encoded);
                     continue;
                 }
-                m_shiftJis.resetState();
+                // resetState() leaves an ICU converter's error standing, which would escape
+                // every character after this one: a fresh converter forgets it.
+                m_shiftJis = QStringEncoder("windows-31j", QStringEncoder::Flag::Stateless);
             }
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\U+%04X", unsigned(u));
@@ -103,6 +140,8 @@ public:
     }
 
 private:
+    bool m_r12;
+    bool m_utf8;
     QByteArray m_out;
     QStringEncoder m_shiftJis {"windows-31j", QStringEncoder::Flag::Stateless};
 };
@@ -181,18 +220,47 @@ QString mtextCodes(const Text &t)
     return result;
 }
 
+// A full ellipse (or its arc) as the polyline R12 draws instead: 96 chords a turn stay within
+// half a thousandth of the major radius.
+Polyline flattened(const Ellipse &ellipse)
+{
+    // By remainder, as the renderer takes the sweep: adding turns to a sweep of any size may
+    // never make it positive.
+    double sweep = ellipse.endParam - ellipse.startParam;
+    if (sweep <= 0)
+        sweep = std::fmod(sweep, 2 * kPi) + 2 * kPi;
+    if (!(sweep <= 2 * kPi))
+        sweep = 2 * kPi;
+    Polyline polyline;
+    polyline.closed = sweep > 2 * kPi - 1e-9;
+    const int steps = std::max(4, int(std::ceil(sweep / (2 * kPi) * 96)));
+    const Point &a = ellipse.majorAxis;
+    const Point b {-a.y * ellipse.ratio, a.x * ellipse.ratio};
+    for (int i = 0; i <= steps - (polyline.closed ? 1 : 0); ++i) {
+        const double t = ellipse.startParam + sweep * i / steps;
+        const double c = std::cos(t), s = std::sin(t);
+        polyline.vertices.append(
+            Vertex {{ellipse.center.x + a.x * c + b.x * s, ellipse.center.y + a.y * c + b.y * s}});
+    }
+    return polyline;
+}
+
 class Writer
 {
 public:
-    Writer(const Model &model, const SaveInfo &info)
+    Writer(const Model &model, const SaveInfo &info, DxfVersion version)
         : m_model(model)
         , m_info(info)
+        , m_version(version)
+        , m_e(version)
     { }
 
     QByteArray run();
 
 private:
+    bool r12() const { return m_version == DxfVersion::R12; }
     quint64 next() { return m_handle++; }
+    QByteArray header() const;
     void tables();
     quint64 table(const char *name, int count);
     quint64 tableRecord(const char *type, const char *subclass, quint64 table, int handleCode = 5);
@@ -200,8 +268,14 @@ private:
     void entities(const QVector<Entity> &list, quint64 owner);
     void entity(const Entity &entity, quint64 owner);
     void common(const char *type, const Style &style, quint64 handle, quint64 owner);
+    void point(const Point &position, const Style &style, quint64 owner);
+    void solid(const Solid &solid, const Style &style, quint64 owner);
+    void polyline(const Polyline &polyline, const Style &style, quint64 owner);
+    void ellipse(const Ellipse &ellipse, const Style &style, quint64 owner);
     void text(const Text &text, const Style &style, quint64 owner, bool attribute, int number);
-    void mtext(const Text &text, const Style &style, quint64 owner);
+    void multilineText(const Text &text, const Style &style, quint64 owner);
+    void hatch(const Hatch &hatch, const Style &style, quint64 owner);
+    void leader(const Leader &leader, const Style &style, quint64 owner);
     void multiline(const Multiline &m, const Style &style, quint64 owner);
     void multilineStyles();
     static int colorIndex(const Color &color);
@@ -209,7 +283,9 @@ private:
 
     const Model &m_model;
     const SaveInfo &m_info;
+    const DxfVersion m_version;
     Emitter m_e;
+    HatchShapes m_hatchShapes; // what R12 draws for hatches, within one budget for the drawing
     quint64 m_handle = kFirstHandle;
     quint64 m_modelSpace = 0;
     quint64 m_paperSpace = 0;
@@ -280,57 +356,79 @@ QByteArray Writer::run()
     for (const Block &block : m_model.blocks)
         collectNames(block.entities);
 
+    // R12 has no objects to keep multiline styles in: its multilines are written as their lines.
+    if (r12())
+        m_multilineStyles.clear();
     if (!m_multilineStyles.isEmpty())
         m_multilineStyleDictionary = next();
     for (const Multiline *m : std::as_const(m_multilineStyles))
         m_multilineStyleHandles.insert(m->style.toCaseFolded(), next());
 
-    // The body first: the header has to name the next free handle.
-    m_e.raw(0, "SECTION");
-    m_e.raw(2, "CLASSES");
-    m_e.raw(0, "ENDSEC");
+    // The body first: the header has to name the next free handle. R12 has neither classes nor
+    // objects.
+    if (!r12()) {
+        m_e.raw(0, "SECTION");
+        m_e.raw(2, "CLASSES");
+        m_e.raw(0, "ENDSEC");
+    }
     tables();
     blocks();
     m_e.raw(0, "SECTION");
     m_e.raw(2, "ENTITIES");
     entities(m_model.entities, m_modelSpace);
     m_e.raw(0, "ENDSEC");
-    m_e.raw(0, "SECTION");
-    m_e.raw(2, "OBJECTS");
-    m_e.raw(0, "DICTIONARY");
-    m_e.handle(5, kRootDictionary);
-    m_e.handle(330, 0);
-    m_e.raw(100, "AcDbDictionary");
-    m_e.raw(281, "1");
-    m_e.raw(3, "ACAD_GROUP");
-    m_e.handle(350, kGroupDictionary);
-    if (m_multilineStyleDictionary) {
-        m_e.raw(3, "ACAD_MLINESTYLE");
-        m_e.handle(350, m_multilineStyleDictionary);
+    if (!r12()) {
+        m_e.raw(0, "SECTION");
+        m_e.raw(2, "OBJECTS");
+        m_e.raw(0, "DICTIONARY");
+        m_e.handle(5, kRootDictionary);
+        m_e.handle(330, 0);
+        m_e.raw(100, "AcDbDictionary");
+        m_e.raw(281, "1");
+        m_e.raw(3, "ACAD_GROUP");
+        m_e.handle(350, kGroupDictionary);
+        if (m_multilineStyleDictionary) {
+            m_e.raw(3, "ACAD_MLINESTYLE");
+            m_e.handle(350, m_multilineStyleDictionary);
+        }
+        m_e.raw(0, "DICTIONARY");
+        m_e.handle(5, kGroupDictionary);
+        m_e.handle(330, kRootDictionary);
+        m_e.raw(100, "AcDbDictionary");
+        m_e.raw(281, "1");
+        multilineStyles();
+        m_e.raw(0, "ENDSEC");
     }
-    m_e.raw(0, "DICTIONARY");
-    m_e.handle(5, kGroupDictionary);
-    m_e.handle(330, kRootDictionary);
-    m_e.raw(100, "AcDbDictionary");
-    m_e.raw(281, "1");
-    multilineStyles();
-    m_e.raw(0, "ENDSEC");
     m_e.raw(0, "EOF");
-    const QByteArray body = std::move(m_e.bytes());
+    return header() + m_e.bytes();
+}
 
-    Emitter header;
+QByteArray Writer::header() const
+{
+    Emitter header(m_version);
     header.raw(0, "SECTION");
     header.raw(2, "HEADER");
     header.raw(9, "$ACADVER");
-    header.raw(1, "AC1015");
-    header.raw(9, "$ACADMAINTVER");
-    header.raw(70, "6");
+    header.raw(1, DxfVersions::acadVer(m_version));
+    // The maintenance versions CAD programs of each release write; R2018's alone is a long.
+    static const char *const maintenance[] = {nullptr, "6", "0", "25", "6", "105", "4"};
+    if (!r12()) {
+        header.raw(9, "$ACADMAINTVER");
+        header.raw(m_version == DxfVersion::R2018 ? 90 : 70, maintenance[int(m_version)]);
+    }
+    // From R2007 on the code page no longer decides how text reads; ANSI_1252 is what
+    // programs write there.
     header.raw(9, "$DWGCODEPAGE");
-    header.raw(3, "ANSI_932");
+    header.raw(3, m_version >= DxfVersion::R2007 ? "ANSI_1252" : "ANSI_932");
     header.raw(9, "$INSBASE");
     header.point(10, {});
     header.raw(9, "$LTSCALE");
     header.number(40, m_model.linetypeScale);
+    if (r12()) {
+        // Units, handles and the author data came after R12; its readers take what they find.
+        header.raw(0, "ENDSEC");
+        return header.bytes();
+    }
     header.raw(9, "$INSUNITS");
     header.raw(70, "4");
     header.raw(9, "$MEASUREMENT");
@@ -348,7 +446,7 @@ QByteArray Writer::run()
         header.text(1, m_info.affiliation);
     }
     header.raw(0, "ENDSEC");
-    return header.bytes() + body;
+    return header.bytes();
 }
 
 // Opens a table; its records name the handle returned as their owner.
@@ -359,7 +457,7 @@ quint64 Writer::table(const char *name, int count)
     m_e.raw(2, name);
     m_e.handle(5, handle);
     m_e.handle(330, 0);
-    m_e.raw(100, "AcDbSymbolTable");
+    m_e.subclass("AcDbSymbolTable");
     m_e.integer(70, count);
     return handle;
 }
@@ -371,8 +469,8 @@ quint64 Writer::tableRecord(const char *type, const char *subclass, quint64 tabl
     m_e.raw(0, type);
     m_e.handle(handleCode, handle);
     m_e.handle(330, table);
-    m_e.raw(100, "AcDbSymbolTableRecord");
-    m_e.raw(100, subclass);
+    m_e.subclass("AcDbSymbolTableRecord");
+    m_e.subclass(subclass);
     return handle;
 }
 
@@ -414,7 +512,8 @@ void Writer::tables()
         m_e.number(40, total);
         for (double dash : pattern) {
             m_e.number(49, dash);
-            m_e.raw(74, "0");
+            if (!r12()) // the kind of element, which complex line types brought
+                m_e.raw(74, "0");
         }
     }
     m_e.raw(0, "ENDTAB");
@@ -434,10 +533,8 @@ void Writer::tables()
         m_e.color(layer.color.kind == Color::Kind::Rgb ? layer.color : Color::fromRgb(0xffffff, 7),
                   !layer.on);
         m_e.text(6, layer.linetype.isEmpty() ? QStringLiteral("Continuous") : layer.linetype);
-        m_e.integer(370,
-                    layer.lineweight < 0 ? qint64(layer.lineweight)
-                                         : qint64(std::lround(layer.lineweight * 100)));
-        if (!layer.plot)
+        m_e.lineweight(layer.lineweight);
+        if (!layer.plot && !r12()) // the plot flag came with R2000
             m_e.raw(290, "0");
     }
     m_e.raw(0, "ENDTAB");
@@ -469,23 +566,25 @@ void Writer::tables()
     m_e.raw(0, "ENDTAB");
 
     table = this->table("DIMSTYLE", 1);
-    m_e.raw(100, "AcDbDimStyleTable");
+    m_e.subclass("AcDbDimStyleTable");
     tableRecord("DIMSTYLE", "AcDbDimStyleTableRecord", table, 105);
     m_e.raw(2, "Standard");
     m_e.raw(70, "0");
     m_e.raw(0, "ENDTAB");
 
-    table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 2);
-    const auto record = [&](const QString &name) {
-        const quint64 handle = tableRecord("BLOCK_RECORD", "AcDbBlockTableRecord", table);
-        m_e.text(2, name);
-        return handle;
-    };
-    m_modelSpace = record(QStringLiteral("*Model_Space"));
-    m_paperSpace = record(QStringLiteral("*Paper_Space"));
-    for (const Block &block : m_model.blocks)
-        m_blockRecords.insert(block.name, record(block.name));
-    m_e.raw(0, "ENDTAB");
+    if (!r12()) { // R12 knows blocks by name alone
+        table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 2);
+        const auto record = [&](const QString &name) {
+            const quint64 handle = tableRecord("BLOCK_RECORD", "AcDbBlockTableRecord", table);
+            m_e.text(2, name);
+            return handle;
+        };
+        m_modelSpace = record(QStringLiteral("*Model_Space"));
+        m_paperSpace = record(QStringLiteral("*Paper_Space"));
+        for (const Block &block : m_model.blocks)
+            m_blockRecords.insert(block.name, record(block.name));
+        m_e.raw(0, "ENDTAB");
+    }
     m_e.raw(0, "ENDSEC");
 }
 
@@ -498,14 +597,13 @@ void Writer::blocks()
         m_e.raw(0, "BLOCK");
         m_e.handle(5, next());
         m_e.handle(330, record);
-        m_e.raw(100, "AcDbEntity");
+        m_e.subclass("AcDbEntity");
         if (paper)
             m_e.raw(67, "1");
         m_e.raw(8, "0");
-        m_e.raw(100, "AcDbBlockBegin");
+        m_e.subclass("AcDbBlockBegin");
         m_e.text(2, name);
-        m_e.raw(70,
-                name.startsWith(QLatin1Char('*')) && record != m_modelSpace && !paper ? "1" : "0");
+        m_e.raw(70, list && name.startsWith(QLatin1Char('*')) ? "1" : "0"); // anonymous
         m_e.point(10, base);
         m_e.text(3, name);
         m_e.raw(1, "");
@@ -514,14 +612,17 @@ void Writer::blocks()
         m_e.raw(0, "ENDBLK");
         m_e.handle(5, next());
         m_e.handle(330, record);
-        m_e.raw(100, "AcDbEntity");
+        m_e.subclass("AcDbEntity");
         if (paper)
             m_e.raw(67, "1");
         m_e.raw(8, "0");
-        m_e.raw(100, "AcDbBlockEnd");
+        m_e.subclass("AcDbBlockEnd");
     };
-    block(QStringLiteral("*Model_Space"), m_modelSpace, {}, nullptr, false);
-    block(QStringLiteral("*Paper_Space"), m_paperSpace, {}, nullptr, true);
+    // R12 has no layouts: model and paper space are no blocks there.
+    if (!r12()) {
+        block(QStringLiteral("*Model_Space"), m_modelSpace, {}, nullptr, false);
+        block(QStringLiteral("*Paper_Space"), m_paperSpace, {}, nullptr, true);
+    }
     for (const Block &b : m_model.blocks)
         block(b.name, m_blockRecords.value(b.name), b.base, &b.entities, false);
     m_e.raw(0, "ENDSEC");
@@ -573,6 +674,13 @@ int Writer::colorIndex(const Color &color)
 
 void Writer::multiline(const Multiline &m, const Style &style, quint64 owner)
 {
+    if (r12()) { // MLINE came with R13: its lines, caps and fill as they are drawn
+        for (Entity part : CompositeShapes::entities(m)) {
+            part.style = CompositeShapes::placed(part.style, style);
+            entity(part, owner);
+        }
+        return;
+    }
     common("MLINE", style, next(), owner);
     m_e.raw(100, "AcDbMline");
     m_e.text(2, m.style);
@@ -618,7 +726,7 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
     m_e.raw(0, type);
     m_e.handle(5, handle);
     m_e.handle(330, owner);
-    m_e.raw(100, "AcDbEntity");
+    m_e.subclass("AcDbEntity");
     m_e.text(8, style.layer.isEmpty() ? QStringLiteral("0") : style.layer);
     if (!style.linetype.isEmpty())
         m_e.text(6, style.linetype);
@@ -635,17 +743,89 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
         break;
     }
     if (style.lineweight != -1)
-        m_e.integer(370,
-                    style.lineweight < 0 ? qint64(style.lineweight)
-                                         : qint64(std::lround(style.lineweight * 100)));
-    if (style.linetypeScale != 1)
+        m_e.lineweight(style.lineweight);
+    if (style.linetypeScale != 1 && !r12()) // R12 scales line types for the whole drawing alone
         m_e.number(48, style.linetypeScale);
+}
+
+void Writer::point(const Point &position, const Style &style, quint64 owner)
+{
+    common("POINT", style, next(), owner);
+    m_e.subclass("AcDbPoint");
+    m_e.point(10, position);
+}
+
+void Writer::solid(const Solid &solid, const Style &style, quint64 owner)
+{
+    common("SOLID", style, next(), owner);
+    m_e.subclass("AcDbTrace");
+    // DXF lists the corners in a Z order: the model's fourth before its third.
+    m_e.point(10, solid.corners[0]);
+    m_e.point(11, solid.corners[1]);
+    m_e.point(12, solid.corners[3]);
+    m_e.point(13, solid.corners[2]);
+}
+
+void Writer::polyline(const Polyline &polyline, const Style &style, quint64 owner)
+{
+    if (r12()) { // no LWPOLYLINE yet: a POLYLINE with a VERTEX each
+        const quint64 handle = next();
+        common("POLYLINE", style, handle, owner);
+        m_e.raw(66, "1");
+        m_e.point(10, {});
+        m_e.raw(70, polyline.closed ? "1" : "0");
+        for (const Vertex &vertex : polyline.vertices) {
+            common("VERTEX", style, next(), handle);
+            m_e.point(10, vertex.point);
+            if (vertex.startWidth != 0 || vertex.endWidth != 0) {
+                m_e.number(40, vertex.startWidth);
+                m_e.number(41, vertex.endWidth);
+            }
+            if (vertex.bulge != 0)
+                m_e.number(42, vertex.bulge);
+            m_e.raw(70, "0");
+        }
+        common("SEQEND", style, next(), handle);
+        return;
+    }
+    common("LWPOLYLINE", style, next(), owner);
+    m_e.raw(100, "AcDbPolyline");
+    m_e.integer(90, polyline.vertices.size());
+    m_e.raw(70, polyline.closed ? "1" : "0");
+    for (const Vertex &vertex : polyline.vertices) {
+        m_e.number(10, vertex.point.x);
+        m_e.number(20, vertex.point.y);
+        if (vertex.startWidth != 0 || vertex.endWidth != 0) {
+            m_e.number(40, vertex.startWidth);
+            m_e.number(41, vertex.endWidth);
+        }
+        if (vertex.bulge != 0)
+            m_e.number(42, vertex.bulge);
+    }
+}
+
+void Writer::ellipse(const Ellipse &ellipse, const Style &style, quint64 owner)
+{
+    if (r12()) { // ELLIPSE came with R13
+        polyline(flattened(ellipse), style, owner);
+        return;
+    }
+    common("ELLIPSE", style, next(), owner);
+    m_e.raw(100, "AcDbEllipse");
+    m_e.point(10, ellipse.center);
+    m_e.point(11, ellipse.majorAxis);
+    m_e.raw(210, "0");
+    m_e.raw(220, "0");
+    m_e.raw(230, "1");
+    m_e.number(40, ellipse.ratio);
+    m_e.number(41, ellipse.startParam);
+    m_e.number(42, ellipse.endParam);
 }
 
 void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribute, int number)
 {
     common(attribute ? "ATTRIB" : "TEXT", style, next(), owner);
-    m_e.raw(100, "AcDbText");
+    m_e.subclass("AcDbText");
     m_e.point(10, t.position);
     m_e.number(40, t.height);
     m_e.text(1, textCodes(t));
@@ -666,18 +846,49 @@ void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribu
                   t.halign == HAlign::Aligned || t.halign == HAlign::Fit ? t.secondPosition
                                                                          : t.position);
     if (attribute) {
-        m_e.raw(100, "AcDbAttribute");
+        m_e.subclass("AcDbAttribute");
         m_e.raw(2, QByteArray("ATTRIBUTE") + QByteArray::number(number));
         m_e.raw(70, "0");
         m_e.integer(74, v);
     } else {
-        m_e.raw(100, "AcDbText");
+        m_e.subclass("AcDbText");
         m_e.integer(73, v);
     }
 }
 
-void Writer::mtext(const Text &t, const Style &style, quint64 owner)
+void Writer::multilineText(const Text &t, const Style &style, quint64 owner)
 {
+    if (r12()) {
+        // No MTEXT yet: a text per line, each where the renderer puts that line, the lines 5/3
+        // of the height apart times the spacing factor, the block of lines hung from its
+        // attachment point.
+        const QStringList lines = t.text.split(QLatin1Char('\n'));
+        const double pitch = t.height * 5 / 3 * (t.lineSpacing > 0 ? t.lineSpacing : 1);
+        const double block = t.height + (lines.size() - 1) * pitch;
+        const double firstBaseline = t.valign == VAlign::Top ? t.height
+            : t.valign == VAlign::Middle                     ? t.height - block / 2
+                                                             : t.height - block;
+        const double rad = t.rotation * kPi / 180;
+        const Point down {std::sin(rad), -std::cos(rad)};
+        Text line = t;
+        line.multiline = false;
+        line.valign = VAlign::Baseline;
+        line.halign = t.halign == HAlign::Center || t.halign == HAlign::Middle ? HAlign::Center
+            : t.halign == HAlign::Right                                        ? HAlign::Right
+                                                                               : HAlign::Left;
+        const bool decorated = t.decorations.size() == t.text.size();
+        qsizetype start = 0; // of the line in the whole text, for its decorations
+        for (qsizetype i = 0; i < lines.size(); start += lines[i].size() + 1, ++i) {
+            if (lines[i].isEmpty())
+                continue;
+            const double below = firstBaseline + i * pitch;
+            line.text = lines[i];
+            line.decorations = decorated ? t.decorations.mid(start, lines[i].size()) : QByteArray();
+            line.position = {t.position.x + down.x * below, t.position.y + down.y * below};
+            text(line, style, owner, false, 0);
+        }
+        return;
+    }
     common("MTEXT", style, next(), owner);
     m_e.raw(100, "AcDbMText");
     m_e.point(10, t.position);
@@ -696,7 +907,8 @@ void Writer::mtext(const Text &t, const Style &style, quint64 owner)
     QByteArray chunk;
     for (qsizetype i = 0; i < content.size(); ++i) {
         qsizetype length = 1;
-        if (content.at(i) == QLatin1Char('\\') && i + 1 < content.size())
+        if ((content.at(i) == QLatin1Char('\\') || content.at(i).isHighSurrogate())
+            && i + 1 < content.size())
             length = 2;
         const QByteArray piece = m_e.encode(content.mid(i, length));
         i += length - 1;
@@ -714,74 +926,150 @@ void Writer::mtext(const Text &t, const Style &style, quint64 owner)
     m_e.number(44, t.lineSpacing);
 }
 
+void Writer::hatch(const Hatch &hatch, const Style &style, quint64 owner)
+{
+    if (r12()) {
+        // No HATCH yet: its boundary, and its pattern lines or its fill as they would be drawn.
+        for (const QVector<Vertex> &loop : hatch.loops)
+            polyline({loop, true}, style, owner);
+        const QVector<HatchShapes::Polygon> boundary = HatchShapes::boundary(hatch);
+        if (hatch.solid) {
+            m_hatchShapes.strips(boundary, [&](const Solid &strip) { solid(strip, style, owner); });
+            return;
+        }
+        // The pattern's dashes are the lines' own: drawn solid whatever the hatch's line type.
+        Style lines = style;
+        lines.linetype = QStringLiteral("Continuous");
+        m_hatchShapes.patternLines(hatch, boundary, [&](const Point &from, const Point &to) {
+            if (from == to) {
+                point(from, lines, owner);
+                return;
+            }
+            common("LINE", lines, next(), owner);
+            m_e.point(10, from);
+            m_e.point(11, to);
+        });
+        return;
+    }
+    common("HATCH", style, next(), owner);
+    m_e.raw(100, "AcDbHatch");
+    m_e.point(10, {});
+    m_e.raw(210, "0");
+    m_e.raw(220, "0");
+    m_e.raw(230, "1");
+    m_e.text(2,
+             hatch.pattern.isEmpty() ? QString::fromLatin1(hatch.solid ? "SOLID" : "USER")
+                                     : hatch.pattern);
+    m_e.raw(70, hatch.solid ? "1" : "0");
+    m_e.raw(71, "0");
+    m_e.integer(91, hatch.loops.size());
+    for (const QVector<Vertex> &loop : hatch.loops) {
+        m_e.raw(92, "2");
+        m_e.raw(72, "1");
+        m_e.raw(73, "1");
+        m_e.integer(93, loop.size());
+        for (const Vertex &vertex : loop) {
+            m_e.number(10, vertex.point.x);
+            m_e.number(20, vertex.point.y);
+            m_e.number(42, vertex.bulge);
+        }
+        m_e.raw(97, "0");
+    }
+    m_e.raw(75, "0");
+    m_e.raw(76, "1");
+    if (!hatch.solid) {
+        m_e.raw(52, "0");
+        m_e.raw(41, "1");
+        m_e.raw(77, "0");
+        m_e.integer(78, hatch.patternLines.size());
+        for (const PatternLine &line : hatch.patternLines) {
+            m_e.number(53, line.angle);
+            m_e.number(43, line.base.x);
+            m_e.number(44, line.base.y);
+            m_e.number(45, line.offset.x);
+            m_e.number(46, line.offset.y);
+            m_e.integer(79, line.dashes.size());
+            for (double dash : line.dashes)
+                m_e.number(49, dash);
+        }
+    }
+    m_e.raw(98, "0");
+}
+
+void Writer::leader(const Leader &leader, const Style &style, quint64 owner)
+{
+    if (r12()) {
+        // No LEADER yet: its line, and its arrowhead as the renderer draws it, 2.5 long.
+        Polyline line;
+        for (const Point &p : leader.vertices)
+            line.vertices.append(Vertex {p});
+        polyline(line, style, owner);
+        if (!leader.arrowhead || leader.vertices.size() < 2)
+            return;
+        const Point tip = leader.vertices[0], next = leader.vertices[1];
+        const double length = std::hypot(next.x - tip.x, next.y - tip.y);
+        if (length <= 0)
+            return;
+        const Point along {(next.x - tip.x) / length * 2.5, (next.y - tip.y) / length * 2.5};
+        const Point across {-along.y / 6, along.x / 6};
+        const Point back {tip.x + along.x, tip.y + along.y};
+        solid({{tip,
+                {back.x + across.x, back.y + across.y},
+                {back.x - across.x, back.y - across.y},
+                {back.x - across.x, back.y - across.y}}},
+              style, owner);
+        return;
+    }
+    common("LEADER", style, next(), owner);
+    m_e.raw(100, "AcDbLeader");
+    m_e.raw(3, "Standard");
+    m_e.raw(71, leader.arrowhead ? "1" : "0");
+    m_e.raw(72, "0");
+    m_e.raw(73, "3");
+    m_e.integer(76, leader.vertices.size());
+    for (const Point &p : leader.vertices)
+        m_e.point(10, p);
+}
+
+// Each kind that a version lacks is drawn, in the function of its kind, by what that version has.
 void Writer::entity(const Entity &e, quint64 owner)
 {
     const Style &style = e.style;
     if (const auto *line = std::get_if<Line>(&e.shape)) {
         common("LINE", style, next(), owner);
-        m_e.raw(100, "AcDbLine");
+        m_e.subclass("AcDbLine");
         m_e.point(10, line->start);
         m_e.point(11, line->end);
     } else if (const auto *circle = std::get_if<Circle>(&e.shape)) {
         common("CIRCLE", style, next(), owner);
-        m_e.raw(100, "AcDbCircle");
+        m_e.subclass("AcDbCircle");
         m_e.point(10, circle->center);
         m_e.number(40, circle->radius);
     } else if (const auto *arc = std::get_if<Arc>(&e.shape)) {
         common("ARC", style, next(), owner);
-        m_e.raw(100, "AcDbCircle");
+        m_e.subclass("AcDbCircle");
         m_e.point(10, arc->center);
         m_e.number(40, arc->radius);
-        m_e.raw(100, "AcDbArc");
+        m_e.subclass("AcDbArc");
         m_e.number(50, arc->startAngle);
         m_e.number(51, arc->endAngle);
     } else if (const auto *ellipse = std::get_if<Ellipse>(&e.shape)) {
-        common("ELLIPSE", style, next(), owner);
-        m_e.raw(100, "AcDbEllipse");
-        m_e.point(10, ellipse->center);
-        m_e.point(11, ellipse->majorAxis);
-        m_e.raw(210, "0");
-        m_e.raw(220, "0");
-        m_e.raw(230, "1");
-        m_e.number(40, ellipse->ratio);
-        m_e.number(41, ellipse->startParam);
-        m_e.number(42, ellipse->endParam);
+        this->ellipse(*ellipse, style, owner);
     } else if (const auto *polyline = std::get_if<Polyline>(&e.shape)) {
-        common("LWPOLYLINE", style, next(), owner);
-        m_e.raw(100, "AcDbPolyline");
-        m_e.integer(90, polyline->vertices.size());
-        m_e.raw(70, polyline->closed ? "1" : "0");
-        for (const Vertex &vertex : polyline->vertices) {
-            m_e.number(10, vertex.point.x);
-            m_e.number(20, vertex.point.y);
-            if (vertex.startWidth != 0 || vertex.endWidth != 0) {
-                m_e.number(40, vertex.startWidth);
-                m_e.number(41, vertex.endWidth);
-            }
-            if (vertex.bulge != 0)
-                m_e.number(42, vertex.bulge);
-        }
+        this->polyline(*polyline, style, owner);
     } else if (const auto *marker = std::get_if<Marker>(&e.shape)) {
-        common("POINT", style, next(), owner);
-        m_e.raw(100, "AcDbPoint");
-        m_e.point(10, marker->position);
+        point(marker->position, style, owner);
     } else if (const auto *solid = std::get_if<Solid>(&e.shape)) {
-        common("SOLID", style, next(), owner);
-        m_e.raw(100, "AcDbTrace");
-        // DXF lists the corners in a Z order: the model's fourth before its third.
-        m_e.point(10, solid->corners[0]);
-        m_e.point(11, solid->corners[1]);
-        m_e.point(12, solid->corners[3]);
-        m_e.point(13, solid->corners[2]);
+        this->solid(*solid, style, owner);
     } else if (const auto *t = std::get_if<Text>(&e.shape)) {
         if (t->multiline)
-            mtext(*t, style, owner);
+            multilineText(*t, style, owner);
         else
             text(*t, style, owner, false, 0);
     } else if (const auto *insert = std::get_if<Insert>(&e.shape)) {
         const quint64 handle = next();
         common("INSERT", style, handle, owner);
-        m_e.raw(100, "AcDbBlockReference");
+        m_e.subclass("AcDbBlockReference");
         if (!insert->attributes.isEmpty())
             m_e.raw(66, "1");
         m_e.text(2, insert->block);
@@ -803,68 +1091,27 @@ void Writer::entity(const Entity &e, quint64 owner)
             common("SEQEND", style, next(), handle);
         }
     } else if (const auto *hatch = std::get_if<Hatch>(&e.shape)) {
-        common("HATCH", style, next(), owner);
-        m_e.raw(100, "AcDbHatch");
-        m_e.point(10, {});
-        m_e.raw(210, "0");
-        m_e.raw(220, "0");
-        m_e.raw(230, "1");
-        m_e.text(2,
-                 hatch->pattern.isEmpty() ? QString::fromLatin1(hatch->solid ? "SOLID" : "USER")
-                                          : hatch->pattern);
-        m_e.raw(70, hatch->solid ? "1" : "0");
-        m_e.raw(71, "0");
-        m_e.integer(91, hatch->loops.size());
-        for (const QVector<Vertex> &loop : hatch->loops) {
-            m_e.raw(92, "2");
-            m_e.raw(72, "1");
-            m_e.raw(73, "1");
-            m_e.integer(93, loop.size());
-            for (const Vertex &vertex : loop) {
-                m_e.number(10, vertex.point.x);
-                m_e.number(20, vertex.point.y);
-                m_e.number(42, vertex.bulge);
-            }
-            m_e.raw(97, "0");
-        }
-        m_e.raw(75, "0");
-        m_e.raw(76, "1");
-        if (!hatch->solid) {
-            m_e.raw(52, "0");
-            m_e.raw(41, "1");
-            m_e.raw(77, "0");
-            m_e.integer(78, hatch->patternLines.size());
-            for (const PatternLine &line : hatch->patternLines) {
-                m_e.number(53, line.angle);
-                m_e.number(43, line.base.x);
-                m_e.number(44, line.base.y);
-                m_e.number(45, line.offset.x);
-                m_e.number(46, line.offset.y);
-                m_e.integer(79, line.dashes.size());
-                for (double dash : line.dashes)
-                    m_e.number(49, dash);
-            }
-        }
-        m_e.raw(98, "0");
+        this->hatch(*hatch, style, owner);
     } else if (const auto *dimension = std::get_if<Dimension>(&e.shape)) {
         common("DIMENSION", style, next(), owner);
-        m_e.raw(100, "AcDbDimension");
+        m_e.subclass("AcDbDimension");
         m_e.text(2, dimension->block);
         m_e.point(10, dimension->definitionPoint);
         m_e.point(11, dimension->textPosition);
         m_e.point(12, dimension->insertion);
         m_e.raw(70, "32");
         m_e.text(1, dimension->text);
-        m_e.number(42, dimension->measurement);
+        if (!r12()) // the measurement came with R2000
+            m_e.number(42, dimension->measurement);
         m_e.raw(3, "Standard");
-        m_e.raw(100, "AcDbAlignedDimension");
+        m_e.subclass("AcDbAlignedDimension");
         m_e.point(13, dimension->definitionPoint);
         m_e.point(14, dimension->definitionPoint);
-        m_e.raw(100, "AcDbRotatedDimension");
+        m_e.subclass("AcDbRotatedDimension");
         m_e.raw(50, "0");
     } else if (const auto *face = std::get_if<Face>(&e.shape)) {
         common("3DFACE", style, next(), owner);
-        m_e.raw(100, "AcDbFace");
+        m_e.subclass("AcDbFace");
         for (int i = 0; i < 4; ++i)
             m_e.point(10 + i, face->corners[i]);
         m_e.integer(70, face->hiddenEdges & 15);
@@ -877,24 +1124,20 @@ void Writer::entity(const Entity &e, quint64 owner)
             entity(part, owner);
         }
     } else if (const auto *leader = std::get_if<Leader>(&e.shape)) {
-        common("LEADER", style, next(), owner);
-        m_e.raw(100, "AcDbLeader");
-        m_e.raw(3, "Standard");
-        m_e.raw(71, leader->arrowhead ? "1" : "0");
-        m_e.raw(72, "0");
-        m_e.raw(73, "3");
-        m_e.integer(76, leader->vertices.size());
-        for (const Point &p : leader->vertices)
-            m_e.point(10, p);
+        this->leader(*leader, style, owner);
     }
 }
 
 } // namespace
 
+DxfWriter::DxfWriter(DxfVersion version)
+    : m_version(version)
+{ }
+
 bool DxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    const QByteArray bytes = Writer(model, info).run();
+    const QByteArray bytes = Writer(model, info, m_version).run();
     if (out.write(bytes) != bytes.size()) {
         if (errorMessage)
             *errorMessage = out.errorString();

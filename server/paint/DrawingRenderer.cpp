@@ -2,6 +2,7 @@
 
 #include "server/drawing/BlockExpansion.h"
 #include "server/drawing/CompositeShapes.h"
+#include "server/drawing/HatchShapes.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -14,10 +15,6 @@ using namespace Drawing;
 namespace {
 
 constexpr double defaultLineweight = 0.25; // millimetres on paper, the usual CAD default
-constexpr int maxHatchLines = 4000; // per pattern line family; denser hatches are left empty
-// Edge tests and segments of all hatch patterns of a drawing, to bound time and memory; beyond,
-// the remaining patterns stay empty.
-constexpr qint64 maxHatchWork = 200000;
 constexpr double pi = 3.14159265358979323846;
 
 QPointF qp(const Point &p)
@@ -172,7 +169,7 @@ void DrawingRenderer::paint(QPainter &painter)
 {
     m_painter = &painter;
     m_budget = maxExpandedEntities;
-    m_hatchWork = 0;
+    m_hatchShapes = HatchShapes();
     m_deviceFromWorld = m_paperFromWorld * painter.worldTransform();
     painter.setWorldTransform(m_deviceFromWorld);
     painter.setBrush(Qt::NoBrush);
@@ -692,83 +689,18 @@ void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context
 
     // Pattern lines, clipped to the boundary here rather than by the painter, so that every
     // format (EMF included) gets plain line segments.
-    const QList<QPolygonF> polygons = boundary.toSubpathPolygons();
-    const QRectF box = boundary.boundingRect();
-    QPainterPath lines;
-    qint64 &work = m_hatchWork;
-    for (const PatternLine &family : hatch.patternLines) {
-        const double rad = family.angle * pi / 180;
-        const QPointF dir(std::cos(rad), std::sin(rad));
-        const QPointF normal(-dir.y(), dir.x());
-        const QPointF base = qp(family.base), offset = qp(family.offset);
-        const double spacing = QPointF::dotProduct(offset, normal);
-        if (std::fabs(spacing) < 1e-9)
-            continue;
-        // Range of line indices whose lines cross the box.
-        double lo = 1e300, hi = -1e300;
-        for (const QPointF &corner :
-             {box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight()}) {
-            const double n = QPointF::dotProduct(corner - base, normal) / spacing;
-            lo = std::min(lo, n);
-            hi = std::max(hi, n);
-        }
-        if (hi - lo > maxHatchLines)
-            continue;
-        qint64 edges = 0;
-        for (const QPolygonF &polygon : polygons)
-            edges += polygon.size();
-        work += qint64(hi - lo + 1) * edges;
-        if (work > maxHatchWork)
-            break;
-        const double dashTotal = [&] {
-            double s = 0;
-            for (double d : family.dashes)
-                s += std::fabs(d);
-            return s;
-        }();
-        for (double n = std::floor(lo); n <= std::ceil(hi); ++n) {
-            const QPointF origin = base + offset * n;
-            // Crossings of this line with every boundary edge, as parameters along dir.
-            QVector<double> cuts;
-            for (const QPolygonF &polygon : polygons) {
-                for (int i = 0; i + 1 < polygon.size(); ++i) {
-                    const QPointF a = polygon[i] - origin, b = polygon[i + 1] - origin;
-                    const double da = QPointF::dotProduct(a, normal);
-                    const double db = QPointF::dotProduct(b, normal);
-                    if ((da < 0) == (db < 0))
-                        continue;
-                    const double f = da / (da - db);
-                    cuts << QPointF::dotProduct(a + (b - a) * f, dir);
-                }
-            }
-            std::sort(cuts.begin(), cuts.end());
-            for (int i = 0; i + 1 < cuts.size(); i += 2) {
-                const double from = cuts[i], to = cuts[i + 1];
-                if (family.dashes.isEmpty() || dashTotal <= 0
-                    || (to - from) / dashTotal > maxHatchLines) {
-                    lines.moveTo(origin + dir * from);
-                    lines.lineTo(origin + dir * to);
-                    continue;
-                }
-                // Dashes start at the line's origin, as the pattern defines them.
-                double s = std::floor(from / dashTotal) * dashTotal;
-                while (s < to && work < maxHatchWork) {
-                    for (double d : family.dashes) {
-                        ++work;
-                        const double e = s + std::fabs(d);
-                        if (d >= 0) {
-                            const double a = std::max(s, from), b = std::min(e, to);
-                            if (a < b || (d == 0 && s >= from && s <= to)) {
-                                lines.moveTo(origin + dir * a);
-                                lines.lineTo(origin + dir * std::max(b, a));
-                            }
-                        }
-                        s = e;
-                    }
-                }
-            }
-        }
+    QVector<HatchShapes::Polygon> polygons;
+    for (const QPolygonF &subpath : boundary.toSubpathPolygons()) {
+        HatchShapes::Polygon &polygon = polygons.emplace_back();
+        polygon.reserve(subpath.size());
+        for (const QPointF &p : subpath)
+            polygon.append({p.x(), p.y()});
     }
+    QPainterPath lines;
+    m_hatchShapes.patternLines(hatch, polygons, [&](const Point &from, const Point &to) {
+        lines.moveTo(qp(from));
+        lines.lineTo(qp(to));
+    });
     Pen pen;
     pen.color = color;
     pen.weight = 0.13;

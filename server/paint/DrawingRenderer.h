@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/drawing/Drawing.h"
+#include "server/drawing/HatchShapes.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -95,7 +96,7 @@ private:
     QTransform m_paperFromWorld;
     QTransform m_deviceFromWorld;
     qint64 m_budget = maxExpandedEntities;
-    qint64 m_hatchWork = 0; // see maxHatchWork
+    Drawing::HatchShapes m_hatchShapes; // bounds the cost of all hatch patterns of a page
     QHash<QString, const Drawing::Linetype *> m_linetypes; // upper-case name
     QHash<QString, const Drawing::Layer *> m_layers; // upper-case name
     Drawing::BlockIndex m_blocks;

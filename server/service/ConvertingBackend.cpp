@@ -64,9 +64,10 @@ bool ConvertingBackend::open(const QString &path, QString *errorMessage)
 }
 
 bool ConvertingBackend::save(const QString &path, const Drawing::SaveInfo &info,
-                             QString *errorMessage)
+                             const ServerSettings &settings, QString *errorMessage)
 {
-    const std::unique_ptr<DrawingWriter> writer = FormatRegistry::writerFor(formatOf(path));
+    const std::unique_ptr<DrawingWriter> writer
+        = FormatRegistry::writerFor(formatOf(path), settings.dxfVersion);
     QString reason;
     if (!writer) {
         *errorMessage = targetRefusal(path);

@@ -10,7 +10,8 @@ public:
     QString sourceRefusal(const QString &path) const override;
     QString targetRefusal(const QString &path) const override;
     bool open(const QString &path, QString *errorMessage) override;
-    bool save(const QString &path, const Drawing::SaveInfo &info, QString *errorMessage) override;
+    bool save(const QString &path, const Drawing::SaveInfo &info, const ServerSettings &settings,
+              QString *errorMessage) override;
 
 private:
     Drawing::Model m_model;

@@ -23,7 +23,9 @@ public:
 
     // Makes `path` the current drawing; the previous one stays current on failure.
     virtual bool open(const QString &path, QString *errorMessage) = 0;
-    virtual bool save(const QString &path, const Drawing::SaveInfo &info, QString *errorMessage)
+    // `settings` tells what the target's format is to be written as (the DXF version).
+    virtual bool save(const QString &path, const Drawing::SaveInfo &info,
+                      const ServerSettings &settings, QString *errorMessage)
         = 0;
 
     // A path as every message of the server names it.

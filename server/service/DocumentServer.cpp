@@ -195,7 +195,10 @@ void DocumentServer::SaveAs(const QString &path)
     QString error;
     const Drawing::SaveInfo saveInfo {info.completeBaseName(), session->authorName,
                                       session->affiliation};
-    if (!session->backend->save(info.absoluteFilePath(), saveInfo, &error))
+    // The window changes the DXF version while servers run (a run's server lives on between
+    // drawings): every save writes the version the settings file holds at that moment.
+    m_settings.dxfVersion = ServerSettings::load().dxfVersion;
+    if (!session->backend->save(info.absoluteFilePath(), saveInfo, m_settings, &error))
         return fail(error);
 }
 

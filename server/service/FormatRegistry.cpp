@@ -26,10 +26,10 @@ std::unique_ptr<DrawingReader> readerFor(const QString &extension)
     return nullptr;
 }
 
-std::unique_ptr<DrawingWriter> writerFor(const QString &extension)
+std::unique_ptr<DrawingWriter> writerFor(const QString &extension, DxfVersion dxfVersion)
 {
     if (extension == QLatin1String("DXF"))
-        return std::make_unique<DxfWriter>();
+        return std::make_unique<DxfWriter>(dxfVersion);
     if (extension == QLatin1String("PDF"))
         return std::make_unique<PdfWriter>();
     if (extension == QLatin1String("SVG"))

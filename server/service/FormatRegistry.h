@@ -2,6 +2,7 @@
 
 #include "server/drawing/DrawingReader.h"
 #include "server/drawing/DrawingWriter.h"
+#include "server/dxf/DxfVersion.h"
 
 #include <QString>
 
@@ -12,6 +13,8 @@
 namespace FormatRegistry {
 
 std::unique_ptr<DrawingReader> readerFor(const QString &extension);
-std::unique_ptr<DrawingWriter> writerFor(const QString &extension);
+// The DXF writer writes the version given; the other writers have no versions.
+std::unique_ptr<DrawingWriter> writerFor(const QString &extension,
+                                         DxfVersion dxfVersion = DxfVersions::kDefault);
 
 } // namespace FormatRegistry

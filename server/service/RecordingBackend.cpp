@@ -26,8 +26,9 @@ bool RecordingBackend::open(const QString &path, QString *errorMessage)
 }
 
 bool RecordingBackend::save(const QString &path, const Drawing::SaveInfo &info,
-                            QString *errorMessage)
+                            const ServerSettings &settings, QString *errorMessage)
 {
+    Q_UNUSED(settings); // a record has no version
     const QString record
         = QStringLiteral("Norvale stand-in drawing server (tarsk-standin): "
                          "a placeholder, not a real drawing.\n"

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "server/dxf/DxfVersion.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <vector>
 
-// Everything the server is told at start: the stored author data, the backend, and the knobs
-// that let tests and demonstrations provoke versions, failures, delays and crashes. One table
+// Everything the server is told at start: the stored author data, the DXF version it writes, the
+// backend, and the knobs that let tests and demonstrations provoke versions, failures, delays
+// and crashes. One table
 // lists every setting; it gives the defaults, drives load() and is what `tarsk-standin --help`
 // prints, so that no second list can fall behind.
 struct ServerSettings
@@ -18,13 +21,14 @@ struct ServerSettings
     // wins over the variable; a blank value counts as unset.
     struct Setting
     {
-        const char *section; // of the settings file: "General" or "Testing"
+        const char *section; // of the settings file: "General", "Output" or "Testing"
         const char *key;
         const char *variable; // empty when none
         const char *byDefault; // empty when unset
         const char *meaning;
-        // Takes a value that is not blank; one it cannot read leaves the setting as it was.
-        void (*apply)(ServerSettings &settings, const QString &value);
+        // Takes a value that is not blank; false for one it cannot read, which leaves the
+        // setting as it was.
+        bool (*apply)(ServerSettings &settings, const QString &value);
     };
     static const std::vector<Setting> &table();
 
@@ -40,11 +44,16 @@ struct ServerSettings
     QString statsFile;
     QString authorName;
     QString affiliation;
+    DxfVersion dxfVersion = DxfVersions::kDefault;
 
     // $XDG_CONFIG_HOME/tarsk-standin/standin.ini, or the file TARSK_STANDIN_SETTINGS names.
     static QString filePath();
-    static ServerSettings load();
+    // Values it cannot read are left out, each with a line for `warnings` that names the key or
+    // variable, the value and the default.
+    static ServerSettings load(QStringList *warnings = nullptr);
 
-    // Only the author data belongs to the user; the test knobs are never written back.
-    static bool saveAuthor(const QString &authorName, const QString &affiliation);
+    // Only what the window sets belongs to the user: the author data and the DXF version. The
+    // test knobs are never written back.
+    static bool saveChoices(const QString &authorName, const QString &affiliation,
+                            DxfVersion dxfVersion);
 };

@@ -2,6 +2,7 @@
 
 #include "server/service/ServerSettings.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFormLayout>
@@ -30,6 +31,12 @@ ServerWindow::ServerWindow(const QString &drawingPath, QWidget *parent)
     m_affiliation = new QLineEdit(settings.affiliation, this);
     form->addRow(QStringLiteral("作成者名(&N):"), m_authorName);
     form->addRow(QStringLiteral("所属(&A):"), m_affiliation);
+    m_dxfVersion = new QComboBox(this);
+    m_dxfVersion->addItems(DxfVersions::names());
+    m_dxfVersion->setCurrentText(DxfVersions::name(settings.dxfVersion));
+    m_dxfVersion->setToolTip(QStringLiteral("DXF に保存するときの版です。R12 と R2000 しか読めない"
+                                            "CAD にはその版を選びます。R2007 以降は UTF-8 です。"));
+    form->addRow(QStringLiteral("DXF バージョン(&D):"), m_dxfVersion);
 
     m_status = new QLabel(this);
     auto *buttons = new QDialogButtonBox(this);
@@ -42,6 +49,7 @@ ServerWindow::ServerWindow(const QString &drawingPath, QWidget *parent)
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(m_authorName, &QLineEdit::textEdited, m_status, &QLabel::clear);
     connect(m_affiliation, &QLineEdit::textEdited, m_status, &QLabel::clear);
+    connect(m_dxfVersion, &QComboBox::activated, m_status, &QLabel::clear);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(intro);
@@ -52,8 +60,11 @@ ServerWindow::ServerWindow(const QString &drawingPath, QWidget *parent)
 
 void ServerWindow::save()
 {
-    if (ServerSettings::saveAuthor(m_authorName->text(), m_affiliation->text()))
-        m_status->setText(QStringLiteral("保存しました。次に起動されたときから使われます。"));
+    const DxfVersion version
+        = DxfVersions::fromName(m_dxfVersion->currentText()).value_or(DxfVersions::kDefault);
+    if (ServerSettings::saveChoices(m_authorName->text(), m_affiliation->text(), version))
+        m_status->setText(QStringLiteral("保存しました。作成者の情報は次に起動されたときから、"
+                                         "DXF バージョンは次に保存する図面から使われます。"));
     else
         m_status->setText(QStringLiteral("%1 に保存できませんでした。")
                               .arg(QDir::toNativeSeparators(ServerSettings::filePath())));

@@ -2,11 +2,12 @@
 
 #include <QWidget>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 
-// What the user sees when starting the stand-in from the launch button: its version and the
-// author data it hands to clients, which can be changed here.
+// What the user sees when starting the stand-in from the launch button: its version, the author
+// data it hands to clients and the DXF version it writes, which can be changed here.
 class ServerWindow : public QWidget
 {
     Q_OBJECT
@@ -19,5 +20,6 @@ private:
 
     QLineEdit *m_authorName = nullptr;
     QLineEdit *m_affiliation = nullptr;
+    QComboBox *m_dxfVersion = nullptr;
     QLabel *m_status = nullptr;
 };

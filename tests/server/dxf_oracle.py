@@ -3,8 +3,8 @@
 
   dxf_oracle.py counts FILE...   one JSON object per line: the file, then the entities of model
                                  space and of all blocks, by the kind the server's model knows
-  dxf_oracle.py audit FILE       one JSON object: ezdxf's audit errors of the file and the author
-                                 data of its header
+  dxf_oracle.py audit FILE       one JSON object: ezdxf's audit errors of the file, the author
+                                 data of its header and the texts of model space, as read
   dxf_oracle.py colors FILE      one JSON array: the distinct [colour index, true colour or -1]
                                  pairs of the layers and entities (by layer and by block left out)
 """
@@ -61,6 +61,9 @@ def audit(path):
         "lastSavedBy": doc.header.get("$LASTSAVEDBY", ""),
         "custom": dict(doc.header.custom_vars),
         "entities": len(doc.modelspace()),
+        "texts": [ezdxf.decode_dxf_unicode(e.plain_text() if e.dxftype() == "MTEXT"
+                                           else e.dxf.text)
+                  for e in doc.modelspace().query("TEXT MTEXT")],
     }, ensure_ascii=False))
 
 

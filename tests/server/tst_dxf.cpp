@@ -1,5 +1,6 @@
 #include "tests/TestEnvironment.h"
 
+#include "server/dxf/DxfColors.h"
 #include "server/dxf/DxfReader.h"
 #include "server/dxf/DxfWriter.h"
 
@@ -85,6 +86,48 @@ QByteArray python(const QStringList &arguments, QString *error, int timeout = 60
     return process.readAllStandardOutput();
 }
 
+// What ezdxf's audit makes of DXF bytes, saved as `path` for it; empty when it could not tell.
+QJsonObject audited(const QString &path, const QByteArray &bytes, QString *error)
+{
+    if (!writeFile(path, bytes))
+        return {};
+    return QJsonDocument::fromJson(python({kOracle, u"audit"_s, path}, error)).object();
+}
+
+// A drawing of every kind a version may lack, with text Shift-JIS holds and a character it lacks.
+Model everyKind()
+{
+    Model model;
+    Layer layer;
+    layer.name = u"壁"_s;
+    layer.color = Color::fromRgb(0x123456);
+    model.layers = {Layer {u"0"_s}, layer};
+    const auto add = [&](Shape shape, Color color = {}) {
+        Entity entity;
+        entity.style.layer = layer.name;
+        entity.style.color = color;
+        entity.shape = std::move(shape);
+        model.entities.append(entity);
+    };
+    add(Line {{0, 0}, {100, 50}}, Color::fromRgb(0xc08040));
+    Text text;
+    text.text = u"居間 Küche"_s;
+    text.position = {5, 60};
+    add(text);
+    text.text = u"会議室\n第二会議室"_s;
+    text.multiline = true;
+    text.valign = VAlign::Top;
+    add(text);
+    add(Polyline {{{{0, 0}, 0.5}, {{40, 0}, -1}, {{40, 30}}}, true});
+    add(Ellipse {{70, 20}, {20, 5}, 0.5});
+    Hatch hatch;
+    hatch.loops = {{{{0, 0}}, {{30, 0}}, {{30, 20}}, {{0, 20}}}};
+    hatch.pattern = u"ANSI31"_s;
+    hatch.patternLines = {{45, {0, 0}, {-2.2, 2.2}, {}}};
+    add(hatch);
+    return model;
+}
+
 } // namespace
 
 // The DXF reader and writer against real files: librecad-data's parts library, with ezdxf as
@@ -103,6 +146,8 @@ private Q_SLOTS:
     void binaryDxfReadsAsAscii();
     void roundTrip_data();
     void roundTrip();
+    void versions_data();
+    void versions();
 
 private:
     QHash<QString, QJsonObject> m_expected; // ezdxf's counts per library file
@@ -266,10 +311,7 @@ void TestDxf::roundTrip()
     const QString difference = firstDifference(original, again);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
-    const QString target = m_dir.filePath(u"out.dxf"_s);
-    QVERIFY(writeFile(target, written.data()));
-    const QJsonObject audit
-        = QJsonDocument::fromJson(python({kOracle, u"audit"_s, target}, &error)).object();
+    const QJsonObject audit = audited(m_dir.filePath(u"out.dxf"_s), written.data(), &error);
     QVERIFY2(!audit.isEmpty(), qPrintable(error));
     QVERIFY2(audit.value("errors"_L1).toArray().isEmpty(),
              QJsonDocument(audit).toJson().constData());
@@ -279,6 +321,67 @@ void TestDxf::roundTrip()
     QCOMPARE(audit.value("lastSavedBy"_L1).toString(), info.authorName);
     QCOMPARE(audit.value("custom"_L1).toObject().value("Affiliation"_L1).toString(),
              info.affiliation);
+}
+
+void TestDxf::versions_data()
+{
+    QTest::addColumn<DxfVersion>("version");
+    QTest::addColumn<QString>("codePage");
+    for (const QString &name : DxfVersions::names()) {
+        const DxfVersion version = *DxfVersions::fromName(name);
+        QTest::newRow(qPrintable(name))
+            << version << (version < DxfVersion::R2007 ? u"ANSI_932"_s : u"ANSI_1252"_s);
+    }
+}
+
+// Every version reads back in ezdxf without an audit error as the version asked, with its text
+// as written, and in our reader as the same drawing: R12 as what it draws instead of the kinds it
+// lacks.
+void TestDxf::versions()
+{
+    QFETCH(DxfVersion, version);
+    QFETCH(QString, codePage);
+    const Model original = everyKind();
+    QBuffer written;
+    written.open(QIODevice::WriteOnly);
+    QString error;
+    QVERIFY2(DxfWriter(version).write(original, {u"v"_s, u"山田 花子"_s, {}}, written, &error),
+             qPrintable(error));
+    // Shift-JIS lacks ü; UTF-8 has it.
+    QCOMPARE(written.data().contains("\\U+00FC"), version < DxfVersion::R2007);
+
+    Model again;
+    QVERIFY2(DxfReader().read(written.data(), again, &error), qPrintable(error));
+    const QJsonObject audit
+        = audited(m_dir.filePath(DxfVersions::name(version) + u".dxf"_s), written.data(), &error);
+    QVERIFY2(!audit.isEmpty(), qPrintable(error));
+    QVERIFY2(audit.value("errors"_L1).toArray().isEmpty(),
+             QJsonDocument(audit).toJson().constData());
+    QCOMPARE(audit.value("version"_L1).toString(),
+             QString::fromLatin1(DxfVersions::acadVer(version)));
+    QCOMPARE(audit.value("codepage"_L1).toString(), codePage);
+    QStringList texts;
+    for (const QJsonValue &text : audit.value("texts"_L1).toArray())
+        texts.append(text.toString());
+
+    if (version != DxfVersion::R12) {
+        const QString difference = firstDifference(original, again);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        QCOMPARE(texts, QStringList({u"居間 Küche"_s, u"会議室\n第二会議室"_s}));
+        return;
+    }
+    QCOMPARE(texts, QStringList({u"居間 Küche"_s, u"会議室"_s, u"第二会議室"_s}));
+    // No hatch, ellipse or multi-line text: lines, polylines and texts, true colours by number.
+    QMap<QString, int> kinds = counted(again.entities);
+    QVERIFY(kinds.take(u"LINE"_s) > 5);
+    QCOMPARE(kinds, (QMap<QString, int> {{u"TEXT"_s, 3}, {u"POLYLINE"_s, 3}}));
+    QCOMPARE(again.entities.first().shape, original.entities.first().shape);
+    const int nearest = DxfColors::nearestIndex(0xc08040);
+    QCOMPARE(again.entities.first().style.color, Color::fromRgb(DxfColors::rgb(nearest), nearest));
+    QCOMPARE(again.entities[4].shape, original.entities[3].shape); // the bulges
+    const auto *ellipse = std::get_if<Polyline>(&again.entities[5].shape);
+    QVERIFY(ellipse && ellipse->closed && ellipse->vertices.size() == 96);
+    QCOMPARE(ellipse->vertices[24].point, (Point {70 - 2.5, 20 + 10}));
 }
 
 NORVALE_TEST_MAIN(TestDxf)

@@ -3,6 +3,7 @@
 
 #include "server/dxf/DxfReader.h"
 #include "server/service/FormatRegistry.h"
+#include "server/service/ServerSettings.h"
 #include "server/sxf/SxfReader.h"
 
 #include <sys/stat.h>
@@ -19,11 +20,12 @@ const QString kKinds
 const QString kSamples = QStringLiteral(NORVALE_SOURCE_DIR "/samples/");
 const QString kOracle = QStringLiteral(NORVALE_SOURCE_DIR "/tests/server/dxf_oracle.py");
 
-// The distinct [colour number, true colour or -1] pairs ezdxf reads from a DXF file.
-QJsonDocument dxfColors(const QString &file)
+// What ezdxf reads from a DXF file: "colors", the distinct [colour number, true colour or -1]
+// pairs; "audit", the audit's findings and the header.
+QJsonDocument dxfOracle(const QString &command, const QString &file)
 {
     QProcess oracle;
-    oracle.start(u"/usr/bin/python3"_s, {kOracle, u"colors"_s, file});
+    oracle.start(u"/usr/bin/python3"_s, {kOracle, command, file});
     if (!oracle.waitForFinished(60000) || oracle.exitCode() != 0)
         qWarning() << oracle.readAllStandardError();
     return QJsonDocument::fromJson(oracle.readAllStandardOutput());
@@ -84,6 +86,8 @@ private Q_SLOTS:
     void malformedInput_data();
     void malformedInput();
     void malformedInputStaysWithinTheMemoryBudget();
+    void dxfVersionOfTheNextSave_data();
+    void dxfVersionOfTheNextSave();
     void savingNeverWritesThroughALink_data();
     void savingNeverWritesThroughALink();
     void fullDiskLeavesTheOldTarget();
@@ -263,7 +267,8 @@ void TestService::realConversions()
     QVERIFY(BusFixture::succeeds(u"SaveAs"_s, {dxf}));
     QVERIFY2(DxfReader().read(readFile(dxf), fromDxf, &error), qPrintable(error));
     QCOMPARE(fromDxf.entities.size(), fromSfc.entities.size());
-    QCOMPARE(dxfColors(dxf), QJsonDocument::fromJson("[[1,16711680],[3,65280],[5,255],[7,-1]]"));
+    QCOMPARE(dxfOracle(u"colors"_s, dxf),
+             QJsonDocument::fromJson("[[1,16711680],[3,65280],[5,255],[7,-1]]"));
 
     const QString sfc = m_server.path(u"back.sfc"_s);
     QVERIFY(BusFixture::succeeds(u"Open"_s, {dxf}));
@@ -280,7 +285,7 @@ void TestService::realConversions()
     const QString pdf = m_server.path(u"plan.pdf"_s);
     QVERIFY(BusFixture::succeeds(u"Open"_s, {kSamples + u"plan.jww"_s}));
     QVERIFY(BusFixture::succeeds(u"SaveAs"_s, {dxf}));
-    QCOMPARE(dxfColors(dxf),
+    QCOMPARE(dxfOracle(u"colors"_s, dxf),
              QJsonDocument::fromJson("[[1,16711680],[5,255],[7,-1],[148,1056816]]"));
     QVERIFY(BusFixture::succeeds(u"SaveAs"_s, {pdf}));
     QVERIFY(readFile(pdf).startsWith("%PDF"));
@@ -415,6 +420,41 @@ void TestService::malformedInputStaysWithinTheMemoryBudget()
                                .trimmed()
                                .toLongLong();
     QVERIFY2(peakKiB > 0 && peakKiB < 512 * 1024, qPrintable(QString::number(peakKiB)));
+}
+
+void TestService::dxfVersionOfTheNextSave_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("acadVer");
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("R12") << QByteArray("R12") << u"AC1009"_s << false;
+    QTest::newRow("any case") << QByteArray("r2018") << u"AC1032"_s << false;
+    QTest::newRow("unknown: the default") << QByteArray("R14") << u"AC1015"_s << true;
+    QTest::newRow("blank: the default") << QByteArray() << u"AC1015"_s << false;
+}
+
+// The version is read again for every drawing saved, so the window's choice reaches a server
+// already running; a value it cannot read gives the default and a warning naming the key.
+void TestService::dxfVersionOfTheNextSave()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(QString, acadVer);
+    QFETCH(bool, warned);
+    QVERIFY(converting());
+    QVERIFY(BusFixture::succeeds(u"Open"_s, {m_server.copy(kKinds, u"plan.dxf"_s)}));
+    QVERIFY(
+        writeFile(ServerSettings::filePath(),
+                  QByteArray(BusFixture::kConverting) + "[Output]\nDxfVersion=" + value + '\n'));
+    QStringList warnings;
+    ServerSettings::load(&warnings);
+    QCOMPARE(warnings.size(), warned ? 1 : 0);
+    QVERIFY(!warned || warnings.first().contains(u"[Output] DxfVersion"_s));
+    const QString target = m_server.path(u"plan-out.dxf"_s);
+    QVERIFY(BusFixture::succeeds(u"SaveAs"_s, {target}));
+    QVERIFY(writeFile(ServerSettings::filePath(), BusFixture::kConverting));
+    const QJsonObject audit = dxfOracle(u"audit"_s, target).object();
+    QCOMPARE(audit.value("version"_L1).toString(), acadVer);
+    QVERIFY(audit.value("entities"_L1).toInt() > 20);
 }
 
 void TestService::savingNeverWritesThroughALink_data()

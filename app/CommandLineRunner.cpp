@@ -182,7 +182,7 @@ std::vector<ConversionEngine::Source> AutoSources(const Options &options)
 
 int Convert(const Options &options, QTextStream &out, QTextStream &err)
 {
-    CTarskDocument doc;
+    CTarskDocument doc(std::nullopt, CTarskDocument::Wait::Block);
     if (!doc.CreateDispatch()) {
         err << "norvale: no drawing server answers (" << QString::fromUtf16(CTarskDocument::kProgId)
             << ")\n";

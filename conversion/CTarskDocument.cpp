@@ -33,21 +33,35 @@ QString DescribeError(const QDBusMessage &reply)
 
 } // namespace
 
-QDBusMessage CTarskDocument::CallWithGui(const QDBusConnection &bus, const QDBusMessage &message,
-                                         int nTimeoutMs)
+std::vector<QDBusMessage> CTarskDocument::CallAll(const QDBusConnection &bus,
+                                                  const std::vector<QDBusMessage> &aMessages) const
 {
-    // Not QDBus::BlockWithGui: in the Qt this is built with, a reply that lands between its check
-    // and its hooking up the wake-up is never noticed, and the run waits out the whole timeout
-    // for a drawing that was long converted. A watcher learns of an early reply under the call's
-    // own lock, and its notice can only be taken once the loop runs.
-    const QDBusPendingCall pending = bus.asyncCall(message, nTimeoutMs);
-    QDBusPendingCallWatcher watcher(pending);
-    if (!watcher.isFinished()) {
-        QEventLoop loop;
-        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    std::vector<QDBusPendingCall> aPending;
+    aPending.reserve(aMessages.size());
+    for (const QDBusMessage &message : aMessages)
+        aPending.push_back(bus.asyncCall(message, m_nTimeoutMs));
+    std::vector<QDBusMessage> aReplies;
+    aReplies.reserve(aPending.size());
+    for (QDBusPendingCall &pending : aPending) {
+        if (m_wait == Wait::Block) {
+            pending.waitForFinished();
+            aReplies.push_back(pending.reply());
+            continue;
+        }
+        // Not QDBus::BlockWithGui: in the Qt this is built with, a reply that lands between its
+        // check and its hooking up the wake-up is never noticed, and the run waits out the whole
+        // timeout for a drawing that was long converted. A watcher learns of an early reply
+        // under the call's own lock, and its notice can only be taken once the loop runs.
+        QDBusPendingCallWatcher watcher(pending);
+        if (!watcher.isFinished()) {
+            QEventLoop loop;
+            QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop,
+                             &QEventLoop::quit);
+            loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+        }
+        aReplies.push_back(watcher.reply());
     }
-    return watcher.reply();
+    return aReplies;
 }
 
 CAutomationError::CAutomationError(const QString &strDescription)
@@ -55,8 +69,9 @@ CAutomationError::CAutomationError(const QString &strDescription)
     , m_baWhat(strDescription.toUtf8())
 { }
 
-CTarskDocument::CTarskDocument(std::optional<QDBusConnection> bus)
+CTarskDocument::CTarskDocument(std::optional<QDBusConnection> bus, Wait wait)
     : m_bus(std::move(bus))
+    , m_wait(wait)
 { }
 
 CTarskDocument::~CTarskDocument()
@@ -77,7 +92,7 @@ bool CTarskDocument::CreateDispatch()
         message << ProgId();
         if (strMethod == QLatin1String("StartServiceByName"))
             message << 0u;
-        return CallWithGui(bus, message, m_nTimeoutMs);
+        return CallAll(bus, {message}).front();
     };
     // The bus refuses to start a name that has no service file even when it is owned, so the
     // owner is asked about first; starting the program may take long, hence the long wait.
@@ -98,21 +113,35 @@ void CTarskDocument::ReleaseDispatch()
     m_connection.reset();
 }
 
-QDBusMessage CTarskDocument::Invoke(const QString &strMethod, const QVariantList &aArgs,
-                                    const char *pszResultSignature)
+std::vector<QDBusMessage> CTarskDocument::InvokeAll(const std::vector<Call> &aCalls)
 {
     if (!m_connection)
         throw CAutomationError(QStringLiteral("%1 に接続していません。").arg(ProgId()));
-    QDBusMessage call = QDBusMessage::createMethodCall(ProgId(), QStringLiteral("/Tarsk/Document"),
-                                                       ProgId(), strMethod);
-    call.setArguments(aArgs);
-    const QDBusMessage reply = CallWithGui(*m_connection, call, m_nTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        throw CAutomationError(DescribeError(reply));
-    if (reply.signature() != QLatin1String(pszResultSignature))
-        throw CAutomationError(QStringLiteral("%1.%2 の応答の型が違います (%3)。")
-                                   .arg(ProgId(), strMethod, reply.signature()));
-    return reply;
+    std::vector<QDBusMessage> aMessages;
+    aMessages.reserve(aCalls.size());
+    for (const Call &call : aCalls) {
+        aMessages.push_back(QDBusMessage::createMethodCall(
+            ProgId(), QStringLiteral("/Tarsk/Document"), ProgId(), call.strMethod));
+        aMessages.back().setArguments(call.aArgs);
+    }
+    // Every answer is taken before any error is thrown, so that none is left to be mistaken
+    // for the answer to a later call.
+    const std::vector<QDBusMessage> aReplies = CallAll(*m_connection, aMessages);
+    for (size_t i = 0; i < aCalls.size(); ++i) {
+        const QDBusMessage &reply = aReplies[i];
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            throw CAutomationError(DescribeError(reply));
+        if (reply.signature() != QLatin1String(aCalls[i].pszResultSignature))
+            throw CAutomationError(QStringLiteral("%1.%2 の応答の型が違います (%3)。")
+                                       .arg(ProgId(), aCalls[i].strMethod, reply.signature()));
+    }
+    return aReplies;
+}
+
+QDBusMessage CTarskDocument::Invoke(const QString &strMethod, const QVariantList &aArgs,
+                                    const char *pszResultSignature)
+{
+    return InvokeAll({{strMethod, aArgs, pszResultSignature}}).front();
 }
 
 void CTarskDocument::Quit()
@@ -123,6 +152,18 @@ void CTarskDocument::Quit()
 void CTarskDocument::Open(const QString &strPath)
 {
     Invoke(QStringLiteral("Open"), {strPath}, "");
+}
+
+void CTarskDocument::OpenWithAuthor(const QString &strPath,
+                                    const std::optional<QString> &strAuthorName,
+                                    const std::optional<QString> &strAffiliation)
+{
+    std::vector<Call> aCalls {{QStringLiteral("Open"), {strPath}, ""}};
+    if (strAuthorName)
+        aCalls.push_back({QStringLiteral("SetAuthorName"), {*strAuthorName}, ""});
+    if (strAffiliation)
+        aCalls.push_back({QStringLiteral("SetAffiliation"), {*strAffiliation}, ""});
+    InvokeAll(aCalls);
 }
 
 void CTarskDocument::SaveAs(const QString &strPath)

@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <optional>
+#include <vector>
 
 class QDBusMessage;
 
@@ -26,11 +27,21 @@ private:
 };
 
 // The drawing program's document object on the session bus. One instance per use (the probe,
-// each conversion run); every operation blocks until the program has finished it, while the
-// windows keep painting and user input waits, and throws CAutomationError when it fails.
+// each conversion run); every operation blocks until the program has finished it and throws
+// CAutomationError when it fails. How it waits is the caller's choice (Wait).
 class CTarskDocument
 {
 public:
+    enum class Wait {
+        // The windows keep painting and user input waits; a server in this very process (a
+        // test's fake) can answer.
+        WithGui,
+        // The thread sleeps until the answer is in: for the command line, which has no window,
+        // and to which a turn of an event loop per call costs as much as converting a small
+        // drawing. The server must live in another process.
+        Block,
+    };
+
     static constexpr const char16_t *kProgId = u"Tarsk.Document";
     // Opening or saving the largest drawing can take many minutes; the bus's own default of
     // 25 seconds would break off a conversion that is still running.
@@ -40,7 +51,8 @@ public:
     static constexpr int kProbeTimeoutMs = 3000;
 
     // bus: the bus the program is reached on; the session bus unless a test says otherwise.
-    explicit CTarskDocument(std::optional<QDBusConnection> bus = std::nullopt);
+    explicit CTarskDocument(std::optional<QDBusConnection> bus = std::nullopt,
+                            Wait wait = Wait::WithGui);
     ~CTarskDocument();
     CTarskDocument(const CTarskDocument &) = delete;
     CTarskDocument &operator=(const CTarskDocument &) = delete;
@@ -54,6 +66,11 @@ public:
 
     void Quit();
     void Open(const QString &strPath);
+    // Open, then SetAuthorName and SetAffiliation for what is given, sent at once and answered
+    // in one wait rather than three. A failing Open throws its own error; the author data then
+    // went to no drawing that is saved.
+    void OpenWithAuthor(const QString &strPath, const std::optional<QString> &strAuthorName,
+                        const std::optional<QString> &strAffiliation);
     void SaveAs(const QString &strPath);
     int GetVersion();
     QString GetAuthorName();
@@ -62,14 +79,24 @@ public:
     void SetAffiliation(const QString &strAffiliation);
 
 private:
-    // Sends message and waits for its answer while the windows keep painting and user input
-    // waits; a timeout or a lost bus comes back as an error message.
-    static QDBusMessage CallWithGui(const QDBusConnection &bus, const QDBusMessage &message,
-                                    int nTimeoutMs);
+    struct Call
+    {
+        QString strMethod;
+        QVariantList aArgs;
+        const char *pszResultSignature;
+    };
+
+    // Sends every message before waiting for any, then waits for their answers in order, as
+    // m_wait says; a timeout or a lost bus comes back as an error message.
+    std::vector<QDBusMessage> CallAll(const QDBusConnection &bus,
+                                      const std::vector<QDBusMessage> &aMessages) const;
+    // The answers of aCalls, made one after another by the program; throws the first error.
+    std::vector<QDBusMessage> InvokeAll(const std::vector<Call> &aCalls);
     QDBusMessage Invoke(const QString &strMethod, const QVariantList &aArgs,
                         const char *pszResultSignature);
 
     std::optional<QDBusConnection> m_bus;
     std::optional<QDBusConnection> m_connection;
     int m_nTimeoutMs = kCallTimeoutMs;
+    Wait m_wait;
 };

@@ -106,12 +106,11 @@ void ConversionEngine::Convert(CTarskDocument &doc, Host &host, int &nStep,
         throw CAutomationError(QStringLiteral("ファイル名を描画プログラムに渡せませんでした。\n%1")
                                    .arg(source.Path().isEmpty() ? strSource : strTarget));
     host.Step(nStep++);
-    doc.Open(source.Path());
-    if (nVersion >= 600) {
-        doc.SetAuthorName(strAuthorName);
-        if (bAffiliation)
-            doc.SetAffiliation(strAffiliation);
-    }
+    if (nVersion >= 600)
+        doc.OpenWithAuthor(source.Path(), strAuthorName,
+                           bAffiliation ? std::optional(strAffiliation) : std::nullopt);
+    else
+        doc.Open(source.Path());
     host.Step(nStep++);
     doc.SaveAs(target.Path());
     if (!target.Commit())

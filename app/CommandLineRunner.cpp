@@ -226,6 +226,7 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
     engine.strAffiliation = strAffiliation;
     engine.bKeepGoing = options.bKeepGoing;
     engine.strReportCopy = options.strReport;
+    engine.bLookAhead = true;
     RunReport report;
     report.onRow = [&out](const RunReport::Row &row) {
         out << RunReport::Keyword(row.outcome) << '\t' << row.strSource;

@@ -33,35 +33,24 @@ QString DescribeError(const QDBusMessage &reply)
 
 } // namespace
 
-std::vector<QDBusMessage> CTarskDocument::CallAll(const QDBusConnection &bus,
-                                                  const std::vector<QDBusMessage> &aMessages) const
+QDBusMessage CTarskDocument::Await(const QDBusPendingCall &call) const
 {
-    std::vector<QDBusPendingCall> aPending;
-    aPending.reserve(aMessages.size());
-    for (const QDBusMessage &message : aMessages)
-        aPending.push_back(bus.asyncCall(message, m_nTimeoutMs));
-    std::vector<QDBusMessage> aReplies;
-    aReplies.reserve(aPending.size());
-    for (QDBusPendingCall &pending : aPending) {
-        if (m_wait == Wait::Block) {
-            pending.waitForFinished();
-            aReplies.push_back(pending.reply());
-            continue;
-        }
-        // Not QDBus::BlockWithGui: in the Qt this is built with, a reply that lands between its
-        // check and its hooking up the wake-up is never noticed, and the run waits out the whole
-        // timeout for a drawing that was long converted. A watcher learns of an early reply
-        // under the call's own lock, and its notice can only be taken once the loop runs.
-        QDBusPendingCallWatcher watcher(pending);
-        if (!watcher.isFinished()) {
-            QEventLoop loop;
-            QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop,
-                             &QEventLoop::quit);
-            loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-        }
-        aReplies.push_back(watcher.reply());
+    if (m_wait == Wait::Block) {
+        QDBusPendingCall pending = call;
+        pending.waitForFinished();
+        return pending.reply();
     }
-    return aReplies;
+    // Not QDBus::BlockWithGui: in the Qt this is built with, a reply that lands between its check
+    // and its hooking up the wake-up is never noticed, and the run waits out the whole timeout
+    // for a drawing that was long converted. A watcher learns of an early reply under the call's
+    // own lock, and its notice can only be taken once the loop runs.
+    QDBusPendingCallWatcher watcher(call);
+    if (!watcher.isFinished()) {
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return watcher.reply();
 }
 
 CAutomationError::CAutomationError(const QString &strDescription)
@@ -92,7 +81,7 @@ bool CTarskDocument::CreateDispatch()
         message << ProgId();
         if (strMethod == QLatin1String("StartServiceByName"))
             message << 0u;
-        return CallAll(bus, {message}).front();
+        return Await(bus.asyncCall(message, m_nTimeoutMs));
     };
     // The bus refuses to start a name that has no service file even when it is owned, so the
     // owner is asked about first; starting the program may take long, hence the long wait.
@@ -113,27 +102,37 @@ void CTarskDocument::ReleaseDispatch()
     m_connection.reset();
 }
 
-std::vector<QDBusMessage> CTarskDocument::InvokeAll(const std::vector<Call> &aCalls)
+CTarskDocument::Pending CTarskDocument::Send(std::vector<Call> aCalls)
 {
     if (!m_connection)
         throw CAutomationError(QStringLiteral("%1 に接続していません。").arg(ProgId()));
-    std::vector<QDBusMessage> aMessages;
-    aMessages.reserve(aCalls.size());
-    for (const Call &call : aCalls) {
-        aMessages.push_back(QDBusMessage::createMethodCall(
-            ProgId(), QStringLiteral("/Tarsk/Document"), ProgId(), call.strMethod));
-        aMessages.back().setArguments(call.aArgs);
+    Pending pending;
+    for (Call &call : aCalls) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            ProgId(), QStringLiteral("/Tarsk/Document"), ProgId(), call.strMethod);
+        message.setArguments(call.aArgs);
+        pending.m_aReplies.push_back(m_connection->asyncCall(message, m_nTimeoutMs));
+        pending.m_aCalls.push_back(std::move(call));
     }
-    // Every answer is taken before any error is thrown, so that none is left to be mistaken
-    // for the answer to a later call.
-    const std::vector<QDBusMessage> aReplies = CallAll(*m_connection, aMessages);
-    for (size_t i = 0; i < aCalls.size(); ++i) {
+    return pending;
+}
+
+std::vector<QDBusMessage> CTarskDocument::Finish(const Pending &pending) const
+{
+    std::vector<QDBusMessage> aReplies;
+    aReplies.reserve(pending.m_aReplies.size());
+    for (const QDBusPendingCall &call : pending.m_aReplies)
+        aReplies.push_back(Await(call));
+    // In the order of the calls: a failing Open is reported as itself, not as the author data
+    // it left without a drawing.
+    for (size_t i = 0; i < aReplies.size(); ++i) {
         const QDBusMessage &reply = aReplies[i];
+        const Call &call = pending.m_aCalls[i];
         if (reply.type() != QDBusMessage::ReplyMessage)
             throw CAutomationError(DescribeError(reply));
-        if (reply.signature() != QLatin1String(aCalls[i].pszResultSignature))
+        if (reply.signature() != QLatin1String(call.pszResultSignature))
             throw CAutomationError(QStringLiteral("%1.%2 の応答の型が違います (%3)。")
-                                       .arg(ProgId(), aCalls[i].strMethod, reply.signature()));
+                                       .arg(ProgId(), call.strMethod, reply.signature()));
     }
     return aReplies;
 }
@@ -141,7 +140,7 @@ std::vector<QDBusMessage> CTarskDocument::InvokeAll(const std::vector<Call> &aCa
 QDBusMessage CTarskDocument::Invoke(const QString &strMethod, const QVariantList &aArgs,
                                     const char *pszResultSignature)
 {
-    return InvokeAll({{strMethod, aArgs, pszResultSignature}}).front();
+    return Finish(Send({{strMethod, aArgs, pszResultSignature}})).front();
 }
 
 void CTarskDocument::Quit()
@@ -154,16 +153,21 @@ void CTarskDocument::Open(const QString &strPath)
     Invoke(QStringLiteral("Open"), {strPath}, "");
 }
 
-void CTarskDocument::OpenWithAuthor(const QString &strPath,
-                                    const std::optional<QString> &strAuthorName,
-                                    const std::optional<QString> &strAffiliation)
+CTarskDocument::Pending CTarskDocument::SendOpen(const QString &strPath,
+                                                 const std::optional<QString> &strAuthorName,
+                                                 const std::optional<QString> &strAffiliation)
 {
     std::vector<Call> aCalls {{QStringLiteral("Open"), {strPath}, ""}};
     if (strAuthorName)
         aCalls.push_back({QStringLiteral("SetAuthorName"), {*strAuthorName}, ""});
     if (strAffiliation)
         aCalls.push_back({QStringLiteral("SetAffiliation"), {*strAffiliation}, ""});
-    InvokeAll(aCalls);
+    return Send(std::move(aCalls));
+}
+
+CTarskDocument::Pending CTarskDocument::SendSaveAs(const QString &strPath)
+{
+    return Send({{QStringLiteral("SaveAs"), {strPath}, ""}});
 }
 
 void CTarskDocument::SaveAs(const QString &strPath)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QString>
 #include <QVariant>
 
@@ -64,20 +65,6 @@ public:
     // How long each later call, CreateDispatch() included, waits for its answer.
     void SetTimeout(int nTimeoutMs) { m_nTimeoutMs = nTimeoutMs; }
 
-    void Quit();
-    void Open(const QString &strPath);
-    // Open, then SetAuthorName and SetAffiliation for what is given, sent at once and answered
-    // in one wait rather than three. A failing Open throws its own error; the author data then
-    // went to no drawing that is saved.
-    void OpenWithAuthor(const QString &strPath, const std::optional<QString> &strAuthorName,
-                        const std::optional<QString> &strAffiliation);
-    void SaveAs(const QString &strPath);
-    int GetVersion();
-    QString GetAuthorName();
-    void SetAuthorName(const QString &strName);
-    QString GetAffiliation();
-    void SetAffiliation(const QString &strAffiliation);
-
 private:
     struct Call
     {
@@ -86,12 +73,40 @@ private:
         const char *pszResultSignature;
     };
 
-    // Sends every message before waiting for any, then waits for their answers in order, as
-    // m_wait says; a timeout or a lost bus comes back as an error message.
-    std::vector<QDBusMessage> CallAll(const QDBusConnection &bus,
-                                      const std::vector<QDBusMessage> &aMessages) const;
-    // The answers of aCalls, made one after another by the program; throws the first error.
-    std::vector<QDBusMessage> InvokeAll(const std::vector<Call> &aCalls);
+public:
+    // Calls sent and not yet answered, which the program takes in the order sent; Finish()
+    // waits for their answers.
+    class Pending
+    {
+        friend class CTarskDocument;
+        std::vector<Call> m_aCalls;
+        std::vector<QDBusPendingCall> m_aReplies;
+    };
+
+    void Quit();
+    void Open(const QString &strPath);
+    void SaveAs(const QString &strPath);
+    int GetVersion();
+    QString GetAuthorName();
+    void SetAuthorName(const QString &strName);
+    QString GetAffiliation();
+    void SetAffiliation(const QString &strAffiliation);
+
+    // Open, then SetAuthorName and SetAffiliation for what is given, sent at once to be answered
+    // in one wait rather than three; sent without waiting at all, so that a run can have the next
+    // drawing's Open at the program while the last drawing is saved. A failing Open is the error
+    // Finish() throws; the author data then went to no drawing that is saved.
+    Pending SendOpen(const QString &strPath, const std::optional<QString> &strAuthorName,
+                     const std::optional<QString> &strAffiliation);
+    Pending SendSaveAs(const QString &strPath);
+    // Waits for every answer, then throws the error of the first call that failed.
+    std::vector<QDBusMessage> Finish(const Pending &pending) const;
+
+private:
+    // The answer to call, waited for as m_wait says; a timeout or a lost bus comes back as an
+    // error message.
+    QDBusMessage Await(const QDBusPendingCall &call) const;
+    Pending Send(std::vector<Call> aCalls);
     QDBusMessage Invoke(const QString &strMethod, const QVariantList &aArgs,
                         const char *pszResultSignature);
 

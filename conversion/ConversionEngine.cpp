@@ -6,6 +6,20 @@
 
 #include <QStringList>
 
+// A drawing whose Open went to the program before its turn came, with the path the program was
+// given, which must lead to the drawing until the program has opened it.
+struct ConversionEngine::Opening
+{
+    explicit Opening(const QByteArray &path)
+        : sourcePath(path)
+        , source(path, Platform::Utf8PathBridge::Use::Read)
+    { }
+
+    QByteArray sourcePath;
+    Platform::Utf8PathBridge source;
+    CTarskDocument::Pending pending;
+};
+
 ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
                                                const std::vector<Source> &aSources,
                                                RunReport &report, Host &host) const
@@ -25,6 +39,7 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
     bool bConverted = false;
     bool bFailedStop = false;
     int nStep = 0;
+    std::unique_ptr<Opening> opening;
     for (size_t i = 0; i < aSources.size(); ++i) {
         if (host.CancelRequested())
             break;
@@ -67,9 +82,14 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
         if (answer == Answer::YesToAll)
             bAsk = false;
 
+        const QByteArray nextSourcePath
+            = bLookAhead && overwrite != Overwrite::Ask && i + 1 < aSources.size()
+            ? AheadOfTurn(aSources[i + 1])
+            : QByteArray();
         report.SetCurrent(strSource, strTarget);
         try {
-            Convert(doc, host, nStep, sourcePath, targetPath, strSource, strTarget);
+            Convert(doc, host, nStep, sourcePath, targetPath, strSource, strTarget, nextSourcePath,
+                    opening);
             bConverted = true;
             report.Add(RunReport::Outcome::Converted, strSource, strTarget);
         } catch (const CAutomationError &error) {
@@ -94,28 +114,68 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
     return result;
 }
 
-void ConversionEngine::Convert(CTarskDocument &doc, Host &host, int &nStep,
-                               const QByteArray &sourcePath, const QByteArray &targetPath,
-                               const QString &strSource, const QString &strTarget) const
+std::unique_ptr<ConversionEngine::Opening>
+ConversionEngine::SendOpen(CTarskDocument &doc, const QByteArray &sourcePath) const
 {
     // D-Bus strings carry only UTF-8: a path that is not is handed over as one that is and
-    // leads to the same file, and put back in place afterwards.
-    const Platform::Utf8PathBridge source(sourcePath, Platform::Utf8PathBridge::Use::Read);
+    // leads to the same file.
+    auto opening = std::make_unique<Opening>(sourcePath);
+    if (!opening->source.Path().isEmpty())
+        opening->pending = doc.SendOpen(
+            opening->source.Path(), nVersion >= 600 ? std::optional(strAuthorName) : std::nullopt,
+            nVersion >= 600 && bAffiliation ? std::optional(strAffiliation) : std::nullopt);
+    return opening;
+}
+
+void ConversionEngine::Convert(CTarskDocument &doc, Host &host, int &nStep,
+                               const QByteArray &sourcePath, const QByteArray &targetPath,
+                               const QString &strSource, const QString &strTarget,
+                               const QByteArray &nextSourcePath,
+                               std::unique_ptr<Opening> &opening) const
+{
+    std::unique_ptr<Opening> current = std::move(opening);
+    const bool bAhead = current && current->sourcePath == sourcePath;
+    if (!bAhead)
+        current = SendOpen(doc, sourcePath);
+    // A target whose name is not UTF-8 is written under one that is, and renamed afterwards.
     Platform::Utf8PathBridge target(targetPath, Platform::Utf8PathBridge::Use::Write);
-    if (source.Path().isEmpty() || target.Path().isEmpty())
+    if (current->source.Path().isEmpty() || target.Path().isEmpty())
         throw CAutomationError(QStringLiteral("ファイル名を描画プログラムに渡せませんでした。\n%1")
-                                   .arg(source.Path().isEmpty() ? strSource : strTarget));
+                                   .arg(current->source.Path().isEmpty() ? strSource : strTarget));
     host.Step(nStep++);
-    if (nVersion >= 600)
-        doc.OpenWithAuthor(source.Path(), strAuthorName,
-                           bAffiliation ? std::optional(strAffiliation) : std::nullopt);
-    else
-        doc.Open(source.Path());
+    try {
+        doc.Finish(current->pending);
+    } catch (const CAutomationError &) {
+        if (!bAhead)
+            throw;
+        // The server it went to may have died saving the drawing before, and the bus starts
+        // another for a call in turn; a drawing that cannot be opened fails again, as itself.
+        current = SendOpen(doc, sourcePath);
+        doc.Finish(current->pending);
+    }
     host.Step(nStep++);
-    doc.SaveAs(target.Path());
+    const CTarskDocument::Pending saving = doc.SendSaveAs(target.Path());
+    // The program takes the next Open as soon as it has saved: it need not wait for this end
+    // to hear of the save and answer.
+    if (!nextSourcePath.isEmpty())
+        opening = SendOpen(doc, nextSourcePath);
+    doc.Finish(saving);
     if (!target.Commit())
         throw CAutomationError(
             QStringLiteral("変換したファイルに名前を付けられませんでした。\n%1").arg(strTarget));
+}
+
+QByteArray ConversionEngine::AheadOfTurn(const Source &source) const
+{
+    const QByteArray targetName = TargetName(source.baName, strDstExt.toLower());
+    if (targetName.isEmpty())
+        return QByteArray();
+    const QByteArray sourcePath = Platform::JoinRawPath(baSrcFolder, source.baName);
+    const std::optional<qint64> nSourceTime = Platform::RawLastWriteTime(sourcePath);
+    const bool bConvert = nSourceTime
+        && (overwrite == Overwrite::Always
+            || NeedsConversion(Platform::JoinRawPath(baDstFolder, targetName), *nSourceTime));
+    return bConvert ? sourcePath : QByteArray();
 }
 
 QByteArray ConversionEngine::TargetName(const QByteArray &sourceName, const QString &strExtLower)

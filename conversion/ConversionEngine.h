@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -68,6 +69,11 @@ public:
     bool bKeepGoing = false;
     // Where a copy of the report goes, if anywhere.
     QString strReportCopy;
+    // Sends the next drawing's Open while the last one is saved, so that the program never sits
+    // idle for a round trip between drawings. For runs that ask nothing and are never
+    // cancelled, the command line's: the program may have opened a drawing the run then stops
+    // before.
+    bool bLookAhead = false;
 
     // Converts aSources in their order with doc, which must be connected, and writes report from
     // Begin to Finish. The server is told to quit at the end, unless the run stopped at a
@@ -82,7 +88,16 @@ public:
     static bool NeedsConversion(const QByteArray &targetPath, qint64 nSourceTime);
 
 private:
+    struct Opening;
+
+    std::unique_ptr<Opening> SendOpen(CTarskDocument &doc, const QByteArray &sourcePath) const;
+    // Takes the drawing's Open from opening when it went ahead; sends nextSourcePath's, if any,
+    // into opening.
     void Convert(CTarskDocument &doc, Host &host, int &nStep, const QByteArray &sourcePath,
-                 const QByteArray &targetPath, const QString &strSource,
-                 const QString &strTarget) const;
+                 const QByteArray &targetPath, const QString &strSource, const QString &strTarget,
+                 const QByteArray &nextSourcePath, std::unique_ptr<Opening> &opening) const;
+    // The path of a drawing if a run without questions is to convert it, else empty. Judged
+    // before its turn, it is a guess (the drawing being saved may have the same target); the turn
+    // decides, and an Open sent for a drawing that is not converted is only wasted.
+    QByteArray AheadOfTurn(const Source &source) const;
 };

@@ -277,9 +277,9 @@ private slots:
             << u"GetVersion"_s << u"dies"_s << u"GetVersion"_s << died;
         // The author data goes out with Open, unanswered: each answer must still be looked at.
         QTest::newRow("Open fails, author data sent with it")
-            << u"Open"_s << u"error"_s << u"OpenWithAuthor"_s << u"Open に失敗しました: 図面.sfc"_s;
+            << u"Open"_s << u"error"_s << u"SendOpen"_s << u"Open に失敗しました: 図面.sfc"_s;
         QTest::newRow("the affiliation sent with Open fails")
-            << u"SetAffiliation"_s << u"error"_s << u"OpenWithAuthor"_s
+            << u"SetAffiliation"_s << u"error"_s << u"SendOpen"_s
             << u"SetAffiliation に失敗しました: 図面.sfc"_s;
     }
     void failingCall()
@@ -297,8 +297,8 @@ private slots:
         try {
             if (call == u"GetVersion")
                 doc.GetVersion();
-            else if (call == u"OpenWithAuthor")
-                doc.OpenWithAuthor(u"/a.sfc"_s, u"佐藤 花子"_s, u"本社"_s);
+            else if (call == u"SendOpen")
+                doc.Finish(doc.SendOpen(u"/a.sfc"_s, u"佐藤 花子"_s, u"本社"_s));
             else
                 call == u"Open" ? doc.Open(u"/a.sfc"_s) : doc.SaveAs(u"/a.dxf"_s);
             QFAIL("no automation error");

@@ -31,6 +31,16 @@ bool makeFile(const QString &strPath, const QDateTime &time)
         && file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
+// QFile too.
+QByteArray readRaw(const QString &strPath)
+{
+    const int fd = ::open(bytes(strPath).constData(), O_RDONLY);
+    QFile file;
+    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+        ? file.readAll()
+        : QByteArray();
+}
+
 } // namespace
 
 // The program itself, started as a script starts it, against the stand-in on a private bus.
@@ -161,30 +171,46 @@ private slots:
     {
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
         QTest::addColumn<QStringList>("args"); // after the folders and formats
+        QTest::addColumn<QString>("extra"); // one more drawing in the source folder
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("outcomes"); // in the order of the run
-        QTest::newRow("all converted") << QByteArray() << QStringList {u"--auto"_s} << 0
+        const QStringList aAuto {u"--auto"_s};
+        QTest::newRow("all converted") << QByteArray() << aAuto << QString() << 0
                                        << u"a:converted b:converted 図表:converted"_s;
         QTest::newRow("--keep-going")
-            << QByteArray("FailOpen=b.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
-            << u"a:converted b:failed 図表:converted"_s;
+            << QByteArray("FailOpen=b.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s}
+            << QString() << 1 << u"a:converted b:failed 図表:converted"_s;
         QTest::newRow("server crash, --keep-going")
-            << QByteArray("CrashOn=a.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
-            << u"a:failed b:converted 図表:converted"_s;
+            << QByteArray("CrashOn=a.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s}
+            << QString() << 1 << u"a:failed b:converted 図表:converted"_s;
+        // b.sfc's Open went to the server that then died saving a.sfc. The target folder is
+        // the source folder, whose name the server is given as it is.
+        QTest::newRow("server crash while saving, --keep-going")
+            << QByteArray("CrashOn=a.dxf")
+            << QStringList {u"--auto"_s, u"--keep-going"_s, u"--target"_s, u"%S"_s} << QString()
+            << 1 << u"a:failed b:converted 図表:converted"_s;
         QTest::newRow("files named, in Shift-JIS and by path")
-            << QByteArray() << QStringList {u"%J.SFC"_s, u"%S/a.sfc"_s} << 0
+            << QByteArray() << QStringList {u"%J.SFC"_s, u"%S/a.sfc"_s} << QString() << 0
             << u"図表:converted a:converted"_s;
-        QTest::newRow("up to date") << QByteArray() << QStringList {u"--auto"_s} << 0
+        QTest::newRow("up to date") << QByteArray() << aAuto << QString() << 0
                                     << u"a:up-to-date b:converted 図表:up-to-date"_s;
+        // Each drawing's Open is sent while the one before is saved. a.x.sfc looks due then, but
+        // a.sfc has just written its target: b.sfc must not get the drawing opened for it.
+        QTest::newRow("target written by the drawing before")
+            << QByteArray() << aAuto << u"a.x.sfc"_s << 0
+            << u"a:converted a:up-to-date b:converted 図表:converted"_s;
     }
     void runs()
     {
         QFETCH(QByteArray, testing);
         QFETCH(QStringList, args);
+        QFETCH(QString, extra);
         QFETCH(int, status);
         QFETCH(QString, outcomes);
         QVERIFY(StandinBus::configure(testing));
-        if (outcomes.contains(u"up-to-date"_s)) {
+        if (!extra.isEmpty())
+            QVERIFY(makeFile(src(extra), QDateTime::currentDateTime().addSecs(-3600)));
+        if (outcomes.contains(u"図表:up-to-date"_s)) {
             for (const QString &name : {u"a.dxf"_s, u"%J.dxf"_s})
                 QVERIFY(makeFile(dst(name), QDateTime::currentDateTime()));
         }
@@ -211,6 +237,9 @@ private slots:
             QCOMPARE(Platform::RawFileExists(bytes(row.strTarget)),
                      row.outcome == RunReport::Outcome::Converted
                          || row.outcome == RunReport::Outcome::UpToDate);
+            // Made from its own drawing (one in Shift-JIS reaches the server by another name).
+            if (row.outcome == RunReport::Outcome::Converted && !row.strSource.contains(u"図表"_s))
+                QVERIFY(readRaw(row.strTarget).contains("source: " + row.strSource.toUtf8()));
         }
         QCOMPARE(aOutcomes.join(u' '), outcomes);
         QVERIFY(aLines.value(aRows.size())

@@ -22,6 +22,7 @@ FORMAT_PACKAGES := clang-format git
 FUZZ_PACKAGES := $(BUILD_PACKAGES) clang-14 libclang-rt-14-dev
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_SERVER_SECONDS ?= $(FUZZ_SECONDS)
 
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
@@ -67,29 +68,46 @@ configure:
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The stand-in drawing server is registered for the user first, unless a real Tarsk is.
-# Without a session bus (a bare console or a container) Norvale gets one of its own.
+# The stand-in drawing server is registered for the user first, unless a real Tarsk is: its
+# desktop entry where Norvale looks, its service file where the bus that starts it looks. A bus
+# daemon reads the services of its own XDG_DATA_HOME or, without one, of the account's home in
+# the password database, never of $HOME: a desktop session's bus is asked for its process and
+# its environment read; a bus of our own (a bare console or a container) is given ours.
 run: run-deps build
-	@data="$${XDG_DATA_HOME:-$$HOME/.local/share}"; foreign=; \
-	files="dbus-1/services/Tarsk.Document.service applications/Tarsk.Document.desktop"; \
-	for d in "$$data" $$(echo "$${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" | tr : ' '); do \
-		for f in $$files; do \
-			if [ -e "$$d/$$f" ] && ! grep -qs 'X-Norvale-Standin=true' "$$d/$$f"; then foreign="$$d/$$f"; fi; \
-		done; \
+	@data="$${XDG_DATA_HOME:-$$HOME/.local/share}"; dirs="$${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"; \
+	if [ -n "$$DBUS_SESSION_BUS_ADDRESS" ] || [ -S "$${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then \
+		session=yes; \
+		pid=$$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
+			/org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
+			string:org.freedesktop.DBus 2>/dev/null | awk '{print $$2}'); \
+		busenv=$$(tr '\0' '\n' </proc/$${pid:-0}/environ 2>/dev/null); \
+		busdata=$$(printf '%s\n' "$$busenv" | sed -n 's/^XDG_DATA_HOME=//p'); \
+		busdirs=$$(printf '%s\n' "$$busenv" | sed -n 's/^XDG_DATA_DIRS=//p'); \
+		busdata="$${busdata:-$$(getent passwd "$$(id -u)" | cut -d: -f6)/.local/share}"; \
+		dirs="$$dirs:$${busdirs:-/usr/local/share:/usr/share}"; \
+	else \
+		session=; busdata="$$data"; \
+	fi; \
+	service=dbus-1/services/Tarsk.Document.service; entry=applications/Tarsk.Document.desktop; \
+	foreign=; \
+	for f in "$$data/$$entry" "$$busdata/$$service" $$(for d in $$(echo "$$dirs" | tr : ' '); do \
+			echo "$$d/$$entry" "$$d/$$service"; done); do \
+		if [ -e "$$f" ] && ! grep -qs 'X-Norvale-Standin=true' "$$f"; then foreign="$$f"; fi; \
 	done; \
 	if [ -n "$$foreign" ]; then \
 		echo "Tarsk is registered ($$foreign): the stand-in is not."; \
 	else \
-		for f in $$files; do \
-			mkdir -p "$$data/$${f%/*}" && cp $(BUILD_DIR)/server/$${f##*/} "$$data/$$f"; \
-		done; \
+		mkdir -p "$$data/applications" "$$busdata/dbus-1/services" && \
+		cp $(BUILD_DIR)/server/Tarsk.Document.desktop "$$data/$$entry" && \
+		cp $(BUILD_DIR)/server/Tarsk.Document.service "$$busdata/$$service" && \
+		echo "The stand-in is registered: $$busdata/$$service"; \
 	fi; \
-	if [ -n "$$DBUS_SESSION_BUS_ADDRESS" ] || [ -S "$${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then \
+	if [ -n "$$session" ]; then \
 		dbus-send --session --type=method_call --dest=org.freedesktop.DBus /org/freedesktop/DBus \
 			org.freedesktop.DBus.ReloadConfig 2>/dev/null || true; \
 		exec $(BUILD_DIR)/norvale; \
 	else \
-		exec dbus-run-session -- $(BUILD_DIR)/norvale; \
+		exec env XDG_DATA_HOME="$$data" dbus-run-session -- $(BUILD_DIR)/norvale; \
 	fi
 
 # Tests run offscreen on a private session bus, never the user's.
@@ -144,4 +162,4 @@ fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
 		-DNORVALE_FUZZ=ON -DNORVALE_BUILD_TESTS=OFF $(FUZZ_CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target norvale_fuzzers
-	fuzz/run $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
+	FUZZ_SERVER_SECONDS=$(FUZZ_SERVER_SECONDS) fuzz/run $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)

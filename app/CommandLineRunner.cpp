@@ -9,10 +9,11 @@
 #include "platform/System.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -22,6 +23,7 @@ struct Options
     QByteArray baSrcFolder; // absolute
     QString strSrcExt;
     QByteArray baDstFolder; // absolute
+    bool bMakeTarget = false; // baDstFolder does not exist yet
     QString strDstExt;
     bool bAuto = false;
     std::vector<ConversionEngine::Source> aFiles;
@@ -43,7 +45,8 @@ drawing program, without a window, and prints one line per drawing and a summary
 
   --source DIR        folder of the source drawings
   --source-ext EXT    source format: TSK, SFC, P21, DXF, JWW or JWC
-  --target DIR        folder the converted drawings are saved in
+  --target DIR        folder the converted drawings are saved in; made, with the folders
+                      above it, when it does not exist
   --target-ext EXT    target format: TSK, SFC, P21, DXF, JWC, PDF, UMB, EMF, SVG, HTM or DWF,
                       not the source format
   --auto              convert every drawing of the source folder whose target is missing or
@@ -55,7 +58,12 @@ drawing program, without a window, and prints one line per drawing and a summary
   --keep-going        go on after a drawing that fails; without it the run stops there
   --report FILE       also write the run report (tab-separated) to FILE
 
-Exit status: 0 nothing failed, 1 a drawing failed, 2 usage error, 3 no drawing server answers.
+Of drawings whose names give one target (plan.dxf, plan.v1.dxf: plan.pdf) the first is
+converted and the others are skipped.
+
+Exit status: 0 nothing failed, 1 a drawing failed or was skipped for sharing its target,
+2 usage error, 3 no drawing server answers, 4 the report of --report or the standard output
+could not be written.
 Every run's report is kept in $XDG_STATE_HOME/Norvale/runs/.
 )";
 
@@ -128,10 +136,14 @@ QString CheckOptions(const QCommandLineParser &parser, Options &options)
         = {{"source", &options.baSrcFolder}, {"target", &options.baDstFolder}};
     for (const auto &[pszName, pFolder] : aFolders) {
         const QByteArray folder = ArgumentBytes(parser.value(QLatin1String(pszName)));
-        if (!Platform::RawFolderExists(folder))
+        *pFolder = Platform::RawAbsolutePath(folder);
+        // A missing target folder is made, as cp -r makes its own, once the rest is known to be
+        // right.
+        if (pFolder == &options.baDstFolder)
+            options.bMakeTarget = !Platform::RawFolderExists(folder);
+        else if (!Platform::RawFolderExists(folder))
             return QStringLiteral("%1 folder %2 does not exist")
                 .arg(QLatin1String(pszName), Platform::DisplayFileName(folder));
-        *pFolder = Platform::RawAbsolutePath(folder);
     }
     options.bAuto = parser.isSet(QStringLiteral("auto"));
     const QStringList aFiles = parser.positionalArguments();
@@ -180,8 +192,47 @@ std::vector<ConversionEngine::Source> AutoSources(const Options &options)
     return aSources;
 }
 
+// Empty when the file can be written, else the system's reason. What the file holds is left
+// alone, and a file made for the test is removed again. A device or a pipe is not opened: a pipe's
+// reader would take the test's close for the end of the report.
+QString WriteProblem(const QString &strPath)
+{
+    const QFileInfo info(strPath);
+    if (info.exists() && !info.isFile() && !info.isDir())
+        return QString();
+    QFile file(strPath);
+    if (!file.open(QIODevice::WriteOnly | (info.exists() ? QIODevice::Append : QIODevice::NewOnly)))
+        return file.errorString();
+    if (!info.exists())
+        file.remove();
+    return QString();
+}
+
+void ReportWriteProblem(const QString &strPath, const QString &strReason, QTextStream &err)
+{
+    err << "norvale: cannot write the run report " << strPath << ": " << strReason << Qt::endl;
+}
+
 int Convert(const Options &options, QTextStream &out, QTextStream &err)
 {
+    // A report that cannot be written is said before the run, not after it converted everything.
+    if (!options.strReport.isEmpty()) {
+        const QString strReason = WriteProblem(options.strReport);
+        if (!strReason.isEmpty()) {
+            ReportWriteProblem(options.strReport, strReason, err);
+            return CommandLineRunner::kOutputFailed;
+        }
+    }
+    if (options.bMakeTarget) {
+        const QString strFolder = Platform::DisplayFileName(options.baDstFolder);
+        const QString strReason = Platform::RawMakeFolders(options.baDstFolder);
+        if (!strReason.isEmpty()) {
+            err << "norvale: target folder " << strFolder << " cannot be made: " << strReason
+                << Qt::endl;
+            return CommandLineRunner::kUsageError;
+        }
+        out << "created target folder " << strFolder << Qt::endl;
+    }
     CTarskDocument doc(std::nullopt, CTarskDocument::Wait::Block);
     if (!doc.CreateDispatch()) {
         err << "norvale: no drawing server answers (" << QString::fromUtf16(CTarskDocument::kProgId)
@@ -237,9 +288,14 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
         out << Qt::endl;
     };
     ConversionEngine::Host host;
-    if (!engine.Run(doc, options.bAuto ? AutoSources(options) : options.aFiles, report, host)
-             .bReportComplete)
-        err << "norvale: the run report cannot be written in full" << Qt::endl;
+    const ConversionEngine::Result result
+        = engine.Run(doc, options.bAuto ? AutoSources(options) : options.aFiles, report, host);
+    bool bReportFailed = false;
+    for (const RunReport::Problem &problem : report.Problems()) {
+        ReportWriteProblem(problem.strPath, problem.strReason, err);
+        // The kept report is Norvale's own record; a run without one has still done its work.
+        bReportFailed = bReportFailed || problem.strPath == options.strReport;
+    }
 
     using Outcome = RunReport::Outcome;
     out << "converted " << report.Count(Outcome::Converted) << ", up to date "
@@ -248,17 +304,33 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
         << report.Count(Outcome::NotAttempted) << Qt::endl;
     if (!report.Path().isEmpty())
         out << "report " << report.Path() << Qt::endl;
-    return report.Count(Outcome::Failed) > 0 ? CommandLineRunner::kDrawingFailed
-                                             : CommandLineRunner::kSuccess;
+    if (report.Count(Outcome::Failed) > 0 || result.bSharedTarget)
+        return CommandLineRunner::kDrawingFailed;
+    return bReportFailed ? CommandLineRunner::kOutputFailed : CommandLineRunner::kSuccess;
 }
 
 } // namespace
 
 bool CommandLineRunner::Wants(int argc, char *argv[])
 {
+    // What QApplication takes out of the arguments for itself; "-style=fusion" counts too.
+    static const char *const kWithValue[]
+        = {"-platform",    "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+           "-qwindowicon", "-qwindowtitle",       "-session",       "-style",  "-stylesheet",
+           "-display",     "-geometry",           "-qmljsdebugger"};
+    static const char *const kFlags[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+    const auto isAny = [](const auto &aNames, const QByteArray &arg) {
+        return std::any_of(std::begin(aNames), std::end(aNames),
+                           [&arg](const char *psz) { return arg == psz; });
+    };
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--", 2) == 0 || std::strcmp(argv[i], "-h") == 0
-            || std::strcmp(argv[i], "-v") == 0)
+        const QByteArray arg(argv[i]);
+        const qsizetype nEquals = arg.indexOf('=');
+        if (nEquals > 0 && isAny(kWithValue, arg.left(nEquals)))
+            continue;
+        if (isAny(kWithValue, arg))
+            ++i;
+        else if (!isAny(kFlags, arg))
             return true;
     }
     return false;
@@ -290,19 +362,26 @@ int CommandLineRunner::Run(const QList<QByteArray> &aArgs, QTextStream &out, QTe
         aTexts << ArgumentText(arg);
     if (!parser.parse(aTexts))
         return usageError(parser.errorText());
+    int nStatus = kSuccess;
     if (parser.isSet(QStringLiteral("help"))) {
         out << kUsage;
-        return kSuccess;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
+    } else if (parser.isSet(QStringLiteral("version"))) {
         out << "norvale " NORVALE_VERSION "\n";
-        return kSuccess;
-    }
-    if (!parser.isSet(QStringLiteral("convert")))
+    } else if (!parser.isSet(QStringLiteral("convert"))) {
         return usageError(QStringLiteral("nothing to do: give --convert, --help or --version"));
-    Options options;
-    const QString strError = CheckOptions(parser, options);
-    if (!strError.isEmpty())
-        return usageError(strError);
-    return Convert(options, out, err);
+    } else {
+        Options options;
+        const QString strError = CheckOptions(parser, options);
+        if (!strError.isEmpty())
+            return usageError(strError);
+        nStatus = Convert(options, out, err);
+    }
+    // Output that went nowhere (a full disk) is a failure the script must hear of.
+    out.flush();
+    if (out.status() != QTextStream::Ok) {
+        err << "norvale: cannot write the standard output: "
+            << (out.device() ? out.device()->errorString() : QString()) << Qt::endl;
+        return nStatus == kSuccess ? kOutputFailed : nStatus;
+    }
+    return nStatus;
 }

@@ -11,11 +11,17 @@ class QTextStream;
 class CommandLineRunner
 {
 public:
-    enum ExitCode { kSuccess = 0, kDrawingFailed = 1, kUsageError = 2, kNoServer = 3 };
+    enum ExitCode {
+        kSuccess = 0,
+        kDrawingFailed = 1, // or skipped for the target of another
+        kUsageError = 2,
+        kNoServer = 3,
+        kOutputFailed = 4, // the report of --report or the standard output
+    };
 
     // Whether the program's arguments are for the command line rather than the window: any
-    // argument beginning with "--", and -h and -v. The window's own Qt options (-platform and
-    // the like) take one dash.
+    // argument but the window's own Qt options (-platform and the like, with their values), so
+    // that a drawing named without --convert is a usage error rather than a window.
     static bool Wants(int argc, char *argv[]);
 
     // aArgs as the program got them, the program first: bytes, as names of drawings need not be

@@ -4,6 +4,7 @@
 #include "conversion/RunReport.h"
 #include "platform/FileNames.h"
 
+#include <QHash>
 #include <QStringList>
 
 // A drawing whose Open went to the program before its turn came, with the path the program was
@@ -35,6 +36,9 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
     result.bReportComplete = report.Begin(aPaths, strReportCopy);
 
     const QString strExtLower = strDstExt.toLower();
+    // Which drawing of the run has a target name, so that no later one overwrites its target:
+    // the names are cut at the first dot, and plan.dxf and plan.v1.dxf both give plan.pdf.
+    QHash<QByteArray, const Source *> targetOwners;
     bool bAsk = overwrite == Overwrite::Ask;
     bool bConverted = false;
     bool bFailedStop = false;
@@ -55,18 +59,28 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
         const QByteArray targetPath = Platform::JoinRawPath(baDstFolder, targetName);
         const QString strTargetName = Platform::DisplayFileName(targetName);
         const QString strTarget = strDstFolder + strTargetName;
-        // A drawing chosen by hand that vanished is left to the server, whose message says why.
-        if (overwrite != Overwrite::Ask) {
-            const std::optional<qint64> nSourceTime = Platform::RawLastWriteTime(sourcePath);
-            if (!nSourceTime) {
-                report.Add(RunReport::Outcome::Skipped, strSource, QString(),
-                           RunReportText(RunReportReason::Vanished));
-                continue;
-            }
-            if (overwrite == Overwrite::IfOlder && !NeedsConversion(targetPath, *nSourceTime)) {
-                report.Add(RunReport::Outcome::UpToDate, strSource, strTarget);
-                continue;
-            }
+        // The list was read before the run; a drawing deleted since then is not handed to the
+        // server, whose message would stop the run.
+        const std::optional<qint64> nSourceTime = Platform::RawLastWriteTime(sourcePath);
+        if (!nSourceTime) {
+            report.Add(RunReport::Outcome::Skipped, strSource, QString(),
+                       RunReportText(RunReportReason::Vanished));
+            continue;
+        }
+        const Source *&pOwner = targetOwners[targetName];
+        if (pOwner && pOwner->baName != source.baName) {
+            report.Add(RunReport::Outcome::Skipped, strSource, strTarget,
+                       RunReportText(RunReportReason::SameTarget).arg(pOwner->strName));
+            result.bSharedTarget = true;
+            continue;
+        }
+        // The same drawing named twice is converted once.
+        if (pOwner)
+            continue;
+        pOwner = &source;
+        if (overwrite == Overwrite::IfOlder && !NeedsConversion(targetPath, *nSourceTime)) {
+            report.Add(RunReport::Outcome::UpToDate, strSource, strTarget);
+            continue;
         }
         host.ShowFiles(source.strName, strTargetName);
         const Answer answer = bAsk && Platform::RawFileExists(targetPath)
@@ -84,7 +98,7 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
 
         const QByteArray nextSourcePath
             = bLookAhead && overwrite != Overwrite::Ask && i + 1 < aSources.size()
-            ? AheadOfTurn(aSources[i + 1])
+            ? AheadOfTurn(aSources[i + 1], targetOwners)
             : QByteArray();
         report.SetCurrent(strSource, strTarget);
         try {
@@ -165,10 +179,12 @@ void ConversionEngine::Convert(CTarskDocument &doc, Host &host, int &nStep,
             QStringLiteral("変換したファイルに名前を付けられませんでした。\n%1").arg(strTarget));
 }
 
-QByteArray ConversionEngine::AheadOfTurn(const Source &source) const
+QByteArray
+ConversionEngine::AheadOfTurn(const Source &source,
+                              const QHash<QByteArray, const Source *> &targetOwners) const
 {
     const QByteArray targetName = TargetName(source.baName, strDstExt.toLower());
-    if (targetName.isEmpty())
+    if (targetName.isEmpty() || targetOwners.contains(targetName))
         return QByteArray();
     const QByteArray sourcePath = Platform::JoinRawPath(baSrcFolder, source.baName);
     const std::optional<qint64> nSourceTime = Platform::RawLastWriteTime(sourcePath);

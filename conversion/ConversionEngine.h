@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -54,6 +55,8 @@ public:
     {
         std::optional<QString> failure; // the first failure's message
         bool bReportComplete = true; // the report files could all be opened
+        // A drawing was skipped because an earlier one of the run has the same target.
+        bool bSharedTarget = false;
     };
 
     QByteArray baSrcFolder;
@@ -76,7 +79,9 @@ public:
     bool bLookAhead = false;
 
     // Converts aSources in their order with doc, which must be connected, and writes report from
-    // Begin to Finish. The server is told to quit at the end, unless the run stopped at a
+    // Begin to Finish. A source that no longer exists when its turn comes is skipped; of several
+    // sources with one target name (plan.dxf, plan.v1.dxf) only the first is considered, the
+    // others are skipped. The server is told to quit at the end, unless the run stopped at a
     // failure: the bus would only start a new one to hear it.
     Result Run(CTarskDocument &doc, const std::vector<Source> &aSources, RunReport &report,
                Host &host) const;
@@ -96,8 +101,9 @@ private:
     void Convert(CTarskDocument &doc, Host &host, int &nStep, const QByteArray &sourcePath,
                  const QByteArray &targetPath, const QString &strSource, const QString &strTarget,
                  const QByteArray &nextSourcePath, std::unique_ptr<Opening> &opening) const;
-    // The path of a drawing if a run without questions is to convert it, else empty. Judged
-    // before its turn, it is a guess (the drawing being saved may have the same target); the turn
-    // decides, and an Open sent for a drawing that is not converted is only wasted.
-    QByteArray AheadOfTurn(const Source &source) const;
+    // The path of a drawing if a run without questions is to convert it, else empty; not one
+    // whose target name a drawing before it took (targetOwners). Judged before its turn, it is a
+    // guess; the turn decides, and an Open sent for a drawing that is not converted is wasted.
+    QByteArray AheadOfTurn(const Source &source,
+                           const QHash<QByteArray, const Source *> &targetOwners) const;
 };

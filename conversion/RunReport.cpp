@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 
 const QString kSuffix = QStringLiteral(".tsv");
@@ -84,21 +86,28 @@ bool RunReport::Begin(const QStringList &aSources, const QString &strExtraPath)
     const QString strStamp
         = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     // Two runs in the same millisecond (scripts) still get a file each.
+    QString strReason;
     for (int n = 0; n < 100 && m_strPath.isEmpty(); ++n) {
         auto file = std::make_unique<QFile>(dir.filePath(
             strStamp + QStringLiteral("-%1").arg(n, 2, 10, QLatin1Char('0')) + kSuffix));
         if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
             m_strPath = file->fileName();
             m_aFiles.push_back(std::move(file));
+        } else {
+            strReason = file->errorString();
         }
     }
+    if (m_strPath.isEmpty())
+        AddProblem(dir.path(), strReason);
     if (!strExtraPath.isEmpty()) {
         auto file = std::make_unique<QFile>(strExtraPath);
         if (file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             m_aFiles.push_back(std::move(file));
+        else
+            AddProblem(strExtraPath, file->errorString());
     }
     for (const auto &file : m_aFiles)
-        file->write(kHeader);
+        Write(*file, kHeader);
 
     QStringList aNames = ReportNames(dir);
     while (aNames.size() > kReportsKept)
@@ -149,7 +158,20 @@ void RunReport::WriteLine(const Row &row)
                              + Escape(row.strMessage) + u'\n')
                                 .toUtf8();
     for (const auto &file : m_aFiles)
-        file->write(line);
+        Write(*file, line);
+}
+
+void RunReport::Write(QFile &file, const QByteArray &bytes)
+{
+    if (file.write(bytes) != bytes.size())
+        AddProblem(file.fileName(), file.errorString());
+}
+
+void RunReport::AddProblem(const QString &strPath, const QString &strReason)
+{
+    if (std::none_of(m_aProblems.cbegin(), m_aProblems.cend(),
+                     [&strPath](const Problem &problem) { return problem.strPath == strPath; }))
+        m_aProblems.append({strPath, strReason});
 }
 
 QString RunReport::Keyword(Outcome outcome)

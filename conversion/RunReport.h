@@ -64,6 +64,15 @@ public:
     int Count(Outcome outcome) const { return m_anCounts[int(outcome)]; }
     QString Path() const { return m_strPath; }
 
+    // A file of the report that could not be opened or written in full, with the system's
+    // reason; a failing file is listed once, at its first failure.
+    struct Problem
+    {
+        QString strPath;
+        QString strReason;
+    };
+    const QList<Problem> &Problems() const { return m_aProblems; }
+
     // The machine-readable word of an outcome in the file ("converted", "up-to-date", ...).
     static QString Keyword(Outcome outcome);
     static bool ParseKeyword(const QString &strWord, Outcome *pOutcome);
@@ -72,6 +81,8 @@ public:
 
 private:
     void WriteLine(const Row &row);
+    void Write(QFile &file, const QByteArray &bytes);
+    void AddProblem(const QString &strPath, const QString &strReason);
 
     std::vector<std::unique_ptr<QFile>> m_aFiles;
     QString m_strPath;
@@ -81,12 +92,15 @@ private:
     QString m_strCurrentTarget;
     int m_anCounts[kOutcomes] = {};
     bool m_bFinished = false;
+    QList<Problem> m_aProblems;
 };
 
-// Why a source was passed over, as the report and the report window say it.
+// Why a source was passed over, as the report and the report window say it. SameTarget holds
+// %1, the name of the drawing that has the target.
 enum class RunReportReason {
     NoTargetName = IDS_REASON_NO_TARGET_NAME,
     Declined = IDS_REASON_DECLINED,
-    Vanished = IDS_REASON_VANISHED
+    Vanished = IDS_REASON_VANISHED,
+    SameTarget = IDS_REASON_SAME_TARGET
 };
 QString RunReportText(RunReportReason reason);

@@ -2,11 +2,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,6 +104,19 @@ bool RawFolderExists(const QByteArray &path)
     return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+QString RawMakeFolders(const QByteArray &path)
+{
+    // Each folder from the top down; one that another process makes meanwhile is as good.
+    for (qsizetype nSlash = path.indexOf('/', 1);; nSlash = path.indexOf('/', nSlash + 1)) {
+        const QByteArray folder = nSlash < 0 ? path : path.left(nSlash);
+        if (!folder.isEmpty() && ::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
+            return QString::fromLocal8Bit(std::strerror(errno));
+        if (nSlash < 0)
+            break;
+    }
+    return RawFolderExists(path) ? QString() : QString::fromLocal8Bit(std::strerror(ENOTDIR));
+}
+
 bool RawFileExists(const QByteArray &path)
 {
     struct stat st;
@@ -131,19 +146,30 @@ Utf8PathBridge::Utf8PathBridge(const QByteArray &path, Use use)
         m_strPath = QString::fromUtf8(path);
         return;
     }
-    const QByteArray random = QByteArray::number(QRandomGenerator::system()->generate64(), 36);
     const qsizetype nSlash = path.lastIndexOf('/');
     const QByteArray parent = path.left(nSlash + 1);
     const QByteArray name = path.mid(nSlash + 1);
     const qsizetype nDot = name.lastIndexOf('.');
     const QByteArray ext = nDot >= 0 && IsUtf8Name(name.mid(nDot)) ? name.mid(nDot) : QByteArray();
-    // A target is written in its own folder, so that the rename cannot cross file systems;
-    // hidden, so that no listing shows it meanwhile; with the extension, which chooses the format.
-    const QByteArray temporary = ".norvale-" + random + ext;
-    if (use == Use::Write && IsUtf8Name(parent)) {
-        m_baMade = parent + temporary;
-        m_strPath = QString::fromUtf8(m_baMade);
-        return;
+    QByteArray written; // the target's name as the drawing program is given it
+    if (use == Use::Write) {
+        // The drawing program titles a target by the name it saves to, so that name is the one
+        // the user sees, in a private folder of its own. The folder is in the target's folder,
+        // so that the rename cannot cross file systems, and hidden, so that no listing shows it.
+        QByteArray folder = parent + ".norvale-XXXXXX";
+        if (!::mkdtemp(folder.data()))
+            return;
+        m_baTargetFolder = folder;
+        QString strBase = DisplayFileName(nDot >= 0 ? name.left(nDot) : name);
+        // Decoded, a name takes more bytes than the file system may allow for one.
+        while (strBase.toUtf8().size() + ext.size() > NAME_MAX && !strBase.isEmpty())
+            strBase.chop(strBase.back().isLowSurrogate() ? 2 : 1);
+        written = folder.mid(nSlash + 1) + '/' + strBase.toUtf8() + ext;
+        m_baMade = parent + written;
+        if (IsUtf8Name(parent)) {
+            m_strPath = QString::fromUtf8(m_baMade);
+            return;
+        }
     }
     // Otherwise through a link, to the source or to the target's folder, in a folder only this
     // user can enter, so that nobody can swap the link for another.
@@ -158,17 +184,27 @@ Utf8PathBridge::Utf8PathBridge(const QByteArray &path, Use use)
     if (::symlink((use == Use::Read ? path : parent).constData(), link.constData()) != 0)
         return;
     m_baLink = link;
-    if (use == Use::Write)
-        m_baMade = parent + temporary;
-    m_strPath = QString::fromUtf8(use == Use::Read ? link : link + '/' + temporary);
+    m_strPath = QString::fromUtf8(use == Use::Read ? link : link + '/' + written);
 }
 
 Utf8PathBridge::~Utf8PathBridge()
 {
-    for (const QByteArray &path : {m_baMade, m_baLink}) {
-        if (!path.isEmpty())
-            ::unlink(path.constData());
+    if (!m_baMade.isEmpty())
+        ::unlink(m_baMade.constData());
+    // Whatever a failed save left in the private folder goes with it: a drawing program that
+    // crashed in the middle of writing leaves its own temporary file behind.
+    if (!m_baTargetFolder.isEmpty()) {
+        if (DIR *dir = ::opendir(m_baTargetFolder.constData())) {
+            while (const dirent *entry = ::readdir(dir)) {
+                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                    ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            }
+            ::closedir(dir);
+        }
+        ::rmdir(m_baTargetFolder.constData());
     }
+    if (!m_baLink.isEmpty())
+        ::unlink(m_baLink.constData());
     if (!m_baFolder.isEmpty())
         ::rmdir(m_baFolder.constData());
 }

@@ -31,6 +31,9 @@ QByteArray RawAbsolutePath(const QByteArray &path);
 QByteArray RawCanonicalPath(const QByteArray &path);
 // A folder, or a link to one.
 bool RawFolderExists(const QByteArray &path);
+// Makes the folder path with every missing folder above it, as mkdir -p does. Empty when the
+// folder is there afterwards, otherwise the system's reason.
+QString RawMakeFolders(const QByteArray &path);
 
 // The existence test of a conversion run: a file that is not a folder.
 bool RawFileExists(const QByteArray &path);
@@ -42,10 +45,11 @@ std::optional<qint64> RawLastWriteTime(const QByteArray &path);
 QUrl RawFileUrl(const QByteArray &path);
 
 // A path the drawing program can be given over D-Bus for a file whose path is not UTF-8: for a
-// source, a link with a valid name in a private folder; for a target, a valid temporary name in
-// the target's own folder that Commit() renames to the real name afterwards, reached through a
-// link to that folder in a private folder when the folder's own path is not UTF-8. For a UTF-8
-// path the path itself. Whatever was made is removed again when the object ends.
+// source, a link with a valid name in a private folder; for a target, the name as shown
+// (DisplayFileName) in a private folder inside the target's own folder, which Commit() renames to
+// the real name afterwards, reached through a link to the target's folder in a private folder
+// when that folder's own path is not UTF-8. For a UTF-8 path the path itself. Whatever was made
+// is removed again when the object ends.
 class Utf8PathBridge
 {
 public:
@@ -66,6 +70,7 @@ private:
     QByteArray m_baReal;
     QString m_strPath;
     QByteArray m_baMade; // the temporary target to rename or remove, if any
+    QByteArray m_baTargetFolder; // the private folder of a temporary target
     QByteArray m_baLink; // the link to remove, if any
     QByteArray m_baFolder; // the private folder of a link
 };

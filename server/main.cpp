@@ -28,7 +28,8 @@ const char kUsage[] = R"(Usage: tarsk-standin --automation
 
   --automation  serve Tarsk.Document at /Tarsk/Document on the session bus (the bus that
                 started it, if any), as the bus does through the Tarsk.Document.service file;
-                quit after Quit or after IdleMs without a call
+                quit after Quit from the last client with a drawing open, or after
+                IdleMs without a call; each client connection has a drawing of its own
   FILE          show a small window with the version and the stored author data, which can
                 be edited and saved; the bus name is not taken
 

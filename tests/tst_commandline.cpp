@@ -31,7 +31,7 @@ bool makeFile(const QString &strPath, const QDateTime &time)
         && file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
-// QFile too.
+// By the name's bytes, which QFile would take for UTF-8.
 QByteArray readRaw(const QString &strPath)
 {
     const int fd = ::open(bytes(strPath).constData(), O_RDONLY);
@@ -68,6 +68,9 @@ class TestCommandLine : public QObject
         QList<QByteArray> aArgv {NORVALE_BINARY};
         for (QString strArg : aArgs)
             aArgv << bytes(strArg.replace(u"%S"_s, src()).replace(u"%T"_s, dst()));
+        QProcess process;
+        if (aArgv.removeAll(">/dev/full"))
+            process.setStandardOutputFile(u"/dev/full"_s);
         QList<QByteArray> aEnv;
         for (const QString &strVariable : env.toStringList())
             aEnv << strVariable.toUtf8();
@@ -78,7 +81,6 @@ class TestCommandLine : public QObject
             envp.push_back(variable.data());
         argv.push_back(nullptr);
         envp.push_back(nullptr);
-        QProcess process;
         process.setChildProcessModifier([&] { ::execve(argv[0], argv.data(), envp.data()); });
         process.start(QStringLiteral(NORVALE_BINARY), {});
         if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
@@ -142,8 +144,16 @@ private slots:
                                           << u"JWW is not a target format"_s;
         QTest::newRow("PDF is no source") << run(u"PDF"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s}) << 2
                                           << u"PDF is not a source format"_s;
-        QTest::newRow("missing folder") << run(u"SFC"_s, u"DXF"_s, u"%T/none"_s, {u"--auto"_s}) << 2
-                                        << u"target folder .*/none does not exist"_s;
+        QTest::newRow("missing folder")
+            << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s, u"--source"_s, u"%S/none"_s}) << 2
+            << u"source folder .*/none does not exist"_s;
+        QTest::newRow("a drawing without --convert")
+            << QStringList {u"a.sfc"_s} << 2 << u"give --convert"_s;
+        QTest::newRow("report cannot be written")
+            << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s, u"--report"_s, u"%T/none/r.tsv"_s})
+            << 4 << u"report .*/none/r.tsv: No such file"_s;
+        QTest::newRow("output to a full device") << QStringList {u"--help"_s, u">/dev/full"_s} << 4
+                                                 << u"standard output: No space left"_s;
         QTest::newRow("both --auto and files")
             << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s, u"a.sfc"_s}) << 2
             << u"either --auto"_s;
@@ -171,46 +181,47 @@ private slots:
     {
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
         QTest::addColumn<QStringList>("args"); // after the folders and formats
-        QTest::addColumn<QString>("extra"); // one more drawing in the source folder
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("outcomes"); // in the order of the run
-        const QStringList aAuto {u"--auto"_s};
-        QTest::newRow("all converted") << QByteArray() << aAuto << QString() << 0
+        QTest::newRow("all converted") << QByteArray() << QStringList {u"--auto"_s} << 0
                                        << u"a:converted b:converted 図表:converted"_s;
         QTest::newRow("--keep-going")
-            << QByteArray("FailOpen=b.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s}
-            << QString() << 1 << u"a:converted b:failed 図表:converted"_s;
+            << QByteArray("FailOpen=b.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
+            << u"a:converted b:failed 図表:converted"_s;
         QTest::newRow("server crash, --keep-going")
-            << QByteArray("CrashOn=a.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s}
-            << QString() << 1 << u"a:failed b:converted 図表:converted"_s;
+            << QByteArray("CrashOn=a.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
+            << u"a:failed b:converted 図表:converted"_s;
         // b.sfc's Open went to the server that then died saving a.sfc. The target folder is
         // the source folder, whose name the server is given as it is.
         QTest::newRow("server crash while saving, --keep-going")
             << QByteArray("CrashOn=a.dxf")
-            << QStringList {u"--auto"_s, u"--keep-going"_s, u"--target"_s, u"%S"_s} << QString()
-            << 1 << u"a:failed b:converted 図表:converted"_s;
+            << QStringList {u"--auto"_s, u"--keep-going"_s, u"--target"_s, u"%S"_s} << 1
+            << u"a:failed b:converted 図表:converted"_s;
         QTest::newRow("files named, in Shift-JIS and by path")
-            << QByteArray() << QStringList {u"%J.SFC"_s, u"%S/a.sfc"_s} << QString() << 0
+            << QByteArray() << QStringList {u"%J.SFC"_s, u"%S/a.sfc"_s} << 0
             << u"図表:converted a:converted"_s;
-        QTest::newRow("up to date") << QByteArray() << aAuto << QString() << 0
+        QTest::newRow("up to date") << QByteArray() << QStringList {u"--auto"_s} << 0
                                     << u"a:up-to-date b:converted 図表:up-to-date"_s;
-        // Each drawing's Open is sent while the one before is saved. a.x.sfc looks due then, but
-        // a.sfc has just written its target: b.sfc must not get the drawing opened for it.
-        QTest::newRow("target written by the drawing before")
-            << QByteArray() << aAuto << u"a.x.sfc"_s << 0
-            << u"a:converted a:up-to-date b:converted 図表:converted"_s;
+        QTest::newRow("one target, --auto: the first by name")
+            << QByteArray() << QStringList {u"--auto"_s} << 1
+            << u"a:converted a.v1:skipped b:converted 図表:converted"_s;
+        QTest::newRow("one target, files named: the first named")
+            << QByteArray() << QStringList {u"a.v1.sfc"_s, u"a.sfc"_s} << 1
+            << u"a.v1:converted a:skipped"_s;
+        QTest::newRow("target folder made with its parents")
+            << QByteArray() << QStringList {u"--target"_s, u"%T/new/%J"_s, u"a.sfc"_s} << 0
+            << u"a:converted"_s;
     }
     void runs()
     {
         QFETCH(QByteArray, testing);
         QFETCH(QStringList, args);
-        QFETCH(QString, extra);
         QFETCH(int, status);
         QFETCH(QString, outcomes);
         QVERIFY(StandinBus::configure(testing));
-        if (!extra.isEmpty())
-            QVERIFY(makeFile(src(extra), QDateTime::currentDateTime().addSecs(-3600)));
-        if (outcomes.contains(u"図表:up-to-date"_s)) {
+        if (outcomes.contains(u"a.v1"_s))
+            QVERIFY(makeFile(src(u"a.v1.sfc"_s), QDateTime::currentDateTime().addSecs(-3600)));
+        if (outcomes.contains(u"up-to-date"_s)) {
             for (const QString &name : {u"a.dxf"_s, u"%J.dxf"_s})
                 QVERIFY(makeFile(dst(name), QDateTime::currentDateTime()));
         }
@@ -226,30 +237,68 @@ private slots:
         QList<RunReport::Row> aRows;
         QVERIFY(RunReport::Read(strReport, &aRows));
         QStringList aOutcomes;
-        const QStringList aLines = strOut.split(u'\n', Qt::SkipEmptyParts);
+        QStringList aLines = strOut.split(u'\n', Qt::SkipEmptyParts);
+        if (args.contains(u"%T/new/%J"_s)) // a folder not there yet
+            QVERIFY(aLines.takeFirst().startsWith(u"created target folder /"_s));
         for (qsizetype i = 0; i < aRows.size(); ++i) {
             const RunReport::Row &row = aRows.at(i);
             const QString strKeyword = RunReport::Keyword(row.outcome);
-            aOutcomes << QFileInfo(row.strSource).baseName() + u':' + strKeyword;
+            aOutcomes << QFileInfo(row.strSource).completeBaseName() + u':' + strKeyword;
             QVERIFY(aLines.value(i).startsWith(strKeyword + u'\t' + row.strSource));
-            QCOMPARE(row.strMessage.isEmpty(), row.outcome != RunReport::Outcome::Failed);
+            // A skip names the drawing that took the target first.
+            const QString strFirst = QFileInfo(aRows.at(0).strSource).fileName();
+            if (row.outcome == RunReport::Outcome::Skipped)
+                QCOMPARE(row.strMessage, RunReportText(RunReportReason::SameTarget).arg(strFirst));
+            else
+                QCOMPARE(row.strMessage.isEmpty(), row.outcome != RunReport::Outcome::Failed);
             // Shown decoded, on disk under the source's bytes.
             QCOMPARE(Platform::RawFileExists(bytes(row.strTarget)),
-                     row.outcome == RunReport::Outcome::Converted
-                         || row.outcome == RunReport::Outcome::UpToDate);
+                     row.outcome != RunReport::Outcome::Failed && !row.strTarget.isEmpty());
             // Made from its own drawing (one in Shift-JIS reaches the server by another name).
             if (row.outcome == RunReport::Outcome::Converted && !row.strSource.contains(u"図表"_s))
                 QVERIFY(readRaw(row.strTarget).contains("source: " + row.strSource.toUtf8()));
         }
         QCOMPARE(aOutcomes.join(u' '), outcomes);
         QVERIFY(aLines.value(aRows.size())
-                    .startsWith(u"converted %1, up to date %2, skipped 0, failed %3"_s
+                    .startsWith(u"converted %1, up to date %2, skipped %3, failed %4"_s
                                     .arg(outcomes.count(u":converted"_s))
                                     .arg(outcomes.count(u":up-to-date"_s))
+                                    .arg(outcomes.count(u":skipped"_s))
                                     .arg(outcomes.count(u":failed"_s))));
         const QString strKept = aLines.value(aRows.size() + 1).mid(7);
         QVERIFY(strKept.startsWith(RunReport::RunsFolder()));
         QCOMPARE(readFile(strKept), readFile(strReport));
+    }
+
+    // A target named in Shift-JIS is titled as the user sees it, not by the name it is saved
+    // under on the way, with the real backend; nothing else is left, also after a failed save.
+    void titles_data()
+    {
+        QTest::addColumn<QString>("ext");
+        QTest::addColumn<QByteArray>("title"); // as the target holds it; none: the save fails
+        QTest::newRow("PDF") << u"PDF"_s << "/Title <FEFF56F38868>"_ba;
+        QTest::newRow("SVG") << u"SVG"_s << "<title>図表</title>"_ba;
+        QTest::newRow("SFC") << u"SFC"_s << bytes(u"FILE_NAME('図表.sfc'"_s);
+        QTest::newRow("failed save") << u"HTM"_s << QByteArray();
+    }
+    void titles()
+    {
+        QFETCH(QString, ext);
+        QFETCH(QByteArray, title);
+        QVERIFY(
+            !::symlink(NORVALE_SOURCE_DIR "/samples/detail.dxf", bytes(src(u"%J.dxf"_s)).data()));
+        QVERIFY(StandinBus::configure("FailSave=図表.htm\n[General]\nBackend=convert"));
+        const QString strDst = src(u"../utf8"_s);
+        QCOMPARE(norvale({u"--convert"_s, u"--source"_s, u"%S"_s, u"--source-ext"_s, u"DXF"_s,
+                          u"--target"_s, strDst, u"--target-ext"_s, ext, u"%J.dxf"_s})
+                     .first,
+                 title.isEmpty() ? 1 : 0);
+        const QString strCheck = m_dir->filePath(u"check"_s);
+        const QByteArray target = bytes(strDst + u"/%J."_s + ext.toLower());
+        QCOMPARE(::rename(target.data(), qPrintable(strCheck)) == 0, !title.isEmpty());
+        QCOMPARE(QDir(strDst).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(readFile(strCheck).contains(title));
     }
 };
 

@@ -13,6 +13,11 @@ bool sameNumber(double a, double b)
     return std::fabs(a - b) <= 1e-9 * scale;
 }
 
+double withinTurn(double angle, double turn)
+{
+    return std::fabs(angle) > turn ? std::fmod(angle, turn) : angle;
+}
+
 template<typename T>
 static bool sameNumbers(const QVector<T> &a, const QVector<T> &b)
 {

@@ -18,6 +18,12 @@ namespace Drawing {
 // drawings are equal when every number agrees to this relative precision.
 bool sameNumber(double a, double b);
 
+// An angle read from a file, less whole turns when it lies beyond `turn` (360 degrees, or 2π
+// radians, or a multiple of either): a file may give any size, more turns say nothing more, and
+// sums or differences of such angles would overflow or not change when a turn is added. Angles
+// within `turn` stay exactly as written.
+double withinTurn(double angle, double turn = 360);
+
 struct Point
 {
     double x = 0;
@@ -29,15 +35,16 @@ inline bool operator!=(const Point &a, const Point &b)
     return !(a == b);
 }
 
-// A colour as the drawing states it. `index` keeps the palette entry a format named (DXF's
-// colour number, SXF's predefined colour), so that a round trip through the same format gives
-// back the same number rather than the nearest one; `rgb` is what every writer paints.
+// A colour as the drawing states it. `rgb` is what every writer paints. `index` keeps the DXF
+// colour number a drawing named, so that a round trip through DXF gives back that number rather
+// than the nearest one; the other formats' colours are told apart by `rgb` alone, and a DXF
+// writer names them by the nearest number beside the true colour.
 struct Color
 {
     enum class Kind { ByLayer, ByBlock, Rgb };
     Kind kind = Kind::ByLayer;
     quint32 rgb = 0; // 0xRRGGBB, meaningful when kind == Rgb
-    int index = -1; // palette number of the format it came from, -1 when none
+    int index = -1; // DXF colour number, -1 when none
 
     static Color byLayer() { return {}; }
     static Color fromRgb(quint32 rgb, int index = -1) { return {Kind::Rgb, rgb & 0xffffff, index}; }

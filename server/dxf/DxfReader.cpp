@@ -7,6 +7,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -20,6 +21,10 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kMaxCoordinate = 1e12;
 // Points a single spline or curved hatch edge is flattened into.
 constexpr int kMaxCurvePoints = 4096;
+// Angles of arcs and ellipses are taken within two turns (degrees, and radians below): a full
+// curve often ends a little beyond one turn past its start (2π or 360 rounded up), which must
+// stay as written; only absurd angles, whose sums and differences would overflow, are reduced.
+constexpr double kTwoTurns = 720;
 
 struct Object
 {
@@ -78,6 +83,17 @@ Point polar(const Point &center, double radius, double degrees)
 double distance(const Point &a, const Point &b)
 {
     return std::hypot(a.x - b.x, a.y - b.y);
+}
+
+// A whole number of the file, which may be any size, as an int: a conversion out of range is
+// undefined, and the range is kept symmetric so that negating or taking abs() stays defined.
+int toInt(qint64 value)
+{
+    return int(std::clamp<qint64>(value, -INT_MAX, INT_MAX));
+}
+int toInt(double value)
+{
+    return int(std::clamp(value, double(-INT_MAX), double(INT_MAX)));
 }
 
 // The reader proper: one pass over the groups, entities appended where the section puts them.
@@ -228,9 +244,10 @@ bool Parser::run(QString *error)
         }
         bool ok = true;
         if (name == "HEADER") {
+            // The header's variables all sit in the SECTION object itself; its ENDSEC must
+            // follow like any section's, or the file was cut short inside the header.
             readHeader(object);
             ensureText();
-            continue; // the header's variables all sit in the SECTION object itself
         }
         if (name == "TABLES")
             ok = readTables();
@@ -239,7 +256,7 @@ bool Parser::run(QString *error)
         else if (name == "ENTITIES")
             ok = readEntities(m_model.entities, false);
         else {
-            // CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
+            // HEADER's end, CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
             while ((ok = readObject(object)) && !is(object.type, "ENDSEC")) { }
         }
         if (!ok && m_error.isEmpty() && !m_tokens.failed())
@@ -297,7 +314,7 @@ Color Parser::color(const std::vector<Group> &groups, bool layer, bool *off)
     qint64 trueColor = -1;
     for (const Group &group : groups) {
         if (group.code == 62) {
-            index = int(group.integer);
+            index = toInt(group.integer);
             hasIndex = true;
         } else if (group.code == 420) {
             trueColor = group.integer & 0xffffff;
@@ -459,7 +476,7 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
                     vertex.bulge = group.number;
                     break;
                 case 70:
-                    flags = int(group.integer);
+                    flags = toInt(group.integer);
                     break;
                 default:
                     break;
@@ -551,8 +568,8 @@ bool Parser::entity(const Object &object, Entity &entity)
         if (is(type, "CIRCLE")) {
             entity.shape = Circle {center, radius};
         } else {
-            double start = number(50, 0);
-            double end = number(51, 360);
+            double start = withinTurn(number(50, 0), kTwoTurns);
+            double end = withinTurn(number(51, 360), kTwoTurns);
             if (flip < 0) {
                 const double mirroredStart = 180 - end;
                 end = 180 - start;
@@ -565,8 +582,8 @@ bool Parser::entity(const Object &object, Entity &entity)
         point(10, ellipse.center);
         point(11, ellipse.majorAxis);
         ellipse.ratio = number(40, 1);
-        ellipse.startParam = number(41, 0);
-        ellipse.endParam = number(42, 2 * kPi);
+        ellipse.startParam = withinTurn(number(41, 0), 4 * kPi);
+        ellipse.endParam = withinTurn(number(42, 2 * kPi), 4 * kPi);
         if (flip < 0) {
             ellipse.center.x = -ellipse.center.x;
             ellipse.majorAxis.x = -ellipse.majorAxis.x;
@@ -586,7 +603,7 @@ bool Parser::entity(const Object &object, Entity &entity)
         entity.shape = std::move(polyline);
     } else if (is(type, "POLYLINE")) {
         Polyline polyline;
-        polyline.closed = (int(number(70, 0)) & 1) != 0;
+        polyline.closed = (toInt(number(70, 0)) & 1) != 0;
         entity.shape = polyline;
     } else if (is(type, "SPLINE")) {
         entity.shape = spline(groups);
@@ -639,7 +656,7 @@ bool Parser::entity(const Object &object, Entity &entity)
                 insert.scaleY = group.number;
                 break;
             case 50:
-                insert.rotation = group.number;
+                insert.rotation = withinTurn(group.number);
                 break;
             case 70:
                 insert.columns = int(std::clamp<qint64>(group.integer, 1, 32767));
@@ -746,21 +763,21 @@ Text Parser::text(const std::vector<Group> &groups, bool attribute)
             t.widthFactor = group.number;
             break;
         case 50:
-            t.rotation = group.number;
+            t.rotation = withinTurn(group.number);
             break;
         case 51:
-            t.oblique = group.number;
+            t.oblique = withinTurn(group.number);
             break;
         case 72:
-            halign = int(group.integer);
+            halign = toInt(group.integer);
             break;
         case 73:
             if (!attribute)
-                valign = int(group.integer);
+                valign = toInt(group.integer);
             break;
         case 74:
             if (attribute)
-                valign = int(group.integer);
+                valign = toInt(group.integer);
             break;
         default:
             break;
@@ -826,10 +843,10 @@ Text Parser::mtext(const std::vector<Group> &groups)
             t.lineSpacing = group.number;
             break;
         case 50:
-            t.rotation = group.number;
+            t.rotation = withinTurn(group.number);
             break;
         case 71:
-            attachment = int(group.integer);
+            attachment = toInt(group.integer);
             break;
         default:
             break;
@@ -963,10 +980,10 @@ Polyline Parser::spline(const std::vector<Group> &groups)
     for (const Group &group : groups) {
         switch (group.code) {
         case 70:
-            flags = int(group.integer);
+            flags = toInt(group.integer);
             break;
         case 71:
-            degree = int(group.integer);
+            degree = toInt(group.integer);
             break;
         case 72:
             declaredKnots = group.integer;
@@ -1094,6 +1111,7 @@ Hatch Parser::hatch(const std::vector<Group> &groups)
             };
             double dashCount = 0;
             optional(53, line.angle);
+            line.angle = withinTurn(line.angle);
             optional(43, line.base.x);
             optional(44, line.base.y);
             optional(45, line.offset.x);
@@ -1160,13 +1178,15 @@ bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Ver
                 || !take(51, endAngle) || !take(73, ccw))
                 return false;
             radius = std::fabs(radius) * m_unit;
+            if (radius > kMaxCoordinate)
+                return fail(QStringLiteral("半径 %1 が大きすぎます").arg(radius));
             // Clockwise arcs store their angles mirrored.
             const double sign = ccw != 0 ? 1 : -1;
-            startAngle *= sign;
-            endAngle *= sign;
+            startAngle = withinTurn(startAngle, kTwoTurns) * sign;
+            endAngle = withinTurn(endAngle, kTwoTurns) * sign;
             double sweep = (endAngle - startAngle) * sign;
-            while (sweep < 0)
-                sweep += 360;
+            if (sweep < 0)
+                sweep = std::fmod(sweep, 360.0) + 360;
             if (sweep == 0 && startAngle != endAngle)
                 sweep = 360;
             sweep = std::min(sweep, 360.0);
@@ -1189,9 +1209,11 @@ bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Ver
                 || !take(50, startAngle) || !take(51, endAngle) || !take(73, ccw))
                 return false;
             const double sign = ccw != 0 ? 1 : -1;
-            double sweep = (endAngle - startAngle);
-            while (sweep <= 0)
-                sweep += 360;
+            startAngle = withinTurn(startAngle, kTwoTurns);
+            endAngle = withinTurn(endAngle, kTwoTurns);
+            double sweep = endAngle - startAngle;
+            if (sweep <= 0)
+                sweep = std::fmod(sweep, 360.0) + 360;
             const double rotation = std::atan2(axis.y, axis.x);
             const double major = std::hypot(axis.x, axis.y);
             const int steps = 32;
@@ -1248,7 +1270,7 @@ bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Ver
                    && (groups[i].code == 12 || groups[i].code == 22 || groups[i].code == 13
                        || groups[i].code == 23))
                 ++i;
-            const QVector<Point> outline = flattenSpline(int(degree), knots, points, weights);
+            const QVector<Point> outline = flattenSpline(toInt(degree), knots, points, weights);
             if (outline.isEmpty())
                 continue;
             for (qsizetype s = 0; s + 1 < outline.size(); ++s) {

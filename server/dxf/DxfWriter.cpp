@@ -50,6 +50,22 @@ public:
         raw(code, QByteArrayView(buffer, result.ptr - buffer));
     }
     void handle(int code, quint64 value) { raw(code, QByteArray::number(value, 16).toUpper()); }
+    // A colour by its index: the one it came with when that names the very colour; 7 for black
+    // and white, which a CAD program draws in the colour that stands out from its background, as
+    // a drawing means them; otherwise the nearest, with the true colour beside it for the
+    // readers that know true colours. A layer that is off has its index negative.
+    void color(const Color &color, bool off = false)
+    {
+        const bool indexed
+            = color.index > 0 && color.index < 256 && DxfColors::rgb(color.index) == color.rgb;
+        const bool blackOrWhite = color.rgb == 0 || color.rgb == 0xffffff;
+        const int index = indexed ? color.index
+            : blackOrWhite        ? 7
+                                  : DxfColors::nearestIndex(color.rgb);
+        integer(62, off ? -index : index);
+        if (!indexed && !blackOrWhite)
+            integer(420, color.rgb);
+    }
     void point(int code, const Point &p)
     {
         number(code, p.x);
@@ -339,17 +355,8 @@ void Writer::tables()
         tableRecord("LAYER", "AcDbLayerTableRecord", table);
         m_e.text(2, layer.name);
         m_e.integer(70, layer.frozen ? 1 : 0);
-        int index = 7;
-        bool trueColor = false;
-        if (layer.color.kind == Color::Kind::Rgb) {
-            index = layer.color.index > 0 && layer.color.index < 256
-                ? layer.color.index
-                : DxfColors::nearestIndex(layer.color.rgb);
-            trueColor = DxfColors::rgb(index) != layer.color.rgb;
-        }
-        m_e.integer(62, layer.on ? index : -index);
-        if (trueColor)
-            m_e.integer(420, layer.color.rgb);
+        m_e.color(layer.color.kind == Color::Kind::Rgb ? layer.color : Color::fromRgb(0xffffff, 7),
+                  !layer.on);
         m_e.text(6, layer.linetype.isEmpty() ? QStringLiteral("Continuous") : layer.linetype);
         m_e.integer(370,
                     layer.lineweight < 0 ? qint64(layer.lineweight)
@@ -464,11 +471,7 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
         m_e.raw(62, "0");
         break;
     case Color::Kind::Rgb:
-        if (style.color.index > 0 && style.color.index < 256
-            && DxfColors::rgb(style.color.index) == style.color.rgb)
-            m_e.integer(62, style.color.index);
-        else
-            m_e.integer(420, style.color.rgb);
+        m_e.color(style.color);
         break;
     }
     if (style.lineweight != -1)

@@ -14,9 +14,13 @@ using namespace Drawing;
 namespace {
 
 const double pi = 3.14159265358979323846;
+// Angles are radians. Those of arcs are taken within two turns and sweeps limited to two turns,
+// so that a whole arc whose sweep is 2π rounded up stays whole; larger ones, which the file may
+// give, would make sums that overflow.
+const double turn = 2 * pi;
 
-// Little-endian reads that never run past the end: a short read marks the stream failed and
-// returns zero, and the caller checks once per record.
+// Little-endian reads that never run past the end: a short read, or a number that is not finite,
+// marks the stream failed and returns zero, and the caller checks once per record.
 class Stream
 {
 public:
@@ -26,10 +30,13 @@ public:
 
     bool ok() const { return m_ok; }
     qsizetype pos() const { return m_pos; }
+    // Where the first number that is not finite began, -1 when none did.
+    qsizetype notFiniteAt() const { return m_notFiniteAt; }
     void seek(qsizetype pos)
     {
         m_pos = pos;
         m_ok = true;
+        m_notFiniteAt = -1;
     }
     qsizetype left() const { return m_bytes.size() - m_pos; }
 
@@ -67,8 +74,11 @@ public:
         uchar b[8];
         take(b, 8);
         const double v = qFromLittleEndian<double>(b);
-        if (!std::isfinite(v))
+        if (m_ok && !std::isfinite(v)) {
+            m_notFiniteAt = m_pos - 8;
             m_ok = false;
+            return 0;
+        }
         return v;
     }
     void skip(qsizetype n)
@@ -118,6 +128,7 @@ private:
     const QByteArray &m_bytes;
     qsizetype m_pos = 0;
     bool m_ok = true;
+    qsizetype m_notFiniteAt = -1;
 };
 
 QString numberedBlock(quint32 number);
@@ -175,8 +186,12 @@ private:
             m_error = reason;
         return false;
     }
-    bool truncated()
+    // Why the stream failed.
+    bool unreadable()
     {
+        if (m_in.notFiniteAt() >= 0)
+            return fail(
+                QStringLiteral("the number at byte %1 is not finite").arg(m_in.notFiniteAt()));
         return fail(QStringLiteral("it ends early (truncated) near byte %1").arg(m_in.pos()));
     }
     bool header();
@@ -224,7 +239,7 @@ bool Parser::readHead(Head *h)
     h->layerGroup = m_in.u16();
     h->flags = m_in.u16();
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     if (h->layer > 15 || h->layerGroup > 15)
         return fail(QStringLiteral("a shape names layer %1 of group %2 (0 to 15 each)")
                         .arg(h->layer)
@@ -245,14 +260,14 @@ Style Parser::style(const Head &h, bool lines)
     s.layer = layerName(h.layerGroup, h.layer, m_layerNames[h.layerGroup][h.layer]);
     const int c = h.penColor;
     if (c >= 1 && c <= 9) {
-        s.color = Color::fromRgb(palette[c], c);
+        s.color = Color::fromRgb(palette[c]);
     } else if (c > 100 && c <= 100 + SxfTables::predefinedColors) {
-        s.color = Color::fromRgb(SxfTables::colorRgb(c - 100), c);
+        s.color = Color::fromRgb(SxfTables::colorRgb(c - 100));
     } else if (m_extraColors.contains(c)) {
         const quint32 ref = m_extraColors.value(c); // 0x00BBGGRR
-        s.color = Color::fromRgb((ref & 0xff) << 16 | (ref & 0xff00) | (ref >> 16 & 0xff), c);
+        s.color = Color::fromRgb((ref & 0xff) << 16 | (ref & 0xff00) | (ref >> 16 & 0xff));
     } else {
-        s.color = Color::fromRgb(palette[2], 2);
+        s.color = Color::fromRgb(palette[2]);
     }
     if (!lines) {
         s.lineweight = -1;
@@ -289,12 +304,13 @@ bool Parser::header()
     char signature[8];
     if (!m_in.take(signature, 8) || std::memcmp(signature, "JwwData.", 8) != 0)
         return fail(QStringLiteral("it does not begin with the JWW signature"));
-    m_version = int(m_in.u32());
+    const quint32 version = m_in.u32();
     if (!m_in.ok())
-        return truncated();
-    if (m_version < 351 || m_version >= 1000)
+        return unreadable();
+    if (version < 351 || version >= 1000)
         return fail(QStringLiteral("it is of format version %1; versions 3.51 to 8.x are read")
-                        .arg(m_version));
+                        .arg(version));
+    m_version = int(version);
     m_in.string(); // memo, read again by the caller
     m_in.u32(); // paper size
     m_in.u32(); // writing layer group
@@ -354,7 +370,7 @@ bool Parser::header()
     }
     m_in.skip(10 * 28 + 8 * 3 + 4 * 2 + 8 * 2 + 4 + 8 * 6); // text kinds and placement
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     return true;
 }
 
@@ -367,7 +383,7 @@ bool Parser::line(QVector<Entity> *out, bool keep, bool skipEmpty)
     l.start = {m_in.f64(), m_in.f64()};
     l.end = {m_in.f64(), m_in.f64()};
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     if (keep && !(skipEmpty && l.start == l.end))
         out->append({style(h, true), l});
     return true;
@@ -383,7 +399,7 @@ bool Parser::point(QVector<Entity> *out, bool keep)
     if (h.penStyle == 100)
         m_in.skip(4 + 8 + 8);
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     // Temporary points guide drawing on screen and are never printed.
     if (keep && !temporary)
         out->append({style(h, false), m});
@@ -403,11 +419,11 @@ bool Parser::text(QVector<Entity> *out, bool keep)
     const double width = m_in.f64();
     t.height = m_in.f64();
     m_in.f64(); // spacing
-    t.rotation = m_in.f64();
+    t.rotation = withinTurn(m_in.f64());
     t.font = m_in.string();
     t.text = m_in.string();
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     t.widthFactor = t.height > 0 && width > 0 ? width / t.height : 1;
     t.valign = VAlign::Bottom;
     if (kind % 100000 >= 20000)
@@ -434,7 +450,7 @@ bool Parser::object(QVector<Entity> *out, int depth)
         index = tag & 0x7fff;
     }
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     QString name;
     if (isNew) {
         m_in.u16(); // schema
@@ -454,7 +470,7 @@ bool Parser::object(QVector<Entity> *out, int depth)
                         .arg(m_in.pos()));
     }
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     m_classes.append(QString()); // the object takes the next number of the archive's map
 
     if (name == QLatin1String("CDataSen"))
@@ -471,11 +487,12 @@ bool Parser::object(QVector<Entity> *out, int depth)
         return false;
     if (name == QLatin1String("CDataEnko")) {
         const Point c {m_in.f64(), m_in.f64()};
-        const double radius = m_in.f64(), start = m_in.f64(), sweep = m_in.f64();
-        const double tilt = m_in.f64(), flat = m_in.f64();
+        const double radius = m_in.f64(), start = withinTurn(m_in.f64(), 2 * turn);
+        const double sweep = std::clamp(m_in.f64(), -2 * turn, 2 * turn);
+        const double tilt = withinTurn(m_in.f64(), 2 * turn), flat = m_in.f64();
         const bool full = m_in.u32() != 0;
         if (!m_in.ok())
-            return truncated();
+            return unreadable();
         const Style s = style(h, true);
         if (radius <= 0 || flat <= 0)
             return fail(QStringLiteral("an arc near byte %1 has no size").arg(m_in.pos()));
@@ -516,7 +533,7 @@ bool Parser::object(QVector<Entity> *out, int depth)
         if (h.penColor == 10)
             rgb = m_in.u32();
         if (!m_in.ok())
-            return truncated();
+            return unreadable();
         Style s = style(h, false);
         if (h.penColor == 10)
             s.color = Color::fromRgb((rgb & 0xff) << 16 | (rgb & 0xff00) | (rgb >> 16 & 0xff));
@@ -528,14 +545,14 @@ bool Parser::object(QVector<Entity> *out, int depth)
         }
         // Round solids: centre, radius and flatness, tilt and start, sweep and kind.
         const Point c = p[0];
-        const double radius = p[3].x, flat = p[3].y, tilt = p[1].x, start = p[1].y;
-        double sweep = p[2].x;
+        const double radius = p[3].x, flat = p[3].y;
+        const double tilt = withinTurn(p[1].x, 2 * turn), start = withinTurn(p[1].y, 2 * turn);
+        double sweep = std::clamp(p[2].x, -2 * turn, 2 * turn);
         const double kind = p[2].y;
         if (radius <= 0 || flat <= 0 || radius > 1e12)
             return fail(QStringLiteral("a round solid near byte %1 has no size").arg(m_in.pos()));
         auto ring = [&](double r, double from, double span) {
             QVector<Vertex> loop;
-            // Clamped before it becomes a count: the sweep is the file's, and may be any size.
             const int steps = int(std::clamp(std::fabs(span) / (pi / 36), 4.0, 144.0));
             for (int i = 0; i <= steps; ++i) {
                 const double a = from + span * i / steps;
@@ -570,10 +587,10 @@ bool Parser::object(QVector<Entity> *out, int depth)
         in.position = {m_in.f64(), m_in.f64()};
         in.scaleX = m_in.f64();
         in.scaleY = m_in.f64();
-        in.rotation = m_in.f64() * 180 / pi;
+        in.rotation = withinTurn(m_in.f64(), turn) * 180 / pi;
         const quint32 number = m_in.u32();
         if (!m_in.ok())
-            return truncated();
+            return unreadable();
         Style s = style(h, false);
         s.color = Color::byLayer();
         // Definitions follow the shapes; the number is named once they are read.
@@ -604,7 +621,7 @@ bool Parser::list(QVector<Entity> *out, int depth)
     if (count == 0xffff)
         count = m_in.u32();
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     // Every record takes at least fifteen bytes; a larger count is a lie.
     if (qsizetype(count) > m_in.left() / 15)
         return fail(QStringLiteral("it claims %1 records near byte %2, more than it can hold")
@@ -628,7 +645,7 @@ bool Parser::blockDefinition(int depth)
     QString name = m_in.string();
     Block b;
     if (!m_in.ok())
-        return truncated();
+        return unreadable();
     if (!list(&b.entities, depth + 1))
         return false;
     const int flag = name.indexOf(QLatin1String("@@SfigorgFlag@@"), 0, Qt::CaseInsensitive);
@@ -678,7 +695,7 @@ bool Parser::definitions()
         if (count == 0xffff)
             count = m_in.u32();
         if (!m_in.ok())
-            return truncated();
+            return unreadable();
         if (qsizetype(count) > m_in.left() / 15)
             return fail(
                 QStringLiteral("it claims %1 block definitions, more than it can hold").arg(count));

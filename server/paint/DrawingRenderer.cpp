@@ -266,10 +266,12 @@ void DrawingRenderer::visit(const Entity &entity, const Context &context)
                 stroke(path, pen, context);
             } else if constexpr (std::is_same_v<T, Ellipse>) {
                 // The unit circle's arc, mapped onto the axes.
+                // By remainder: adding turns to a sweep of any size may never make it positive.
                 double sweep = shape.endParam - shape.startParam;
-                while (sweep <= 0)
-                    sweep += 2 * pi;
-                sweep = std::min(sweep, 2 * pi);
+                if (sweep <= 0)
+                    sweep = std::fmod(sweep, 2 * pi) + 2 * pi;
+                if (!(sweep <= 2 * pi)) // beyond a turn, or no number at all: the whole ellipse
+                    sweep = 2 * pi;
                 QPainterPath unit;
                 const QRectF rect(-1, -1, 2, 2);
                 unit.arcMoveTo(rect, -degrees(shape.startParam));

@@ -52,6 +52,12 @@ bool DocumentServer::start(QString *errorMessage)
         *errorMessage = QStringLiteral("cannot export %1").arg(objectPath());
         return false;
     }
+    // A client that ends without Quit (killed, crashed) must not keep its drawing here for ever;
+    // watched before any client can reach the server.
+    m_connection.connect(QStringLiteral("org.freedesktop.DBus"),
+                         QStringLiteral("/org/freedesktop/DBus"),
+                         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"),
+                         this, SLOT(nameOwnerChanged(QString, QString, QString)));
     if (!m_connection.registerService(serviceName())) {
         *errorMessage = QStringLiteral("cannot own %1: %2")
                             .arg(serviceName(), m_connection.lastError().message());
@@ -63,6 +69,18 @@ bool DocumentServer::start(QString *errorMessage)
                          QStringLiteral("Disconnected"), this, SLOT(busLost()));
     m_idleTimer.start();
     return true;
+}
+
+DocumentServer::Session *DocumentServer::session()
+{
+    const auto found = m_sessions.find(message().service());
+    return found == m_sessions.end() ? nullptr : &found->second;
+}
+
+void DocumentServer::nameOwnerChanged(const QString &name, const QString &, const QString &owner)
+{
+    if (owner.isEmpty()) // a unique name has no owner once its client has left the bus
+        m_sessions.erase(name);
 }
 
 void DocumentServer::fail(const QString &message)
@@ -89,6 +107,10 @@ void DocumentServer::crashIfAsked(const QString &path) const
 void DocumentServer::Quit()
 {
     CallScope scope(*this);
+    // Quit ends the caller's session; the server stays while another client has a drawing open.
+    m_sessions.erase(message().service());
+    if (!m_sessions.empty())
+        return;
     // The reply must not go out before the name is released: a client that calls again right
     // away has to activate a new server rather than reach this one on its way out.
     setDelayedReply(true);
@@ -124,13 +146,21 @@ void DocumentServer::Open(const QString &path)
                         .arg(DocumentBackend::shown(path)));
 
     QString error;
-    if (!m_backend->open(info.absoluteFilePath(), &error))
+    const QString client = message().service();
+    Session &session = m_sessions[client];
+    if (!session.backend)
+        session.backend = DocumentBackend::create(m_settings.backend);
+    if (!session.backend->open(info.absoluteFilePath(), &error)) {
+        // The previous drawing stays open; a client that had none holds no session.
+        if (session.path.isEmpty())
+            m_sessions.erase(client);
         return fail(error);
+    }
 
     // A newly opened drawing starts from the stored author data, like a drawing that has none.
-    m_currentPath = info.absoluteFilePath();
-    m_drawingAuthorName = m_settings.authorName;
-    m_drawingAffiliation = m_settings.affiliation;
+    session.path = info.absoluteFilePath();
+    session.authorName = m_settings.authorName;
+    session.affiliation = m_settings.affiliation;
 }
 
 void DocumentServer::SaveAs(const QString &path)
@@ -138,7 +168,8 @@ void DocumentServer::SaveAs(const QString &path)
     CallScope scope(*this);
     crashIfAsked(path);
     const QFileInfo info(path);
-    if (m_currentPath.isEmpty())
+    Session *const session = this->session();
+    if (!session)
         return fail(QStringLiteral("図面が開かれていないため、%1 に保存できません。")
                         .arg(DocumentBackend::shown(path)));
     if (!info.isAbsolute())
@@ -162,9 +193,9 @@ void DocumentServer::SaveAs(const QString &path)
                         .arg(DocumentBackend::shown(path)));
 
     QString error;
-    const Drawing::SaveInfo saveInfo {info.completeBaseName(), m_drawingAuthorName,
-                                      m_drawingAffiliation};
-    if (!m_backend->save(info.absoluteFilePath(), saveInfo, &error))
+    const Drawing::SaveInfo saveInfo {info.completeBaseName(), session->authorName,
+                                      session->affiliation};
+    if (!session->backend->save(info.absoluteFilePath(), saveInfo, &error))
         return fail(error);
 }
 
@@ -183,9 +214,10 @@ QString DocumentServer::GetAuthorName()
 void DocumentServer::SetAuthorName(const QString &name)
 {
     CallScope scope(*this);
-    if (m_currentPath.isEmpty())
+    Session *const session = this->session();
+    if (!session)
         return fail(QStringLiteral("図面が開かれていないため、作成者名を設定できません。"));
-    m_drawingAuthorName = name;
+    session->authorName = name;
 }
 
 QString DocumentServer::GetAffiliation()
@@ -197,9 +229,10 @@ QString DocumentServer::GetAffiliation()
 void DocumentServer::SetAffiliation(const QString &affiliation)
 {
     CallScope scope(*this);
-    if (m_currentPath.isEmpty())
+    Session *const session = this->session();
+    if (!session)
         return fail(QStringLiteral("図面が開かれていないため、所属を設定できません。"));
-    m_drawingAffiliation = affiliation;
+    session->affiliation = affiliation;
 }
 
 int DocumentServer::GetStatistics(qlonglong &busyMicroseconds)

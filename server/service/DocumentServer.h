@@ -8,11 +8,13 @@
 #include <QObject>
 #include <QTimer>
 
+#include <map>
 #include <memory>
 
-// The drawing document as the automation client sees it. It keeps one current drawing, as the
-// real program does; its backend reads and saves it. The knobs of the settings act before the
-// backend sees a call.
+// The drawing document as the automation client sees it. Each client connection has a current
+// drawing of its own, read and saved by a backend of its own, so that clients running at once
+// (two command-line runs, or one beside the window's) never save each other's drawings. The knobs
+// of the settings act before a backend sees a call.
 class DocumentServer : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -44,10 +46,23 @@ public Q_SLOTS:
 
 private Q_SLOTS:
     void busLost();
+    void nameOwnerChanged(const QString &name, const QString &oldOwner, const QString &owner);
 
 private:
     class CallScope;
     friend class CallScope;
+
+    // What one client has open. A client holds a session from its first drawing opened until it
+    // quits or leaves the bus.
+    struct Session
+    {
+        std::unique_ptr<DocumentBackend> backend;
+        QString path;
+        QString authorName;
+        QString affiliation;
+    };
+    // The caller's session, null when it has no drawing open.
+    Session *session();
 
     void fail(const QString &message);
     bool isListed(const QStringList &names, const QString &path) const;
@@ -56,11 +71,10 @@ private:
 
     QDBusConnection m_connection;
     ServerSettings m_settings;
+    // Tells which formats are taken; the sessions open and save with backends of their own.
     std::unique_ptr<DocumentBackend> m_backend;
+    std::map<QString, Session> m_sessions; // by the client's unique bus name
     QTimer m_idleTimer;
-    QString m_currentPath;
-    QString m_drawingAuthorName;
-    QString m_drawingAffiliation;
     int m_nCalls = 0;
     qint64 m_busyNanoseconds = 0;
     bool m_bShuttingDown = false;

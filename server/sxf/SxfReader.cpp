@@ -19,13 +19,6 @@ double radians(double degrees)
     return degrees * pi / 180;
 }
 
-// An angle of the file, which may be any size, within a turn: beyond one it says nothing more,
-// and in radians or in a difference of two it could overflow. Other angles stay as written.
-double withinTurn(double degrees)
-{
-    return std::fabs(degrees) > 360 ? std::fmod(degrees, 360.0) : degrees;
-}
-
 // The counter-clockwise turn from one angle to another, in (0, 360] degrees.
 double turn(double from, double to)
 {
@@ -210,7 +203,7 @@ bool Builder::color(const SxfFile::Record &r, int i, Color *color)
     if (!integer(r, i, &code))
         return false;
     if (code >= 1 && code <= SxfTables::predefinedColors) {
-        *color = Color::fromRgb(SxfTables::colorRgb(code), code);
+        *color = Color::fromRgb(SxfTables::colorRgb(code));
         return true;
     }
     const int user = code - SxfTables::firstUserColor;

@@ -5,6 +5,8 @@
                                  space and of all blocks, by the kind the server's model knows
   dxf_oracle.py audit FILE       one JSON object: ezdxf's audit errors of the file and the author
                                  data of its header
+  dxf_oracle.py colors FILE      one JSON array: the distinct [colour index, true colour or -1]
+                                 pairs of the layers and entities (by layer and by block left out)
 """
 import json
 import sys
@@ -59,8 +61,20 @@ def audit(path):
     }, ensure_ascii=False))
 
 
+def colors(path):
+    doc = ezdxf.readfile(path)
+    pairs = set()
+    for entity in list(doc.layers) + [e for block in doc.blocks for e in block]:
+        index = abs(entity.dxf.get("color", 256))
+        if index not in (0, 256):
+            pairs.add((index, entity.dxf.get("true_color", -1)))
+    print(json.dumps(sorted(pairs)))
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "counts":
         counts(sys.argv[2:])
     elif sys.argv[1] == "audit":
         audit(sys.argv[2])
+    elif sys.argv[1] == "colors":
+        colors(sys.argv[2])

@@ -243,7 +243,9 @@ void TestDxf::roundTrip_data()
     for (const char *name :
          {"misc/tux.dxf", "elektro/transistor/vt31.dxf", "plan/architect/Complete-Lib-V.dxf"})
         QTest::newRow(name) << kLibrary + u'/' + QLatin1String(name);
-    for (const char *name : {"kinds.dxf", "site-r2018.dxf", "r12.dxf"})
+    // The last holds angles near 1e300, which once hung the reader.
+    for (const char *name :
+         {"kinds.dxf", "site-r2018.dxf", "r12.dxf", "hatch-edge-angles-binary.dxf"})
         QTest::newRow(name) << kCorpus + QLatin1String(name);
 }
 

@@ -288,7 +288,7 @@ void TestJww::versions()
     QCOMPARE(wall.style.lineweight, version >= 600 ? 0.5 : -1.0);
     const Entity &dotted = m.entities[1];
     QCOMPARE(dotted.style.linetype, u"一点鎖1"_s);
-    QCOMPARE(dotted.style.color.index, 6);
+    QCOMPARE(dotted.style.color.rgb, 0x0000ffu);
     QCOMPARE(dotted.style.layer, u"1-3"_s);
     QVERIFY(m.layer(u"1-3"_s) && m.layer(u"1-3"_s)->on);
     QVERIFY(m.entities[2].shape == Shape(Circle {{30, 25}, 5}));
@@ -301,7 +301,7 @@ void TestJww::versions()
     QCOMPARE(t.text, u"配置図ソ表"_s);
     QCOMPARE(t.font, u"ＭＳ ゴシック"_s);
     QVERIFY(t.position == (Point {10, 60}) && t.height == 5 && t.widthFactor == 1);
-    QCOMPARE(m.entities[6].style.color.index, 8);
+    QCOMPARE(m.entities[6].style.color.rgb, 0xff0000u);
     const Entity &solid = m.entities[7];
     QCOMPARE(solid.style.color.rgb, 0x102030u);
     QVERIFY(std::get<Solid>(solid.shape).corners[2] == (Point {4, 3}));
@@ -370,6 +370,13 @@ void TestJww::malformed_data()
     s.u32(1);
     s.u8(0xff), s.u16(0xffff), s.u32(0x7fffffff);
     QTest::newRow("endless string") << s.bytes << u"truncated"_s;
+    JwwFile r(700);
+    r.header({}, {}, false);
+    r.u16(1);
+    const Point round[4] = {{0, 0}, {0, 0}, {qInf(), 0}, {5, 1}}; // its sweep is the third x
+    r.object("CDataSolid"), r.solid({}, 101, round);
+    r.u16(0), r.u32(0);
+    QTest::newRow("round solid swept without end") << r.bytes << u"not finite"_s;
 }
 
 void TestJww::malformed()

@@ -470,11 +470,12 @@ void TestPaint::hostileDrawings_data()
                                  "blocks doubling 40 levels",
                                  "huge array",
                                  "huge array of an empty block",
-                                 "blocks 70 deep, the deepest 60 placed first"};
+                                 "blocks 70 deep, the deepest 60 placed first",
+                                 "ellipse swept back 1e300 radians"};
     const QString refusals[]
-        = {{}, {}, {}, {}, u"LOOP"_s, u"2000000"_s, u"2000000"_s, u"2000000"_s, u"D0"_s};
+        = {{}, {}, {}, {}, u"LOOP"_s, u"2000000"_s, u"2000000"_s, u"2000000"_s, u"D0"_s, {}};
     for (const QString &format : {u"PDF"_s, u"SVG"_s, u"HTM"_s, u"EMF"_s}) {
-        for (int kind = 0; kind < 9; ++kind)
+        for (int kind = 0; kind < 10; ++kind)
             QTest::addRow("%s %s", qPrintable(format), kinds[kind])
                 << format << kind << refusals[kind];
     }
@@ -538,6 +539,8 @@ void TestPaint::hostileDrawings()
         m.blocks.last().entities = {entity(Line {{0, 0}, {1, 0}})};
         m.entities << entity(insert(u"D0"_s)) << entity(insert(u"S0"_s));
     }
+    if (kind == 9)
+        m.entities << entity(Ellipse {{0, 0}, {10, 0}, 0.5, 1e300, 0});
     QElapsedTimer timer;
     timer.start();
     QString error;

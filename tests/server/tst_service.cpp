@@ -89,9 +89,13 @@ private Q_SLOTS:
     void malformedInputStaysWithinTheMemoryBudget();
     void authorDataInTheDxfHeader_data();
     void authorDataInTheDxfHeader();
+    void colorsInDxf_data();
+    void colorsInDxf();
     void savingNeverWritesThroughALink_data();
     void savingNeverWritesThroughALink();
     void fullDiskLeavesTheOldTarget();
+    void clientsHaveADrawingEach_data();
+    void clientsHaveADrawingEach();
 
 private:
     static QDBusMessage call(const QString &method, const QVariantList &arguments = {})
@@ -446,6 +450,14 @@ void TestService::malformedInput_data()
     QTest::newRow("empty") << QByteArray() << u"SECTION がありません"_s;
     QTest::newRow("truncated in a value")
         << kinds.left(kinds.indexOf("LWPOLYLINE") + 3) << u"途切れて"_s;
+    // Cut after a whole group inside each section, or as the issue found it, inside the header.
+    const QByteArray site = readFile(kSamples + u"site.dxf"_s);
+    QTest::newRow("cut inside HEADER") << site.left(3000) << u"途切れて"_s;
+    for (const char *section : {"CLASSES", "TABLES", "BLOCKS", "ENTITIES", "OBJECTS"}) {
+        const qsizetype inside = site.indexOf('\n' + QByteArray(section) + '\n') + 200;
+        QTest::addRow("cut inside %s", section)
+            << site.left(site.indexOf("\n0\n", inside) + 1) << u"途切れて"_s;
+    }
     QTest::newRow("truncated binary")
         << QByteArray("AutoCAD Binary DXF\r\n\x1a\0\0\0SECT", 28) << u"バイナリ DXF"_s;
     QTest::newRow("random megabyte") << random << u"DXF"_s;
@@ -551,6 +563,34 @@ void TestService::authorDataInTheDxfHeader()
     QVERIFY(audit.value("entities"_L1).toInt() > 20);
 }
 
+// ezdxf reads the colours of a DXF written from another format as their nearest colour numbers
+// with the true colours beside them, black and white as colour 7 alone.
+void TestService::colorsInDxf_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QByteArray>("pairs"); // [colour number, true colour or -1], as the oracle
+    QTest::newRow("SFC") << u"plan.sfc"_s << QByteArray("[[1,16711680],[3,65280],[5,255],[7,-1]]");
+    QTest::newRow("JWW") << u"plan.jww"_s
+                         << QByteArray("[[1,16711680],[5,255],[7,-1],[148,1056816]]");
+}
+
+void TestService::colorsInDxf()
+{
+    QFETCH(QString, source);
+    QFETCH(QByteArray, pairs);
+    QVERIFY(converting());
+    const QString target = m_server.path(u"plan.dxf"_s);
+    QVERIFY(succeeds(u"Open"_s, {kSamples + source}));
+    QVERIFY(succeeds(u"SaveAs"_s, {target}));
+
+    QProcess oracle;
+    oracle.start(u"/usr/bin/python3"_s, {kOracle, u"colors"_s, target});
+    QVERIFY(oracle.waitForFinished(60000));
+    QVERIFY2(oracle.exitCode() == 0, oracle.readAllStandardError().constData());
+    QCOMPARE(QJsonDocument::fromJson(oracle.readAllStandardOutput()),
+             QJsonDocument::fromJson(pairs));
+}
+
 void TestService::savingNeverWritesThroughALink_data()
 {
     QTest::addColumn<bool>("dangling");
@@ -602,6 +642,68 @@ void TestService::fullDiskLeavesTheOldTarget()
     QVERIFY2(reply.errorMessage().contains(target), qPrintable(reply.errorMessage()));
     QCOMPARE(readFile(target), old);
     QCOMPARE(entries(disk.path()), QStringList({u".filler"_s, u"plan.dxf"_s}));
+}
+
+void TestService::clientsHaveADrawingEach_data()
+{
+    QTest::addColumn<QString>("firstEnds"); // how the first client ends halfway, if it does
+    QTest::newRow("both run through") << QString();
+    QTest::newRow("first quits halfway") << u"Quit"_s;
+    QTest::newRow("first leaves the bus halfway") << u"leave"_s;
+}
+
+// Two clients convert four drawings each, their calls interleaved: each target holds its own
+// source. A client that quits (twice: the second time with no drawing) or leaves between opening
+// and saving ends only its own session, and the server leaves the bus when the last session quits.
+void TestService::clientsHaveADrawingEach()
+{
+    QFETCH(QString, firstEnds);
+    QVERIFY(converting() && ServerFixture::quit());
+    // Held by name only: a connection closes when nothing holds it.
+    const QString names[2] = {u"first"_s, u"second"_s};
+    const QString firstName
+        = QDBusConnection::connectToBus(QDBusConnection::SessionBus, names[0]).baseService();
+    QDBusConnection::connectToBus(QDBusConnection::SessionBus, names[1]);
+    const auto succeeds = [&](int client, const QString &method, const QString &name = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            ServerFixture::kService, u"/Tarsk/Document"_s, ServerFixture::kService, method);
+        if (!name.isEmpty())
+            message << m_server.path(name);
+        return QDBusConnection(names[client]).call(message).type() == QDBusMessage::ReplyMessage;
+    };
+    for (int i = 0; i < 8; ++i)
+        m_server.makeFile(u"%1.dxf"_s.arg(i),
+                          entities("0\nTEXT\n1\nsource " + QByteArray::number(i) + '\n'));
+    bool firstRuns = true;
+    for (int drawing = 0; drawing < 4; ++drawing) {
+        for (const QString &method : {u"Open"_s, u"SaveAs"_s}) {
+            if (drawing == 1 && method == "SaveAs"_L1 && firstEnds == "Quit"_L1) {
+                QVERIFY(succeeds(0, u"Quit"_s) && succeeds(0, u"Quit"_s)
+                        && ServerFixture::running());
+                firstRuns = false;
+            } else if (drawing == 1 && method == "SaveAs"_L1 && firstEnds == "leave"_L1) {
+                QDBusConnection::disconnectFromBus(names[0]);
+                QTRY_VERIFY(
+                    !QDBusConnection::sessionBus().interface()->isServiceRegistered(firstName));
+                firstRuns = false;
+            }
+            for (int client = firstRuns ? 0 : 1; client < 2; ++client)
+                QVERIFY(succeeds(client, method,
+                                 u"%1%2.dxf"_s.arg(client * 4 + drawing)
+                                     .arg(method == "Open"_L1 ? u""_s : u"-out"_s)));
+        }
+    }
+    for (int i = 0; i < 8; ++i) {
+        const bool converted = i >= 4 || i == 0 || firstEnds.isEmpty();
+        QCOMPARE(readFile(m_server.path(u"%1-out.dxf"_s.arg(i)))
+                     .contains("\nsource " + QByteArray::number(i) + '\n'),
+                 converted);
+    }
+    if (firstEnds.isEmpty())
+        QVERIFY(succeeds(0, u"Quit"_s) && ServerFixture::running());
+    QVERIFY(succeeds(1, u"Quit"_s) && !ServerFixture::running());
+    for (const QString &name : names)
+        QDBusConnection::disconnectFromBus(name);
 }
 
 NORVALE_TEST_MAIN(TestService)

@@ -278,6 +278,12 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
     engine.bKeepGoing = options.bKeepGoing;
     engine.strReportCopy = options.strReport;
     engine.bLookAhead = true;
+    // A client of its own to the program, so that it holds a second drawing.
+    CTarskDocument second(QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                        QStringLiteral("norvale-second")),
+                          CTarskDocument::Wait::Block);
+    if (second.CreateDispatch())
+        engine.pSecondDoc = &second;
     RunReport report;
     report.onRow = [&out](const RunReport::Row &row) {
         out << RunReport::Keyword(row.outcome) << '\t' << row.strSource;

@@ -49,6 +49,8 @@ public slots:
     int GetVersion() { return answer(u"GetVersion"_s), version; }
     QString GetAuthorName() { return answer(u"GetAuthorName"_s), authorName; }
     QString GetAffiliation() { return answer(u"GetAffiliation"_s), affiliation; }
+    void SetAuthorName(const QString &name) { answer(u"SetAuthorName"_s, name); }
+    void SetAffiliation(const QString &text) { answer(u"SetAffiliation"_s, text); }
 
 private:
     void answer(const QString &method, const QString &argument = {})

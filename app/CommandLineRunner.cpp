@@ -233,7 +233,7 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
         }
         out << "created target folder " << strFolder << Qt::endl;
     }
-    CTarskDocument doc;
+    CTarskDocument doc(std::nullopt, CTarskDocument::Wait::Block);
     if (!doc.CreateDispatch()) {
         err << "norvale: no drawing server answers (" << QString::fromUtf16(CTarskDocument::kProgId)
             << ")\n";
@@ -277,6 +277,13 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
     engine.strAffiliation = strAffiliation;
     engine.bKeepGoing = options.bKeepGoing;
     engine.strReportCopy = options.strReport;
+    engine.bLookAhead = true;
+    // A client of its own to the program, so that it holds a second drawing.
+    CTarskDocument second(QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                        QStringLiteral("norvale-second")),
+                          CTarskDocument::Wait::Block);
+    if (second.CreateDispatch())
+        engine.pSecondDoc = &second;
     RunReport report;
     report.onRow = [&out](const RunReport::Row &row) {
         out << RunReport::Keyword(row.outcome) << '\t' << row.strSource;

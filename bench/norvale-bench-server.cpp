@@ -1,10 +1,16 @@
-// The drawing server's conversion benchmark: the parts library of librecad-data through the
-// converting server over D-Bus, as Norvale calls it (Open, then SaveAs), once per target format
-// the server writes; and, in the same run, LibreCAD's dxf2pdf on the same files, one process per
-// file as its users run it. Prints "<name> <value>" lines.
+// The drawing server's conversion benchmark, in two parts, each beside LibreCAD's dxf2pdf in
+// the same run:
+// - the parts library of librecad-data through the converting server over D-Bus, as Norvale calls
+//   it (Open, then SaveAs), once per target format the server writes; dxf2pdf on an even sample of
+//   the same files, one process per file;
+// - end to end, as users run both in batches: `norvale --convert --auto` on all the parts (the
+//   built program, from its start to its exit, the server started by the benchmark's own bus
+//   included) against `dxf2pdf` given all of them in one process, the two taking turns.
+// Prints "<name> <value>" lines; fails when a run does not convert every part.
 //
-//   norvale-bench-server [--peer-files N]   N files for dxf2pdf, evenly spread (default 100;
-//                                           0 runs it on every file)
+//   norvale-bench-server [--peer-files N] [--batch-runs M]
+//       N files for dxf2pdf one at a time, evenly spread (default 100; 0 runs it on every file);
+//       M end-to-end runs of each program (default 5)
 
 #include "bench/BenchBus.h"
 #include "server/service/FormatRegistry.h"
@@ -23,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -45,6 +52,65 @@ double percentile(std::vector<double> values, double fraction)
     const size_t index
         = std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
     return values[index];
+}
+
+double median(const std::vector<double> &values)
+{
+    return percentile(values, 0.5);
+}
+
+bool waitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer wait;
+    wait.start();
+    while (!done()) {
+        if (wait.elapsed() > 20000)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+int filesIn(const QString &folder)
+{
+    return int(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size());
+}
+
+// The busy time of the last server that quit, in seconds, from its statistics line.
+double lastServerBusy(const QString &statsFile)
+{
+    QFile file(statsFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    const qsizetype at = lines.constLast().indexOf("busy_us=");
+    return at < 0 ? -1 : lines.constLast().mid(at + 8).toDouble() / 1e6;
+}
+
+int statsLines(const QString &statsFile)
+{
+    QFile file(statsFile);
+    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
+}
+
+// Runs program to its exit with its output thrown away; the seconds it took, or -1.
+double timeProcess(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000) || !process.waitForFinished(600000)
+        || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s did not run to a clean end: %s\n", qPrintable(program),
+                     qPrintable(process.errorString()));
+        return -1;
+    }
+    return double(timer.nsecsElapsed()) / 1e9;
 }
 
 class Server
@@ -87,11 +153,13 @@ private:
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    int peerFiles = 100;
     const QStringList arguments = app.arguments();
-    const qsizetype peerOption = arguments.indexOf(QStringLiteral("--peer-files"));
-    if (peerOption > 0 && peerOption + 1 < arguments.size())
-        peerFiles = arguments.at(peerOption + 1).toInt();
+    const auto option = [&arguments](const char *name, int byDefault) {
+        const qsizetype at = arguments.indexOf(QLatin1String(name));
+        return at > 0 && at + 1 < arguments.size() ? arguments.at(at + 1).toInt() : byDefault;
+    };
+    const int peerFiles = option("--peer-files", 100);
+    const int batchRuns = std::max(1, option("--batch-runs", 5));
 
     QStringList files;
     QDirIterator it(kLibrary, {QStringLiteral("*.dxf")}, QDir::Files, QDirIterator::Subdirectories);
@@ -103,16 +171,23 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // Sources and targets in memory where it can be had, so that the disk does not time itself.
+    // Sources and targets in memory where it can be had, so that the disk does not time itself:
+    // on a disk every target's sync costs more than converting it (see the README).
     const QFileInfo shm(QStringLiteral("/dev/shm"));
-    QTemporaryDir root((shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath())
-                       + QStringLiteral("/norvale-bench-server-XXXXXX"));
+    const QString base = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
+    QTemporaryDir root(base + QStringLiteral("/norvale-bench-server-XXXXXX"));
     if (!root.isValid())
         return 1;
+    std::printf("folder %s\n", qPrintable(base));
+    // The bus daemon, the servers it starts and Norvale's run reports stay in the folder.
     const QString config = root.filePath(QStringLiteral("config"));
+    const QString statsFile = root.filePath(QStringLiteral("stats"));
+    qputenv("HOME", QFile::encodeName(root.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(root.filePath(QStringLiteral("state"))));
     if (!writeFile(config + QStringLiteral("/tarsk-standin/standin.ini"),
-                   "[General]\nBackend=convert\n[Testing]\nIdleMs=600000\n"))
+                   "[General]\nBackend=convert\n[Testing]\nIdleMs=600000\nStatsFile="
+                       + QFile::encodeName(statsFile) + '\n'))
         return 1;
     QStringList sources;
     for (int i = 0; i < files.size(); ++i) {
@@ -218,8 +293,74 @@ int main(int argc, char *argv[])
         if (serverMedianPdf > 0)
             std::printf("ratio-dxf2pdf-to-server-pdf %.1f\n", peerMedian / serverMedianPdf);
     }
+
+    // End to end, both programs as their users run a batch, taking turns so that a change in the
+    // machine's load falls on both. Each Norvale run starts its own server: the one before has
+    // quit at the end of its run.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromUtf8(address));
+    // All the parts fit one command line (about 60 KB of the system's 2 MB), so dxf2pdf is one
+    // process, as a user would start it.
+    const QString srcFolder = root.filePath(QStringLiteral("src"));
+    std::vector<double> norvaleSeconds, peerSeconds, serverBusySeconds;
+    bool batchFailed = false;
+    for (int run = 0; run < batchRuns && !batchFailed; ++run) {
+        const QString norvaleTargets = root.filePath(QStringLiteral("batch-norvale"));
+        const QString peerTargets = root.filePath(QStringLiteral("batch-dxf2pdf"));
+        for (const QString &folder : {norvaleTargets, peerTargets}) {
+            QDir(folder).removeRecursively();
+            QDir().mkpath(folder);
+        }
+        const int statsBefore = statsLines(statsFile);
+        const double norvale = timeProcess(
+            QStringLiteral(NORVALE_BINARY),
+            {QStringLiteral("--convert"), QStringLiteral("--source"), srcFolder,
+             QStringLiteral("--source-ext"), QStringLiteral("DXF"), QStringLiteral("--target"),
+             norvaleTargets, QStringLiteral("--target-ext"), QStringLiteral("PDF"),
+             QStringLiteral("--auto"), QStringLiteral("--keep-going")},
+            environment);
+        if (norvale < 0 || filesIn(norvaleTargets) != sources.size() || !waitFor([&] {
+                return !bus.interface()->isServiceRegistered(kService)
+                    && statsLines(statsFile) > statsBefore;
+            })) {
+            std::fprintf(stderr, "norvale --convert: %d of %lld targets\n", filesIn(norvaleTargets),
+                         static_cast<long long>(sources.size()));
+            batchFailed = true;
+            break;
+        }
+        norvaleSeconds.push_back(norvale);
+        serverBusySeconds.push_back(lastServerBusy(statsFile));
+
+        const double peer
+            = timeProcess(QStringLiteral("librecad"),
+                          QStringList {QStringLiteral("dxf2pdf"), QStringLiteral("-a"),
+                                       QStringLiteral("-c"), QStringLiteral("-t"), peerTargets}
+                              + sources,
+                          environment);
+        if (peer < 0 || filesIn(peerTargets) != sources.size()) {
+            std::fprintf(stderr, "dxf2pdf: %d of %lld targets\n", filesIn(peerTargets),
+                         static_cast<long long>(sources.size()));
+            batchFailed = true;
+            break;
+        }
+        peerSeconds.push_back(peer);
+    }
+    if (!batchFailed) {
+        const double norvale = median(norvaleSeconds);
+        const double peer = median(peerSeconds);
+        std::printf("batch-runs %d\n", batchRuns);
+        std::printf("batch-norvale-convert-median-s %.3f\n", norvale);
+        std::printf("batch-norvale-convert-ms-per-file %.3f\n", norvale * 1e3 / sources.size());
+        // What the server spent inside its calls; the rest is Norvale, the bus and the waits.
+        std::printf("batch-norvale-server-busy-median-s %.3f\n", median(serverBusySeconds));
+        std::printf("batch-dxf2pdf-median-s %.3f\n", peer);
+        std::printf("batch-dxf2pdf-ms-per-file %.3f\n", peer * 1e3 / sources.size());
+        std::printf("ratio-dxf2pdf-batch-to-norvale-convert %.2f\n", peer / norvale);
+    }
+
     QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
     daemon.terminate();
     daemon.waitForFinished();
-    return 0;
+    return batchFailed ? 1 : 0;
 }

@@ -33,15 +33,18 @@ QString DescribeError(const QDBusMessage &reply)
 
 } // namespace
 
-QDBusMessage CTarskDocument::CallWithGui(const QDBusConnection &bus, const QDBusMessage &message,
-                                         int nTimeoutMs)
+QDBusMessage CTarskDocument::Await(const QDBusPendingCall &call) const
 {
+    if (m_wait == Wait::Block) {
+        QDBusPendingCall pending = call;
+        pending.waitForFinished();
+        return pending.reply();
+    }
     // Not QDBus::BlockWithGui: in the Qt this is built with, a reply that lands between its check
     // and its hooking up the wake-up is never noticed, and the run waits out the whole timeout
     // for a drawing that was long converted. A watcher learns of an early reply under the call's
     // own lock, and its notice can only be taken once the loop runs.
-    const QDBusPendingCall pending = bus.asyncCall(message, nTimeoutMs);
-    QDBusPendingCallWatcher watcher(pending);
+    QDBusPendingCallWatcher watcher(call);
     if (!watcher.isFinished()) {
         QEventLoop loop;
         QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
@@ -55,8 +58,9 @@ CAutomationError::CAutomationError(const QString &strDescription)
     , m_baWhat(strDescription.toUtf8())
 { }
 
-CTarskDocument::CTarskDocument(std::optional<QDBusConnection> bus)
+CTarskDocument::CTarskDocument(std::optional<QDBusConnection> bus, Wait wait)
     : m_bus(std::move(bus))
+    , m_wait(wait)
 { }
 
 CTarskDocument::~CTarskDocument()
@@ -77,7 +81,7 @@ bool CTarskDocument::CreateDispatch()
         message << ProgId();
         if (strMethod == QLatin1String("StartServiceByName"))
             message << 0u;
-        return CallWithGui(bus, message, m_nTimeoutMs);
+        return Await(bus.asyncCall(message, m_nTimeoutMs));
     };
     // The bus refuses to start a name that has no service file even when it is owned, so the
     // owner is asked about first; starting the program may take long, hence the long wait.
@@ -98,21 +102,45 @@ void CTarskDocument::ReleaseDispatch()
     m_connection.reset();
 }
 
-QDBusMessage CTarskDocument::Invoke(const QString &strMethod, const QVariantList &aArgs,
-                                    const char *pszResultSignature)
+CTarskDocument::Pending CTarskDocument::Send(std::vector<Call> aCalls)
 {
     if (!m_connection)
         throw CAutomationError(QStringLiteral("%1 に接続していません。").arg(ProgId()));
-    QDBusMessage call = QDBusMessage::createMethodCall(ProgId(), QStringLiteral("/Tarsk/Document"),
-                                                       ProgId(), strMethod);
-    call.setArguments(aArgs);
-    const QDBusMessage reply = CallWithGui(*m_connection, call, m_nTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        throw CAutomationError(DescribeError(reply));
-    if (reply.signature() != QLatin1String(pszResultSignature))
-        throw CAutomationError(QStringLiteral("%1.%2 の応答の型が違います (%3)。")
-                                   .arg(ProgId(), strMethod, reply.signature()));
-    return reply;
+    Pending pending;
+    for (Call &call : aCalls) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            ProgId(), QStringLiteral("/Tarsk/Document"), ProgId(), call.strMethod);
+        message.setArguments(call.aArgs);
+        pending.m_aReplies.push_back(m_connection->asyncCall(message, m_nTimeoutMs));
+        pending.m_aCalls.push_back(std::move(call));
+    }
+    return pending;
+}
+
+std::vector<QDBusMessage> CTarskDocument::Finish(const Pending &pending) const
+{
+    std::vector<QDBusMessage> aReplies;
+    aReplies.reserve(pending.m_aReplies.size());
+    for (const QDBusPendingCall &call : pending.m_aReplies)
+        aReplies.push_back(Await(call));
+    // In the order of the calls: a failing Open is reported as itself, not as the author data
+    // it left without a drawing.
+    for (size_t i = 0; i < aReplies.size(); ++i) {
+        const QDBusMessage &reply = aReplies[i];
+        const Call &call = pending.m_aCalls[i];
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            throw CAutomationError(DescribeError(reply));
+        if (reply.signature() != QLatin1String(call.pszResultSignature))
+            throw CAutomationError(QStringLiteral("%1.%2 の応答の型が違います (%3)。")
+                                       .arg(ProgId(), call.strMethod, reply.signature()));
+    }
+    return aReplies;
+}
+
+QDBusMessage CTarskDocument::Invoke(const QString &strMethod, const QVariantList &aArgs,
+                                    const char *pszResultSignature)
+{
+    return Finish(Send({{strMethod, aArgs, pszResultSignature}})).front();
 }
 
 void CTarskDocument::Quit()
@@ -123,6 +151,23 @@ void CTarskDocument::Quit()
 void CTarskDocument::Open(const QString &strPath)
 {
     Invoke(QStringLiteral("Open"), {strPath}, "");
+}
+
+CTarskDocument::Pending CTarskDocument::SendOpen(const QString &strPath,
+                                                 const std::optional<QString> &strAuthorName,
+                                                 const std::optional<QString> &strAffiliation)
+{
+    std::vector<Call> aCalls {{QStringLiteral("Open"), {strPath}, ""}};
+    if (strAuthorName)
+        aCalls.push_back({QStringLiteral("SetAuthorName"), {*strAuthorName}, ""});
+    if (strAffiliation)
+        aCalls.push_back({QStringLiteral("SetAffiliation"), {*strAffiliation}, ""});
+    return Send(std::move(aCalls));
+}
+
+CTarskDocument::Pending CTarskDocument::SendSaveAs(const QString &strPath)
+{
+    return Send({{QStringLiteral("SaveAs"), {strPath}, ""}});
 }
 
 void CTarskDocument::SaveAs(const QString &strPath)

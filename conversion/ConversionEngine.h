@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -70,6 +73,15 @@ public:
     bool bKeepGoing = false;
     // Where a copy of the report goes, if anywhere.
     QString strReportCopy;
+    // Sends the next drawing's Open while the last one is saved, so that the program never sits
+    // idle for a round trip between drawings. For runs that ask nothing and are never
+    // cancelled, the command line's: the program may have opened a drawing the run then stops
+    // before.
+    bool bLookAhead = false;
+    // A second connection to the program, connected, which holds a drawing of its own: the
+    // look-ahead then goes two drawings ahead, the connections taking turns, and the program has
+    // the next Open to work on while this end answers a save with the next drawing's.
+    CTarskDocument *pSecondDoc = nullptr;
 
     // Converts aSources in their order with doc, which must be connected, and writes report from
     // Begin to Finish. A source that no longer exists when its turn comes is skipped; of several
@@ -86,7 +98,21 @@ public:
     static bool NeedsConversion(const QByteArray &targetPath, qint64 nSourceTime);
 
 private:
-    void Convert(CTarskDocument &doc, Host &host, int &nStep, const QByteArray &sourcePath,
-                 const QByteArray &targetPath, const QString &strSource,
-                 const QString &strTarget) const;
+    struct Opening;
+    struct Ahead;
+    // Sends Opens ahead after the drawing at the given index was sent to be saved through doc.
+    using SendAhead = std::function<void(size_t, CTarskDocument &)>;
+
+    std::unique_ptr<Opening> SendOpen(CTarskDocument &doc, size_t nSource,
+                                      const QByteArray &sourcePath) const;
+    // Takes the drawing's Open from ahead when it went ahead, else sends it through doc.
+    void Convert(CTarskDocument &doc, Host &host, int &nStep, size_t nSource,
+                 const QByteArray &sourcePath, const QByteArray &targetPath,
+                 const QString &strSource, const QString &strTarget, Ahead &ahead,
+                 const SendAhead &sendAhead) const;
+    // The path of a drawing if a run without questions is to convert it, else empty; not one
+    // whose target name a drawing before it took (targetOwners). Judged before its turn, it is a
+    // guess; the turn decides, and an Open sent for a drawing that is not converted is wasted.
+    QByteArray AheadOfTurn(const Source &source,
+                           const QHash<QByteArray, const Source *> &targetOwners) const;
 };

@@ -49,6 +49,8 @@ public slots:
     int GetVersion() { return answer(u"GetVersion"_s), version; }
     QString GetAuthorName() { return answer(u"GetAuthorName"_s), authorName; }
     QString GetAffiliation() { return answer(u"GetAffiliation"_s), affiliation; }
+    void SetAuthorName(const QString &name) { answer(u"SetAuthorName"_s, name); }
+    void SetAffiliation(const QString &text) { answer(u"SetAffiliation"_s, text); }
 
 private:
     void answer(const QString &method, const QString &argument = {})
@@ -189,22 +191,34 @@ private slots:
     // How a failing call reads to the user; a slow one outside the probe is no failure.
     void calls_data()
     {
-        QTest::addColumn<QString>("method");
+        QTest::addColumn<QString>("method"); // the one that fails
         QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("call"); // what the client calls
         QTest::addColumn<QString>("description");
-        QTest::newRow("error") << u"Open"_s << u"error"_s << u"Open に失敗しました: 図面.sfc"_s;
-        QTest::newRow("error, no message") << u"SaveAs"_s << u"bare"_s << u"Tarsk.Error.Failed"_s;
+        QTest::newRow("error") << u"Open"_s << u"error"_s << u"Open"_s
+                               << u"Open に失敗しました: 図面.sfc"_s;
+        QTest::newRow("error, no message")
+            << u"SaveAs"_s << u"bare"_s << u"SaveAs"_s << u"Tarsk.Error.Failed"_s;
         const QString died = u"描画プログラムが応答せずに終了しました。\n"
                              u"Message recipient disconnected from message bus without replying"_s;
-        QTest::newRow("dies in Open") << u"Open"_s << u"dies"_s << died;
-        QTest::newRow("dies in GetVersion") << u"GetVersion"_s << u"dies"_s << died;
+        QTest::newRow("dies in Open") << u"Open"_s << u"dies"_s << u"Open"_s << died;
+        QTest::newRow("dies in GetVersion")
+            << u"GetVersion"_s << u"dies"_s << u"GetVersion"_s << died;
         // Outside the probe a call may take as long as a conversion needs.
-        QTest::newRow("slow, outside the probe") << u"GetVersion"_s << u"slow"_s << QString();
+        QTest::newRow("slow, outside the probe")
+            << u"GetVersion"_s << u"slow"_s << u"GetVersion"_s << QString();
+        // The author data goes out with Open, unanswered: each answer must still be looked at.
+        QTest::newRow("Open fails, author data sent with it")
+            << u"Open"_s << u"error"_s << u"SendOpen"_s << u"Open に失敗しました: 図面.sfc"_s;
+        QTest::newRow("the affiliation sent with Open fails")
+            << u"SetAffiliation"_s << u"error"_s << u"SendOpen"_s
+            << u"SetAffiliation に失敗しました: 図面.sfc"_s;
     }
     void calls()
     {
         QFETCH(QString, method);
         QFETCH(QString, failure);
+        QFETCH(QString, call);
         QFETCH(QString, description);
         FakeTarsk *fake = startFake();
         QVERIFY(fake);
@@ -213,10 +227,12 @@ private slots:
         CTarskDocument doc;
         QVERIFY(doc.CreateDispatch());
         try {
-            if (method == u"GetVersion")
+            if (call == u"GetVersion")
                 QCOMPARE(doc.GetVersion(), 600);
+            else if (call == u"SendOpen")
+                doc.Finish(doc.SendOpen(u"/a.sfc"_s, u"佐藤 花子"_s, u"本社"_s));
             else
-                method == u"Open" ? doc.Open(u"/a.sfc"_s) : doc.SaveAs(u"/a.dxf"_s);
+                call == u"Open" ? doc.Open(u"/a.sfc"_s) : doc.SaveAs(u"/a.dxf"_s);
             QVERIFY2(description.isEmpty(), "no automation error");
         } catch (const CAutomationError &error) {
             QCOMPARE(error.Description(), description);

@@ -31,6 +31,16 @@ bool makeFile(const QString &strPath, const QDateTime &time)
         && file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
+// By the name's bytes, which QFile would take for UTF-8.
+QByteArray readRaw(const QString &strPath)
+{
+    const int fd = ::open(bytes(strPath).constData(), O_RDONLY);
+    QFile file;
+    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+        ? file.readAll()
+        : QByteArray();
+}
+
 } // namespace
 
 // The program itself, started as a script starts it, against the stand-in on a private bus.
@@ -172,6 +182,12 @@ private slots:
         QTest::newRow("server crash, --keep-going")
             << QByteArray("CrashOn=a.sfc") << QStringList {u"--auto"_s, u"--keep-going"_s} << 1
             << u"a:failed b:converted 図表:converted"_s;
+        // b.sfc's Open went to the server that then died saving a.sfc. The target folder is
+        // the source folder, whose name the server is given as it is.
+        QTest::newRow("server crash while saving, --keep-going")
+            << QByteArray("CrashOn=a.dxf")
+            << QStringList {u"--auto"_s, u"--keep-going"_s, u"--target"_s, u"%S"_s} << 1
+            << u"a:failed b:converted 図表:converted"_s;
         QTest::newRow("files named, in Shift-JIS and by path")
             << QByteArray() << QStringList {u"%J.SFC"_s, u"%S/a.sfc"_s} << 0
             << u"図表:converted a:converted"_s;
@@ -213,7 +229,7 @@ private slots:
         QVERIFY(RunReport::Read(strReport, &aRows));
         QStringList aOutcomes;
         QStringList aLines = strOut.split(u'\n', Qt::SkipEmptyParts);
-        if (args.contains(u"--target"_s))
+        if (args.contains(u"%T/new/%J"_s)) // a folder not there yet
             QVERIFY(aLines.takeFirst().startsWith(u"created target folder /"_s));
         for (qsizetype i = 0; i < aRows.size(); ++i) {
             const RunReport::Row &row = aRows.at(i);
@@ -229,6 +245,9 @@ private slots:
             // Shown decoded, on disk under the source's bytes.
             QCOMPARE(Platform::RawFileExists(bytes(row.strTarget)),
                      row.outcome != RunReport::Outcome::Failed && !row.strTarget.isEmpty());
+            // Made from its own drawing (one in Shift-JIS reaches the server by another name).
+            if (row.outcome == RunReport::Outcome::Converted && !row.strSource.contains(u"図表"_s))
+                QVERIFY(readRaw(row.strTarget).contains("source: " + row.strSource.toUtf8()));
         }
         QCOMPARE(aOutcomes.join(u' '), outcomes);
         QVERIFY(aLines.value(aRows.size())

@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian 12 packages needed to build and test; `make run` adds what a desktop session needs.
 BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev \
-	libqt6svg6 qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
+	libqt6svg6 qt6-pdf-dev qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
 	fonts-liberation2 trash-cli
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
 # What the drawing server's tests compare against: real DXF parts, ezdxf as the oracle, and the

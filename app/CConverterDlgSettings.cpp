@@ -59,6 +59,7 @@ void CConverterDlg::LoadSettings()
     m_src.aHistory = ReadHistory(profile, kOriginal, m_strMyDocumentsDir);
     m_dst.nExtIndex = profile.readInt(kConvert, kExt, 0);
     m_dst.aHistory = ReadHistory(profile, kConvert, m_strMyDocumentsDir);
+    LoadPreviewSettings(profile);
 }
 
 void CConverterDlg::SaveSettings()
@@ -72,5 +73,6 @@ void CConverterDlg::SaveSettings()
     WriteHistory(profile, kOriginal, m_src.aHistory);
     profile.writeString(kConvert, kExt, QString::number(m_dst.nExtIndex));
     WriteHistory(profile, kConvert, m_dst.aHistory);
+    SavePreviewSettings(profile);
     profile.save();
 }

@@ -61,6 +61,9 @@ public:
     QString GetAffiliation();
     void SetAffiliation(const QString &strAffiliation);
 
+    // The text to show the user for an error reply of the program or the bus.
+    static QString DescribeError(const QDBusMessage &reply);
+
 private:
     // Sends message and waits for its answer while the windows keep painting and user input
     // waits; a timeout or a lost bus comes back as an error message.

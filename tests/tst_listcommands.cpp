@@ -296,7 +296,7 @@ private slots:
             << Side::Source << false << false << QList {ID_SELECT_ALL_SRC, ID_REFRESH_SRC};
         QTest::newRow("rows and a selection")
             << Side::Source << false << true
-            << QList {ID_DELETE_SRC_FILES, ID_SELECT_ALL_SRC, ID_REFRESH_SRC};
+            << QList {ID_PREVIEW_SRC, ID_DELETE_SRC_FILES, ID_SELECT_ALL_SRC, ID_REFRESH_SRC};
         QTest::newRow("empty list") << Side::Source << true << false << QList {ID_REFRESH_SRC};
         QTest::newRow("target with rows, source empty")
             << Side::Target << true << false << QList {ID_SELECT_ALL_DST, ID_REFRESH_DST};

@@ -1,0 +1,236 @@
+#include "conversion/PreviewRenderer.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QRegularExpression>
+#include <QSvgRenderer>
+#include <QThread>
+#include <QXmlStreamReader>
+
+namespace {
+
+// A preview holds its file in memory; a file beyond this is no drawing anybody reads on screen.
+constexpr qint64 kMaxFileBytes = 256 * 1024 * 1024;
+// A picture beyond this many pixels is never asked for by a window on any screen.
+constexpr qint64 kMaxPicturePixels = 64 * 1024 * 1024;
+
+constexpr double kPointsPerMm = 72 / 25.4;
+
+// The length of an SVG width or height in points, when its unit says how long it is on paper.
+std::optional<double> PrintedLength(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral("^\\s*([0-9.]+(?:[eE][-+]?[0-9]+)?)\\s*"
+                                                      "(mm|cm|in|pt|pc)\\s*$"));
+    const QRegularExpressionMatch match = re.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool bOk = false;
+    const double dValue = match.captured(1).toDouble(&bOk);
+    if (!bOk || !(dValue > 0) || dValue > 1e7)
+        return std::nullopt;
+    const QString strUnit = match.captured(2);
+    const double dPerUnit = strUnit == u"mm" ? kPointsPerMm
+        : strUnit == u"cm"                   ? 10 * kPointsPerMm
+        : strUnit == u"in"                   ? 72
+        : strUnit == u"pc"                   ? 12
+                                             : 1;
+    return dValue * dPerUnit;
+}
+
+} // namespace
+
+// One page in memory, as its format's library reads it.
+class PreviewRenderer::Document
+{
+public:
+    // Empty, with the reason in pInfo, when the bytes are no page of kind.
+    static std::unique_ptr<Document> Read(QByteArray baData, Kind kind, PageInfo *pInfo);
+
+    QImage Draw(const QSize &scaled, const QRect &clip);
+
+private:
+    QByteArray m_baData;
+    QBuffer m_buffer;
+    std::unique_ptr<QPdfDocument> m_pPdf;
+    std::unique_ptr<QSvgRenderer> m_pSvg;
+};
+
+std::unique_ptr<PreviewRenderer::Document>
+PreviewRenderer::Document::Read(QByteArray baData, Kind kind, PageInfo *pInfo)
+{
+    auto pDoc = std::make_unique<Document>();
+    if (kind == Kind::Pdf) {
+        pDoc->m_baData = std::move(baData);
+        pDoc->m_buffer.setData(pDoc->m_baData);
+        pDoc->m_buffer.open(QIODevice::ReadOnly);
+        pDoc->m_pPdf = std::make_unique<QPdfDocument>();
+        // A buffer that holds the whole file is read at once: no event loop is needed.
+        pDoc->m_pPdf->load(&pDoc->m_buffer);
+        if (pDoc->m_pPdf->status() != QPdfDocument::Status::Ready
+            || pDoc->m_pPdf->pageCount() < 1) {
+            pInfo->strError = QStringLiteral("PDF として読み込めません。");
+            return nullptr;
+        }
+        pInfo->size = pDoc->m_pPdf->pagePointSize(0);
+        pInfo->bPrintedSize = true;
+        // The drawing server names the scale in the document's information, which an update at
+        // the end of the file adds: the last entry is the one in force.
+        const qsizetype nAt = pDoc->m_baData.lastIndexOf("/NorvaleScale (");
+        if (nAt >= 0) {
+            static const QRegularExpression re(QStringLiteral("^\\(([0-9]{1,16}:[0-9]{1,16})\\)"));
+            const QRegularExpressionMatch match
+                = re.match(QString::fromLatin1(pDoc->m_baData.mid(nAt + 14, 40)));
+            if (match.hasMatch())
+                pInfo->strScale = match.captured(1);
+        }
+    } else {
+        if (kind == Kind::Htm) {
+            // Our HTML page carries its drawing as one inline SVG; HTML of any other making
+            // (VML among it) holds none.
+            const qsizetype nBegin = baData.indexOf("<svg");
+            const qsizetype nEnd = baData.lastIndexOf("</svg>");
+            if (nBegin < 0 || nEnd < nBegin) {
+                pInfo->strError = QStringLiteral("このファイルには SVG の図がありません。");
+                return nullptr;
+            }
+            baData = baData.mid(nBegin, nEnd + 6 - nBegin);
+        }
+        pDoc->m_pSvg = std::make_unique<QSvgRenderer>(baData);
+        const QRectF rcView = pDoc->m_pSvg->viewBoxF();
+        if (!pDoc->m_pSvg->isValid() || rcView.isEmpty()) {
+            pInfo->strError = QStringLiteral("SVG として読み込めません。");
+            return nullptr;
+        }
+        // The size on paper is the root's width and height in a unit of length; without them
+        // the view box gives the proportions alone.
+        pInfo->size = rcView.size();
+        QXmlStreamReader xml(baData);
+        while (!xml.atEnd() && xml.readNext() != QXmlStreamReader::StartElement) { }
+        const std::optional<double> dWidth
+            = PrintedLength(xml.attributes().value(QLatin1String("width")).toString());
+        const std::optional<double> dHeight
+            = PrintedLength(xml.attributes().value(QLatin1String("height")).toString());
+        if (dWidth && dHeight) {
+            pInfo->size = QSizeF(*dWidth, *dHeight);
+            pInfo->bPrintedSize = true;
+        }
+    }
+    return pDoc;
+}
+
+QImage PreviewRenderer::Document::Draw(const QSize &scaled, const QRect &clip)
+{
+    // On white, as on paper: neither format has to paint its page's ground.
+    QImage image(clip.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    if (m_pPdf) {
+        QPdfDocumentRenderOptions options;
+        options.setScaledSize(scaled);
+        options.setScaledClipRect(clip);
+        painter.drawImage(0, 0, m_pPdf->render(0, clip.size(), options));
+    } else {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.translate(-clip.topLeft());
+        m_pSvg->render(&painter, QRectF(QPointF(), QSizeF(scaled)));
+    }
+    return image;
+}
+
+PreviewRenderer::PreviewRenderer(QObject *pParent)
+    : QObject(pParent)
+{
+    m_pThread = QThread::create([this] { Work(); });
+    m_pThread->start(QThread::LowPriority);
+}
+
+PreviewRenderer::~PreviewRenderer()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_bStop = true;
+        m_wake.wakeAll();
+    }
+    m_pThread->wait();
+    delete m_pThread;
+    if (m_load && m_load->bTemporary)
+        QFile::remove(m_load->strPath);
+}
+
+void PreviewRenderer::Load(int nSerial, Kind kind, const QString &strPath, bool bTemporary,
+                           std::shared_ptr<const void> pKeep)
+{
+    std::optional<LoadJob> replaced;
+    {
+        QMutexLocker lock(&m_mutex);
+        replaced.swap(m_load);
+        m_load = LoadJob {nSerial, kind, strPath, bTemporary, std::move(pKeep)};
+        m_wake.wakeAll();
+    }
+    if (replaced && replaced->bTemporary)
+        QFile::remove(replaced->strPath);
+}
+
+void PreviewRenderer::Render(int nSerial, Layer layer, const QSize &scaled, const QRect &clip)
+{
+    const QRect rcPage(QPoint(), scaled);
+    const QRect rcClip = clip & rcPage;
+    if (rcClip.isEmpty() || qint64(rcClip.width()) * rcClip.height() > kMaxPicturePixels)
+        return;
+    QMutexLocker lock(&m_mutex);
+    m_render[layer] = RenderJob {nSerial, scaled, rcClip};
+    m_wake.wakeAll();
+}
+
+void PreviewRenderer::Work()
+{
+    std::unique_ptr<Document> pDoc;
+    int nDocSerial = 0;
+    for (;;) {
+        std::optional<LoadJob> load;
+        std::optional<RenderJob> render;
+        int nLayer = PageLayer;
+        {
+            QMutexLocker lock(&m_mutex);
+            while (!m_bStop && !m_load && !m_render[PageLayer] && !m_render[DetailLayer])
+                m_wake.wait(&m_mutex);
+            if (m_bStop)
+                return;
+            // A new page first: every picture asked for until then is of a page on its way out.
+            if (m_load)
+                load.swap(m_load);
+            else if (m_render[PageLayer])
+                render.swap(m_render[PageLayer]);
+            else
+                render.swap(m_render[(nLayer = DetailLayer)]);
+        }
+        if (load) {
+            pDoc.reset();
+            nDocSerial = load->nSerial;
+            PageInfo info;
+            QFile file(load->strPath);
+            if (!file.open(QIODevice::ReadOnly))
+                info.strError = file.errorString();
+            else if (file.size() > kMaxFileBytes)
+                info.strError = QStringLiteral("ファイルが大きすぎます。");
+            else
+                pDoc = Document::Read(file.readAll(), load->kind, &info);
+            file.close();
+            if (load->bTemporary)
+                file.remove();
+            QMetaObject::invokeMethod(
+                this, [this, nSerial = load->nSerial, info] { emit loaded(nSerial, info); },
+                Qt::QueuedConnection);
+        } else if (render && pDoc && render->nSerial == nDocSerial) {
+            const QImage image = pDoc->Draw(render->scaled, render->clip);
+            QMetaObject::invokeMethod(
+                this,
+                [this, nSerial = render->nSerial, nLayer, image, scaled = render->scaled,
+                 clip = render->clip] { emit rendered(nSerial, nLayer, image, scaled, clip); },
+                Qt::QueuedConnection);
+        }
+    }
+}

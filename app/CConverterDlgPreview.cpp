@@ -130,7 +130,12 @@ void CConverterDlg::PlacePreview()
         x = nRoomRight >= nRoomLeft ? rcMain.right() + 1 + kGap : rcMain.left() - kGap - nWidth;
     }
     const int y = qBound(rcAvail.top(), rcMain.top(), rcAvail.bottom() + 1 - nHeight);
-    m_pPreviewDlg->setGeometry(x, y, nWidth, nHeight);
+    // That is the place of the frame; the window's own rectangle lies inside it by the window
+    // manager's borders, which are taken to be the main window's.
+    const QMargins frame(geometry().left() - rcMain.left(), geometry().top() - rcMain.top(),
+                         rcMain.right() - geometry().right(),
+                         rcMain.bottom() - geometry().bottom());
+    m_pPreviewDlg->setGeometry(QRect(x, y, nWidth, nHeight) - frame);
 }
 
 void CConverterDlg::LoadPreviewSettings(const IniProfile &profile)

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QRegularExpression>
@@ -212,7 +213,10 @@ void PreviewRenderer::Work()
             nDocSerial = load->nSerial;
             PageInfo info;
             QFile file(load->strPath);
-            if (!file.open(QIODevice::ReadOnly))
+            // A FIFO under a drawing's name would hold this thread, and the window's end, for good.
+            if (!QFileInfo(load->strPath).isFile())
+                info.strError = QStringLiteral("通常のファイルではありません。");
+            else if (!file.open(QIODevice::ReadOnly))
                 info.strError = file.errorString();
             else if (file.size() > kMaxFileBytes)
                 info.strError = QStringLiteral("ファイルが大きすぎます。");

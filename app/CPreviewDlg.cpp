@@ -128,6 +128,19 @@ void CPreviewDlg::UpdateStatus()
     m_stStatus->setText(aParts.join(QStringLiteral("    ")));
 }
 
+void CPreviewDlg::hideEvent(QHideEvent *pEvent)
+{
+    // Closed, not minimised: nothing shown needs the drawing program any more, and the file
+    // shown is asked for afresh when the window opens again.
+    if (!pEvent->spontaneous()) {
+        m_pLoader->Close();
+        m_baPath.clear();
+        m_bLoading = false;
+        UpdateStatus();
+    }
+    QDialog::hideEvent(pEvent);
+}
+
 void CPreviewDlg::keyPressEvent(QKeyEvent *pEvent)
 {
     const Qt::KeyboardModifiers modifiers

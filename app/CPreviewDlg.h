@@ -45,6 +45,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *pEvent) override;
+    void hideEvent(QHideEvent *pEvent) override;
 
 private:
     void OnLoaded(int nSerial, const PreviewRenderer::PageInfo &info);

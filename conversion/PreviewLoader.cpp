@@ -33,17 +33,23 @@ struct PreviewLoader::Flight
 PreviewLoader::PreviewLoader(PreviewRenderer &renderer, QObject *pParent)
     : QObject(pParent)
     , m_renderer(renderer)
-    , m_strConnection(QStringLiteral("norvale-preview-%1").arg(quintptr(this), 0, 16))
-    // A connection of the preview's own: the drawing program keeps one current drawing per
-    // connection, and a run's must not be the one the preview opens.
-    , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_strConnection))
     , m_temp(QDir::tempPath() + QStringLiteral("/norvale-preview-XXXXXX"))
 { }
 
 PreviewLoader::~PreviewLoader()
 {
+    Close();
+}
+
+void PreviewLoader::Close()
+{
     m_pFlight.reset();
-    QDBusConnection::disconnectFromBus(m_strConnection);
+    m_pending.reset();
+    // The drawing program sees its client leave and drops the drawing it kept for it.
+    if (m_bus) {
+        m_bus.reset();
+        QDBusConnection::disconnectFromBus(m_strConnection);
+    }
 }
 
 bool PreviewLoader::IsDrawingFormat(const QString &strExt)
@@ -108,6 +114,13 @@ void PreviewLoader::Start(int nSerial, const Item &item)
              QStringLiteral("一時フォルダーを作成できません。\n%1").arg(m_temp.errorString()));
         return;
     }
+    if (!m_bus) {
+        // A connection of the preview's own: the drawing program keeps one current drawing per
+        // connection, and a run's must not be the one the preview opens.
+        static int s_nConnections = 0;
+        m_strConnection = QStringLiteral("norvale-preview-%1").arg(++s_nConnections);
+        m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_strConnection);
+    }
     m_pFlight.reset(new Flight {nSerial, item, std::move(pSource), QString(), nullptr});
     Send(QStringLiteral("Open"), m_pFlight->pSource->Path());
 }
@@ -127,7 +140,7 @@ void PreviewLoader::Send(const QString &strMethod, const QString &strArgument)
     call << strArgument;
     // The bus starts the drawing program when it is not running, as for a run.
     m_pFlight->pWatcher = std::make_unique<QDBusPendingCallWatcher>(
-        m_bus.asyncCall(call, CTarskDocument::kCallTimeoutMs));
+        m_bus->asyncCall(call, CTarskDocument::kCallTimeoutMs));
     connect(m_pFlight->pWatcher.get(), &QDBusPendingCallWatcher::finished, this,
             [this](QDBusPendingCallWatcher *pWatcher) { OnAnswer(pWatcher->reply()); });
 }
@@ -148,7 +161,7 @@ void PreviewLoader::OnAnswer(const QDBusMessage &reply)
             QFile::remove(pFlight->strTarget);
         const bool bNoProgram
             = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
-            || !m_bus.isConnected();
+            || !m_bus->isConnected();
         emit failed(pFlight->nSerial,
                     bNoProgram ? LoadString(IDS_SERVER_UNAVAILABLE)
                                : CTarskDocument::DescribeError(reply));

@@ -38,6 +38,10 @@ public:
     // Asks for item; returns the serial number that the renderer's page and failed() will carry.
     int Request(const Item &item);
     void SetHeld(bool bHeld);
+    // Lets go of what is under way or waiting and ends the preview's session with the drawing
+    // program, which then keeps no drawing for a window nobody looks at. The next request
+    // connects again.
+    void Close();
 
     // Whether the drawing program is asked for the format (strExt as Item has it).
     static bool IsDrawingFormat(const QString &strExt);
@@ -56,8 +60,8 @@ private:
     void OnAnswer(const QDBusMessage &reply);
 
     PreviewRenderer &m_renderer;
-    const QString m_strConnection;
-    QDBusConnection m_bus;
+    QString m_strConnection; // the name of m_bus while it is connected
+    std::optional<QDBusConnection> m_bus;
     QTemporaryDir m_temp;
     int m_nSerial = 0;
     bool m_bHeld = false;

@@ -1,13 +1,16 @@
 #include "conversion/PreviewRenderer.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QRegularExpression>
 #include <QSvgRenderer>
 #include <QThread>
+#include <QWaitCondition>
 #include <QXmlStreamReader>
 
 namespace {
@@ -141,24 +144,45 @@ QImage PreviewRenderer::Document::Draw(const QSize &scaled, const QRect &clip)
     return image;
 }
 
+// What the window's thread and the drawing thread share. The drawing thread holds it too, so that
+// a file that keeps a library busy for good (a hostile PDF, say) cannot hold up the program's
+// end: the thread is then left to finish on its own, with nobody to tell.
+struct PreviewRenderer::State
+{
+    QMutex mutex;
+    QWaitCondition wake;
+    bool bStop = false;
+    PreviewRenderer *pOwner = nullptr; // null once it is gone
+    std::optional<LoadJob> load;
+    std::optional<RenderJob> render[2];
+};
+
 PreviewRenderer::PreviewRenderer(QObject *pParent)
     : QObject(pParent)
+    , m_pState(std::make_shared<State>())
 {
-    m_pThread = QThread::create([this] { Work(); });
+    m_pState->pOwner = this;
+    m_pThread = QThread::create([pState = m_pState] { Work(pState); });
     m_pThread->start(QThread::LowPriority);
 }
 
 PreviewRenderer::~PreviewRenderer()
 {
+    std::optional<LoadJob> unread;
     {
-        QMutexLocker lock(&m_mutex);
-        m_bStop = true;
-        m_wake.wakeAll();
+        QMutexLocker lock(&m_pState->mutex);
+        m_pState->bStop = true;
+        m_pState->pOwner = nullptr;
+        unread.swap(m_pState->load);
+        m_pState->wake.wakeAll();
     }
-    m_pThread->wait();
-    delete m_pThread;
-    if (m_load && m_load->bTemporary)
-        QFile::remove(m_load->strPath);
+    if (unread && unread->bTemporary)
+        QFile::remove(unread->strPath);
+    constexpr int kStopWaitMs = 2000;
+    if (m_pThread->wait(QDeadlineTimer(kStopWaitMs)))
+        delete m_pThread;
+    else
+        connect(m_pThread, &QThread::finished, m_pThread, &QObject::deleteLater);
 }
 
 void PreviewRenderer::Load(int nSerial, Kind kind, const QString &strPath, bool bTemporary,
@@ -166,10 +190,10 @@ void PreviewRenderer::Load(int nSerial, Kind kind, const QString &strPath, bool 
 {
     std::optional<LoadJob> replaced;
     {
-        QMutexLocker lock(&m_mutex);
-        replaced.swap(m_load);
-        m_load = LoadJob {nSerial, kind, strPath, bTemporary, std::move(pKeep)};
-        m_wake.wakeAll();
+        QMutexLocker lock(&m_pState->mutex);
+        replaced.swap(m_pState->load);
+        m_pState->load = LoadJob {nSerial, kind, strPath, bTemporary, std::move(pKeep)};
+        m_pState->wake.wakeAll();
     }
     if (replaced && replaced->bTemporary)
         QFile::remove(replaced->strPath);
@@ -181,13 +205,22 @@ void PreviewRenderer::Render(int nSerial, Layer layer, const QSize &scaled, cons
     const QRect rcClip = clip & rcPage;
     if (rcClip.isEmpty() || qint64(rcClip.width()) * rcClip.height() > kMaxPicturePixels)
         return;
-    QMutexLocker lock(&m_mutex);
-    m_render[layer] = RenderJob {nSerial, scaled, rcClip};
-    m_wake.wakeAll();
+    QMutexLocker lock(&m_pState->mutex);
+    m_pState->render[layer] = RenderJob {nSerial, scaled, rcClip};
+    m_pState->wake.wakeAll();
 }
 
-void PreviewRenderer::Work()
+void PreviewRenderer::Work(const std::shared_ptr<State> &pState)
 {
+    State &state = *pState;
+    // Hands fn to the owner's thread, unless the owner is gone; under the lock, so that it
+    // cannot go while the call is posted (its end drops what is posted to it).
+    const auto post = [&state](auto fn) {
+        QMutexLocker lock(&state.mutex);
+        if (state.pOwner)
+            QMetaObject::invokeMethod(
+                state.pOwner, [pOwner = state.pOwner, fn] { fn(pOwner); }, Qt::QueuedConnection);
+    };
     std::unique_ptr<Document> pDoc;
     int nDocSerial = 0;
     for (;;) {
@@ -195,25 +228,26 @@ void PreviewRenderer::Work()
         std::optional<RenderJob> render;
         int nLayer = PageLayer;
         {
-            QMutexLocker lock(&m_mutex);
-            while (!m_bStop && !m_load && !m_render[PageLayer] && !m_render[DetailLayer])
-                m_wake.wait(&m_mutex);
-            if (m_bStop)
+            QMutexLocker lock(&state.mutex);
+            while (!state.bStop && !state.load && !state.render[PageLayer]
+                   && !state.render[DetailLayer])
+                state.wake.wait(&state.mutex);
+            if (state.bStop)
                 return;
             // A new page first: every picture asked for until then is of a page on its way out.
-            if (m_load)
-                load.swap(m_load);
-            else if (m_render[PageLayer])
-                render.swap(m_render[PageLayer]);
+            if (state.load)
+                load.swap(state.load);
+            else if (state.render[PageLayer])
+                render.swap(state.render[PageLayer]);
             else
-                render.swap(m_render[(nLayer = DetailLayer)]);
+                render.swap(state.render[(nLayer = DetailLayer)]);
         }
         if (load) {
             pDoc.reset();
             nDocSerial = load->nSerial;
             PageInfo info;
             QFile file(load->strPath);
-            // A FIFO under a drawing's name would hold this thread, and the window's end, for good.
+            // A FIFO under a drawing's name would hold this thread for good.
             if (!QFileInfo(load->strPath).isFile())
                 info.strError = QStringLiteral("通常のファイルではありません。");
             else if (!file.open(QIODevice::ReadOnly))
@@ -225,16 +259,15 @@ void PreviewRenderer::Work()
             file.close();
             if (load->bTemporary)
                 file.remove();
-            QMetaObject::invokeMethod(
-                this, [this, nSerial = load->nSerial, info] { emit loaded(nSerial, info); },
-                Qt::QueuedConnection);
+            post([nSerial = load->nSerial, info](PreviewRenderer *pOwner) {
+                emit pOwner->loaded(nSerial, info);
+            });
         } else if (render && pDoc && render->nSerial == nDocSerial) {
             const QImage image = pDoc->Draw(render->scaled, render->clip);
-            QMetaObject::invokeMethod(
-                this,
-                [this, nSerial = render->nSerial, nLayer, image, scaled = render->scaled,
-                 clip = render->clip] { emit rendered(nSerial, nLayer, image, scaled, clip); },
-                Qt::QueuedConnection);
+            post([nSerial = render->nSerial, nLayer, image, scaled = render->scaled,
+                  clip = render->clip](PreviewRenderer *pOwner) {
+                emit pOwner->rendered(nSerial, nLayer, image, scaled, clip);
+            });
         }
     }
 }

@@ -1,12 +1,10 @@
 #pragma once
 
 #include <QImage>
-#include <QMutex>
 #include <QObject>
 #include <QRect>
 #include <QSizeF>
 #include <QString>
-#include <QWaitCondition>
 
 #include <memory>
 #include <optional>
@@ -68,13 +66,10 @@ private:
         QRect clip;
     };
     class Document;
+    struct State;
 
-    void Work();
+    static void Work(const std::shared_ptr<State> &pState);
 
-    QMutex m_mutex;
-    QWaitCondition m_wake;
-    bool m_bStop = false;
-    std::optional<LoadJob> m_load;
-    std::optional<RenderJob> m_render[2];
+    std::shared_ptr<State> m_pState;
     QThread *m_pThread = nullptr;
 };

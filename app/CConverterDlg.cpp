@@ -33,6 +33,9 @@
 namespace {
 constexpr int kTemplateWidth = 385;
 constexpr int kTemplateHeight = 345;
+// Where the toolbar column between the panes and the target pane begin, in dialog units.
+constexpr int kMiddleColumnStart = 183;
+constexpr int kTargetPaneStart = 203;
 // The height of a combo's selection field in the template; the rest of its template height is
 // the dropped-down list.
 constexpr int kComboFieldHeight = 14;
@@ -54,10 +57,14 @@ CConverterDlg::CConverterDlg(QWidget *parent)
 {
     m_hIcon = LoadIcon(IDR_MAINFRAME);
     setWindowTitle(LoadString(IDS_CAPTION));
-    // A fixed-size window with a close box only: no minimise, no maximise, no help button.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    SetTemplateSize(kTemplateWidth, kTemplateHeight);
+    // A main window the user may make larger and maximise, so that long file names can be read;
+    // no minimise and no help button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    SetMinimumTemplateSize(kTemplateWidth, kTemplateHeight);
+    // The two panes share the extra width; the toolbar column between them keeps its own.
+    SetBands({{0, 1}, {kMiddleColumnStart, 0}, {kTargetPaneStart, 1}});
     CreateControls();
     // The key filter must see keys before the focused control does, for every control,
     // including those that later steps create (the combos' line edits, list viewports).
@@ -160,6 +167,25 @@ void CConverterDlg::CreateControls()
     AddStatic(IDC_SRC_FORMAT, QString(), left, 80, 19, 100, 8);
     AddStatic(IDC_DST_FORMAT, QString(), left, 280, 19, 100, 8);
     AddStatic(IDC_AUTHOR_LINE, QString(), right, 255, 40, 94, 8);
+
+    // In a larger window the lists take the extra room, the folder boxes and format names the
+    // extra width; what stands at a box's right end stays there, and the lines under the lists
+    // stay under them.
+    for (const int nId : {IDC_SRC_FOLDER, IDC_DST_FOLDER, IDC_SRC_FORMAT, IDC_DST_FORMAT})
+        SetAnchor(nId, 0, 1, 0, 0);
+    for (const int nId : {IDC_BROWSE_SRC, IDC_BROWSE_DST, IDC_CAD_VERSION, IDC_AUTHOR_LINE,
+                          IDC_LAUNCH_BAR_FRAME, IDC_AUTHOR_BAR_FRAME})
+        SetAnchor(nId, 1, 1, 0, 0);
+    SetAnchor(IDC_SRC_LIST, 0, 1, 0, 1);
+    SetAnchor(IDC_DST_LIST, 0, 1, 0, 1);
+    SetAnchor(IDC_SRC_SELECTED, 0, 0.5, 1, 1);
+    SetAnchor(IDC_SRC_COUNT, 0.5, 1, 1, 1);
+    SetAnchor(IDC_DST_SELECTED, 0, 0.5, 1, 1);
+    SetAnchor(IDC_DST_COUNT, 0.5, 1, 1, 1);
+    SetAnchor(IDC_STATUS, 0, 1, 1, 1);
+    SetAnchor(IDC_MODE_BAR_FRAME, 0, 0, 1, 1);
+    // Convert stays level with the middle of the lists.
+    SetAnchor(IDC_CONVERT_BAR_FRAME, 0, 0, 0.5, 0.5);
 
     for (QPushButton *button : {browseSrc, browseDst}) {
         // Enter never clicks a button here; it applies a typed folder or does nothing.
@@ -360,6 +386,8 @@ bool CConverterDlg::OnInitDialog()
     m_pPreview = new ConversionPreview(m_src, m_dst, this);
     m_pPreview->SetAutomatic(m_nMode == 0);
 
+    RestoreWindowSize();
+
     m_cbSrcExt->setFocus();
     return true;
 }
@@ -378,6 +406,7 @@ void CConverterDlg::DestroyWindow()
     if (m_bDestroyed || !m_bInitialized)
         return;
     m_bDestroyed = true;
+    KeepWindowSize();
     SaveSettings();
     delete m_pProgressDlg;
     m_pProgressDlg = nullptr;

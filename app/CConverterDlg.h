@@ -8,9 +8,11 @@
 #include <QHash>
 #include <QIcon>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class CIconButton;
 class CPreviewDlg;
@@ -70,6 +72,9 @@ public:
     unsigned m_nEditFolderId = 0;
     bool m_bSameFolder = false;
     int m_nMode = 1;
+    // The window's size when not maximised (empty: the designed size) and whether it is.
+    QSize m_sizeWindow;
+    bool m_bMaximized = false;
     Pane m_src {Side::Source, this, m_strDesktopDir, m_strMyDocumentsDir};
     Pane m_dst {Side::Target, this, m_strDesktopDir, m_strMyDocumentsDir};
     QString m_strLogonName;
@@ -97,6 +102,10 @@ public:
     // Settings file (CConverterDlgSettings.cpp)
     void LoadSettings();
     void SaveSettings();
+    // Gives the window the size the settings keep; then it may be shown.
+    void RestoreWindowSize();
+    // Takes the window's size and the column widths into the state SaveSettings writes.
+    void KeepWindowSize();
 
     // Toolbars, keys and help (CConverterDlgToolbars.cpp)
     void CreateToolBars();
@@ -122,8 +131,8 @@ public:
 
     // The two panes (CConverterDlgPanes.cpp). The handlers of one side forward to its Pane.
     void InitListColumns();
-    // The width column nColumn of pList needs for its widest text and its header with the arrow.
-    static int ColumnWidthFor(QTreeView *pList, int nColumn);
+    // The lists' column space at the designed size: the column widths are kept as they are there.
+    int m_nTemplateColumnSpace = 0;
     // Lists strFolder (the pane's own field, rewritten to the form the system reports) into the
     // list of side nSide: 1 the source, anything else the target.
     void FillFileList(QString &strFolder, QString strExt, int nSide);
@@ -171,7 +180,10 @@ public:
     bool m_bRunning = false;
 
     // Run report and end-of-run notice (CConverterDlgRunReport.cpp)
-    void OnRunEnded(const RunReport &report, qint64 nElapsedMs);
+    // The notice of a long run, and when a drawing failed or was passed over, one message with
+    // failure (the first failure's message), the counts and the way to the run's report.
+    void OnRunEnded(const RunReport &report, qint64 nElapsedMs,
+                    const std::optional<QString> &failure);
     // Shows the last run's report (context menu).
     void OnRunReport();
     // Marks the drawings an automatic run would convert (ConversionPreview.cpp).

@@ -76,6 +76,10 @@ void CConverterDlg::SetRunning(bool bRunning)
     // The drawing program is the run's until it ends; the preview waits with what it shows.
     if (m_pPreviewDlg)
         m_pPreviewDlg->SetHeld(bRunning);
+    // The run lists the target folder at its end; listing it for every saved drawing would only
+    // slow the run down.
+    m_src.HoldFollowing(bRunning);
+    m_dst.HoldFollowing(bRunning);
     if (!m_pProgressDlg)
         return;
     if (bRunning) {
@@ -167,8 +171,5 @@ void CConverterDlg::RunConversion(CTarskDocument &doc, const QList<int> &aRows,
     // The window comes back, and what was saved is listed, also after a failure.
     doc.ReleaseDispatch();
     SetRunning(false);
-    OnRunEnded(report, timer.elapsed());
-    if (result.failure)
-        AfxMessageBox(*result.failure, QMessageBox::Ok, QMessageBox::Critical,
-                      QMessageBox::NoButton, this);
+    OnRunEnded(report, timer.elapsed(), result.failure);
 }

@@ -10,27 +10,13 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFontMetrics>
-#include <QHeaderView>
-#include <QStyle>
-#include <QTreeView>
+
+#include <algorithm>
 
 namespace {
-
-// Sizes up to 13 digits and the time to the minute are always shown in full.
-const QString kWidestSize = QStringLiteral("d,ddd,ddd,ddd,ddd");
-const QString kWidestTime = QStringLiteral("dddd/dd/dd dd:dd");
-
-// The width of strPattern with every "d" the widest digit of the font: no size or time text of
-// that pattern is wider.
-int WidestDigitText(const QFontMetrics &fm, const QString &strPattern)
-{
-    int nWidest = 0;
-    for (char16_t c = u'0'; c <= u'9'; ++c)
-        nWidest = qMax(nWidest, fm.horizontalAdvance(QString(strPattern).replace(u'd', QChar(c))));
-    return nWidest;
-}
-
+// The designed widths of the name and size columns, in pixels.
+constexpr int kNameWidth = 120;
+constexpr int kSizeWidth = 60;
 } // namespace
 
 void CConverterDlg::ConnectPane(Pane &pane)
@@ -55,43 +41,21 @@ void CConverterDlg::ChooseFolder(Pane &pane, const QString strPath)
         m_dst.SetFolder(strPath);
 }
 
-int CConverterDlg::ColumnWidthFor(QTreeView *pList, int nColumn)
-{
-    // Measured in the font the list paints with: the same columns in another font (the Japanese
-    // fonts are wide) would cut the minutes off the time or the last digits off a size.
-    const int nMargin
-        = 2 * (pList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, pList) + 1);
-    int nWidth = 0;
-    if (nColumn == FileListModel::SizeColumn)
-        nWidth = WidestDigitText(pList->fontMetrics(), kWidestSize) + nMargin;
-    else if (nColumn == FileListModel::TimeColumn)
-        nWidth = WidestDigitText(pList->fontMetrics(), kWidestTime) + nMargin;
-    if (auto *pHeader = qobject_cast<FileListHeader *>(pList->header()))
-        nWidth = qMax(nWidth, pHeader->SectionWidthFor(nColumn));
-    return nWidth;
-}
-
 void CConverterDlg::InitListColumns()
 {
-    // Both lists have the same size, so the source list's client width serves for both. The
-    // list is still empty here and shows no scroll bar, so its client width is its contents
-    // rectangle, which is valid before the window is first laid out (the viewport is not).
-    // Size and time get what their longest texts need; the name takes the rest, so that no
-    // horizontal scroll bar hides a column, and shows a name it cuts short in full as a tooltip.
-    const int nClientWidth = m_lcSrcFiles->contentsRect().width();
-    const int nScrollBar
-        = m_lcSrcFiles->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_lcSrcFiles);
-    const int nSizeWidth = ColumnWidthFor(m_lcSrcFiles, FileListModel::SizeColumn);
-    const int nTimeWidth = ColumnWidthFor(m_lcSrcFiles, FileListModel::TimeColumn);
-    const int nNameWidth = qMax(nClientWidth - nScrollBar - nSizeWidth - nTimeWidth,
-                                ColumnWidthFor(m_lcSrcFiles, FileListModel::NameColumn));
-    for (QTreeView *pList : {m_lcSrcFiles, m_lcDstFiles}) {
-        QHeaderView *pHeader = pList->header();
-        // The computed widths are exact; a stretched last column would override them.
-        pHeader->setStretchLastSection(false);
-        pHeader->resizeSection(FileListModel::NameColumn, nNameWidth);
-        pHeader->resizeSection(FileListModel::SizeColumn, nSizeWidth);
-        pHeader->resizeSection(FileListModel::TimeColumn, nTimeWidth);
+    // The designed widths belong to the designed size, which the window still has here: name 120
+    // and size 60 pixels, the time the rest of the source list, less a vertical scroll bar. Both
+    // lists have the same size then. A side whose widths the user changed gets them back, as
+    // they were at this size.
+    m_nTemplateColumnSpace = m_lcSrcFiles->ColumnSpace();
+    const QList<int> anDesigned
+        = {kNameWidth, kSizeWidth, m_nTemplateColumnSpace - kNameWidth - kSizeWidth};
+    for (Pane *pPane : {&m_src, &m_dst}) {
+        const int *anStored = pPane->anColumnWidth;
+        const bool bStored = std::all_of(anStored, anStored + FileListModel::ColumnCount,
+                                         [](int nWidth) { return nWidth > 0; });
+        pPane->GetControls().pList->SetColumnWidths(
+            bStored ? QList<int>(anStored, anStored + FileListModel::ColumnCount) : anDesigned);
     }
     m_src.ResetSort();
     m_dst.ResetSort();
@@ -143,34 +107,41 @@ void CConverterDlg::OnRclickDstList(const QPoint &ptPos)
     m_dst.ShowListMenu(ptPos);
 }
 
+// Convert is worked out again after every command of a list's menu, whatever it changed.
 void CConverterDlg::OnDeleteSrcFiles()
 {
     m_src.DeleteSelected();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnDeleteDstFiles()
 {
     m_dst.DeleteSelected();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnSelectAllSrc()
 {
     m_src.SelectAll();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnSelectAllDst()
 {
     m_dst.SelectAll();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnRefreshSrc()
 {
     m_src.Refresh();
+    UpdateConvertButton();
 }
 
 void CConverterDlg::OnRefreshDst()
 {
     m_dst.Refresh();
+    UpdateConvertButton();
 }
 
 QString CConverterDlg::GetSpecialFolderPath(int nFolder) const

@@ -99,6 +99,8 @@ void CConverterDlg::CreateToolBars()
         }
         this->*spec.pMember = bar;
         PlaceToolBar(bar, spec.nPlaceholderId, spec.nAlign);
+        // In a larger window the bar goes where its placeholder goes.
+        SetAnchor(bar, GetAnchor(spec.nPlaceholderId));
         bar->show();
     }
 }

@@ -44,7 +44,10 @@ void ConversionPreview::SetAutomatic(bool bAutomatic)
 void ConversionPreview::Renew()
 {
     ++*m_pGeneration;
-    m_src.Model()->SetMarkedNames({}, QIcon());
+    if (!m_bAutomatic || m_dst.strExt.isEmpty() || ListingKey() != m_strMarkedKey) {
+        m_src.Model()->SetMarkedNames({}, QIcon());
+        m_strMarkedKey.clear();
+    }
     if (!m_bAutomatic || m_dst.strExt.isEmpty() || m_src.Model()->rowCount() == 0)
         return;
     // After the listing's own paint: the worker is started from the event loop, once however
@@ -79,6 +82,7 @@ void ConversionPreview::Start()
         aSources.emplace_back(row.strName, row.RawName(), row.nModified);
     }
     const quint64 nGeneration = *m_pGeneration;
+    const QString strKey = ListingKey();
     const auto pGeneration = m_pGeneration;
     const QByteArray dstFolder = QFile::encodeName(m_dst.strFolder);
     const QString strExtLower = m_dst.strExt.toLower();
@@ -98,7 +102,7 @@ void ConversionPreview::Start()
                 setNames.insert(strName);
         }
         QMetaObject::invokeMethod(
-            this, [this, nGeneration, setNames] { Apply(nGeneration, setNames); },
+            this, [this, nGeneration, strKey, setNames] { Apply(nGeneration, strKey, setNames); },
             Qt::QueuedConnection);
     });
     connect(m_pWorker, &QThread::finished, this, [this] {
@@ -108,13 +112,20 @@ void ConversionPreview::Start()
     m_pWorker->start(QThread::LowPriority);
 }
 
-void ConversionPreview::Apply(quint64 nGeneration, const QSet<QString> &setNames)
+void ConversionPreview::Apply(quint64 nGeneration, const QString &strKey,
+                              const QSet<QString> &setNames)
 {
     if (nGeneration != *m_pGeneration)
         return;
+    m_strMarkedKey = strKey;
     FileListModel *pModel = m_src.Model();
     pModel->SetMarkedNames(setNames, WithEmblem(pModel->FileIcon()));
     emit marksApplied(int(setNames.size()));
+}
+
+QString ConversionPreview::ListingKey() const
+{
+    return m_src.strFolder + u'\n' + m_src.strExt + u'\n' + m_dst.strFolder + u'\n' + m_dst.strExt;
 }
 
 QIcon ConversionPreview::WithEmblem(const QIcon &fileIcon)

@@ -15,7 +15,9 @@ class QThread;
 // by the run's own date rule; of rows with one target name only the first). The targets are
 // examined on a worker thread after the lists are shown, so the marks never hold up a listing; they
 // are renewed whenever either pane is listed again or the mode changes, and never touch the rows'
-// order, counts or texts.
+// order, counts or texts. A pane listed again with the same folder and format keeps its marks until
+// the new ones are in; any other listing drops them at once, as they no longer tell about these
+// folders.
 class ConversionPreview : public QObject
 {
     Q_OBJECT
@@ -39,11 +41,15 @@ signals:
 
 private:
     void Start();
-    void Apply(quint64 nGeneration, const QSet<QString> &setNames);
+    void Apply(quint64 nGeneration, const QString &strKey, const QSet<QString> &setNames);
+
+    // The folders and formats the present marks were made for.
+    QString ListingKey() const;
 
     const Pane &m_src;
     const Pane &m_dst;
     bool m_bAutomatic = false;
+    QString m_strMarkedKey;
     // Raised by every Renew: a worker whose generation is past gives up and its result is let go.
     std::shared_ptr<std::atomic<quint64>> m_pGeneration;
     QThread *m_pWorker = nullptr;

@@ -194,6 +194,8 @@ int main(int argc, char *argv[])
         PaintCounter paints;
         pList->viewport()->installEventFilter(&paints);
         const QString strExt = QStringLiteral("DXF");
+        // What the pane lists again when its folder changes on disk.
+        dlg.m_src.strExt = strExt;
         const QString strDrawings = QFile::decodeName(drawings);
         const QString strEmpty = QFile::decodeName(empty);
 
@@ -256,6 +258,37 @@ int main(int argc, char *argv[])
         std::printf("relist_ms %.1f\n", Median(aRelist));
         std::printf("relist_ratio %.2f\n", Median(aRelistRatio));
         std::printf("rss_mib %.1f\n", double(nPeakKib - nBaseKib) / 1024.0);
+
+        // A drawing added to the listed folder while every row is selected: the time until the
+        // pane shows it, the selection kept, as the user waits for it (the wait that gathers a
+        // burst of changes included).
+        {
+            std::vector<double> aFollow;
+            int nListed = 0;
+            QObject::connect(&dlg.m_src, &Pane::listed, [&nListed] { ++nListed; });
+            for (int i = 0; i < kRepetitions && nResult == 0; ++i) {
+                listAndPaint();
+                pList->selectAll();
+                const QByteArray added = drawings + "/added_" + QByteArray::number(i) + ".dxf";
+                nListed = 0;
+                timer.start();
+                const int fd = open(added.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+                if (fd >= 0)
+                    close(fd);
+                while (nListed == 0 && timer.elapsed() < 10000)
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+                pList->viewport()->repaint();
+                aFollow.push_back(timer.nsecsElapsed() / 1e6);
+                const qsizetype nSelected = pList->selectionModel()->selectedRows().size();
+                unlink(added.constData());
+                if (fd < 0 || nListed == 0 || nSelected != kDrawings) {
+                    std::fprintf(stderr, "the pane did not follow the disk: %lld rows selected\n",
+                                 static_cast<long long>(nSelected));
+                    nResult = 1;
+                }
+            }
+            std::printf("follow_ms %.1f\n", Median(aFollow));
+        }
 
         // Re-sorting the listed pane by each column, as a header click does, with its repaint.
         // Each column is sorted twice in a row (both directions) and the median time reported.

@@ -8,7 +8,15 @@ QMessageBox::StandardButton
 AfxMessageBox(const QString &strText, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon,
               QMessageBox::StandardButton defaultButton, QWidget *parent)
 {
-    QMessageBox box(icon, QStringLiteral("Norvale"), strText, buttons, parent);
+    QMessageBox box(icon, QString(), strText, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    return AfxMessageBox(box);
+}
+
+QMessageBox::StandardButton AfxMessageBox(QMessageBox &box)
+{
+    box.setWindowTitle(QStringLiteral("Norvale"));
     // The interface is Japanese whatever the desktop's language.
     const std::pair<QMessageBox::StandardButton, const char *> labels[] = {
         {QMessageBox::Ok, "OK"},
@@ -20,7 +28,5 @@ AfxMessageBox(const QString &strText, QMessageBox::StandardButtons buttons, QMes
         if (QAbstractButton *b = box.button(button))
             b->setText(QString::fromUtf8(pszLabel));
     }
-    if (defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(defaultButton);
     return Desktop::Current().Ask(box);
 }

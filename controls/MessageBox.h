@@ -11,3 +11,7 @@ AfxMessageBox(const QString &strText, QMessageBox::StandardButtons buttons = QMe
               QMessageBox::Icon icon = QMessageBox::Warning,
               QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
               QWidget *parent = nullptr);
+
+// Shows a box its caller has built with more than a text (a line of detail, a button of its own),
+// titled and labelled as AfxMessageBox's, and returns the button chosen.
+QMessageBox::StandardButton AfxMessageBox(QMessageBox &box);

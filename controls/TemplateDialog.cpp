@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QResizeEvent>
 
 #include <cstdint>
 
@@ -71,11 +72,98 @@ void TemplateDialog::PlaceControl(QWidget *w, int nId, const QRect &rcDialogUnit
         w->setObjectName(QString::number(nId));
     w->setGeometry(MapDialogRect(rcDialogUnits));
     m_aControls.append(w);
+    if (!m_aBands.empty()) {
+        const auto bandOf = [this](int x) {
+            int nBand = 0;
+            while (nBand + 1 < int(m_aBands.size()) && m_aBands[size_t(nBand) + 1].xStart <= x)
+                ++nBand;
+            return nBand;
+        };
+        Anchor anchor;
+        anchor.nLeftBand = bandOf(rcDialogUnits.left());
+        anchor.nRightBand = bandOf(rcDialogUnits.left() + rcDialogUnits.width() - 1);
+        m_mapAnchored.insert(w, {anchor, QRect()});
+    }
 }
 
 void TemplateDialog::SetTemplateSize(int cx, int cy)
 {
     setFixedSize(MapDialogRect(QRect(0, 0, cx, cy)).size());
+}
+
+void TemplateDialog::SetMinimumTemplateSize(int cx, int cy)
+{
+    m_sizeTemplate = MapDialogRect(QRect(0, 0, cx, cy)).size();
+    setMinimumSize(m_sizeTemplate);
+    resize(m_sizeTemplate);
+}
+
+void TemplateDialog::SetBands(const std::vector<Band> &aBands)
+{
+    m_aBands = aBands;
+}
+
+void TemplateDialog::SetAnchor(int nId, double fLeft, double fRight, double fTop, double fBottom)
+{
+    QWidget *w = GetDlgItem(nId);
+    if (!w || !m_mapAnchored.contains(w))
+        return;
+    Anchor &anchor = m_mapAnchored[w].anchor;
+    anchor.fLeft = fLeft;
+    anchor.fRight = fRight;
+    anchor.fTop = fTop;
+    anchor.fBottom = fBottom;
+}
+
+void TemplateDialog::SetAnchor(QWidget *w, const Anchor &anchor)
+{
+    m_mapAnchored.insert(w, {anchor, w->geometry()});
+}
+
+TemplateDialog::Anchor TemplateDialog::GetAnchor(int nId) const
+{
+    return m_mapAnchored.value(GetDlgItem(nId)).anchor;
+}
+
+void TemplateDialog::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    LayoutAnchored();
+}
+
+void TemplateDialog::LayoutAnchored()
+{
+    if (m_sizeTemplate.isEmpty() || m_aBands.empty())
+        return;
+    // Whole pixels per band, and together exactly the extra width: each band ends where the next
+    // begins.
+    const int dx = width() - m_sizeTemplate.width();
+    const int dy = height() - m_sizeTemplate.height();
+    int nTotalWeight = 0;
+    for (const Band &band : m_aBands)
+        nTotalWeight += band.nWeight;
+    std::vector<int> aOffsets(m_aBands.size() + 1, 0);
+    int nWeightBefore = 0;
+    for (size_t i = 0; i < m_aBands.size(); ++i) {
+        nWeightBefore += m_aBands[i].nWeight;
+        aOffsets[i + 1] = nTotalWeight > 0 ? MulDiv(dx, nWeightBefore, nTotalWeight) : 0;
+    }
+    const auto edge = [&aOffsets](int nBand, double fFraction) {
+        const size_t i = size_t(nBand);
+        return aOffsets[i] + qRound(fFraction * (aOffsets[i + 1] - aOffsets[i]));
+    };
+    for (auto it = m_mapAnchored.begin(); it != m_mapAnchored.end(); ++it) {
+        Anchored &placed = it.value();
+        if (!placed.rcTemplate.isValid())
+            placed.rcTemplate = it.key()->geometry();
+        const Anchor &a = placed.anchor;
+        const QRect &rc = placed.rcTemplate;
+        const int left = rc.left() + edge(a.nLeftBand, a.fLeft);
+        const int right = rc.left() + rc.width() + edge(a.nRightBand, a.fRight);
+        const int top = rc.top() + qRound(a.fTop * dy);
+        const int bottom = rc.top() + rc.height() + qRound(a.fBottom * dy);
+        it.key()->setGeometry(left, top, right - left, bottom - top);
+    }
 }
 
 void TemplateDialog::ApplyTabOrder()

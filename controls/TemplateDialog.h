@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
 #include <QRect>
+
+#include <vector>
 
 class QLabel;
 
@@ -34,6 +37,25 @@ public:
     // "MS PGothic" 9 pt, or the Japanese proportional sans that stands in for it.
     static QFont DialogFont();
 
+    // How a control follows a window that is larger than its template. The extra width is
+    // shared by bands, columns of the template, in the ratio of their weights; each vertical edge
+    // moves with the band it stands in, by the band's offset and its fraction of the band's
+    // growth, and each horizontal edge by its fraction of the extra height.
+    struct Anchor
+    {
+        int nLeftBand = 0;
+        double fLeft = 0;
+        int nRightBand = 0;
+        double fRight = 0;
+        double fTop = 0;
+        double fBottom = 0;
+    };
+    struct Band
+    {
+        int xStart; // dialog units: where the band begins
+        int nWeight;
+    };
+
 protected:
     // Places w at its template rectangle and names it by id; controls are added in tab order.
     template<class Widget>
@@ -45,11 +67,36 @@ protected:
     void PlaceControl(QWidget *w, int nId, const QRect &rcDialogUnits);
     // Fixes the client size from the template's size in dialog units.
     void SetTemplateSize(int cx, int cy);
+    // Makes the template's size the smallest the window may have; it may grow from there, its
+    // controls following the anchors.
+    void SetMinimumTemplateSize(int cx, int cy);
+    // The bands, left to right, the first beginning at 0. Controls placed from now on stand in
+    // the bands of their edges, not growing with them until SetAnchor says so.
+    void SetBands(const std::vector<Band> &aBands);
+    // Each edge's fraction of its band's growth (0: stays with the band's left side, 1: with its
+    // right side) and of the extra height.
+    void SetAnchor(int nId, double fLeft, double fRight, double fTop, double fBottom);
+    // w (a control or anything placed over one) follows the window as anchor says; its present
+    // place is its place at the template's size.
+    void SetAnchor(QWidget *w, const Anchor &anchor);
+    Anchor GetAnchor(int nId) const;
+    void resizeEvent(QResizeEvent *event) override;
     // Chains the tab order of the focusable controls in the order they were added.
     void ApplyTabOrder();
     void changeEvent(QEvent *event) override;
 
 private:
+    struct Anchored
+    {
+        Anchor anchor;
+        QRect rcTemplate; // in pixels; recorded at the first layout, while nothing has moved it
+    };
+    // Moves every anchored control to its place in a window of the present size.
+    void LayoutAnchored();
+
     QSize m_sizeBaseUnits;
     QList<QWidget *> m_aControls;
+    QSize m_sizeTemplate;
+    std::vector<Band> m_aBands;
+    QHash<QWidget *, Anchored> m_mapAnchored;
 };

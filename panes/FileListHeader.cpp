@@ -29,14 +29,6 @@ void FileListHeader::SetArrow(int nSection, int nImage)
     viewport()->update();
 }
 
-int FileListHeader::SectionWidthFor(int logicalIndex) const
-{
-    const QString text
-        = model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
-    const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this);
-    return 2 * margin + fontMetrics().horizontalAdvance(text) + kGap + kArrowSize;
-}
-
 void FileListHeader::paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const
 {
     if (!rect.isValid())

@@ -16,8 +16,6 @@ public:
     void SetArrow(int nSection, int nImage);
     int ArrowSection() const { return m_nArrowSection; }
     int ArrowImage() const { return m_nArrowImage; }
-    // The width a section needs to show its whole text with the arrow beside it.
-    int SectionWidthFor(int logicalIndex) const;
 
 protected:
     void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override;

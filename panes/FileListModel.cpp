@@ -198,7 +198,6 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 void FileListModel::SetRows(std::vector<FileRow> rows, std::vector<QCollatorSortKey> aNameKeys)
 {
     beginResetModel();
-    m_setMarked.clear();
     m_aRows = std::move(rows);
     m_aNameKeys = std::move(aNameKeys);
     if (m_aNameKeys.size() != m_aRows.size())

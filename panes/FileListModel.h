@@ -27,7 +27,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Replaces all rows (a model reset: nothing of the previous rows survives, selection included).
+    // Replaces all rows (a model reset: nothing of the previous rows survives, selection included,
+    // but the marks).
     // aNameKeys, when given, holds NameCollator()'s key of each row's name, in row order, made
     // by whoever had the time; otherwise the first sort by name makes them.
     void SetRows(std::vector<FileRow> rows, std::vector<QCollatorSortKey> aNameKeys = {});
@@ -39,7 +40,8 @@ public:
     const QIcon &FileIcon() const { return m_hFileIcon; }
 
     // Marks the rows whose name is in setNames (those an automatic run would convert): the name
-    // in bold and markedIcon for the icon. A new listing drops the marks.
+    // in bold and markedIcon for the icon. The marks go with the names: a new listing keeps the
+    // marks of the names it still holds until they are set anew.
     void SetMarkedNames(QSet<QString> setNames, const QIcon &markedIcon);
     bool IsMarked(int nRow) const;
 

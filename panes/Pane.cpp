@@ -1,6 +1,7 @@
 #include "panes/Pane.h"
 
 #include "controls/MessageBox.h"
+#include "formats/FormatTable.h"
 #include "panes/BrowseForFolder.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
@@ -9,16 +10,20 @@
 #include "platform/Desktop.h"
 #include "platform/FileIcons.h"
 #include "platform/FileNames.h"
+#include "platform/FolderWatcher.h"
 #include "platform/Trash.h"
 #include "res/Resource.h"
 #include "res/Strings.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
@@ -74,16 +79,23 @@ void Pane::Attach(const Controls &controls)
         UpdateSelectedCount();
         emit selectionChanged();
     });
+    m_pWatcher = new FolderWatcher(this);
+    connect(m_pWatcher, &FolderWatcher::changed, this, &Pane::FollowDisk);
 }
 
 QList<int> Pane::SelectedRows() const
 {
+    // From the ranges rather than selectedRows(), which examines each row anew: every selection
+    // here is of whole rows, and a list of 100,000 selected rows is read in a moment.
     QList<int> aRows;
     if (const QItemSelectionModel *pSelection = m_controls.pList->selectionModel()) {
-        for (const QModelIndex &index : pSelection->selectedRows())
-            aRows.append(index.row());
+        for (const QItemSelectionRange &range : pSelection->selection()) {
+            for (int nRow = range.top(); nRow <= range.bottom(); ++nRow)
+                aRows.append(nRow);
+        }
     }
     std::sort(aRows.begin(), aRows.end());
+    aRows.erase(std::unique(aRows.begin(), aRows.end()), aRows.end());
     return aRows;
 }
 
@@ -95,6 +107,11 @@ void Pane::FillFileList(QString &strListFolder, const QString &strListExt)
     const bool bCurrent = !strListFolder.isEmpty() && QDir::setCurrent(strListFolder);
     if (bCurrent)
         strListFolder = QDir::currentPath();
+    // Watched from before it is read: a change while it is read shows at the next listing.
+    if (bCurrent && !strListExt.isEmpty())
+        m_pWatcher->Watch(QFile::encodeName(strListFolder), FolderScan::EncodeSuffix(strListExt));
+    else
+        m_pWatcher->Watch({}, {});
 
     if (strListExt.isEmpty() || !bCurrent) {
         m_pModel->Clear();
@@ -233,10 +250,32 @@ void Pane::OpenFirstSelected()
         const FileRow &row = m_pModel->Row(aRows.first());
         QString strPath = strFolder;
         JoinPath(strPath, row.strName);
-        // The desktop says nothing when it cannot open a file, so the user is told here.
-        if (!Desktop::Current().OpenUrl(
-                Platform::RawFileUrl(Platform::JoinRawPath(strFolder, row.RawName()))))
-            AfxMessageBox(u"ファイルを開けませんでした。\n%1"_s.arg(strPath), QMessageBox::Ok,
+        // The desktop says nothing when it cannot open a file, so the user is told here, and why.
+        const Desktop::FileOpening opening
+            = Desktop::Current().OpenFile(Platform::JoinRawPath(strFolder, row.RawName()));
+        QString strReason;
+        switch (opening.failure) {
+        case Desktop::OpenFailure::None:
+            break;
+        case Desktop::OpenFailure::Missing:
+            strReason = LoadString(IDS_OPEN_MISSING);
+            break;
+        case Desktop::OpenFailure::NoProgram: {
+            // A drawing format is named as the program names it; any other file as the desktop
+            // does.
+            const QString strFormat
+                = GetFormatDescription(QFileInfo(row.strName).suffix().toUpper());
+            strReason = LoadString(IDS_OPEN_NO_PROGRAM)
+                            .arg(strFormat.isEmpty() ? opening.strTypeName : strFormat,
+                                 opening.strMimeType);
+            break;
+        }
+        case Desktop::OpenFailure::NotStarted:
+            strReason = LoadString(IDS_OPEN_NOT_STARTED);
+            break;
+        }
+        if (!strReason.isEmpty())
+            AfxMessageBox(LoadString(IDS_OPEN_FAILED).arg(strPath, strReason), QMessageBox::Ok,
                           QMessageBox::Warning, QMessageBox::NoButton, m_pWindow);
     }
     UpdateSelectedCount();
@@ -315,4 +354,61 @@ void Pane::SelectAll()
 void Pane::Refresh()
 {
     FillFileList();
+}
+
+void Pane::HoldFollowing(bool bHold)
+{
+    m_pWatcher->Hold(bHold);
+}
+
+void Pane::FollowDisk()
+{
+    // Rows are known by their names as the folder holds them: a name that is not UTF-8 by its
+    // bytes, any other by its text, which costs no conversion per row.
+    QSet<QString> setNames;
+    QSet<QByteArray> setRawNames;
+    const QList<int> aSelected = SelectedRows();
+    setNames.reserve(aSelected.size());
+    for (const int nRow : aSelected) {
+        const FileRow &row = m_pModel->Row(nRow);
+        if (row.baRawName.isEmpty())
+            setNames.insert(row.strName);
+        else
+            setRawNames.insert(row.baRawName);
+    }
+    const auto wasSelected = [&](const FileRow &row) {
+        return row.baRawName.isEmpty() ? setNames.contains(row.strName)
+                                       : setRawNames.contains(row.baRawName);
+    };
+    FileListView *pList = m_controls.pList;
+    const QModelIndex current = pList->currentIndex();
+    const FileRow currentRow = current.isValid() ? m_pModel->Row(current.row()) : FileRow();
+    const int nScrolled = pList->verticalScrollBar()->value();
+
+    FillFileList();
+
+    QItemSelectionModel *pSelection = pList->selectionModel();
+    QItemSelection selection;
+    const int nRows = m_pModel->rowCount();
+    bool bCurrentFound = currentRow.strName.isEmpty();
+    int nRangeEnd = -1;
+    for (int i = 0; i < nRows && (!bCurrentFound || !aSelected.isEmpty()); ++i) {
+        const FileRow &row = m_pModel->Row(i);
+        if (!bCurrentFound && row.strName == currentRow.strName
+            && row.baRawName == currentRow.baRawName) {
+            pSelection->setCurrentIndex(m_pModel->index(i, 0), QItemSelectionModel::NoUpdate);
+            bCurrentFound = true;
+        }
+        // Neighbouring rows join one range, so that selecting many rows stays cheap.
+        if (!aSelected.isEmpty() && i > nRangeEnd && wasSelected(row)) {
+            nRangeEnd = i;
+            while (nRangeEnd + 1 < nRows && wasSelected(m_pModel->Row(nRangeEnd + 1)))
+                ++nRangeEnd;
+            selection.select(m_pModel->index(i, 0),
+                             m_pModel->index(nRangeEnd, FileListModel::ColumnCount - 1));
+        }
+    }
+    if (!selection.isEmpty())
+        pSelection->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    pList->verticalScrollBar()->setValue(nScrolled);
 }

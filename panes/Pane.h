@@ -6,6 +6,7 @@
 
 class FileListModel;
 class FileListView;
+class FolderWatcher;
 class QComboBox;
 class QLabel;
 class QPoint;
@@ -55,6 +56,8 @@ public:
     QStringList aHistory; // folder history, most recent first, 1 to 10 entries
     int nSortColumn = 0; // 0 name, 1 size, 2 modified
     int anSortDir[3] = {1, 0, 0}; // per column: 1 ascending, 0 descending
+    // The column widths the settings give, as at the window's designed size; 0: as designed.
+    int anColumnWidth[3] = {0, 0, 0};
 
     // Lists the files of strListFolder with extension strListExt; strListFolder is rewritten to
     // the form the system reports.
@@ -91,6 +94,8 @@ public:
     void DeleteSelected();
     void SelectAll();
     void Refresh();
+    // While held, the list does not follow the disk; released, it catches up.
+    void HoldFollowing(bool bHold);
 
 signals:
     // The user chose strPath as this side's folder (from the list, the chooser or typed in).
@@ -103,10 +108,15 @@ signals:
     void commandChosen(int nId);
 
 private:
+    // Lists the folder again after a change on disk, keeping the selection (by name), the current
+    // row and the scrolled position.
+    void FollowDisk();
+
     const Side m_side;
     QWidget *const m_pWindow;
     const QString &m_strDesktopDir;
     const QString &m_strDocumentsDir;
     Controls m_controls {};
     FileListModel *m_pModel = nullptr;
+    FolderWatcher *m_pWatcher = nullptr;
 };

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+class QByteArray;
 class QUrl;
 class QWidget;
 
@@ -15,10 +16,25 @@ class QWidget;
 class Desktop
 {
 public:
+    // Why a file did not open; the desktop tells the user nothing itself.
+    enum class OpenFailure { None, Missing, NoProgram, NotStarted };
+    struct FileOpening
+    {
+        OpenFailure failure = OpenFailure::None;
+        QString strMimeType; // the file's type, as the desktop knows it
+        QString strTypeName; // its name for people, in the user's language where there is one
+    };
+
     virtual ~Desktop();
 
     // False when the desktop could not open it (it tells the user nothing itself).
     virtual bool OpenUrl(const QUrl &url);
+    // Opens the file at path (its bytes) with the desktop's program for its type, if there is
+    // one.
+    FileOpening OpenFile(const QByteArray &path);
+    // The name of the program the desktop opens files of strMimeType with (or of a type it is a
+    // kind of), empty when no program is registered for it.
+    virtual QString ProgramFor(const QString &strMimeType);
     // The folder chooser over pOwner, starting at strInitialFolder; nothing when cancelled.
     virtual std::optional<QString> ChooseFolder(QWidget *pOwner, const QString &strTitle,
                                                 const QString &strInitialFolder);

@@ -1,11 +1,14 @@
 #include "platform/DesktopEntry.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 
+#include <iterator>
 #include <utility>
 
 namespace Platform {
@@ -68,17 +71,31 @@ QString UnescapeValue(const QString &strValue)
     return strOut;
 }
 
-// The Exec value of the [Desktop Entry] group; empty when the entry is hidden, which means the
-// user deleted it at this level and it must not fall through to a system-wide copy.
-QString ReadExec(const QString &strPath)
+// What the program reads of a desktop entry's [Desktop Entry] group, the first of each key.
+struct EntryKeys
 {
+    // Deleted by the user at this level: it must not fall through to a system-wide copy.
+    bool bHidden = false;
+    QString strExec;
+    QString strName;
+    QString strTryExec;
+    QString strMimeTypes;
+};
+
+EntryKeys ReadEntry(const QString &strPath)
+{
+    EntryKeys keys;
     QFile file(strPath);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return keys;
     const QString strText = QString::fromUtf8(file.readAll());
     bool bInEntry = false;
-    QString strExec;
-    bool bHaveExec = false;
+    const std::pair<QLatin1String, QString *> aWanted[]
+        = {{QLatin1String("Exec"), &keys.strExec},
+           {QLatin1String("Name"), &keys.strName},
+           {QLatin1String("TryExec"), &keys.strTryExec},
+           {QLatin1String("MimeType"), &keys.strMimeTypes}};
+    bool abHave[std::size(aWanted)] = {};
     for (QStringView line : QStringView(strText).split(QLatin1Char('\n'))) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
@@ -93,13 +110,15 @@ QString ReadExec(const QString &strPath)
         const QStringView key = line.left(nEqual).trimmed();
         const QStringView value = line.mid(nEqual + 1).trimmed();
         if (key == QLatin1String("Hidden") && value == QLatin1String("true"))
-            return {};
-        if (key == QLatin1String("Exec") && !bHaveExec) {
-            strExec = UnescapeValue(value.toString());
-            bHaveExec = true;
+            keys.bHidden = true;
+        for (size_t i = 0; i < std::size(aWanted); ++i) {
+            if (key == aWanted[i].first && !abHave[i]) {
+                *aWanted[i].second = UnescapeValue(value.toString());
+                abHave[i] = true;
+            }
         }
     }
-    return strExec;
+    return keys;
 }
 
 // Names as the environment of this system writes them; anything else between two percent signs
@@ -129,8 +148,40 @@ QString DesktopEntryCommand(const QString &strFileName)
 {
     for (const QString &strFolder : DataFolders()) {
         const QString strPath = strFolder + QStringLiteral("/applications/") + strFileName;
-        if (QFileInfo(strPath).isFile())
-            return ExpandExecValue(ReadExec(strPath));
+        if (QFileInfo(strPath).isFile()) {
+            const EntryKeys keys = ReadEntry(strPath);
+            return keys.bHidden ? QString() : ExpandExecValue(keys.strExec);
+        }
+    }
+    return {};
+}
+
+QString DesktopEntryForTypes(const QStringList &aMimeTypes)
+{
+    // An entry is known by its path below its applications folder; the first folder that has it
+    // decides, be it hidden there.
+    QSet<QString> setSeen;
+    for (const QString &strFolder : DataFolders()) {
+        const QString strApplications = strFolder + QStringLiteral("/applications");
+        QDirIterator it(strApplications, {QStringLiteral("*.desktop")}, QDir::Files,
+                        QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
+        while (it.hasNext()) {
+            const QString strPath = it.next();
+            const QString strId = strPath.mid(strApplications.size() + 1);
+            if (setSeen.contains(strId))
+                continue;
+            setSeen.insert(strId);
+            const EntryKeys keys = ReadEntry(strPath);
+            if (keys.bHidden || keys.strExec.isEmpty()
+                || (!keys.strTryExec.isEmpty() && !IsProgram(keys.strTryExec)))
+                continue;
+            const QStringList aTypes
+                = keys.strMimeTypes.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+            for (const QString &strType : aMimeTypes) {
+                if (aTypes.contains(strType))
+                    return keys.strName.isEmpty() ? strId : keys.strName;
+            }
+        }
     }
     return {};
 }

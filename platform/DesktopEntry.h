@@ -13,6 +13,12 @@ namespace Platform {
 // (ExpandExecValue). Empty when there is no such entry, it is hidden or it has no Exec.
 QString DesktopEntryCommand(const QString &strFileName);
 
+// The name of a program registered for one of aMimeTypes: the first desktop entry in the
+// applications folders of $XDG_DATA_HOME and each $XDG_DATA_DIRS, subfolders included, whose
+// MimeType names one of them, and which is neither hidden nor missing its TryExec program. Empty
+// when none is.
+QString DesktopEntryForTypes(const QStringList &aMimeTypes);
+
 // An Exec value (string escapes already resolved) as an open command: %f %F %u %U become "%1",
 // the other field codes vanish, "%%" is a percent sign, and %NAME% is the value of the
 // environment variable NAME when it is set (other references stay as written).

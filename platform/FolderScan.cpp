@@ -25,6 +25,10 @@ char AsciiLower(char c)
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
+constexpr size_t kAverageName = 32;
+
+} // namespace
+
 // Runs on the raw bytes of every entry, most of which do not match: no decoding, no allocation.
 bool HasSuffix(const char *pszName, size_t nLength, const QByteArray &suffix)
 {
@@ -38,10 +42,6 @@ bool HasSuffix(const char *pszName, size_t nLength, const QByteArray &suffix)
     }
     return true;
 }
-
-constexpr size_t kAverageName = 32;
-
-} // namespace
 
 QByteArray EncodeFolder(const QString &strFolder)
 {

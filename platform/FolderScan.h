@@ -49,6 +49,9 @@ struct Batch
 bool ReadEntries(const QByteArray &folder, const QByteArray &suffix, size_t nBatch,
                  const std::function<void(Batch &&)> &fnBatch);
 
+// Whether a name of nLength bytes ends in suffix, as ReadEntries compares them.
+bool HasSuffix(const char *pszName, size_t nLength, const QByteArray &suffix);
+
 // The arguments of ReadEntries for a folder (the current directory when empty) and an extension.
 QByteArray EncodeFolder(const QString &strFolder);
 QByteArray EncodeSuffix(const QString &strExt);

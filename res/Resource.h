@@ -147,6 +147,15 @@ inline constexpr int IDS_RUN_NOTICE_TITLE = 346;
 inline constexpr int IDS_RUN_NOTICE_TEXT = 347;
 inline constexpr int IDS_CLOSE = 348;
 inline constexpr int IDS_REASON_SAME_TARGET = 349;
+// The message at the end of a run that did not convert everything, and its button that opens the
+// run's report.
+inline constexpr int IDS_RUN_SUMMARY_SKIPPED = 360;
+inline constexpr int IDS_RUN_SUMMARY_REPORT = 361;
+// A drawing that could not be opened with the desktop's program, and why.
+inline constexpr int IDS_OPEN_FAILED = 362;
+inline constexpr int IDS_OPEN_MISSING = 363;
+inline constexpr int IDS_OPEN_NO_PROGRAM = 364;
+inline constexpr int IDS_OPEN_NOT_STARTED = 365;
 // The preview window: its title, the list menus' entry, its status line and its messages.
 inline constexpr int IDS_PREVIEW_TITLE = 370;
 inline constexpr int IDS_PREVIEW_MENU = 371;

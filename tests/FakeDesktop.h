@@ -34,6 +34,11 @@ public:
         return fnOpen ? fnOpen(url) : true;
     }
 
+    QString ProgramFor(const QString &strMimeType) override
+    {
+        return fnProgram ? fnProgram(strMimeType) : QStringLiteral("viewer");
+    }
+
     std::optional<QString> ChooseFolder(QWidget *pOwner, const QString &,
                                         const QString &strInitialFolder) override
     {
@@ -71,8 +76,10 @@ public:
     bool bShowBoxes = false;
     std::function<QMessageBox::StandardButton(const Message &)> fnAnswer;
     QList<Message> aMessages;
-    // Whether the desktop manages to open a file; every file opens when unset.
+    // Whether the desktop manages to open a file, and the program for a type; every file opens
+    // when unset.
     std::function<bool(const QUrl &)> fnOpen;
+    std::function<QString(const QString &)> fnProgram;
     QList<QUrl> aOpened;
     // The chooser's answer (nothing: cancelled), and what it was shown with.
     std::optional<QString> chosenFolder;

@@ -1,6 +1,8 @@
 #include "app/CConverterDlg.h"
+#include "formats/FormatTable.h"
 #include "panes/FileListHeader.h"
 #include "panes/FileListModel.h"
+#include "res/Strings.h"
 #include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
 #include "tests/WindowFixture.h"
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -262,10 +265,28 @@ private slots:
         QTRY_COMPARE(m_pDesktop->aOpened,
                      QList<QUrl> {QUrl::fromLocalFile(path(names(side).first()))});
         QVERIFY(m_pDesktop->Texts().isEmpty());
+        // Why it did not open: the program did not start; no program for the type, which its
+        // name and contents tell; the drawing gone since it was listed.
         select(side, {1});
         doubleClick(side, 1);
         QTRY_COMPARE(m_pDesktop->Texts().size(), 1);
-        QVERIFY(m_pDesktop->Texts().first().contains(path(failing)));
+        m_pDesktop->fnProgram = [](const QString &strType) {
+            return strType == u"text/plain" ? u"Viewer"_s : QString();
+        };
+        QVERIFY(TestEnvironment::writeFile(path(failing), QByteArray("\x01\x00", 2)));
+        doubleClick(side, 1);
+        QTRY_COMPARE(m_pDesktop->Texts().size(), 2);
+        // Binary, so not plain text: octet-stream, or whatever else the system has for the name.
+        const QString strMime = QMimeDatabase().mimeTypeForFile(path(failing)).name();
+        QVERIFY(QFile::remove(path(failing)));
+        doubleClick(side, 1);
+        const QString strType = GetFormatDescription(QFileInfo(failing).suffix().toUpper());
+        QStringList aExpected;
+        for (const QString &strReason :
+             {LoadString(IDS_OPEN_NOT_STARTED),
+              LoadString(IDS_OPEN_NO_PROGRAM).arg(strType, strMime), LoadString(IDS_OPEN_MISSING)})
+            aExpected << LoadString(IDS_OPEN_FAILED).arg(path(failing), strReason);
+        QTRY_COMPARE(m_pDesktop->Texts(), aExpected);
     }
 
     // A click brings the count line (and for the source, Convert) up to date, also when it
@@ -284,6 +305,11 @@ private slots:
                           pList->visualRect(model(side)->index(1, 0)).center());
         QCOMPARE(m_dlg->GetDlgItemText(nLine), u"1 個のﾌｧｲﾙを選択 "_s);
         QVERIFY(m_dlg->CommandAction(ID_CONVERT)->isEnabled());
+        // A list command works Convert out again, a delete with nothing selected included.
+        select(side, {});
+        m_dlg->EnableToolButton(ID_CONVERT, true);
+        m_dlg->OnCommand(side == Side::Source ? ID_DELETE_SRC_FILES : ID_DELETE_DST_FILES);
+        QVERIFY(!m_dlg->CommandAction(ID_CONVERT)->isEnabled());
     }
 
     void menuGreying_data()

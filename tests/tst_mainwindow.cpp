@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -64,14 +65,54 @@ private slots:
         QCOMPARE(TemplateDialog::MapDialogRect(units, base), pixels);
     }
 
-    void windowIsFixedWithoutMinimiseOrMaximise()
+    // The designed size is the smallest; a larger or maximised window gives each pane half the
+    // extra width with the toolbar column between them, the lists the extra height and the name
+    // column what its list gains, while the lines under the lists stay under them.
+    void windowGrowsFromItsDesignedSize_data()
     {
-        QCOMPARE(m_dlg->minimumSize(), m_dlg->size());
-        QCOMPARE(m_dlg->maximumSize(), m_dlg->size());
-        const Qt::WindowFlags flags = m_dlg->windowFlags();
-        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QTest::addColumn<QSize>("growth"); // empty: maximised
+        QTest::newRow("designed") << QSize(0, 0);
+        QTest::newRow("wider and taller, odd") << QSize(301, 120);
+        QTest::newRow("maximised") << QSize();
+    }
+    void windowGrowsFromItsDesignedSize()
+    {
+        QFETCH(QSize, growth);
+        const QSize designed = m_dlg->MapDialogRect(QRect(0, 0, 385, 345)).size();
+        QCOMPARE(m_dlg->size(), designed);
+        QCOMPARE(m_dlg->minimumSize(), designed);
+        QVERIFY(m_dlg->windowFlags() & Qt::WindowMaximizeButtonHint);
+        const auto rect = [this](int nId) {
+            return m_dlg->GetDlgItem(nId)->geometry();
+        };
+        const QRect src = rect(IDC_SRC_LIST), dst = rect(IDC_DST_LIST), status = rect(IDC_STATUS);
+        const QRect browse = rect(IDC_BROWSE_DST);
+        const auto columns = [this] {
+            const QHeaderView *header = m_dlg->m_lcDstFiles->header();
+            return QList<int> {header->sectionSize(0), header->sectionSize(1),
+                               header->sectionSize(2)};
+        };
+        const int nTime = m_dlg->m_lcDstFiles->ColumnSpace() - 180;
+        QCOMPARE(columns(), QList<int>({120, 60, nTime}));
+        if (growth.isValid()) {
+            m_dlg->resize(designed + growth);
+        } else {
+            m_dlg->showMaximized();
+            QTRY_VERIFY(m_dlg->size() != designed);
+            growth = m_dlg->size() - designed;
+        }
+        // Shared to the pixel: an odd pixel goes to one side.
+        const int dxLeft = rect(IDC_SRC_LIST).width() - src.width();
+        QVERIFY(qAbs(2 * dxLeft - growth.width()) <= 1);
+        QCOMPARE(rect(IDC_SRC_LIST), src.adjusted(0, 0, dxLeft, growth.height()));
+        QCOMPARE(rect(IDC_DST_LIST), dst.adjusted(dxLeft, 0, growth.width(), growth.height()));
+        QCOMPARE(rect(IDC_BROWSE_DST), browse.translated(growth.width(), 0));
+        QCOMPARE(rect(IDC_STATUS),
+                 status.adjusted(0, growth.height(), growth.width(), growth.height()));
+        const QRect convert = m_dlg->m_tbConvert->geometry();
+        QVERIFY(rect(IDC_SRC_LIST).right() < convert.left());
+        QVERIFY(convert.right() < rect(IDC_DST_LIST).left());
+        QCOMPARE(columns(), QList<int>({120 + growth.width() - dxLeft, 60, nTime}));
     }
 
     // The one place the numbers are written out: each id's name stands for the number the program
@@ -311,10 +352,17 @@ private slots:
         QTest::newRow("Esc") << 1;
         QTest::newRow("close box") << 2;
     }
+    // ... and the next start shows the window as it was left: its size, and the columns as the
+    // user set them, the name taking what the list has beyond its designed width.
     void everyWayOfClosingWritesTheSettings()
     {
         QFETCH(int, way);
         m_dlg->OnAutoMode();
+        const QSize designed = m_dlg->size();
+        m_dlg->resize(designed + QSize(100, 30));
+        m_dlg->m_lcDstFiles->header()->resizeSection(1, 90);
+        const QList<int> anWidths
+            = m_dlg->m_lcDstFiles->ColumnWidthsAt(m_dlg->m_lcDstFiles->ColumnSpace());
         QSignalSpy finished(m_dlg.get(), &QDialog::finished);
         switch (way) {
         case 0:
@@ -333,6 +381,11 @@ private slots:
         const QByteArray ini = readFile(configIni());
         QVERIFY(ini.contains("[Common]\nFolder=0\nMode=0\n"));
         QVERIFY(ini.contains("Folder#9="));
+
+        m_dlg = WindowFixture::open(m_appDir.path(), ini, true);
+        QCOMPARE(m_dlg->size(), designed + QSize(100, 30));
+        QCOMPARE(m_dlg->m_lcDstFiles->ColumnWidthsAt(m_dlg->m_lcDstFiles->ColumnSpace()), anWidths);
+        QCOMPARE(anWidths.mid(1), QList<int>({90, m_dlg->m_nTemplateColumnSpace - 180}));
     }
 
     void contextMenuOffersTheAboutBox()

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -243,56 +244,90 @@ private slots:
         QVERIFY(runs.exists(u"20000101-000000-006-00.tsv"_s));
     }
 
-    // The report window, opened from the context menu and closed as a user does.
+    // A run that did not convert everything ends in one message: the drawing program's words for
+    // a failure, or that drawings were passed over, with the counts; its button opens the run's
+    // report, failures first. The window's context menu opens the same report.
+    void reportWindow_data()
+    {
+        QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
+        QTest::addColumn<QString>("withTarget"); // sources whose target is up to date
+        QTest::addColumn<QString>("vanish"); // sources removed once the run is agreed to
+        QTest::addColumn<int>("icon"); // of the message at the end
+        QTest::addColumn<QStringList>("report"); // outcome|source|reason; *: the message's text
+        const QString converted = LoadString(IDS_OUTCOME_CONVERTED);
+        QTest::newRow("a failure")
+            << QByteArray("FailSave=c.dxf") << u"b"_s << QString() << int(QMessageBox::Critical)
+            << QStringList {LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|*"_s,
+                            LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
+                            converted + u"|a.sfc|"_s,
+                            LoadString(IDS_OUTCOME_UP_TO_DATE) + u"|b.sfc|"_s};
+        QTest::newRow("a drawing gone before its turn")
+            << QByteArray() << QString() << u"b"_s << int(QMessageBox::Warning)
+            << QStringList {LoadString(IDS_OUTCOME_SKIPPED) + u"|b.sfc|"_s
+                                + RunReportText(RunReportReason::Vanished),
+                            converted + u"|a.sfc|"_s, converted + u"|c.sfc|"_s,
+                            converted + u"|d.sfc|"_s};
+    }
     void reportWindow()
     {
-        QVERIFY(makeFiles(QString()));
-        QVERIFY(StandinBus::configure("FailSave=c.dxf"));
+        QFETCH(QByteArray, testing);
+        QFETCH(QString, withTarget);
+        QFETCH(QString, vanish);
+        QFETCH(int, icon);
+        QFETCH(QStringList, report);
+        QVERIFY(makeFiles(withTarget));
+        QVERIFY(StandinBus::configure(testing));
         QVERIFY(openWindow(0));
-        m_dlg->OnConvert();
         m_dlg->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
-        QStringList aSeen;
+        m_pDesktop->bShowBoxes = true;
+        QStringList aBox, aReport;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            auto *dlg = qobject_cast<CRunReportDlg *>(modal);
             if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-                const QList<QAction *> actions = menu->actions();
-                const auto it = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
-                    return a->objectName() == QString::number(IDM_RUN_REPORT)
-                        && a->text() == LoadString(IDS_RUN_REPORT_MENU);
-                });
-                if (it == actions.end() || aSeen.contains(u"menu"_s))
-                    return;
-                aSeen << u"menu"_s;
-                menu->setActiveAction(*it);
+                for (QAction *action : menu->actions()) {
+                    if (action->objectName() == QString::number(IDM_RUN_REPORT))
+                        menu->setActiveAction(action);
+                }
                 // From a timer of its own: the report window's modal loop must not run inside
                 // this handler, which would then never fire again.
                 QTimer::singleShot(0, menu, [menu] { QTest::keyClick(menu, Qt::Key_Return); });
-            } else if (auto *dlg
-                       = qobject_cast<CRunReportDlg *>(QApplication::activeModalWidget())) {
-                aSeen << dlg->objectName() << dlg->windowTitle() << dlg->m_stCounts->text();
+            } else if (box && box->isVisible() && box->button(QMessageBox::Yes)) {
+                for (const QChar c : vanish)
+                    QFile::remove(src(c + u".sfc"_s));
+                QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+            } else if (box && box->isVisible()) {
+                aBox << QString::number(box->icon()) << box->text() << box->informativeText();
+                QTest::mouseClick(box->button(QMessageBox::Open), Qt::LeftButton);
+            } else if (dlg && dlg->isVisible()) {
+                aReport << dlg->m_stCounts->text();
                 for (int i = 0; i < dlg->m_lcFiles->topLevelItemCount(); ++i) {
                     const QTreeWidgetItem *item = dlg->m_lcFiles->topLevelItem(i);
-                    aSeen << item->text(0) + u'|' + item->text(1) + u'|' + item->text(2);
+                    aReport << item->text(0) + u'|' + item->text(1) + u'|' + item->text(3);
                 }
                 QTest::keyClick(dlg, Qt::Key_Escape);
             }
         });
-        user.start(20);
+        user.start(5);
+        m_dlg->OnConvert();
+        const QStringList aFromBox = std::exchange(aReport, {});
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                                 m_dlg->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(m_dlg.get(), &event);
         user.stop();
-        // Failures first, then what was not attempted, then the converted ones in run order.
-        QCOMPARE(aSeen,
-                 QStringList({u"menu"_s, QString::number(IDD_RUN_REPORT),
-                              LoadString(IDS_RUN_REPORT_TITLE),
-                              LoadString(IDS_RUN_REPORT_COUNTS).arg(2).arg(0).arg(0).arg(1).arg(1),
-                              LoadString(IDS_OUTCOME_FAILED) + u"|c.sfc|c.dxf"_s,
-                              LoadString(IDS_OUTCOME_NOT_ATTEMPTED) + u"|d.sfc|"_s,
-                              LoadString(IDS_OUTCOME_CONVERTED) + u"|a.sfc|a.dxf"_s,
-                              LoadString(IDS_OUTCOME_CONVERTED) + u"|b.sfc|b.dxf"_s}));
         QVERIFY(!QApplication::activeModalWidget());
+
+        // The message: the server's words for a failure, the failure's reason in the report, or
+        // that drawings were passed over; then the counts, as the report window counts them.
+        report.replaceInStrings(u"|*"_s, u'|' + aBox.value(1));
+        const QString strText
+            = icon == QMessageBox::Critical ? aBox.value(1) : LoadString(IDS_RUN_SUMMARY_SKIPPED);
+        QCOMPARE(aBox, QStringList({QString::number(icon), strText, aReport.value(0)}));
+        QCOMPARE(aReport.mid(1), report);
+        QCOMPARE(aFromBox, aReport);
     }
 
     // A long run the user has turned away from ends in one notification with its counts; a

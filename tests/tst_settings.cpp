@@ -127,16 +127,22 @@ private slots:
         dlg->m_src.aHistory = {folder(u"a"_s), strLong, folder(u"c"_s)};
         dlg->m_dst.nExtIndex = -1;
         dlg->m_dst.aHistory = {docs()};
+        dlg->m_sizeWindow = QSize(900, 700);
+        dlg->m_bMaximized = true;
+        std::copy_n(std::begin({300, 61, 99}), 3, dlg->m_src.anColumnWidth);
         dlg->SaveSettings();
 
-        QByteArray expected = "[Common]\nFolder=1\nMode=0\n[Original]\nExt=3\n";
+        QByteArray expected = "[Common]\nFolder=1\nMode=0\nWindowWidth=900\nWindowHeight=700\n"
+                              "WindowMaximized=1\n[Original]\nExt=3\n";
         for (int i = 0; i < 10; ++i)
             expected += "Folder#" + QByteArray::number(i) + '='
                 + dlg->m_src.aHistory.value(i).toUtf8() + '\n';
-        expected += "[Convert]\nExt=-1\n";
+        expected += "NameWidth=300\nSizeWidth=61\nTimeWidth=99\n[Convert]\nExt=-1\n";
         for (int i = 0; i < 10; ++i)
             expected += "Folder#" + QByteArray::number(i) + '='
                 + dlg->m_dst.aHistory.value(i).toUtf8() + '\n';
+        // Widths never set are the designed ones.
+        expected += "NameWidth=0\nSizeWidth=0\nTimeWidth=0\n";
         QCOMPARE(readFile(configIni()), expected);
 
         const auto again = load();
@@ -146,6 +152,7 @@ private slots:
         QCOMPARE(again->m_src.aHistory, dlg->m_src.aHistory);
         QCOMPARE(again->m_dst.nExtIndex, -1); // no target format, not the first one
         QCOMPARE(again->m_dst.aHistory, dlg->m_dst.aHistory);
+        QCOMPARE(again->m_bMaximized, true);
     }
 
     // A settings file beside the program makes a portable installation: it is read and written

@@ -164,7 +164,9 @@ QByteArray Emitter::layerCode(const QString &name)
 
 QByteArray Emitter::colorCode(const Color &color)
 {
-    const quint32 rgb = color.kind == Color::Kind::Rgb ? color.rgb : 0;
+    // DXF's colour 7 is black or white as the background asks; SXF has no such colour, and its
+    // drawings are printed on white paper, so it is black, as the black it came from if it did.
+    const quint32 rgb = color.kind == Color::Kind::Rgb && color.index != 7 ? color.rgb : 0;
     int code = SxfTables::colorCodeForRgb(rgb);
     if (!code) {
         const int user = m_userColors.indexOf(rgb);

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QPainter>
 #include <QPdfDocument>
@@ -12,6 +13,8 @@
 #include <QThread>
 #include <QWaitCondition>
 #include <QXmlStreamReader>
+
+#include <string_view>
 
 namespace {
 
@@ -43,6 +46,98 @@ std::optional<double> PrintedLength(const QString &text)
     return dValue * dPerUnit;
 }
 
+bool IsPdfSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
+}
+
+// The number at the end of text before nEnd, and where it begins; -1 when none is there.
+qint64 NumberBefore(const QByteArray &text, qsizetype nEnd, qsizetype *pBegin)
+{
+    qsizetype nBegin = nEnd;
+    while (nBegin > 0 && nEnd - nBegin < 10 && text.at(nBegin - 1) >= '0'
+           && text.at(nBegin - 1) <= '9')
+        --nBegin;
+    *pBegin = nBegin;
+    return nBegin == nEnd ? -1 : text.mid(nBegin, nEnd - nBegin).toLongLong();
+}
+
+// Whether the page tree leads back into itself, as far as its objects stand in the file
+// uncompressed. The PDF library Qt brings walks such a tree for good, holding the drawing thread
+// and every PDF after it.
+bool HasPageTreeCycle(const QByteArray &pdf)
+{
+    QHash<qint64, QList<qint64>> kids;
+    // Each object's body is looked at once: the scan goes on after its end.
+    for (qsizetype nFrom = 0, nAt; (nAt = pdf.indexOf("obj", nFrom)) >= 0;) {
+        nFrom = nAt + 3;
+        // "12 0 obj": the object's number, its generation, the keyword.
+        qsizetype nBegin = nAt;
+        while (nBegin > 0 && IsPdfSpace(pdf.at(nBegin - 1)))
+            --nBegin;
+        if (nBegin == nAt || NumberBefore(pdf, nBegin, &nBegin) < 0)
+            continue;
+        while (nBegin > 0 && IsPdfSpace(pdf.at(nBegin - 1)))
+            --nBegin;
+        const qint64 nObject = NumberBefore(pdf, nBegin, &nBegin);
+        if (nObject < 0)
+            continue;
+        const qsizetype nEnd = pdf.indexOf("endobj", nAt);
+        if (nEnd < 0)
+            break;
+        nFrom = nEnd + 6;
+        const std::string_view body(pdf.constData() + nAt, size_t(nEnd - nAt));
+        const size_t nKids = body.find("/Kids");
+        const size_t nOpen = nKids == body.npos ? body.npos : body.find('[', nKids);
+        const size_t nClose = nOpen == body.npos ? body.npos : body.find(']', nOpen);
+        if (nClose == body.npos)
+            continue;
+        // "3 0 R 4 0 R": every R follows its object's number and generation.
+        const QByteArray array(body.data() + nOpen, qsizetype(nClose - nOpen));
+        QList<qint64> &aKids = kids[nObject];
+        aKids.clear();
+        for (qsizetype nR = array.indexOf('R'); nR >= 0; nR = array.indexOf('R', nR + 1)) {
+            qsizetype nNumber = nR;
+            while (nNumber > 0 && IsPdfSpace(array.at(nNumber - 1)))
+                --nNumber;
+            if (NumberBefore(array, nNumber, &nNumber) < 0)
+                continue;
+            while (nNumber > 0 && IsPdfSpace(array.at(nNumber - 1)))
+                --nNumber;
+            const qint64 nKid = NumberBefore(array, nNumber, &nNumber);
+            if (nKid >= 0)
+                aKids.append(nKid);
+        }
+    }
+    // Depth first from every node: a node met again while still on the path closes a cycle.
+    enum Mark { OnPath = 1, Done = 2 };
+    QHash<qint64, int> marks;
+    for (auto it = kids.cbegin(); it != kids.cend(); ++it) {
+        if (marks.value(it.key()))
+            continue;
+        QList<std::pair<qint64, qsizetype>> path {{it.key(), 0}};
+        marks[it.key()] = OnPath;
+        while (!path.isEmpty()) {
+            auto &[nNode, nNext] = path.last();
+            const QList<qint64> aNext = kids.value(nNode);
+            if (nNext == aNext.size()) {
+                marks[nNode] = Done;
+                path.removeLast();
+                continue;
+            }
+            const qint64 nKid = aNext.at(nNext++);
+            const int nMark = marks.value(nKid);
+            if (nMark == OnPath)
+                return true;
+            if (nMark == 0 && kids.contains(nKid)) {
+                marks[nKid] = OnPath;
+                path.append({nKid, 0});
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 // One page in memory, as its format's library reads it.
@@ -66,6 +161,10 @@ PreviewRenderer::Document::Read(QByteArray baData, Kind kind, PageInfo *pInfo)
 {
     auto pDoc = std::make_unique<Document>();
     if (kind == Kind::Pdf) {
+        if (HasPageTreeCycle(baData)) {
+            pInfo->strError = QStringLiteral("PDF のページの構成が壊れています。");
+            return nullptr;
+        }
         pDoc->m_baData = std::move(baData);
         pDoc->m_buffer.setData(pDoc->m_baData);
         pDoc->m_buffer.open(QIODevice::ReadOnly);

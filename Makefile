@@ -10,9 +10,10 @@ BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-
 	libqt6svg6 qt6-pdf-dev qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
 	fonts-liberation2 trash-cli
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
-# What the drawing server's tests compare against: real DXF parts, ezdxf as the oracle, and the
-# tools that read its PDF and SVG back.
-TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf poppler-utils librsvg2-bin qpdf
+# What the drawing server's tests compare against: real DXF parts, ezdxf as the oracle (and its
+# pictures, drawn by matplotlib), and the tools that read its PDF and SVG back.
+TEST_PACKAGES := $(BUILD_PACKAGES) librecad-data python3-ezdxf python3-matplotlib poppler-utils \
+	librsvg2-bin qpdf
 # The server's benchmark runs LibreCAD's dxf2pdf as its peer.
 BENCH_SERVER_PACKAGES := $(BUILD_PACKAGES) librecad librecad-data
 PACKAGE_PACKAGES := $(BUILD_PACKAGES) dpkg-dev appstream lintian

@@ -28,6 +28,9 @@ qint64 BlockExpansion::size(const QVector<Entity> &entities, int *height)
                              qint64(std::max(1, insert->rows)) * std::max(1, insert->columns));
         } else if (const auto *dimension = std::get_if<Dimension>(&entity.shape)) {
             name = dimension->block;
+        } else if (const auto *leader = std::get_if<MultiLeader>(&entity.shape)) {
+            if (!leader->block.isEmpty())
+                name = leader->block.first().block;
         }
         if (const Block *block = name.isEmpty() ? nullptr : m_index.find(name)) {
             Expanded inner;

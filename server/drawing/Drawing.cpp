@@ -44,8 +44,9 @@ bool operator==(const Color &a, const Color &b)
 
 bool operator==(const Style &a, const Style &b)
 {
-    return a.layer == b.layer && a.color == b.color && a.linetype == b.linetype
-        && sameNumber(a.lineweight, b.lineweight);
+    return a.layer == b.layer && a.color == b.color && a.visible == b.visible
+        && a.linetype == b.linetype && sameNumber(a.lineweight, b.lineweight)
+        && sameNumber(a.linetypeScale, b.linetypeScale);
 }
 
 bool operator==(const Line &a, const Line &b)
@@ -97,11 +98,12 @@ bool operator==(const Solid &a, const Solid &b)
 
 bool operator==(const Text &a, const Text &b)
 {
-    return a.text == b.text && a.position == b.position && a.secondPosition == b.secondPosition
-        && sameNumber(a.height, b.height) && sameNumber(a.rotation, b.rotation)
-        && sameNumber(a.widthFactor, b.widthFactor) && sameNumber(a.oblique, b.oblique)
-        && a.halign == b.halign && a.valign == b.valign && a.font == b.font
-        && a.multiline == b.multiline && sameNumber(a.boxWidth, b.boxWidth)
+    return a.text == b.text && a.decorations == b.decorations && a.position == b.position
+        && a.secondPosition == b.secondPosition && sameNumber(a.height, b.height)
+        && sameNumber(a.rotation, b.rotation) && sameNumber(a.widthFactor, b.widthFactor)
+        && sameNumber(a.oblique, b.oblique) && a.backward == b.backward
+        && a.upsideDown == b.upsideDown && a.halign == b.halign && a.valign == b.valign
+        && a.font == b.font && a.multiline == b.multiline && sameNumber(a.boxWidth, b.boxWidth)
         && sameNumber(a.lineSpacing, b.lineSpacing);
 }
 
@@ -138,6 +140,31 @@ bool operator==(const Leader &a, const Leader &b)
     return a.arrowhead == b.arrowhead && a.vertices == b.vertices;
 }
 
+bool operator==(const Face &a, const Face &b)
+{
+    return a.hiddenEdges == b.hiddenEdges
+        && std::equal(std::begin(a.corners), std::end(a.corners), std::begin(b.corners));
+}
+
+bool operator==(const MultilineElement &a, const MultilineElement &b)
+{
+    return sameNumber(a.offset, b.offset) && a.color == b.color && a.linetype == b.linetype;
+}
+
+bool operator==(const Multiline &a, const Multiline &b)
+{
+    return a.vertices == b.vertices && a.miters == b.miters && sameNumbers(a.offsets, b.offsets)
+        && a.elements == b.elements && a.style == b.style && a.flags == b.flags
+        && a.fillColor == b.fillColor && sameNumber(a.scale, b.scale)
+        && a.justification == b.justification && a.closed == b.closed;
+}
+
+bool operator==(const MultiLeader &a, const MultiLeader &b)
+{
+    return a.lines == b.lines && a.spline == b.spline && sameNumber(a.arrowSize, b.arrowSize)
+        && a.lineColor == b.lineColor && a.text == b.text && a.block == b.block;
+}
+
 bool operator==(const Entity &a, const Entity &b)
 {
     return a.style == b.style && a.shape == b.shape;
@@ -151,7 +178,8 @@ bool operator==(const Linetype &a, const Linetype &b)
 bool operator==(const Layer &a, const Layer &b)
 {
     return a.name == b.name && a.color == b.color && a.linetype == b.linetype
-        && sameNumber(a.lineweight, b.lineweight) && a.on == b.on && a.frozen == b.frozen;
+        && sameNumber(a.lineweight, b.lineweight) && a.on == b.on && a.frozen == b.frozen
+        && a.plot == b.plot;
 }
 
 bool operator==(const Block &a, const Block &b)
@@ -178,7 +206,8 @@ static bool sameTable(const QVector<T> &a, const QVector<T> &b)
 bool operator==(const Model &a, const Model &b)
 {
     return sameTable(a.layers, b.layers) && sameTable(a.linetypes, b.linetypes)
-        && sameTable(a.blocks, b.blocks) && a.entities == b.entities;
+        && sameTable(a.blocks, b.blocks) && a.entities == b.entities
+        && sameNumber(a.linetypeScale, b.linetypeScale);
 }
 
 const Layer *Model::layer(const QString &name) const

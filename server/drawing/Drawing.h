@@ -6,6 +6,7 @@
 // (code pages, units, formatting codes, spline fitting) so that writers never need to know where
 // a drawing came from, and so that reading what a writer wrote gives back an equal model.
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QVector>
@@ -57,8 +58,10 @@ struct Style
 {
     QString layer = QStringLiteral("0");
     Color color;
+    bool visible = true; // false: kept in the drawing but shown nowhere
     QString linetype; // empty: by layer; "CONTINUOUS" is solid
     double lineweight = -1; // millimetres; -1 by layer, -2 by block, -3 default
+    double linetypeScale = 1; // the linetype's dashes and gaps times this (and the drawing's)
 };
 bool operator==(const Style &a, const Style &b);
 
@@ -124,16 +127,22 @@ enum class HAlign { Left, Center, Right, Aligned, Middle, Fit };
 enum class VAlign { Baseline, Bottom, Middle, Top };
 
 // TEXT, ATTRIB and MTEXT. `position` is the alignment point that (halign, valign) name; multi-line
-// text keeps its lines separated by '\n' with formatting codes resolved.
+// text keeps its lines separated by '\n' with formatting codes resolved, and is wrapped at its
+// box width when it has one.
 struct Text
 {
+    enum Decoration : char { Underline = 1, Overline = 2, StrikeThrough = 4 };
+
     QString text;
+    QByteArray decorations; // one set of Decoration flags per character; empty when none
     Point position;
     Point secondPosition; // second alignment point of Aligned/Fit, otherwise unused
     double height = 2.5;
     double rotation = 0;
     double widthFactor = 1;
     double oblique = 0; // degrees
+    bool backward = false; // glyphs mirrored across the text's own y axis
+    bool upsideDown = false; // and across its baseline
     HAlign halign = HAlign::Left;
     VAlign valign = VAlign::Baseline;
     QString font; // the font or style name the source gave, empty for the default
@@ -192,8 +201,63 @@ struct Leader
     bool arrowhead = true;
 };
 
+// 3DFACE: a face of three or four corners, seen from above; only its visible edges are drawn.
+struct Face
+{
+    Point corners[4]; // the fourth equal to the third for a triangle
+    int hiddenEdges = 0; // bit i set: the edge from corner i to the next is not drawn
+};
+
+// One of the parallel lines of a multiline.
+struct MultilineElement
+{
+    double offset = 0; // from the reference line, as the style gives it (before the scale)
+    Color color;
+    QString linetype; // empty: by layer
+};
+bool operator==(const MultilineElement &a, const MultilineElement &b);
+
+// MLINE: parallel lines along a path. At each vertex the elements' points lie along its miter
+// direction, at the distances `offsets` holds (vertex by vertex, element by element), which
+// already include the scale and justification.
+struct Multiline
+{
+    enum Flag {
+        Fill = 1,
+        Joints = 2,
+        StartLine = 16,
+        StartInnerArcs = 32,
+        StartRound = 64,
+        EndLine = 256,
+        EndInnerArcs = 512,
+        EndRound = 1024
+    };
+
+    QVector<Point> vertices;
+    QVector<Point> miters; // unit vectors, one per vertex
+    QVector<double> offsets;
+    QVector<MultilineElement> elements; // as the style lists them
+    QString style; // the style's name
+    int flags = 0; // the style's Flags
+    Color fillColor;
+    double scale = 1;
+    int justification = 0; // 0 top, 1 zero, 2 bottom: how offsets were measured
+    bool closed = false;
+};
+
+// MULTILEADER: leader lines to a text or a block.
+struct MultiLeader
+{
+    QVector<QVector<Point>> lines; // each from its arrowhead's tip to the end of its landing
+    bool spline = false; // lines are curves through their points
+    double arrowSize = 0; // of the closed filled arrowheads at the tips; 0: none
+    Color lineColor; // of lines and arrowheads
+    QVector<Text> text; // its text, when it has one
+    QVector<Insert> block; // its block, when it has one
+};
+
 using Shape = std::variant<Line, Circle, Arc, Ellipse, Polyline, Marker, Solid, Text, Insert, Hatch,
-                           Dimension, Leader>;
+                           Dimension, Leader, Face, Multiline, MultiLeader>;
 
 struct Entity
 {
@@ -213,6 +277,9 @@ bool operator==(const Insert &a, const Insert &b);
 bool operator==(const Hatch &a, const Hatch &b);
 bool operator==(const Dimension &a, const Dimension &b);
 bool operator==(const Leader &a, const Leader &b);
+bool operator==(const Face &a, const Face &b);
+bool operator==(const Multiline &a, const Multiline &b);
+bool operator==(const MultiLeader &a, const MultiLeader &b);
 bool operator==(const Entity &a, const Entity &b);
 
 struct Linetype
@@ -231,6 +298,7 @@ struct Layer
     double lineweight = -3;
     bool on = true;
     bool frozen = false;
+    bool plot = true; // false: shown on screen, left out of every print
 };
 bool operator==(const Layer &a, const Layer &b);
 
@@ -248,6 +316,7 @@ struct Model
     QVector<Linetype> linetypes;
     QVector<Block> blocks;
     QVector<Entity> entities; // model space
+    double linetypeScale = 1; // every entity's dashes and gaps times this
 
     const Layer *layer(const QString &name) const;
     const Block *block(const QString &name) const;

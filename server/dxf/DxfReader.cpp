@@ -1,6 +1,8 @@
 #include "server/dxf/DxfReader.h"
 
+#include "server/drawing/Spline.h"
 #include "server/dxf/DxfColors.h"
+#include "server/dxf/DxfDimension.h"
 #include "server/dxf/DxfText.h"
 #include "server/dxf/DxfTokenizer.h"
 
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 using namespace Drawing;
@@ -156,6 +159,12 @@ private:
     Text mtext(const std::vector<Group> &groups);
     Polyline lwpolyline(const std::vector<Group> &groups);
     Polyline spline(const std::vector<Group> &groups);
+    Face face(const std::vector<Group> &groups);
+    Multiline multiline(const std::vector<Group> &groups);
+    MultiLeader multiLeader(const std::vector<Group> &groups);
+    bool readObjects();
+    // What entities name by handle or by an object read later, once the whole file is read.
+    void resolveReferences(QVector<Entity> &entities);
     Hatch hatch(const std::vector<Group> &groups);
     bool hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Vertex> &loop);
 
@@ -172,6 +181,21 @@ private:
     QSet<QString> m_layerNames;
     QSet<QString> m_linetypeNames;
     QHash<QByteArray, QString> m_names; // keys point into the input, which outlives them
+    QHash<QString, QString> m_blockNames; // by the handle of their block record
+    struct MultilineStyle
+    {
+        QVector<MultilineElement> elements;
+        int flags = 0;
+        Color fill;
+    };
+    QHash<QString, MultilineStyle> m_multilineStyles; // case-folded name
+    QSet<QString> m_blockKeys; // case-folded names of the blocks read so far
+    int m_dimensionBlocks = 0; // blocks made for dimensions that come without one
+    DxfDimension::Settings m_dimensionHeader; // the header's $DIM… variables
+    QHash<QString, DxfDimension::Settings> m_dimensionStyles; // case-folded name
+    void setting(DxfDimension::Settings &settings, int code, const Group &value);
+    static int dimensionCode(QByteArrayView variable);
+    QString dimensionBlock(const std::vector<Group> &groups, const QString &text);
 
 public:
     // Layers and linetypes that entities name without a table entry exist with default
@@ -212,6 +236,10 @@ void Parser::readHeader(const Object &section)
             m_codePage = trimmed(value.text).toByteArray();
         else if (name == "$INSUNITS" && value.code == 70)
             m_unit = unitFactor(value.integer);
+        else if (name == "$LTSCALE" && value.code == 40 && value.number > 0)
+            m_model.linetypeScale = value.number;
+        else if (name.startsWith("$DIM"))
+            setting(m_dimensionHeader, dimensionCode(name.sliced(1)), value);
     }
 }
 
@@ -255,8 +283,10 @@ bool Parser::run(QString *error)
             ok = readBlocks();
         else if (name == "ENTITIES")
             ok = readEntities(m_model.entities, false);
+        else if (name == "OBJECTS")
+            ok = readObjects();
         else {
-            // HEADER's end, CLASSES, OBJECTS, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
+            // HEADER's end, CLASSES, THUMBNAILIMAGE, ACDSDATA: nothing the model keeps
             while ((ok = readObject(object)) && !is(object.type, "ENDSEC")) { }
         }
         if (!ok && m_error.isEmpty() && !m_tokens.failed())
@@ -266,8 +296,12 @@ bool Parser::run(QString *error)
         fail(m_tokens.error());
     if (m_error.isEmpty() && !sawSection)
         fail(QStringLiteral("DXF の図面ではありません（SECTION がありません）"));
-    if (m_error.isEmpty())
+    if (m_error.isEmpty()) {
+        resolveReferences(m_model.entities);
+        for (Block &block : m_model.blocks)
+            resolveReferences(block.entities);
         addImplicitTableEntries();
+    }
     if (!m_error.isEmpty()) {
         *error = m_error;
         return false;
@@ -354,6 +388,13 @@ Style Parser::style(const std::vector<Group> &groups)
         case 370:
             style.lineweight = group.integer < 0 ? double(group.integer) : group.integer / 100.0;
             break;
+        case 60:
+            style.visible = group.integer != 1;
+            break;
+        case 48:
+            if (group.number > 0)
+                style.linetypeScale = group.number;
+            break;
         default:
             break;
         }
@@ -380,6 +421,8 @@ bool Parser::readTables()
                     layer.linetype = text(group);
                 else if (group.code == 70)
                     layer.frozen = group.integer & 1;
+                else if (group.code == 290)
+                    layer.plot = group.integer != 0;
                 else if (group.code == 370)
                     layer.lineweight
                         = group.integer < 0 ? double(group.integer) : group.integer / 100.0;
@@ -388,6 +431,17 @@ bool Parser::readTables()
                 m_layerNames.insert(layer.name.toCaseFolded());
                 m_model.layers.append(layer);
             }
+        } else if (is(object.type, "DIMSTYLE")) {
+            QString name;
+            DxfDimension::Settings settings;
+            for (const Group &group : object.groups) {
+                if (group.code == 2)
+                    name = text(group);
+                else if (group.code != 105 && group.code != 330 && group.code != 100)
+                    setting(settings, group.code, group);
+            }
+            if (m_dimensionStyles.size() < 4096)
+                m_dimensionStyles.insert(name.toCaseFolded(), settings);
         } else if (is(object.type, "LTYPE")) {
             Linetype linetype;
             for (const Group &group : object.groups) {
@@ -420,9 +474,12 @@ bool Parser::readBlocks()
         if (!is(object.type, "BLOCK"))
             continue;
         Block block;
+        QString record;
         for (const Group &group : object.groups) {
             if (group.code == 2)
                 block.name = text(group);
+            else if (group.code == 330)
+                record = text(group);
             else if (group.code == 10)
                 block.base.x = coordinate(group);
             else if (group.code == 20)
@@ -435,8 +492,12 @@ bool Parser::readBlocks()
         const bool layout
             = block.name.startsWith(QLatin1String("*Model_Space"), Qt::CaseInsensitive)
             || block.name.startsWith(QLatin1String("*Paper_Space"), Qt::CaseInsensitive);
-        if (!layout && !block.name.isEmpty())
+        if (!layout && !block.name.isEmpty()) {
+            m_blockKeys.insert(block.name.toCaseFolded());
+            if (!record.isEmpty() && m_blockNames.size() < 100000)
+                m_blockNames.insert(record.toUpper(), block.name);
             m_model.blocks.append(std::move(block));
+        }
     }
     return false;
 }
@@ -499,6 +560,20 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
             if (!invisible)
                 std::get<Insert>(target[openInsert].shape)
                     .attributes.append(text(object.groups, true));
+            continue;
+        }
+        if (is(type, "ATTDEF")) {
+            // A constant attribute is no attribute of the inserts but text of the block itself.
+            int flags = 0;
+            for (const Group &group : object.groups) {
+                if (group.code == 70)
+                    flags = toInt(group.integer);
+            }
+            if (inBlock && (flags & 3) == 2) {
+                Entity &constant = target.emplace_back();
+                constant.style = style(object.groups);
+                constant.shape = text(object.groups, true);
+            }
             continue;
         }
         openPolyline = -1;
@@ -630,10 +705,7 @@ bool Parser::entity(const Object &object, Entity &entity)
             corner.x *= flip;
         entity.shape = solid;
     } else if (is(type, "TEXT")) {
-        Text t = text(groups, false);
-        t.position.x *= flip;
-        t.secondPosition.x *= flip;
-        entity.shape = std::move(t);
+        entity.shape = text(groups, false);
     } else if (is(type, "MTEXT")) {
         entity.shape = mtext(groups);
     } else if (is(type, "INSERT")) {
@@ -683,6 +755,12 @@ bool Parser::entity(const Object &object, Entity &entity)
         entity.shape = std::move(insert);
     } else if (is(type, "HATCH")) {
         entity.shape = hatch(groups);
+    } else if (is(type, "3DFACE")) {
+        entity.shape = face(groups);
+    } else if (is(type, "MLINE")) {
+        entity.shape = multiline(groups);
+    } else if (is(type, "MULTILEADER") || is(type, "MLEADER")) {
+        entity.shape = multiLeader(groups);
     } else if (is(type, "DIMENSION")) {
         Dimension dimension;
         for (const Group &group : groups) {
@@ -693,11 +771,13 @@ bool Parser::entity(const Object &object, Entity &entity)
             else if (group.code == 42)
                 dimension.measurement = group.number * m_unit;
         }
-        if (dimension.text == QLatin1String("<>"))
-            dimension.text.clear();
         point(10, dimension.definitionPoint);
         point(11, dimension.textPosition);
         point(12, dimension.insertion);
+        if (dimension.block.isEmpty() || !m_blockKeys.contains(dimension.block.toCaseFolded()))
+            dimension.block = dimensionBlock(groups, dimension.text);
+        if (dimension.text == QLatin1String("<>"))
+            dimension.text.clear();
         entity.shape = std::move(dimension);
     } else if (is(type, "LEADER")) {
         Leader leader;
@@ -738,7 +818,7 @@ Text Parser::text(const std::vector<Group> &groups, bool attribute)
             break; // an embedded multi-line copy follows, with codes of its own
         switch (group.code) {
         case 1:
-            t.text = DxfText::resolveSpecials(text(group));
+            t.text = DxfText::resolveSpecials(text(group), &t.decorations);
             break;
         case 7:
             t.font = text(group);
@@ -768,6 +848,10 @@ Text Parser::text(const std::vector<Group> &groups, bool attribute)
         case 51:
             t.oblique = withinTurn(group.number);
             break;
+        case 71:
+            t.backward = group.integer & 2;
+            t.upsideDown = group.integer & 4;
+            break;
         case 72:
             halign = toInt(group.integer);
             break;
@@ -786,6 +870,13 @@ Text Parser::text(const std::vector<Group> &groups, bool attribute)
     static const HAlign hAligns[] = {HAlign::Left,    HAlign::Center, HAlign::Right,
                                      HAlign::Aligned, HAlign::Middle, HAlign::Fit};
     static const VAlign vAligns[] = {VAlign::Baseline, VAlign::Bottom, VAlign::Middle, VAlign::Top};
+    // Text seen from below its plane: placed and drawn mirrored across the y axis.
+    if (mirrored(groups)) {
+        second.x = -second.x;
+        first.x = -first.x;
+        t.rotation = -t.rotation;
+        t.backward = !t.backward;
+    }
     t.halign = halign >= 0 && halign < 6 ? hAligns[halign] : HAlign::Left;
     t.valign = valign >= 0 && valign < 4 ? vAligns[valign] : VAlign::Baseline;
     if (t.halign == HAlign::Aligned || t.halign == HAlign::Fit) {
@@ -855,7 +946,7 @@ Text Parser::mtext(const std::vector<Group> &groups)
     raw.append(last);
     Group whole;
     whole.text = raw;
-    t.text = DxfText::plainMText(DxfText::resolveSpecials(text(whole)));
+    t.text = DxfText::plainMText(DxfText::resolveSpecials(text(whole)), &t.decorations);
     if (hasDirection && (direction.x != 0 || direction.y != 0))
         t.rotation = std::atan2(direction.y, direction.x) * 180 / kPi;
     if (attachment < 1 || attachment > 9)
@@ -911,61 +1002,6 @@ Polyline Parser::lwpolyline(const std::vector<Group> &groups)
     return polyline;
 }
 
-// A point of a (rational) B-spline by de Boor's algorithm.
-Point deBoor(int degree, const QVector<double> &knots, const QVector<Point> &points,
-             const QVector<double> &weights, int span, double t)
-{
-    double x[16];
-    double y[16];
-    double w[16];
-    for (int j = 0; j <= degree; ++j) {
-        const int index = span - degree + j;
-        const double weight = weights.size() == points.size() ? weights[index] : 1.0;
-        x[j] = points[index].x * weight;
-        y[j] = points[index].y * weight;
-        w[j] = weight;
-    }
-    for (int r = 1; r <= degree; ++r) {
-        for (int j = degree; j >= r; --j) {
-            const int i = span - degree + j;
-            const double denominator = knots[i + degree - r + 1] - knots[i];
-            const double alpha = denominator == 0 ? 0 : (t - knots[i]) / denominator;
-            x[j] = (1 - alpha) * x[j - 1] + alpha * x[j];
-            y[j] = (1 - alpha) * y[j - 1] + alpha * y[j];
-            w[j] = (1 - alpha) * w[j - 1] + alpha * w[j];
-        }
-    }
-    const double weight = w[degree] == 0 ? 1 : w[degree];
-    return {x[degree] / weight, y[degree] / weight};
-}
-
-QVector<Point> flattenSpline(int degree, const QVector<double> &knots, const QVector<Point> &points,
-                             const QVector<double> &weights)
-{
-    const int n = int(points.size());
-    if (degree < 1 || degree > 15 || n <= degree || knots.size() != n + degree + 1)
-        return points;
-    for (int i = 1; i < knots.size(); ++i) {
-        if (knots[i] < knots[i - 1])
-            return points;
-    }
-    const double first = knots[degree];
-    const double last = knots[n];
-    if (!(last > first))
-        return points;
-    const int steps = qBound(8, n * 8, kMaxCurvePoints);
-    QVector<Point> result;
-    result.reserve(steps + 1);
-    int span = degree;
-    for (int s = 0; s <= steps; ++s) {
-        const double t = s == steps ? last : first + (last - first) * s / steps;
-        while (span < n - 1 && knots[span + 1] <= t)
-            ++span;
-        result.append(deBoor(degree, knots, points, weights, span, t));
-    }
-    return result;
-}
-
 Polyline Parser::spline(const std::vector<Group> &groups)
 {
     int degree = 3;
@@ -977,10 +1013,21 @@ Polyline Parser::spline(const std::vector<Group> &groups)
     QVector<double> weights;
     QVector<Point> points;
     QVector<Point> fits;
+    Point tangents[2];
+    bool hasTangent[2] = {false, false};
     for (const Group &group : groups) {
         switch (group.code) {
         case 70:
             flags = toInt(group.integer);
+            break;
+        case 12:
+        case 13:
+            tangents[group.code - 12].x = group.number;
+            hasTangent[group.code - 12] = true;
+            break;
+        case 22:
+        case 23:
+            tangents[group.code - 22].y = group.number;
             break;
         case 71:
             degree = toInt(group.integer);
@@ -1023,13 +1070,415 @@ Polyline Parser::spline(const std::vector<Group> &groups)
         fail(QStringLiteral("スプラインの点や節点の数が宣言と合いません"));
     Polyline polyline;
     polyline.closed = (flags & 1) != 0;
+    const bool hasTangents = hasTangent[0] && hasTangent[1];
+    // Without control points the curve passes through the fit points, which programs give
+    // instead when the user drew it through them.
     const QVector<Point> outline = points.size() > degree
-        ? flattenSpline(degree, knots, points, weights)
-        : (fits.size() >= 2 ? fits : points);
+        ? Spline::flatten(degree, knots, points, weights, kMaxCurvePoints)
+        : fits.size() >= 2
+        ? Spline::throughFitPoints(fits, hasTangents ? &tangents[0] : nullptr,
+                                   hasTangents ? &tangents[1] : nullptr, kMaxCurvePoints)
+        : points;
     polyline.vertices.reserve(outline.size());
     for (const Point &p : outline)
         polyline.vertices.append(Vertex {p, 0, 0, 0});
     return polyline;
+}
+
+Face Parser::face(const std::vector<Group> &groups)
+{
+    Face face;
+    bool fourth = false;
+    for (const Group &group : groups) {
+        if (group.code >= 10 && group.code <= 13)
+            face.corners[group.code - 10].x = coordinate(group);
+        else if (group.code >= 20 && group.code <= 23)
+            face.corners[group.code - 20].y = coordinate(group);
+        else if (group.code == 70)
+            face.hiddenEdges = int(group.integer & 15);
+        fourth = fourth || group.code == 13;
+    }
+    if (!fourth)
+        face.corners[3] = face.corners[2];
+    return face;
+}
+
+Multiline Parser::multiline(const std::vector<Group> &groups)
+{
+    Multiline m;
+    qint64 declared = 0;
+    bool first = false; // the next parameter is an element's first: its offset
+    for (const Group &group : groups) {
+        switch (group.code) {
+        case 2:
+            m.style = text(group);
+            break;
+        case 40:
+            m.scale = group.number;
+            break;
+        case 70:
+            m.justification = toInt(group.integer);
+            break;
+        case 71:
+            m.closed = group.integer & 2;
+            // Caps the multiline suppresses, whatever its style draws: kept here until the
+            // style is known.
+            m.flags = int(group.integer & 12) << 16;
+            break;
+        case 72:
+            declared = group.integer;
+            break;
+        case 11:
+            m.vertices.append({coordinate(group), 0});
+            m.miters.append({0, 1});
+            break;
+        case 21:
+            if (!m.vertices.isEmpty())
+                m.vertices.back().y = coordinate(group);
+            break;
+        case 13:
+            if (!m.miters.isEmpty())
+                m.miters.back().x = group.number;
+            break;
+        case 23:
+            if (!m.miters.isEmpty())
+                m.miters.back().y = group.number;
+            break;
+        case 74:
+            first = group.integer > 0;
+            if (!m.vertices.isEmpty())
+                m.offsets.append(0);
+            break;
+        case 41:
+            if (first && !m.offsets.isEmpty())
+                m.offsets.back() = coordinate(group);
+            first = false;
+            break;
+        default:
+            break;
+        }
+    }
+    if (declared > m.vertices.size())
+        fail(QStringLiteral("マルチラインの頂点の数が宣言と合いません"));
+    return m;
+}
+
+// The group code a DIMSTYLE record gives the header variable $<variable>; 0 for none.
+int Parser::dimensionCode(QByteArrayView variable)
+{
+    static const QHash<QByteArray, int> codes {
+        {"DIMPOST", 3},   {"DIMBLK", 5},    {"DIMSCALE", 40}, {"DIMASZ", 41},   {"DIMEXO", 42},
+        {"DIMEXE", 44},   {"DIMRND", 45},   {"DIMDLE", 46},   {"DIMTIH", 73},   {"DIMTOH", 74},
+        {"DIMSE1", 75},   {"DIMSE2", 76},   {"DIMTAD", 77},   {"DIMZIN", 78},   {"DIMTXT", 140},
+        {"DIMTSZ", 142},  {"DIMLFAC", 144}, {"DIMGAP", 147},  {"DIMCLRD", 176}, {"DIMCLRE", 177},
+        {"DIMCLRT", 178}, {"DIMADEC", 179}, {"DIMDEC", 271},  {"DIMDSEP", 278}};
+    return codes.value(variable.toByteArray().toUpper(), 0);
+}
+
+void Parser::setting(DxfDimension::Settings &settings, int code, const Group &value)
+{
+    if (code <= 0)
+        return;
+    // Texts: DIMPOST and the arrowheads' names (before R2000) or their blocks' handles.
+    if (code == 3 || code == 4 || code == 5 || code == 6 || code == 7
+        || (code >= 340 && code <= 344) || value.code == 1000 || value.code == 1005
+        || (value.code >= 1 && value.code <= 9))
+        settings.texts.insert(code, text(value));
+    else
+        settings.numbers.insert(code, value.number);
+}
+
+QString Parser::dimensionBlock(const std::vector<Group> &groups, const QString &text)
+{
+    DxfDimension::Definition definition;
+    definition.text = text;
+    QString styleName = QStringLiteral("STANDARD");
+    bool xdata = false, overrides = false;
+    int overridden = 0;
+    DxfDimension::Settings own;
+    for (const Group &group : groups) {
+        const int code = group.code;
+        if (code == 1001) {
+            xdata = is(group.text, "ACAD");
+            continue;
+        }
+        if (xdata) {
+            // ACAD's DSTYLE list: pairs of a group code (1070) and its value.
+            if (code == 1000 && is(group.text, "DSTYLE"))
+                overrides = true;
+            else if (overrides && code == 1002)
+                overrides = !is(group.text, "}");
+            else if (overrides && overridden == 0 && code == 1070)
+                overridden = toInt(group.integer);
+            else if (overrides && overridden != 0)
+                setting(own, std::exchange(overridden, 0), group);
+            continue;
+        }
+        if (code == 70)
+            definition.type
+                = int(group.integer & 7) + (int(group.integer & 7) == 6 && (group.integer & 64));
+        else if (code == 50)
+            definition.angle = group.number;
+        else if (code == 3)
+            styleName = this->text(group);
+        else if (code >= 10 && code <= 16) {
+            definition.points[code - 10].x = coordinate(group);
+            definition.has[code - 10] = true;
+        } else if (code >= 20 && code <= 26)
+            definition.points[code - 20].y = coordinate(group);
+    }
+    // What the style does not set has its default; the header's variables stand in for a
+    // style the file does not define.
+    const auto style = m_dimensionStyles.constFind(styleName.toCaseFolded());
+    DxfDimension::Settings settings
+        = style != m_dimensionStyles.cend() ? *style : m_dimensionHeader;
+    for (auto it = own.numbers.cbegin(); it != own.numbers.cend(); ++it)
+        settings.numbers.insert(it.key(), it.value());
+    for (auto it = own.texts.cbegin(); it != own.texts.cend(); ++it)
+        settings.texts.insert(it.key(), it.value());
+    // From R2000 on the arrowhead is a block named by its record's handle.
+    if (settings.texts.contains(342))
+        settings.texts.insert(5, m_blockNames.value(settings.texts.value(342).toUpper()));
+
+    Block block;
+    do {
+        block.name = QStringLiteral("*D%1").arg(++m_dimensionBlocks);
+    } while (m_blockKeys.contains(block.name.toCaseFolded()));
+    block.entities = DxfDimension::build(definition, settings, m_unit);
+    m_blockKeys.insert(block.name.toCaseFolded());
+    m_model.blocks.append(block);
+    return block.name;
+}
+
+// A colour as multileaders store it: the kind in the top byte, then an index or an RGB value.
+Color rawColor(quint32 raw)
+{
+    switch (raw >> 24) {
+    case 0xc0:
+        return {Color::Kind::ByBlock, 0, -1};
+    case 0xc2:
+        return Color::fromRgb(raw & 0xffffff);
+    case 0xc3:
+        if ((raw & 0xff) > 0 && (raw & 0xff) < 256)
+            return Color::fromRgb(DxfColors::rgb(int(raw & 0xff)), int(raw & 0xff));
+        return (raw & 0xff) == 0 ? Color {Color::Kind::ByBlock, 0, -1} : Color::byLayer();
+    default:
+        return Color::byLayer();
+    }
+}
+
+MultiLeader Parser::multiLeader(const std::vector<Group> &groups)
+{
+    // Groups mean different things in the context data, in each leader and in each of its
+    // lines, and after the context in the entity itself.
+    enum class Part { Entity, Context, Leader, Line } part = Part::Entity;
+    MultiLeader leader;
+    Text text;
+    text.multiline = true;
+    text.halign = HAlign::Left;
+    text.valign = VAlign::Top;
+    bool hasText = false, hasBlock = false, dogleg = true;
+    int leaderType = 1;
+    double scale = 1;
+    Insert block;
+    QString blockRecord;
+    struct Branch
+    {
+        Point last;
+        Point doglegDirection {1, 0};
+        double doglegLength = 0;
+        bool vertical = false;
+        QVector<QVector<Point>> lines;
+    };
+    QVector<Branch> branches;
+    Point direction {1, 0};
+    for (const Group &group : groups) {
+        const int code = group.code;
+        if (code == 300 || code == 302 || (code == 304 && part == Part::Leader)) {
+            part = code == 300 ? Part::Context : code == 302 ? Part::Leader : Part::Line;
+            if (part == Part::Leader)
+                branches.append(Branch());
+            else if (part == Part::Line && !branches.isEmpty())
+                branches.back().lines.append(QVector<Point>());
+            continue;
+        }
+        if (code == 301 || code == 303 || code == 305) {
+            part = code == 301 ? Part::Entity : code == 303 ? Part::Context : Part::Leader;
+            continue;
+        }
+        Branch *branch = branches.isEmpty() ? nullptr : &branches.back();
+        switch (part) {
+        case Part::Context:
+            if (code == 40)
+                scale = group.number;
+            else if (code == 41)
+                text.height = length(group);
+            else if (code == 140)
+                leader.arrowSize = length(group);
+            else if (code == 290)
+                hasText = group.integer != 0;
+            else if (code == 304)
+                text.text = DxfText::plainMText(DxfText::resolveSpecials(this->text(group)),
+                                                &text.decorations);
+            else if (code == 12)
+                text.position.x = coordinate(group);
+            else if (code == 22)
+                text.position.y = coordinate(group);
+            else if (code == 13)
+                direction.x = group.number;
+            else if (code == 23)
+                direction.y = group.number;
+            else if (code == 43)
+                text.boxWidth = length(group);
+            else if (code == 45)
+                text.lineSpacing = group.number;
+            else if (code == 171)
+                text.halign = group.integer == 2 ? HAlign::Center
+                    : group.integer == 3         ? HAlign::Right
+                                                 : HAlign::Left;
+            else if (code == 296)
+                hasBlock = group.integer != 0;
+            else if (code == 341)
+                blockRecord = this->text(group);
+            else if (code == 15)
+                block.position.x = coordinate(group);
+            else if (code == 25)
+                block.position.y = coordinate(group);
+            else if (code == 16)
+                block.scaleX = group.number;
+            else if (code == 26)
+                block.scaleY = group.number;
+            else if (code == 46)
+                block.rotation = group.number * 180 / kPi;
+            break;
+        case Part::Leader:
+            if (!branch)
+                break;
+            if (code == 10)
+                branch->last.x = coordinate(group);
+            else if (code == 20)
+                branch->last.y = coordinate(group);
+            else if (code == 11)
+                branch->doglegDirection.x = group.number;
+            else if (code == 21)
+                branch->doglegDirection.y = group.number;
+            else if (code == 40)
+                branch->doglegLength = coordinate(group);
+            else if (code == 271)
+                branch->vertical = group.integer != 0;
+            break;
+        case Part::Line:
+            if (!branch || branch->lines.isEmpty())
+                break;
+            if (code == 10)
+                branch->lines.back().append({coordinate(group), 0});
+            else if (code == 20 && !branch->lines.back().isEmpty())
+                branch->lines.back().back().y = coordinate(group);
+            break;
+        case Part::Entity:
+            if (code == 170)
+                leaderType = toInt(group.integer);
+            else if (code == 291)
+                dogleg = group.integer != 0;
+            else if (code == 91)
+                leader.lineColor = rawColor(quint32(group.integer));
+            break;
+        }
+    }
+    // Each line runs from its arrowhead to the branch's last point, then along its landing.
+    leader.spline = leaderType == 2;
+    for (const Branch &b : std::as_const(branches)) {
+        if (leaderType == 0)
+            break;
+        const double length = std::hypot(b.doglegDirection.x, b.doglegDirection.y);
+        const Point landing = length > 0
+            ? Point {b.last.x + b.doglegDirection.x / length * b.doglegLength,
+                     b.last.y + b.doglegDirection.y / length * b.doglegLength}
+            : Point {b.last.x + b.doglegLength, b.last.y};
+        for (QVector<Point> line : b.lines) {
+            if (!b.vertical && dogleg && !leader.spline)
+                line << b.last << landing;
+            else
+                line << (b.vertical ? b.last : landing);
+            leader.lines.append(line);
+        }
+    }
+    if (hasText && !text.text.isEmpty()) {
+        text.boxWidth *= scale;
+        if (direction.x != 0 || direction.y != 0)
+            text.rotation = std::atan2(direction.y, direction.x) * 180 / kPi;
+        leader.text.append(text);
+    }
+    if (hasBlock && !blockRecord.isEmpty()) {
+        block.block = blockRecord; // the record's handle until every block is known
+        leader.block.append(block);
+    }
+    return leader;
+}
+
+void Parser::resolveReferences(QVector<Entity> &entities)
+{
+    for (Entity &entity : entities) {
+        if (auto *leader = std::get_if<MultiLeader>(&entity.shape)) {
+            if (!leader->block.isEmpty()) {
+                leader->block.first().block
+                    = m_blockNames.value(leader->block.first().block.toUpper());
+                if (leader->block.first().block.isEmpty())
+                    leader->block.clear();
+            }
+        } else if (auto *m = std::get_if<Multiline>(&entity.shape)) {
+            const MultilineStyle style = m_multilineStyles.value(m->style.toCaseFolded());
+            const int suppressed = m->flags >> 16;
+            m->elements = style.elements;
+            m->fillColor = style.fill;
+            m->flags = style.flags;
+            if (suppressed & 4)
+                m->flags
+                    &= ~(Multiline::StartLine | Multiline::StartRound | Multiline::StartInnerArcs);
+            if (suppressed & 8)
+                m->flags &= ~(Multiline::EndLine | Multiline::EndRound | Multiline::EndInnerArcs);
+            // Without its style, the elements are the offsets of the first vertex.
+            if (m->elements.isEmpty() && !m->vertices.isEmpty()) {
+                const qsizetype count = m->offsets.size() / m->vertices.size();
+                for (qsizetype e = 0; e < count; ++e)
+                    m->elements.append({m->offsets[e], Color::byLayer(), QString()});
+            }
+        }
+    }
+}
+
+bool Parser::readObjects()
+{
+    Object &object = m_object;
+    while (readObject(object)) {
+        if (is(object.type, "ENDSEC"))
+            return true;
+        if (!is(object.type, "MLINESTYLE"))
+            continue;
+        QString name;
+        MultilineStyle style;
+        for (const Group &group : object.groups) {
+            if (group.code == 2) {
+                name = text(group);
+            } else if (group.code == 70) {
+                style.flags = int(group.integer & 0x7ff);
+            } else if (group.code == 49 && style.elements.size() < 1024) {
+                style.elements.append({group.number, Color::byLayer(), QString()});
+            } else if (group.code == 62 || group.code == 420) {
+                const Color color = this->color({group}, false);
+                if (style.elements.isEmpty())
+                    style.fill = color;
+                else
+                    style.elements.back().color = color;
+            } else if (group.code == 6 && !style.elements.isEmpty()) {
+                style.elements.back().linetype
+                    = is(group.text, "BYLAYER") ? QString() : this->name(group);
+            }
+        }
+        if (m_multilineStyles.size() < 4096)
+            m_multilineStyles.insert(name.toCaseFolded(), style);
+    }
+    return false;
 }
 
 Hatch Parser::hatch(const std::vector<Group> &groups)
@@ -1261,16 +1710,21 @@ bool Parser::hatchEdges(const std::vector<Group> &groups, size_t &i, QVector<Ver
                 }
             }
             // fit points and tangents, present from R2010 on
+            QVector<Point> fits;
             if (i < groups.size() && groups[i].code == 97) {
-                const qint64 fits = groups[i++].integer;
-                for (qint64 f = 0; f < fits && i + 1 < groups.size() && groups[i].code == 11; ++f)
-                    i += 2;
+                const qint64 count = groups[i++].integer;
+                for (qint64 f = 0; f < count && i < groups.size() && groups[i].code == 11; ++f) {
+                    if (!takePoint(11, fits.emplace_back()))
+                        return false;
+                }
             }
             while (i < groups.size()
                    && (groups[i].code == 12 || groups[i].code == 22 || groups[i].code == 13
                        || groups[i].code == 23))
                 ++i;
-            const QVector<Point> outline = flattenSpline(toInt(degree), knots, points, weights);
+            const QVector<Point> outline = points.isEmpty() && fits.size() >= 2
+                ? Spline::throughFitPoints(fits, nullptr, nullptr, kMaxCurvePoints)
+                : Spline::flatten(toInt(degree), knots, points, weights, kMaxCurvePoints);
             if (outline.isEmpty())
                 continue;
             for (qsizetype s = 0; s + 1 < outline.size(); ++s) {

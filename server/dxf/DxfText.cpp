@@ -1,5 +1,7 @@
 #include "server/dxf/DxfText.h"
 
+#include "server/drawing/Drawing.h"
+
 namespace {
 
 bool isAscii(QByteArrayView bytes)
@@ -180,12 +182,45 @@ QString DxfText::decode(QByteArrayView raw)
     return result;
 }
 
-QString DxfText::resolveSpecials(const QString &text)
+// Each character appended with the decoration in force; none kept when nothing was decorated.
+class Decorated
 {
+public:
+    Decorated(QString *text, QByteArray *decorations)
+        : m_text(*text)
+        , m_decorations(decorations)
+    { }
+    ~Decorated()
+    {
+        if (m_decorations && !m_any)
+            m_decorations->clear();
+    }
+    void append(const QString &s)
+    {
+        m_text.append(s);
+        if (m_decorations)
+            m_decorations->append(s.size(), char(flags));
+        m_any = m_any || flags;
+    }
+    void append(QChar c) { append(QString(c)); }
+
+    char flags = 0;
+
+private:
+    QString &m_text;
+    QByteArray *m_decorations;
+    bool m_any = false;
+};
+
+QString DxfText::resolveSpecials(const QString &text, QByteArray *decorations)
+{
+    if (decorations)
+        decorations->clear();
     if (!text.contains(QLatin1String("%%")))
         return text;
-    QString result;
-    result.reserve(text.size());
+    QString plain;
+    plain.reserve(text.size());
+    Decorated result(&plain, decorations);
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text.at(i) != QLatin1Char('%') || i + 2 >= text.size()
             || text.at(i + 1) != QLatin1Char('%')) {
@@ -201,8 +236,12 @@ QString DxfText::resolveSpecials(const QString &text)
             result.append(QChar(0x00b1));
         else if (code == QLatin1Char('%'))
             result.append(QLatin1Char('%'));
-        else if (code == QLatin1Char('u') || code == QLatin1Char('o') || code == QLatin1Char('k'))
-            ; // underline, overline and strike-through switches: the model keeps no decoration
+        else if (code == QLatin1Char('u'))
+            result.flags ^= Drawing::Text::Underline;
+        else if (code == QLatin1Char('o'))
+            result.flags ^= Drawing::Text::Overline;
+        else if (code == QLatin1Char('k'))
+            result.flags ^= Drawing::Text::StrikeThrough;
         else if (code.isDigit()) {
             int value = 0;
             qsizetype j = i + 2;
@@ -215,17 +254,30 @@ QString DxfText::resolveSpecials(const QString &text)
         }
         i += 2;
     }
-    return result;
+    return plain;
 }
 
-QString DxfText::plainMText(const QString &text)
+QString DxfText::plainMText(const QString &text, QByteArray *decorations)
 {
-    QString result;
-    result.reserve(text.size());
+    if (decorations)
+        decorations->clear();
+    QString plain;
+    plain.reserve(text.size());
+    Decorated result(&plain, decorations);
+    // A group {…} keeps the decorations switched inside it to itself.
+    QByteArray outer;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
-        if (c == QLatin1Char('{') || c == QLatin1Char('}'))
+        if (c == QLatin1Char('{')) {
+            if (outer.size() < 1024)
+                outer.append(result.flags);
             continue;
+        }
+        if (c == QLatin1Char('}')) {
+            if (!outer.isEmpty())
+                result.flags = outer.back(), outer.chop(1);
+            continue;
+        }
         if (c != QLatin1Char('\\') || i + 1 >= text.size()) {
             result.append(c);
             continue;
@@ -244,11 +296,23 @@ QString DxfText::plainMText(const QString &text)
             result.append(code);
             break;
         case 'L':
+            result.flags |= Drawing::Text::Underline;
+            break;
         case 'l':
+            result.flags &= ~Drawing::Text::Underline;
+            break;
         case 'O':
+            result.flags |= Drawing::Text::Overline;
+            break;
         case 'o':
+            result.flags &= ~Drawing::Text::Overline;
+            break;
         case 'K':
+            result.flags |= Drawing::Text::StrikeThrough;
+            break;
         case 'k':
+            result.flags &= ~Drawing::Text::StrikeThrough;
+            break;
         case 'X':
             break;
         case 'S': { // stacked text "a^b;" or "a/b;" or "a#b;"
@@ -275,9 +339,10 @@ QString DxfText::plainMText(const QString &text)
             break;
         }
         default:
-            result.append(QLatin1Char('\\')).append(code);
+            result.append(QLatin1Char('\\'));
+            result.append(code);
             break;
         }
     }
-    return result;
+    return plain;
 }

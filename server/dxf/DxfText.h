@@ -17,8 +17,10 @@ public:
 
     QString decode(QByteArrayView raw);
 
-    static QString resolveSpecials(const QString &text);
-    static QString plainMText(const QString &text);
+    // Without their codes; `decorations`, when given, gets what Drawing::Text::decorations
+    // holds: the underline, overline and strike-through the codes switch, one byte a character.
+    static QString resolveSpecials(const QString &text, QByteArray *decorations = nullptr);
+    static QString plainMText(const QString &text, QByteArray *decorations = nullptr);
 
     // What the file says for an encoding name; empty when there is none for it.
     static QString encodingForCodePage(QByteArrayView codePage);

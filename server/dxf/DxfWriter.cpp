@@ -2,6 +2,8 @@
 
 #include "server/dxf/DxfColors.h"
 
+#include "server/drawing/CompositeShapes.h"
+
 #include <QSet>
 #include <QStringEncoder>
 
@@ -121,11 +123,54 @@ QString escapedSpecials(const QString &text)
     return result;
 }
 
-QString mtextCodes(const QString &text)
+// The codes that switch the decorations from `from` to `to`: %%u, %%o and %%k toggle them in
+// single-line text, \L and \l (\O \o, \K \k) switch them on and off in multi-line text.
+QString decorationCodes(char from, char to, bool multiline)
 {
+    QString codes;
+    const char *const names[] = {"uLl", "oOo", "kKk"};
+    for (int bit = 0; bit < 3; ++bit) {
+        const char mask = char(1 << bit);
+        if ((from & mask) == (to & mask))
+            continue;
+        if (!multiline)
+            codes += QLatin1String("%%") + QLatin1Char(names[bit][0]);
+        else
+            codes += QString(QLatin1Char('\\')) + QLatin1Char(names[bit][(to & mask) ? 1 : 2]);
+    }
+    return codes;
+}
+
+// Single-line text with its decorations; a percent sign beside a code is written as its
+// number, so that it never joins the code.
+QString textCodes(const Text &t)
+{
+    if (t.decorations.size() != t.text.size())
+        return escapedSpecials(t.text);
+    QString result;
+    char flags = 0;
+    for (qsizetype i = 0; i < t.text.size(); ++i) {
+        result += decorationCodes(flags, t.decorations[i], false);
+        flags = t.decorations[i];
+        result
+            += t.text.at(i) == QLatin1Char('%') ? QStringLiteral("%%037") : QString(t.text.at(i));
+    }
+    return result;
+}
+
+QString mtextCodes(const Text &t)
+{
+    const QString &text = t.text;
+    const bool decorated = t.decorations.size() == text.size();
     QString result;
     result.reserve(text.size() + 8);
-    for (const QChar c : text) {
+    char flags = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (decorated) {
+            result += decorationCodes(flags, t.decorations[i], true);
+            flags = t.decorations[i];
+        }
         if (c == QLatin1Char('\\') || c == QLatin1Char('{') || c == QLatin1Char('}'))
             result.append(QLatin1Char('\\')).append(c);
         else if (c == QLatin1Char('\n'))
@@ -157,6 +202,9 @@ private:
     void common(const char *type, const Style &style, quint64 handle, quint64 owner);
     void text(const Text &text, const Style &style, quint64 owner, bool attribute, int number);
     void mtext(const Text &text, const Style &style, quint64 owner);
+    void multiline(const Multiline &m, const Style &style, quint64 owner);
+    void multilineStyles();
+    static int colorIndex(const Color &color);
     void collectNames(const QVector<Entity> &list);
 
     const Model &m_model;
@@ -169,6 +217,10 @@ private:
     QStringList m_layerNames; // every layer written, the model's first
     QStringList m_linetypeNames;
     QStringList m_styleNames;
+    // Multiline styles by name, each as its first multiline gives it, with its object's handle.
+    QVector<const Multiline *> m_multilineStyles;
+    QHash<QString, quint64> m_multilineStyleHandles; // case-folded name
+    quint64 m_multilineStyleDictionary = 0;
 };
 
 void Writer::collectNames(const QVector<Entity> &list)
@@ -193,6 +245,18 @@ void Writer::collectNames(const QVector<Entity> &list)
         add(m_linetypeNames, linetypes, entity.style.linetype);
         if (const auto *t = std::get_if<Text>(&entity.shape))
             add(m_styleNames, styles, t->font);
+        if (const auto *m = std::get_if<Multiline>(&entity.shape)) {
+            for (const MultilineElement &element : m->elements)
+                add(m_linetypeNames, linetypes, element.linetype);
+            if (!m_multilineStyleHandles.contains(m->style.toCaseFolded())) {
+                m_multilineStyleHandles.insert(m->style.toCaseFolded(), 0);
+                m_multilineStyles.append(m);
+            }
+        }
+        if (const auto *leader = std::get_if<MultiLeader>(&entity.shape)) {
+            for (const Text &text : leader->text)
+                add(m_styleNames, styles, text.font);
+        }
     }
 }
 
@@ -216,6 +280,11 @@ QByteArray Writer::run()
     for (const Block &block : m_model.blocks)
         collectNames(block.entities);
 
+    if (!m_multilineStyles.isEmpty())
+        m_multilineStyleDictionary = next();
+    for (const Multiline *m : std::as_const(m_multilineStyles))
+        m_multilineStyleHandles.insert(m->style.toCaseFolded(), next());
+
     // The body first: the header has to name the next free handle.
     m_e.raw(0, "SECTION");
     m_e.raw(2, "CLASSES");
@@ -235,11 +304,16 @@ QByteArray Writer::run()
     m_e.raw(281, "1");
     m_e.raw(3, "ACAD_GROUP");
     m_e.handle(350, kGroupDictionary);
+    if (m_multilineStyleDictionary) {
+        m_e.raw(3, "ACAD_MLINESTYLE");
+        m_e.handle(350, m_multilineStyleDictionary);
+    }
     m_e.raw(0, "DICTIONARY");
     m_e.handle(5, kGroupDictionary);
     m_e.handle(330, kRootDictionary);
     m_e.raw(100, "AcDbDictionary");
     m_e.raw(281, "1");
+    multilineStyles();
     m_e.raw(0, "ENDSEC");
     m_e.raw(0, "EOF");
     const QByteArray body = std::move(m_e.bytes());
@@ -255,6 +329,8 @@ QByteArray Writer::run()
     header.raw(3, "ANSI_932");
     header.raw(9, "$INSBASE");
     header.point(10, {});
+    header.raw(9, "$LTSCALE");
+    header.number(40, m_model.linetypeScale);
     header.raw(9, "$INSUNITS");
     header.raw(70, "4");
     header.raw(9, "$MEASUREMENT");
@@ -361,6 +437,8 @@ void Writer::tables()
         m_e.integer(370,
                     layer.lineweight < 0 ? qint64(layer.lineweight)
                                          : qint64(std::lround(layer.lineweight * 100)));
+        if (!layer.plot)
+            m_e.raw(290, "0");
     }
     m_e.raw(0, "ENDTAB");
 
@@ -449,6 +527,86 @@ void Writer::blocks()
     m_e.raw(0, "ENDSEC");
 }
 
+void Writer::multilineStyles()
+{
+    if (!m_multilineStyleDictionary)
+        return;
+    m_e.raw(0, "DICTIONARY");
+    m_e.handle(5, m_multilineStyleDictionary);
+    m_e.handle(330, kRootDictionary);
+    m_e.raw(100, "AcDbDictionary");
+    m_e.raw(281, "1");
+    for (const Multiline *m : std::as_const(m_multilineStyles)) {
+        m_e.text(3, m->style);
+        m_e.handle(350, m_multilineStyleHandles.value(m->style.toCaseFolded()));
+    }
+    for (const Multiline *m : std::as_const(m_multilineStyles)) {
+        m_e.raw(0, "MLINESTYLE");
+        m_e.handle(5, m_multilineStyleHandles.value(m->style.toCaseFolded()));
+        m_e.handle(330, m_multilineStyleDictionary);
+        m_e.raw(100, "AcDbMlineStyle");
+        m_e.text(2, m->style);
+        m_e.integer(70, m->flags);
+        m_e.raw(3, "");
+        m_e.integer(62, colorIndex(m->fillColor));
+        m_e.raw(51, "90");
+        m_e.raw(52, "90");
+        m_e.integer(71, m->elements.size());
+        for (const MultilineElement &element : m->elements) {
+            m_e.number(49, element.offset);
+            m_e.integer(62, colorIndex(element.color));
+            m_e.text(6, element.linetype.isEmpty() ? QStringLiteral("BYLAYER") : element.linetype);
+        }
+    }
+}
+
+// The palette number a style or element names: 256 by layer, 0 by block, else the colour's
+// own or nearest.
+int Writer::colorIndex(const Color &color)
+{
+    if (color.kind == Color::Kind::ByLayer)
+        return 256;
+    if (color.kind == Color::Kind::ByBlock)
+        return 0;
+    return color.index > 0 && color.index < 256 ? color.index : DxfColors::nearestIndex(color.rgb);
+}
+
+void Writer::multiline(const Multiline &m, const Style &style, quint64 owner)
+{
+    common("MLINE", style, next(), owner);
+    m_e.raw(100, "AcDbMline");
+    m_e.text(2, m.style);
+    m_e.handle(340, m_multilineStyleHandles.value(m.style.toCaseFolded()));
+    m_e.number(40, m.scale);
+    m_e.integer(70, m.justification);
+    m_e.integer(71, 1 | (m.closed ? 2 : 0));
+    const qsizetype count = m.vertices.size(), elements = m.elements.size();
+    const bool whole = m.miters.size() == count && m.offsets.size() == count * elements;
+    m_e.integer(72, whole ? count : 0);
+    m_e.integer(73, elements);
+    m_e.point(10, count ? m.vertices.first() : Point());
+    m_e.raw(210, "0");
+    m_e.raw(220, "0");
+    m_e.raw(230, "1");
+    for (qsizetype v = 0; whole && v < count; ++v) {
+        // The direction of the segment that starts here (the last one's goes on as before).
+        const Point &p = m.vertices[v];
+        const Point &q = v + 1 < count ? m.vertices[v + 1] : m.closed ? m.vertices[0] : p;
+        const Point &o = v + 1 < count || m.closed || v == 0 ? p : m.vertices[v - 1];
+        Point direction = q == p ? Point {p.x - o.x, p.y - o.y} : Point {q.x - p.x, q.y - p.y};
+        const double length = std::hypot(direction.x, direction.y);
+        direction = length > 0 ? Point {direction.x / length, direction.y / length} : Point {1, 0};
+        m_e.point(11, p);
+        m_e.point(12, direction);
+        m_e.point(13, m.miters[v]);
+        for (qsizetype e = 0; e < elements; ++e) {
+            m_e.raw(74, "1");
+            m_e.number(41, m.offsets[v * elements + e]);
+            m_e.raw(75, "0");
+        }
+    }
+}
+
 void Writer::entities(const QVector<Entity> &list, quint64 owner)
 {
     for (const Entity &e : list)
@@ -464,6 +622,8 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
     m_e.text(8, style.layer.isEmpty() ? QStringLiteral("0") : style.layer);
     if (!style.linetype.isEmpty())
         m_e.text(6, style.linetype);
+    if (!style.visible)
+        m_e.raw(60, "1");
     switch (style.color.kind) {
     case Color::Kind::ByLayer:
         break;
@@ -478,6 +638,8 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
         m_e.integer(370,
                     style.lineweight < 0 ? qint64(style.lineweight)
                                          : qint64(std::lround(style.lineweight * 100)));
+    if (style.linetypeScale != 1)
+        m_e.number(48, style.linetypeScale);
 }
 
 void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribute, int number)
@@ -486,12 +648,14 @@ void Writer::text(const Text &t, const Style &style, quint64 owner, bool attribu
     m_e.raw(100, "AcDbText");
     m_e.point(10, t.position);
     m_e.number(40, t.height);
-    m_e.text(1, escapedSpecials(t.text));
+    m_e.text(1, textCodes(t));
     m_e.number(50, t.rotation);
     m_e.number(41, t.widthFactor);
     m_e.number(51, t.oblique);
     if (!t.font.isEmpty())
         m_e.text(7, t.font);
+    if (t.backward || t.upsideDown)
+        m_e.integer(71, (t.backward ? 2 : 0) | (t.upsideDown ? 4 : 0));
     static const int hCodes[] = {0, 1, 2, 3, 4, 5};
     static const int vCodes[] = {0, 1, 2, 3};
     const int h = hCodes[int(t.halign)];
@@ -528,7 +692,7 @@ void Writer::mtext(const Text &t, const Style &style, quint64 owner)
     m_e.integer(71, row * 3 + column + 1);
     m_e.raw(72, "1");
     // Chunks of at most 250 bytes, never splitting a character or an escape.
-    const QString content = escapedSpecials(mtextCodes(t.text));
+    const QString content = escapedSpecials(mtextCodes(t));
     QByteArray chunk;
     for (qsizetype i = 0; i < content.size(); ++i) {
         qsizetype length = 1;
@@ -698,6 +862,20 @@ void Writer::entity(const Entity &e, quint64 owner)
         m_e.point(14, dimension->definitionPoint);
         m_e.raw(100, "AcDbRotatedDimension");
         m_e.raw(50, "0");
+    } else if (const auto *face = std::get_if<Face>(&e.shape)) {
+        common("3DFACE", style, next(), owner);
+        m_e.raw(100, "AcDbFace");
+        for (int i = 0; i < 4; ++i)
+            m_e.point(10 + i, face->corners[i]);
+        m_e.integer(70, face->hiddenEdges & 15);
+    } else if (const auto *m = std::get_if<Multiline>(&e.shape)) {
+        multiline(*m, style, owner);
+    } else if (const auto *multiLeader = std::get_if<MultiLeader>(&e.shape)) {
+        // Written as what it is drawn with: leader lines, arrowheads, its text and block.
+        for (Entity part : CompositeShapes::entities(*multiLeader)) {
+            part.style = CompositeShapes::placed(part.style, style);
+            entity(part, owner);
+        }
     } else if (const auto *leader = std::get_if<Leader>(&e.shape)) {
         common("LEADER", style, next(), owner);
         m_e.raw(100, "AcDbLeader");

@@ -1,6 +1,7 @@
 #include "server/paint/DrawingRenderer.h"
 
 #include "server/drawing/BlockExpansion.h"
+#include "server/drawing/CompositeShapes.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -101,6 +102,10 @@ DrawingRenderer::DrawingRenderer(const Model &model)
                 for (const Text &attribute : insert->attributes)
                     m_japanese = m_japanese || hasJapanese(attribute.text);
             }
+            if (const auto *leader = std::get_if<MultiLeader>(&e.shape)) {
+                for (const Text &text : leader->text)
+                    m_japanese = m_japanese || hasJapanese(text.text);
+            }
         }
     };
     scan(model.entities);
@@ -200,7 +205,7 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     *layerName
         = (context.depth > 0 && style.layer == QLatin1String("0")) ? context.layer : style.layer;
     const Layer *layer = m_layers.value(layerName->toUpper());
-    if (layer && (!layer->on || layer->frozen))
+    if (!style.visible || (layer && (!layer->on || layer->frozen || !layer->plot)))
         return false;
     // Definition points of dimensions: CAD programs show them on screen but never print them.
     if (layerName->compare(QLatin1String("DEFPOINTS"), Qt::CaseInsensitive) == 0)
@@ -226,6 +231,7 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     pen->linetype = m_linetypes.value(linetype);
     if (pen->linetype && pen->linetype->pattern.size() < 2)
         pen->linetype = nullptr;
+    pen->linetypeScale = style.linetypeScale * m_model.linetypeScale;
 
     double weight = style.lineweight;
     if (weight == -1)
@@ -299,7 +305,7 @@ void DrawingRenderer::visit(const Entity &entity, const Context &context)
                 path.closeSubpath();
                 fill(path, pen.color, context);
             } else if constexpr (std::is_same_v<T, Text>) {
-                drawText(shape, pen.color, context);
+                drawText(shape, pen, context);
             } else if constexpr (std::is_same_v<T, Insert>) {
                 drawInsert(shape, entity, pen, layer, context);
             } else if constexpr (std::is_same_v<T, Hatch>) {
@@ -309,6 +315,11 @@ void DrawingRenderer::visit(const Entity &entity, const Context &context)
                 drawBlock(shape.block, QTransform(), pen, layer, context);
             } else if constexpr (std::is_same_v<T, Leader>) {
                 drawLeader(shape, pen, context);
+            } else if constexpr (std::is_same_v<T, Face>) {
+                for (const Polyline &edges : CompositeShapes::edges(shape))
+                    drawPolyline(edges, pen, context);
+            } else {
+                drawEntities(CompositeShapes::entities(shape), QTransform(), pen, layer, context);
             }
         },
         entity.shape);
@@ -329,8 +340,9 @@ void DrawingRenderer::stroke(const QPainterPath &path, const Pen &pen, const Con
         QVector<qreal> dashes;
         double total = 0;
         for (double d : pen.linetype->pattern) {
-            dashes << std::max(std::fabs(d), 1e-3) / width;
-            total += std::fabs(d);
+            const double length = std::fabs(d) * pen.linetypeScale;
+            dashes << std::max(length, 1e-3) / width;
+            total += length;
         }
         if (pen.linetype->pattern.first() < 0)
             dashes.append(dashes.takeFirst());
@@ -439,24 +451,84 @@ const QFont &DrawingRenderer::fontFor(const QString &text)
     return m_font;
 }
 
-void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &context)
+QVector<DrawingRenderer::TextLine>
+DrawingRenderer::textLines(const Text &text, const QFontMetricsF &metrics, double width) const
+{
+    QVector<TextLine> lines;
+    qsizetype from = 0;
+    for (const QStringView paragraph : QStringView(text.text).split(QLatin1Char('\n'))) {
+        const qsizetype at = from;
+        from += paragraph.size() + 1;
+        if (!(width > 0) || metrics.horizontalAdvance(paragraph.toString()) <= width) {
+            lines.append({paragraph.toString(), at});
+            continue;
+        }
+        // Greedy: each line takes what fits, broken after a space or next to a wide character
+        // (never before closing punctuation); a word longer than the box keeps a line of its own.
+        qsizetype start = 0, breakAt = -1;
+        double used = 0;
+        for (qsizetype i = 0; i < paragraph.size(); ++i) {
+            const QChar c = paragraph.at(i);
+            if (i > start && canBreakBefore(paragraph, i))
+                breakAt = i;
+            used += metrics.horizontalAdvance(c);
+            if (used <= width || c == QLatin1Char(' ') || breakAt <= start)
+                continue;
+            qsizetype end = breakAt;
+            while (end > start && paragraph.at(end - 1) == QLatin1Char(' '))
+                --end;
+            lines.append({paragraph.mid(start, end - start).toString(), at + start});
+            start = breakAt;
+            while (start < paragraph.size() && paragraph.at(start) == QLatin1Char(' '))
+                ++start;
+            used = 0;
+            for (qsizetype j = start; j <= i; ++j)
+                used += metrics.horizontalAdvance(paragraph.at(j));
+            breakAt = -1;
+        }
+        if (start < paragraph.size() || lines.isEmpty())
+            lines.append({paragraph.mid(start).toString(), at + start});
+    }
+    return lines;
+}
+
+bool DrawingRenderer::canBreakBefore(QStringView text, qsizetype i)
+{
+    // Closing punctuation, small kana and the prolonged sound mark never begin a line; opening
+    // punctuation never ends one.
+    static const QString closing
+        = QStringLiteral("、。，．）」』】〉》〕］｝〙〗’”!?,.:;)]}"
+                         "ー・：；？！ゝゞヽヾぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮヵヶ");
+    static const QString opening = QStringLiteral("（「『【〈《〔［｛〘〖‘“([{");
+    const QChar before = text.at(i - 1), c = text.at(i);
+    if (before == QLatin1Char(' '))
+        return c != QLatin1Char(' ');
+    const auto wide = [](QChar x) {
+        return x.unicode() >= 0x2e80;
+    };
+    return (wide(before) || wide(c)) && !closing.contains(c) && !opening.contains(before)
+        && c != QLatin1Char(' ');
+}
+
+void DrawingRenderer::drawText(const Text &text, const Pen &pen, const Context &context)
 {
     if (text.text.isEmpty() || !(text.height > 0) || !std::isfinite(text.height))
         return;
     const QFont &font = fontFor(text.text);
     const double cap = m_cap;
     const QFontMetricsF metrics(font);
-    const QStringList lines = text.text.split(QLatin1Char('\n'));
-
-    QVector<double> widths;
-    double widest = 0; // for Aligned and Fit
-    for (const QString &line : lines) {
-        widths << metrics.horizontalAdvance(line);
-        widest = std::max(widest, widths.last());
-    }
 
     double k = text.height / cap; // world units per font pixel
     double widthFactor = text.widthFactor > 0 ? text.widthFactor : 1;
+    const QVector<TextLine> lines
+        = textLines(text, metrics, text.multiline ? text.boxWidth / (k * widthFactor) : 0);
+    QVector<double> widths;
+    double widest = 0; // for Aligned and Fit
+    for (const TextLine &line : lines) {
+        widths << metrics.horizontalAdvance(line.text);
+        widest = std::max(widest, widths.last());
+    }
+
     double rotation = text.rotation;
     Point anchor = text.position;
     HAlign halign = text.halign;
@@ -496,16 +568,52 @@ void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &c
 
     const double t = std::tan(text.oblique * pi / 180);
     const QTransform local(k * widthFactor, 0, -k * widthFactor * t, -k, 0, 0);
+    const QTransform mirror(text.backward ? -1 : 1, 0, 0, text.upsideDown ? -1 : 1, 0, 0);
     const double rad = rotation * pi / 180;
     const QTransform place(std::cos(rad), std::sin(rad), -std::sin(rad), std::cos(rad), anchor.x,
                            anchor.y);
-    const QTransform toWorld = local * place * context.toWorld;
+    const QTransform toBlock = local * mirror * place;
+    const QTransform toWorld = toBlock * context.toWorld;
 
     const auto lineX = [&](int i) {
         if (halign == HAlign::Center || halign == HAlign::Middle)
             return -widths[i] / 2;
         return halign == HAlign::Right ? -widths[i] : 0.0;
     };
+    // Underline, overline and strike-through of each run of decorated characters, a fifth of the
+    // capitals' height below the baseline, above the capitals, or through their middle.
+    if (!text.decorations.isEmpty()) {
+        QPainterPath strokes;
+        for (int i = 0; i < lines.size(); ++i) {
+            const TextLine &line = lines[i];
+            const double baseline = firstBaseline + i * pitch;
+            for (const auto &[flag, y] : {std::pair(Text::Underline, baseline + cap / 5),
+                                          std::pair(Text::Overline, baseline - cap * 6 / 5),
+                                          std::pair(Text::StrikeThrough, baseline - cap / 2)}) {
+                for (qsizetype c = 0; c < line.text.size();) {
+                    const auto on = [&](qsizetype at) {
+                        return line.offset + at < text.decorations.size()
+                            && (text.decorations[line.offset + at] & flag);
+                    };
+                    if (!on(c)) {
+                        ++c;
+                        continue;
+                    }
+                    qsizetype end = c;
+                    while (end < line.text.size() && on(end))
+                        ++end;
+                    const double x = lineX(i);
+                    strokes.moveTo(x + metrics.horizontalAdvance(line.text.left(c)), y);
+                    strokes.lineTo(x + metrics.horizontalAdvance(line.text.left(end)), y);
+                    c = end;
+                }
+            }
+        }
+        Pen solid = pen;
+        solid.linetype = nullptr;
+        if (!strokes.isEmpty())
+            stroke(toBlock.map(strokes), solid, context);
+    }
     if (!m_painter) {
         for (int i = 0; i < lines.size(); ++i) {
             const double baseline = firstBaseline + i * pitch;
@@ -516,9 +624,9 @@ void DrawingRenderer::drawText(const Text &text, quint32 color, const Context &c
     }
     m_painter->setWorldTransform(toWorld * m_deviceFromWorld);
     m_painter->setFont(font);
-    m_painter->setPen(paperColor(color));
+    m_painter->setPen(paperColor(pen.color));
     for (int i = 0; i < lines.size(); ++i)
-        m_painter->drawText(QPointF(lineX(i), firstBaseline + i * pitch), lines[i]);
+        m_painter->drawText(QPointF(lineX(i), firstBaseline + i * pitch), lines[i].text);
     m_painter->setWorldTransform(m_deviceFromWorld);
 }
 
@@ -543,15 +651,22 @@ void DrawingRenderer::drawInsert(const Insert &insert, const Entity &entity, con
         }
     }
     for (const Text &attribute : insert.attributes)
-        drawText(attribute, pen.color, context);
+        drawText(attribute, pen, context);
 }
 
 void DrawingRenderer::drawBlock(const QString &name, const QTransform &blockToParent,
                                 const Pen &pen, const QString &layer, const Context &context)
 {
-    const Block *block = m_blocks.find(name);
-    if (!block || context.depth >= maxDepth)
+    if (const Block *block = m_blocks.find(name))
+        drawEntities(block->entities, blockToParent, pen, layer, context);
+}
+
+void DrawingRenderer::drawEntities(const QVector<Entity> &entities, const QTransform &toParent,
+                                   const Pen &pen, const QString &layer, const Context &context)
+{
+    if (context.depth >= maxDepth)
         return;
+    const QTransform &blockToParent = toParent;
     Context inner;
     inner.toWorld = blockToParent * context.toWorld;
     inner.layer = layer;
@@ -559,7 +674,7 @@ void DrawingRenderer::drawBlock(const QString &name, const QTransform &blockToPa
     inner.linetype = pen.linetype ? pen.linetype->name.toUpper() : QString();
     inner.lineweight = pen.weight;
     inner.depth = context.depth + 1;
-    walk(block->entities, inner);
+    walk(entities, inner);
 }
 
 void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context &context)

@@ -3,6 +3,7 @@
 #include "server/drawing/Drawing.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QHash>
 #include <QPainterPath>
 #include <QRectF>
@@ -52,6 +53,7 @@ private:
         quint32 color = 0;
         double weight = 0.25; // paper millimetres
         const Drawing::Linetype *linetype = nullptr;
+        double linetypeScale = 1; // the entity's and the drawing's
     };
 
     void layout();
@@ -63,11 +65,22 @@ private:
     void fill(const QPainterPath &path, quint32 color, const Context &context);
     void strokeWide(const QPainterPath &path, double worldWidth, quint32 color,
                     const Context &context);
-    void drawText(const Drawing::Text &text, quint32 color, const Context &context);
+    // A line of text as drawn: multi-line text's lines, wrapped at its box width.
+    struct TextLine
+    {
+        QString text;
+        qsizetype offset = 0; // of its first character in the whole text
+    };
+    QVector<TextLine> textLines(const Drawing::Text &text, const QFontMetricsF &metrics,
+                                double width) const;
+    static bool canBreakBefore(QStringView text, qsizetype i);
+    void drawText(const Drawing::Text &text, const Pen &pen, const Context &context);
     void drawInsert(const Drawing::Insert &insert, const Drawing::Entity &entity, const Pen &pen,
                     const QString &layer, const Context &context);
     void drawBlock(const QString &name, const QTransform &blockToParent, const Pen &pen,
                    const QString &layer, const Context &context);
+    void drawEntities(const QVector<Drawing::Entity> &entities, const QTransform &toParent,
+                      const Pen &pen, const QString &layer, const Context &context);
     void drawHatch(const Drawing::Hatch &hatch, quint32 color, const Context &context);
     void drawLeader(const Drawing::Leader &leader, const Pen &pen, const Context &context);
     void drawPolyline(const Drawing::Polyline &polyline, const Pen &pen, const Context &context);

@@ -21,6 +21,8 @@ enum : quint32 {
     EMR_SETTEXTALIGN = 22,
     EMR_SETTEXTCOLOR = 24,
     EMR_MOVETOEX = 27,
+    EMR_SETWORLDTRANSFORM = 35,
+    EMR_MODIFYWORLDTRANSFORM = 36,
     EMR_SELECTOBJECT = 37,
     EMR_CREATEBRUSHINDIRECT = 39,
     EMR_DELETEOBJECT = 40,
@@ -457,6 +459,21 @@ void EmfPaintEngine::drawTextItem(const QPointF &p, const QTextItem &textItem)
     const QFont font = textItem.font();
     const double pixels = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * 2540 / 72;
 
+    // A font cannot be mirrored: mirrored text is drawn unmirrored under a world transform that
+    // mirrors it across the vertical through its reference point, in advanced graphics mode.
+    const QTransform transform = m_transform;
+    if (transform.determinant() == 0)
+        return;
+    const bool mirrored = transform.determinant() < 0;
+    if (mirrored) {
+        const double ox = transform.map(p).x();
+        m_transform = transform * QTransform(-1, 0, 0, 1, 2 * ox, 0);
+        QByteArray xform;
+        for (float v : {-1.0f, 0.0f, 0.0f, 1.0f, float(2 * ox), 0.0f})
+            putf(xform, v);
+        record(EMR_SETWORLDTRANSFORM, xform);
+    }
+
     // The transform's baseline direction, and the height across it, give the font's angle,
     // em height and width; a slant becomes italic.
     const QPointF origin = m_transform.map(p);
@@ -493,7 +510,7 @@ void EmfPaintEngine::drawTextItem(const QPointF &p, const QTextItem &textItem)
                                      length + pixels * yScale, length + pixels * yScale);
     QByteArray body;
     putBounds(body, box);
-    put32(body, 1); // GM_COMPATIBLE
+    put32(body, mirrored ? 2 : 1); // GM_ADVANCED follows the world transform, GM_COMPATIBLE not
     putf(body, 1);
     putf(body, 1);
     puti(body, origin.x());
@@ -513,4 +530,12 @@ void EmfPaintEngine::drawTextItem(const QPointF &p, const QTextItem &textItem)
     for (quint32 d : dx)
         put32(body, d);
     record(EMR_EXTTEXTOUTW, body);
+    if (mirrored) {
+        QByteArray identity;
+        for (float v : {1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f})
+            putf(identity, v);
+        put32(identity, 1); // MWT_IDENTITY
+        record(EMR_MODIFYWORLDTRANSFORM, identity);
+        m_transform = transform;
+    }
 }

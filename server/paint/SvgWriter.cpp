@@ -23,6 +23,40 @@ QByteArray SvgWriter::escaped(const QString &text)
     return clean.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&#39;")).toUtf8();
 }
 
+// Qt writes the dashes of a pen thinner than one unit in pen widths, as if it were a cosmetic
+// pen (it tests the width rounded to an integer), while SVG takes them in user units: each such
+// group's dashes are multiplied by its stroke width here.
+QByteArray SvgWriter::withDashesInUserUnits(const QByteArray &svg)
+{
+    static const QByteArray dashes = "stroke-dasharray=\"", offset = "\" stroke-dashoffset=\"",
+                            width = "\" stroke-width=\"";
+    QByteArray result;
+    qsizetype done = 0;
+    for (qsizetype at = svg.indexOf(dashes); at >= 0; at = svg.indexOf(dashes, at + 1)) {
+        const qsizetype offsetAt = svg.indexOf(offset, at);
+        const qsizetype widthAt = offsetAt < 0 ? -1 : svg.indexOf(width, offsetAt);
+        const qsizetype end = widthAt < 0 ? -1 : svg.indexOf('"', widthAt + width.size());
+        if (end < 0)
+            break;
+        const auto field = [&](qsizetype from, qsizetype to) {
+            return svg.mid(from, to - from);
+        };
+        const double stroke = field(widthAt + width.size(), end).toDouble();
+        if (!(stroke > 0 && stroke < 1))
+            continue;
+        if (result.isEmpty())
+            result.reserve(svg.size() + 64);
+        result += field(done, at) + dashes;
+        const QList<QByteArray> lengths = field(at + dashes.size(), offsetAt).split(',');
+        for (qsizetype i = 0; i < lengths.size(); ++i)
+            result += (i ? "," : "") + QByteArray::number(lengths[i].toDouble() * stroke);
+        result += offset
+            + QByteArray::number(field(offsetAt + offset.size(), widthAt).toDouble() * stroke);
+        done = widthAt;
+    }
+    return done == 0 ? svg : result + svg.mid(done);
+}
+
 QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveInfo &info,
                                QString *errorMessage)
 {
@@ -80,7 +114,7 @@ QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveI
                   "font-family=\"IPAGothic, IPAexGothic, 'Noto Sans CJK JP', sans-serif\"");
     bytes.replace("font-family=\"Liberation Sans\"",
                   "font-family=\"'Liberation Sans', Arial, Helvetica, sans-serif\"");
-    return bytes;
+    return withDashesInUserUnits(bytes);
 }
 
 bool SvgWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,

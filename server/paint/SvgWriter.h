@@ -18,4 +18,7 @@ public:
 
     // Text escaped for XML, without the control characters XML 1.0 forbids.
     static QByteArray escaped(const QString &text);
+
+private:
+    static QByteArray withDashesInUserUnits(const QByteArray &svg);
 };

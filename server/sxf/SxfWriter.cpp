@@ -1,5 +1,7 @@
 #include "server/sxf/SxfWriter.h"
 
+#include "server/drawing/CompositeShapes.h"
+
 #include "server/sxf/SxfReader.h"
 #include "server/sxf/SxfTables.h"
 
@@ -349,6 +351,9 @@ void Emitter::text(const Resolved &s, const Text &t)
 
 bool Emitter::entity(const Entity &e)
 {
+    // SXF has no hidden shapes: what no one may see is not written.
+    if (!e.style.visible)
+        return true;
     const Resolved s = resolve(e.style);
     const Shape &shape = e.shape;
     if (const auto *l = std::get_if<Line>(&shape)) {
@@ -479,6 +484,20 @@ bool Emitter::entity(const Entity &e)
             feature("sfig_locate_feature",
                     {s.layer, str(b->name), x(d->insertion.x), y(d->insertion.y), q(0.0), q(1.0),
                      q(1.0)});
+    } else if (const auto *face = std::get_if<Face>(&shape)) {
+        for (const Polyline &edges : CompositeShapes::edges(*face))
+            entity(Entity {e.style, edges});
+    } else if (std::holds_alternative<Multiline>(shape)
+               || std::holds_alternative<MultiLeader>(shape)) {
+        // SXF has neither: their lines, arcs, fills and text are written.
+        const QVector<Entity> parts = std::holds_alternative<Multiline>(shape)
+            ? CompositeShapes::entities(std::get<Multiline>(shape))
+            : CompositeShapes::entities(std::get<MultiLeader>(shape));
+        for (Entity part : parts) {
+            part.style = CompositeShapes::placed(part.style, e.style);
+            if (!entity(part))
+                return false;
+        }
     } else if (const auto *le = std::get_if<Leader>(&shape)) {
         if (le->vertices.size() >= 2) {
             QVector<double> xs, ys;
@@ -515,6 +534,8 @@ bool Emitter::orderBlocks(QVector<const Block *> *order, QString *error) const
                 name = in->block;
             else if (const auto *d = std::get_if<Dimension>(&e.shape))
                 name = d->block;
+            else if (const auto *leader = std::get_if<MultiLeader>(&e.shape))
+                name = leader->block.isEmpty() ? QString() : leader->block.first().block;
             if (const Block *inner = name.isEmpty() ? nullptr : m_model.block(name)) {
                 if (!visit(*inner, depth + 1))
                     return false;

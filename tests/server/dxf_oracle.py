@@ -19,6 +19,7 @@ KINDS = {
     "LWPOLYLINE": "POLYLINE", "POLYLINE": "POLYLINE", "SPLINE": "POLYLINE",
     "POINT": "POINT", "SOLID": "SOLID", "TRACE": "SOLID", "TEXT": "TEXT", "MTEXT": "MTEXT",
     "INSERT": "INSERT", "HATCH": "HATCH", "DIMENSION": "DIMENSION", "LEADER": "LEADER",
+    "3DFACE": "3DFACE", "MLINE": "MLINE", "MULTILEADER": "MULTILEADER",
 }
 
 
@@ -26,6 +27,8 @@ def count(entities):
     result = {}
     for entity in entities:
         kind = KINDS.get(entity.dxftype())
+        if entity.dxftype() == "ATTDEF" and entity.dxf.flags & 3 == 2:
+            kind = "TEXT"  # a constant attribute is text of its block
         if kind:
             result[kind] = result.get(kind, 0) + 1
     return result

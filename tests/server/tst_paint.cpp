@@ -1,5 +1,6 @@
 #include "tests/TestEnvironment.h"
 
+#include "server/dxf/DxfReader.h"
 #include "server/paint/DrawingRenderer.h"
 #include "server/paint/EmfWriter.h"
 #include "server/paint/HtmWriter.h"
@@ -134,6 +135,47 @@ QString utf16(const QByteArray &bytes)
     return QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
 }
 
+// Where a picture has ink (clearly darker than its white paper), white where it has none.
+QImage ink(const QImage &image, QRect *box)
+{
+    const QImage picture = image.convertToFormat(QImage::Format_RGB32);
+    QImage mask(picture.size(), QImage::Format_Grayscale8);
+    mask.fill(255);
+    *box = QRect();
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            if (qGray(line[x]) < 200) {
+                mask.setPixel(x, y, 0);
+                *box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return mask;
+}
+
+// The share of a's ink that lies within `reach` pixels of b's ink: b dilated, for line weights.
+double covered(const QImage &a, const QImage &b, int reach)
+{
+    int inside = 0, total = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (qGray(a.pixel(x, y)) >= 128)
+                continue;
+            ++total;
+            bool near = false;
+            for (int dy = -reach; dy <= reach && !near; ++dy) {
+                for (int dx = -reach; dx <= reach && !near; ++dx) {
+                    const QPoint p(x + dx, y + dy);
+                    near = b.valid(p) && qGray(b.pixel(p)) < 128;
+                }
+            }
+            inside += near;
+        }
+    }
+    return total ? double(inside) / total : 0;
+}
+
 } // namespace
 
 class TestPaint : public QObject
@@ -151,9 +193,12 @@ private Q_SLOTS:
     void emfRecords();
     void hostileDrawings_data();
     void hostileDrawings();
+    void features_data();
+    void features();
 
 private:
     QTemporaryDir m_dir;
+    QString m_features; // the feature drawings and ezdxf's pictures of them, made once
 };
 
 void TestPaint::metadata_data()
@@ -542,6 +587,148 @@ void TestPaint::hostileDrawings()
     QVERIFY(renderer.check(nullptr));
     QVERIFY(renderer.paperSize().width() <= DrawingRenderer::maxPaperSide);
     QVERIFY(renderer.paperSize().height() <= DrawingRenderer::maxPaperSide);
+}
+
+using Regions = QVector<QRectF>;
+Q_DECLARE_METATYPE(Regions)
+
+void TestPaint::features_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("overlap"); // of ours and ezdxf's ink both ways; 0 where ezdxf errs
+    QTest::addColumn<Regions>("ink"); // drawing millimetres where ink must be
+    QTest::addColumn<Regions>("blank"); // and where none may be
+    QTest::newRow("spline through fit points") << u"spline-fit"_s << 0.9 << Regions() << Regions();
+    QTest::newRow("layer not plotted, entity invisible")
+        << u"not-printed"_s << 0.9 << Regions {{40, -1, 20, 2}}
+        << Regions {{40, 9, 20, 2}, {40, 39, 20, 2}};
+    // Dashes of 6 and gaps of 4 times $LTSCALE 2: 12 and 8; times the second line's 0.5: 6, 4.
+    QTest::newRow("linetype scale") << u"linetype-scale"_s << 0.9 << Regions {{2, -1, 8, 2}}
+                                    << Regions {{13, -1, 6, 2}, {27, 19, 2, 2}};
+    QTest::newRow("mirrored text and attributes")
+        << u"mirrored-text"_s << 0.8 << Regions {{62, 22, 30, 4}} << Regions {{-97, 22, 30, 4}};
+    // ezdxf leaves constant attributes out: the text must be under both circles all the same.
+    QTest::newRow("constant attribute")
+        << u"constant-attribute"_s << 0.0 << Regions {{-7, -13.5, 8, 2}, {33, -13.5, 8, 2}}
+        << Regions();
+    QTest::newRow("text wrapped at its width")
+        << u"mtext-width"_s << 0.6 << Regions {{0.5, -21.5, 10, 3}} << Regions {{52, -20, 20, 20}};
+    // ezdxf breaks Japanese text only at spaces: six characters on the first line of ours, the
+    // seventh beginning the second before its closing mark.
+    QTest::newRow("Japanese text wrapped at its width")
+        << u"mtext-width-japanese"_s << 0.0 << Regions {{0.5, -13, 5.5, 3}}
+        << Regions {{40.5, -4.5, 5.5, 3}, {51, -20, 20, 20}};
+    // ezdxf draws no line for the codes of single-line text.
+    QTest::newRow("underline and overline") << u"decorations"_s << 0.0
+                                            << Regions {{2, -1.6, 20, 1.2},
+                                                        {2, 25.4, 15, 1.2},
+                                                        {62, -1.6, 20, 1.2},
+                                                        {106, 5.4, 15, 1.2}}
+                                            << Regions {{30, -1.6, 12, 1.2}, {89, -1.6, 12, 1.2}};
+    QTest::newRow("3D faces") << u"3dface"_s << 0.9 << Regions() << Regions {{79, 15, 2, 10}};
+    QTest::newRow("multiline") << u"multiline"_s << 0.85 << Regions() << Regions();
+    QTest::newRow("multileader") << u"multileader"_s << 0.8 << Regions() << Regions();
+    QTest::newRow("dimensions without their blocks")
+        << u"dimensions"_s << 0.8 << Regions() << Regions();
+}
+
+// Small drawings of what other CAD programs write, made by ezdxf, read by the DXF reader and
+// drawn: in PDF and SVG as ezdxf draws them (the pictures cropped to their ink and laid over
+// each other) or with ink where it must be; in EMF with every part of the picture in a record.
+void TestPaint::features()
+{
+    QFETCH(QString, name);
+    QFETCH(double, overlap);
+    QFETCH(Regions, ink);
+    QFETCH(Regions, blank);
+    if (m_features.isEmpty()) {
+        m_features = m_dir.filePath(u"features"_s);
+        QDir().mkpath(m_features);
+        const QString script
+            = QStringLiteral(NORVALE_SOURCE_DIR "/tests/server/feature_drawings.py");
+        if (run(u"/usr/bin/python3"_s, {script, m_features}).isNull()
+            && !QFile::exists(m_features + u"/spline-fit.png"_s))
+            QSKIP("python3-ezdxf and python3-matplotlib are installed by `make test`");
+    }
+    Model model;
+    QString error;
+    QVERIFY2(DxfReader().read(readFile(m_features + u'/' + name + u".dxf"_s), model, &error),
+             qPrintable(error));
+    DrawingRenderer renderer(model);
+    QVERIFY(renderer.check(nullptr));
+    const QTransform toPixels = renderer.paperFromWorld() * QTransform::fromScale(10, 10);
+    QRect theirBox;
+    const QImage theirs = ::ink(QImage(m_features + u'/' + name + u".png"_s), &theirBox);
+    QRectF pdfBox;
+    for (const QString &format : {u"PDF"_s, u"SVG"_s}) {
+        const QString source = m_dir.filePath(name + u'.' + format.toLower());
+        const QString png = m_dir.filePath(name + u'-' + format.toLower());
+        QVERIFY(writeFile(source, written(format, model, {name, {}, {}})));
+        if (format == u"PDF")
+            run(u"pdftoppm"_s, {u"-r"_s, u"254"_s, u"-png"_s, u"-singlefile"_s, source, png});
+        else
+            run(u"rsvg-convert"_s,
+                {u"-w"_s, QString::number(qRound(renderer.paperSize().width() * 10)), u"-b"_s,
+                 u"white"_s, source, u"-o"_s, png + u".png"_s});
+        QRect box;
+        const QImage ours = ::ink(QImage(png + u".png"_s), &box);
+        QVERIFY2(!box.isEmpty(), qPrintable(format));
+        if (format == u"PDF")
+            pdfBox = QRectF(box.topLeft() / 10.0, box.size() / 10.0);
+        const auto inkIn = [&](const QRectF &region) {
+            const QRect pixels = toPixels.mapRect(region).toAlignedRect() & ours.rect();
+            QRect inside;
+            return !pixels.isEmpty() && (::ink(ours.copy(pixels), &inside), !inside.isEmpty());
+        };
+        for (const QRectF &region : ink)
+            QVERIFY2(inkIn(region), qPrintable(format + u" no ink where it must be"_s));
+        for (const QRectF &region : blank)
+            QVERIFY2(!inkIn(region), qPrintable(format + u" ink where none may be"_s));
+        if (overlap == 0)
+            continue;
+        const QImage a = ours.copy(box).scaled(theirBox.size(), Qt::IgnoreAspectRatio,
+                                               Qt::SmoothTransformation);
+        const QImage b = theirs.copy(theirBox);
+        const double oursCovered = covered(a, b, 3), theirsCovered = covered(b, a, 3);
+        QVERIFY2(oursCovered >= overlap && theirsCovered >= overlap,
+                 qPrintable(u"%1: %2 of our ink on theirs, %3 of theirs on ours"_s.arg(format)
+                                .arg(oursCovered)
+                                .arg(theirsCovered)));
+    }
+    // The metafile draws everything the PDF shows, and nothing beside it: its records' bounds
+    // (hundredths of a millimetre, as is the page) against the PDF's ink.
+    QString fault;
+    const QVector<Record> list = records(written(u"EMF"_s, model, {name, {}, {}}), &fault);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    // Fonts cannot mirror: each mirrored text is drawn under a world transform that mirrors.
+    int mirroredTexts = 0, mirroringTransforms = 0;
+    for (const Entity &e : std::as_const(model.entities)) {
+        QVector<Text> texts;
+        if (const auto *t = std::get_if<Text>(&e.shape))
+            texts << *t;
+        if (const auto *insert = std::get_if<Insert>(&e.shape))
+            texts << insert->attributes;
+        for (const Text &t : std::as_const(texts))
+            mirroredTexts += t.backward != t.upsideDown;
+    }
+    QRectF shapes, all;
+    for (const Record &r : list) {
+        const QRectF bounds(QPointF(qint32(u32(r.body, 0)), qint32(u32(r.body, 4))) / 100,
+                            QPointF(qint32(u32(r.body, 8)), qint32(u32(r.body, 12))) / 100);
+        if (r.type == 35) { // EMR_SETWORLDTRANSFORM: eM11, eM12, eM21, eM22 as floats
+            float m[4];
+            std::memcpy(m, r.body.constData(), sizeof m);
+            mirroringTransforms += m[0] * m[3] - m[1] * m[2] < 0;
+        }
+        if (r.type == 84) // text: a box that surely holds it
+            all |= bounds;
+        else if (r.type == 3 || r.type == 4 || r.type == 8 || (r.type >= 62 && r.type <= 64))
+            shapes |= bounds;
+    }
+    all |= shapes;
+    QVERIFY(all.adjusted(-1, -1, 1, 1).contains(pdfBox));
+    QVERIFY(shapes.isNull() || pdfBox.adjusted(-1, -1, 1, 1).contains(shapes));
+    QCOMPARE(mirroringTransforms, mirroredTexts);
 }
 
 NORVALE_TEST_MAIN(TestPaint)

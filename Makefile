@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 # Debian 12 packages needed to build and test; `make run` adds what a desktop session needs.
 BUILD_PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev \
-	libqt6svg6 qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
+	libqt6svg6 qt6-pdf-dev qt6-translations-l10n libglib2.0-dev dbus-daemon fonts-ipafont-gothic \
 	fonts-liberation2 trash-cli
 RUN_PACKAGES := $(BUILD_PACKAGES) qt6-wayland
 # What the drawing server's tests compare against: real DXF parts, ezdxf as the oracle (and its
@@ -28,7 +28,8 @@ FUZZ_SERVER_SECONDS ?= $(FUZZ_SECONDS)
 TEST_BUS_CONFIG = $(BUILD_DIR)/tests/dbus-shared.conf
 TEST_HOME = $(BUILD_DIR)/tests/home
 
-.PHONY: run test bench bench-run bench-server bench-writers sample-picture build deps run-deps \
+.PHONY: run test bench bench-run bench-preview bench-server bench-writers sample-picture build \
+	deps run-deps \
 	test-deps package-deps package fuzz-deps fuzz format-check configure clean
 
 define install_missing
@@ -127,6 +128,12 @@ bench: deps build
 # The conversion benchmark: 2,000 drawings through the stand-in on a private bus.
 bench-run: deps build
 	QT_QPA_PLATFORM=offscreen timeout 900 $(BUILD_DIR)/bench/norvale-bench-run
+
+# The preview window over librecad-data's parts: selection to picture, and the main window's
+# longest pause meanwhile.
+bench-preview: build
+	$(call install_missing,$(BUILD_PACKAGES) librecad-data)
+	QT_QPA_PLATFORM=offscreen timeout 900 $(BUILD_DIR)/bench/norvale-bench-preview
 
 # The Debian package, built apart with the installed paths compiled in, then checked by lintian.
 PACKAGE_DIR ?= build-package

@@ -267,6 +267,8 @@ void CConverterDlg::ConnectMessageMap()
     command(ID_DELETE_DST_FILES, &CConverterDlg::OnDeleteDstFiles);
     command(ID_SELECT_ALL_DST, &CConverterDlg::OnSelectAllDst);
     command(ID_REFRESH_DST, &CConverterDlg::OnRefreshDst);
+    command(ID_PREVIEW_SRC, &CConverterDlg::OnPreviewSrc);
+    command(ID_PREVIEW_DST, &CConverterDlg::OnPreviewDst);
     // A combo has no signal for losing the focus: the key filter (PreTranslateMessage) sees it
     // and calls OnKillfocusSrcFolder or OnKillfocusDstFolder.
     connect(m_cbSrcFolder->lineEdit(), &QLineEdit::textEdited, this,

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -14,13 +15,16 @@
 #include <optional>
 
 class CIconButton;
+class CPreviewDlg;
 class CProgressDlg;
 class ConversionPreview;
 class COverwriteDlg;
 class CTarskDocument;
+class IniProfile;
 class RunReport;
 class QAction;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QToolBar;
 class QTreeView;
@@ -184,6 +188,21 @@ public:
     void OnRunReport();
     // Marks the drawings an automatic run would convert (ConversionPreview.cpp).
     ConversionPreview *m_pPreview = nullptr;
+
+    // The preview window beside this one (CConverterDlgPreview.cpp): Space or a list menu's
+    // entry opens it, and it follows the selection of the list it was opened from.
+    void OnPreviewSrc();
+    void OnPreviewDst();
+    void OpenPreview(Pane &pane);
+    void OnPreviewSelection(Pane &pane);
+    // Space in a list opens or closes the preview, Esc closes it; true when the key is used.
+    bool PreviewKey(QWidget *pWidget, const QKeyEvent &key);
+    void PlacePreview();
+    void LoadPreviewSettings(const IniProfile &profile);
+    void SavePreviewSettings(IniProfile &profile);
+    CPreviewDlg *m_pPreviewDlg = nullptr;
+    Pane *m_pPreviewPane = nullptr; // the side the preview follows
+    QRect m_rcPreview; // its place, from the settings until it is shown
 
     // Author data (CConverterDlgAuthor.cpp)
     void UpdateAuthorLine();

@@ -1,5 +1,6 @@
 #include "app/CConverterDlg.h"
 
+#include "app/CPreviewDlg.h"
 #include "controls/MessageBox.h"
 #include "conversion/COverwriteDlg.h"
 #include "conversion/CProgressDlg.h"
@@ -72,6 +73,9 @@ void CConverterDlg::SetRunning(bool bRunning)
 {
     m_bRunning = bRunning;
     setEnabled(!bRunning);
+    // The drawing program is the run's until it ends; the preview waits with what it shows.
+    if (m_pPreviewDlg)
+        m_pPreviewDlg->SetHeld(bRunning);
     // The run lists the target folder at its end; listing it for every saved drawing would only
     // slow the run down.
     m_src.HoldFollowing(bRunning);

@@ -25,6 +25,7 @@ void CConverterDlg::ConnectPane(Pane &pane)
     connect(&pane, &Pane::folderChosen, this,
             [this, &pane](const QString &strPath) { ChooseFolder(pane, strPath); });
     connect(&pane, &Pane::commandChosen, this, &CConverterDlg::OnCommand);
+    connect(&pane, &Pane::selectionChanged, this, [this, &pane] { OnPreviewSelection(pane); });
     if (bSource) {
         // Manual mode converts the selection, so Convert follows it and every new listing.
         connect(&pane, &Pane::selectionChanged, this, &CConverterDlg::UpdateConvertButton);

@@ -87,6 +87,7 @@ void CConverterDlg::LoadSettings()
     m_dst.nExtIndex = profile.readInt(kConvert, kExt, 0);
     m_dst.aHistory = ReadHistory(profile, kConvert, m_strMyDocumentsDir);
     ReadColumnWidths(profile, kConvert, m_dst.anColumnWidth);
+    LoadPreviewSettings(profile);
 }
 
 void CConverterDlg::RestoreWindowSize()
@@ -132,5 +133,6 @@ void CConverterDlg::SaveSettings()
     profile.writeString(kConvert, kExt, QString::number(m_dst.nExtIndex));
     WriteHistory(profile, kConvert, m_dst.aHistory);
     WriteColumnWidths(profile, kConvert, m_dst.anColumnWidth);
+    SavePreviewSettings(profile);
     profile.save();
 }

@@ -173,6 +173,8 @@ bool CConverterDlg::PreTranslateMessage(QObject *pTarget, QEvent *pEvent)
         return true;
 
     const auto *key = static_cast<QKeyEvent *>(pEvent);
+    if (PreviewKey(widget, *key))
+        return true;
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

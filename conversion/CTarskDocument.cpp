@@ -11,10 +11,12 @@ QString ProgId()
     return QString::fromUtf16(CTarskDocument::kProgId);
 }
 
-// The bus's own texts for a lost server or bus are English and say little to the user; a
-// Japanese sentence that says what happened comes first, the raw text after it.
-QString DescribeError(const QDBusMessage &reply)
+} // namespace
+
+QString CTarskDocument::DescribeError(const QDBusMessage &reply)
 {
+    // The bus's own texts for a lost server or bus are English and say little to the user; a
+    // Japanese sentence that says what happened comes first, the raw text after it.
     const QString strName = reply.errorName();
     const QString strMessage = reply.errorMessage();
     // A server may fail without a message; its error name still tells the user something.
@@ -30,8 +32,6 @@ QString DescribeError(const QDBusMessage &reply)
         strSentence = QStringLiteral("描画プログラムが時間内に応答しませんでした。");
     return strSentence.isEmpty() ? strRaw : strSentence + u'\n' + strRaw;
 }
-
-} // namespace
 
 QDBusMessage CTarskDocument::Await(const QDBusPendingCall &call) const
 {

@@ -102,6 +102,9 @@ public:
     // Waits for every answer, then throws the error of the first call that failed.
     std::vector<QDBusMessage> Finish(const Pending &pending) const;
 
+    // The text to show the user for an error reply of the program or the bus.
+    static QString DescribeError(const QDBusMessage &reply);
+
 private:
     // The answer to call, waited for as m_wait says; a timeout or a lost bus comes back as an
     // error message.

@@ -293,6 +293,13 @@ void Pane::ShowListMenu(const QPoint &ptPos)
         connect(pAction, &QAction::triggered, this, [this, nId] { emit commandChosen(nId); });
         return pAction;
     };
+    QAction *pPreview = menu.addAction(LoadString(IDS_PREVIEW_MENU));
+    const int nPreviewId = bSource ? ID_PREVIEW_SRC : ID_PREVIEW_DST;
+    pPreview->setObjectName(QString::number(nPreviewId));
+    pPreview->setEnabled(bSelected);
+    connect(pPreview, &QAction::triggered, this,
+            [this, nPreviewId] { emit commandChosen(nPreviewId); });
+    menu.addSeparator();
     add(bSource ? ID_DELETE_SRC_FILES : ID_DELETE_DST_FILES, "ファイルを削除(&D)")
         ->setEnabled(bSelected);
     menu.addSeparator();

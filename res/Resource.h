@@ -13,6 +13,7 @@ inline constexpr int IDD_OVERWRITE = 139;
 inline constexpr int IDD_PROGRESS = 140;
 inline constexpr int IDD_AUTHOR = 144;
 inline constexpr int IDD_RUN_REPORT = 150;
+inline constexpr int IDD_PREVIEW = 152;
 
 // Icons, toolbars, pictures and menus
 inline constexpr int IDR_MAINFRAME = 128; // the application icon
@@ -67,6 +68,9 @@ inline constexpr int ID_REFRESH_SRC = 1028;
 inline constexpr int ID_DELETE_DST_FILES = 1029;
 inline constexpr int ID_SELECT_ALL_DST = 1030;
 inline constexpr int ID_REFRESH_DST = 1031;
+// The list menus' preview entries (and Space in a list).
+inline constexpr int ID_PREVIEW_SRC = 1070;
+inline constexpr int ID_PREVIEW_DST = 1071;
 inline constexpr int ID_AUTHOR_NAME = 32774;
 inline constexpr int ID_HELP = 57670;
 // Entries of the window's own menu; the low four bits are free for the system, as in a system
@@ -104,6 +108,10 @@ inline constexpr int IDC_AFFILIATION = 1051;
 // Controls of the run report
 inline constexpr int IDC_REPORT_COUNTS = 1060;
 inline constexpr int IDC_REPORT_FILES = 1061;
+
+// Controls of the preview window
+inline constexpr int IDC_PREVIEW_PICTURE = 1072;
+inline constexpr int IDC_PREVIEW_STATUS = 1073;
 
 // Strings. A toolbar command's tooltip is the string of the command's own number.
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -148,3 +156,13 @@ inline constexpr int IDS_OPEN_FAILED = 362;
 inline constexpr int IDS_OPEN_MISSING = 363;
 inline constexpr int IDS_OPEN_NO_PROGRAM = 364;
 inline constexpr int IDS_OPEN_NOT_STARTED = 365;
+// The preview window: its title, the list menus' entry, its status line and its messages.
+inline constexpr int IDS_PREVIEW_TITLE = 370;
+inline constexpr int IDS_PREVIEW_MENU = 371;
+inline constexpr int IDS_PREVIEW_PAPER = 372;
+inline constexpr int IDS_PREVIEW_SCALE = 373;
+inline constexpr int IDS_PREVIEW_LOADING = 374;
+inline constexpr int IDS_PREVIEW_HELD = 375;
+inline constexpr int IDS_PREVIEW_UNSUPPORTED = 376;
+inline constexpr int IDS_PREVIEW_NO_SELECTION = 377;
+inline constexpr int IDS_PREVIEW_UNREADABLE = 378;

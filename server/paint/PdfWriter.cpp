@@ -22,7 +22,17 @@ QByteArray pdfText(const QString &text)
 
 } // namespace
 
-QByteArray PdfWriter::withInfo(const QByteArray &pdf, const Drawing::SaveInfo &info)
+QByteArray PdfWriter::scaleText(double scale)
+{
+    // The renderer only ever reduces, by the usual whole-number scales (or, beyond them all, to
+    // an exact fit, where the nearest whole number is as good as any to read it by).
+    if (!(scale > 0) || scale >= 1)
+        return "1:1";
+    const double n = 1 / scale;
+    return "1:" + (n < 1e15 ? QByteArray::number(qRound64(n)) : QByteArray::number(n, 'g', 4));
+}
+
+QByteArray PdfWriter::withInfo(const QByteArray &pdf, const Drawing::SaveInfo &info, double scale)
 {
     const int trailerAt = pdf.lastIndexOf("trailer");
     const int startxrefAt = pdf.lastIndexOf("startxref");
@@ -54,6 +64,7 @@ QByteArray PdfWriter::withInfo(const QByteArray &pdf, const Drawing::SaveInfo &i
         update += " /Author " + pdfText(info.authorName);
     if (!info.affiliation.isEmpty())
         update += " /Subject " + pdfText(info.affiliation);
+    update += " /NorvaleScale (" + scaleText(scale) + ')';
     update += " /Creator (Norvale tarsk-standin) /Producer (Norvale tarsk-standin) >>\nendobj\n";
     const qint64 xrefAt = pdf.size() + update.size();
     update += "xref\n" + QByteArray::number(number) + " 1\n"
@@ -97,14 +108,11 @@ bool PdfWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info
         renderer.paint(painter);
         painter.end();
     }
-    QByteArray bytes = buffer.data();
-    if (!info.authorName.isEmpty() || !info.affiliation.isEmpty()) {
-        bytes = withInfo(bytes, info);
-        if (bytes.isEmpty()) {
-            if (errorMessage)
-                *errorMessage = QStringLiteral("PDF に作成者を書き込めません");
-            return false;
-        }
+    const QByteArray bytes = withInfo(buffer.data(), info, renderer.scale());
+    if (bytes.isEmpty()) {
+        if (errorMessage)
+            *errorMessage = QStringLiteral("PDF に作成者と縮尺を書き込めません");
+        return false;
     }
     if (out.write(bytes) != bytes.size()) {
         if (errorMessage)

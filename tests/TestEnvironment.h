@@ -1,10 +1,5 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 // The least application a test links: tests of the drawing server's readers link no GUI.
@@ -41,11 +36,14 @@ inline QTemporaryDir &isolateHome()
     return home;
 }
 
-inline bool writeFile(const QString &path, const QByteArray &data)
+// Makes the folders on the way; a valid modified is the file's last change.
+inline bool writeFile(const QString &path, const QByteArray &data, const QDateTime &modified = {})
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size()
+        && file.flush()
+        && (!modified.isValid() || file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
 inline QByteArray readFile(const QString &path)

@@ -2,9 +2,6 @@
 
 #include "server/jww/JwwReader.h"
 
-#include <QStringEncoder>
-#include <QtEndian>
-
 using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
 using namespace TestEnvironment;

@@ -5,8 +5,6 @@
 #include "panes/FileListModel.h"
 #include "tests/TestEnvironment.h"
 
-#include <QItemSelectionModel>
-#include <QStandardPaths>
 #include <QTreeView>
 
 #include <memory>
@@ -20,21 +18,6 @@ inline QString configIni()
         + QStringLiteral("/Norvale/Norvale.ini");
 }
 
-// The position of strDstExt in the target combo beside source strSrcExt; -1 for none.
-inline int targetIndex(const QString &strSrcExt, const QString &strDstExt)
-{
-    int nIndex = 0;
-    for (const FormatEntry &format : g_aFormats) {
-        const QString strFormat = QString::fromLatin1(format.szExt);
-        if (!format.bTarget || strFormat == strSrcExt)
-            continue;
-        if (strFormat == strDstExt)
-            return nIndex;
-        ++nIndex;
-    }
-    return -1;
-}
-
 // A settings file as a user leaves it: the mode, the source format and folder, the target format
 // (empty: none) and folder.
 inline QByteArray settings(int nMode, const QString &strSrcExt, const QString &strSrc,
@@ -43,12 +26,20 @@ inline QByteArray settings(int nMode, const QString &strSrcExt, const QString &s
     int nSrcExt = 0;
     while (nSrcExt < 6 && QLatin1String(g_aszSrcExt[nSrcExt]) != strSrcExt)
         ++nSrcExt;
+    // Stored as its position in the target list built for the source, which leaves it out.
+    int nDstExt = strDstExt.isEmpty() ? -1 : 0;
+    for (const FormatEntry &format : g_aFormats) {
+        const QLatin1String ext(format.szExt);
+        if (nDstExt < 0 || ext == strDstExt)
+            break;
+        nDstExt += format.bTarget && ext != strSrcExt;
+    }
     return QStringLiteral("[Common]\nFolder=0\nMode=%1\n[Original]\nExt=%2\nFolder#0=%3\n"
                           "[Convert]\nExt=%4\nFolder#0=%5\n")
         .arg(nMode)
         .arg(nSrcExt)
         .arg(strSrc)
-        .arg(targetIndex(strSrcExt, strDstExt))
+        .arg(nDstExt)
         .arg(strDst)
         .toUtf8();
 }

@@ -1,39 +1,18 @@
 #include "app/CConverterDlg.h"
-#include "controls/MessageBox.h"
-#include "panes/BrowseForFolder.h"
 #include "panes/CNewFolderDlg.h"
 #include "panes/FileListModel.h"
 #include "platform/System.h"
 #include "res/Strings.h"
-#include "tests/FakeDesktop.h"
 #include "tests/TestEnvironment.h"
-#include "tests/WindowFixture.h"
+#include "tests/norvale/FakeDesktop.h"
+#include "tests/norvale/WindowFixture.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
-#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-QString message(const QString &strText, QMessageBox::StandardButtons buttons,
-                QMessageBox::Icon icon)
-{
-    return u"%1 [buttons %2, icon %3]"_s.arg(strText).arg(int(buttons)).arg(int(icon));
-}
-
-// Folders written as one text: "a b/ x/c" are folders below the test's root, "/" is the root
-// of the file system and "@docs" the documents folder.
-QStringList tokens(const QString &strList)
-{
-    return strList.split(u' ', Qt::SkipEmptyParts);
-}
-
-} // namespace
 
 class TestFolders : public QObject
 {
@@ -45,17 +24,14 @@ private slots:
 
     void takeFolder_data();
     void takeFolder();
-    void displayName_data();
-    void displayName();
-    void documentsFolder_data();
-    void documentsFolder();
     void chooseFolder_data();
     void chooseFolder();
-    void sameFolderToggle();
     void createFolder_data();
     void createFolder();
 
 private:
+    // Folders written as one text: "a b/ x/c" are folders below the test's root, "/" is the
+    // root of the file system and "@docs" the documents folder.
     QString path(const QString &strToken) const;
     QStringList paths(const QString &strList) const;
     // Makes the folders, each with one drawing of each pane's extension named after it.
@@ -63,8 +39,6 @@ private:
     void setHistory(Side side, const QString &strList);
     Pane &pane(Side side) const { return WindowFixture::pane(*m_dlg, side); }
     QComboBox *combo(Side side) const { return pane(side).GetControls().pFolderCombo; }
-    // The folder whose drawing the pane's list shows; empty for an empty list.
-    QString listed(Side side) const;
     // History, combo, current folder, and a list that shows the current folder.
     void verifyPane(Side side, const QString &strHistory);
 
@@ -85,7 +59,7 @@ QString TestFolders::path(const QString &strToken) const
 QStringList TestFolders::paths(const QString &strList) const
 {
     QStringList aPaths;
-    for (const QString &strToken : tokens(strList))
+    for (const QString &strToken : strList.split(u' ', Qt::SkipEmptyParts))
         aPaths << path(strToken);
     return aPaths;
 }
@@ -106,12 +80,6 @@ void TestFolders::setHistory(Side side, const QString &strList)
     pane(side).RefillFolderCombo(true);
 }
 
-QString TestFolders::listed(Side side) const
-{
-    const FileListModel *model = pane(side).Model();
-    return model->rowCount() == 0 ? QString() : QFileInfo(model->Row(0).strName).completeBaseName();
-}
-
 void TestFolders::verifyPane(Side side, const QString &strHistory)
 {
     const QStringList aExpected = paths(strHistory);
@@ -124,27 +92,24 @@ void TestFolders::verifyPane(Side side, const QString &strHistory)
         aNames << m_dlg->FolderDisplayName(strEntry);
     QCOMPARE(aShown, aNames);
     QCOMPARE(combo(side)->currentIndex(), 0);
-    QCOMPARE(combo(side)->currentText(), aNames.value(0));
     // The listing may rewrite the folder into the system's form (no trailing "/").
     const QString strCurrent = QDir::cleanPath(aExpected.first());
     QCOMPARE(QFileInfo(pane(side).strFolder).canonicalFilePath(), strCurrent);
-    // The root holds no drawings: its name and its empty list are both empty.
-    QCOMPARE(listed(side), QFileInfo(strCurrent).fileName());
+    // The list shows the folder's own drawing; the root holds none, and has no name either.
+    const FileListModel *model = pane(side).Model();
+    QCOMPARE(model->rowCount() ? QFileInfo(model->Row(0).strName).completeBaseName() : QString(),
+             QFileInfo(strCurrent).fileName());
 }
 
 void TestFolders::init()
 {
     m_root = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_root->isValid());
     m_strRoot = QFileInfo(m_root->path()).canonicalFilePath();
-    m_dlg = WindowFixture::open(m_root->path());
-    QVERIFY(m_dlg);
-    QVERIFY(m_dlg->m_strMyDocumentsDir.startsWith(QDir::homePath()));
+    m_dlg = WindowFixture::open(m_root->path(), {}, true);
+    QVERIFY(m_dlg && m_dlg->m_strMyDocumentsDir.startsWith(QDir::homePath()));
     makeFolders(u"@docs"_s);
     m_dlg->m_src.strExt = u"jww"_s;
     m_dlg->m_dst.strExt = u"dxf"_s;
-    m_dlg->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
     m_pDesktop = std::make_unique<FakeDesktop>();
 }
 
@@ -199,79 +164,6 @@ void TestFolders::takeFolder()
     side == Side::Source ? m_dlg->SetSrcFolder(path(chosen)) : m_dlg->SetDstFolder(path(chosen));
 
     verifyPane(side, after);
-}
-
-void TestFolders::displayName_data()
-{
-    QTest::addColumn<QString>("documents");
-    QTest::addColumn<QString>("desktop");
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<QString>("name");
-    const QString docs = u"/home/u/Documents"_s, desk = u"/home/u/Desktop"_s;
-    QTest::newRow("documents") << docs << desk << docs << u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s;
-    QTest::newRow("desktop") << docs << desk << desk << u"ﾃﾞｽｸﾄｯﾌﾟ"_s;
-    QTest::newRow("documents replaced, desktop not tried")
-        << docs << u"/Plans"_s << docs + u"/Plans"_s << u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ/Plans"_s;
-    QTest::newRow("case differs") << docs << desk << u"/home/u/documents"_s
-                                  << u"/home/u/documents"_s;
-    QTest::newRow("empty special paths") << QString() << QString() << u"/srv/a"_s << u"/srv/a"_s;
-    QTest::newRow("home is the desktop")
-        << docs << u"/home/u"_s << u"/home/u/a"_s << u"ﾃﾞｽｸﾄｯﾌﾟ/a"_s;
-}
-
-void TestFolders::displayName()
-{
-    QFETCH(QString, documents);
-    QFETCH(QString, desktop);
-    QFETCH(QString, entry);
-    QFETCH(QString, name);
-    m_dlg->m_strMyDocumentsDir = documents;
-    m_dlg->m_strDesktopDir = desktop;
-    QCOMPARE(m_dlg->FolderDisplayName(entry), name);
-}
-
-void TestFolders::documentsFolder_data()
-{
-    QTest::addColumn<QByteArray>("userDirs"); // the documents line of user-dirs.dirs; none: empty
-    QTest::addColumn<QString>("made"); // a folder made in home; none: empty
-    QTest::addColumn<QString>("expected"); // below home; home itself: empty
-    QTest::newRow("fresh account: home") << QByteArray() << QString() << QString();
-    QTest::newRow("~/Documents") << QByteArray() << u"Documents"_s << u"Documents"_s;
-    QTest::newRow("named by xdg-user-dirs")
-        << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/書類\"\n") << u"書類"_s << u"書類"_s;
-    QTest::newRow("named but missing: home")
-        << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/書類\"\n") << u"Documents"_s << QString();
-}
-
-void TestFolders::documentsFolder()
-{
-    QFETCH(QByteArray, userDirs);
-    QFETCH(QString, made);
-    QFETCH(QString, expected);
-    const QString home = QDir::homePath();
-    const QString userDirsFile
-        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + u"/user-dirs.dirs"_s;
-    const auto clear = [&] {
-        QFile::remove(userDirsFile);
-        for (const QString &name : {u"Documents"_s, u"書類"_s})
-            QDir(home + u'/' + name).removeRecursively();
-    };
-    clear();
-    if (!userDirs.isEmpty())
-        QVERIFY(TestEnvironment::writeFile(userDirsFile, userDirs));
-    if (!made.isEmpty())
-        QVERIFY(QDir(home).mkdir(made));
-    const QString strExpected = expected.isEmpty() ? home : home + u'/' + expected;
-    QCOMPARE(Platform::SpecialFolderPath(Platform::SpecialFolder::Documents), strExpected);
-
-    // A first start shows that folder, under the documents folder's name, in both panes.
-    const std::unique_ptr<CConverterDlg> fresh = WindowFixture::open(m_root->path());
-    for (const Pane *pPane : {&fresh->m_src, &fresh->m_dst})
-        QCOMPARE(pPane->strFolder, strExpected);
-    QCOMPARE(fresh->m_cbSrcFolder->currentText(), u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s);
-    QCOMPARE(fresh->m_cbDstFolder->currentText(), u"ﾏｲ ﾄﾞｷｭﾒﾝﾄ"_s);
-    clear();
 }
 
 void TestFolders::chooseFolder_data()
@@ -334,31 +226,6 @@ void TestFolders::chooseFolder()
     verifyPane(other, bKept ? strOther : same ? u"b a t"_s : u"t"_s);
 }
 
-void TestFolders::sameFolderToggle()
-{
-    makeFolders(u"a t"_s);
-    setHistory(Side::Source, u"a"_s);
-    setHistory(Side::Target, u"t"_s);
-    QAction *same = m_dlg->CommandAction(ID_SAME_FOLDER);
-    QWidget *targets[] = {m_dlg->m_cbDstFolder, m_dlg->GetDlgItem(IDC_BROWSE_DST)};
-
-    same->trigger();
-    QVERIFY(same->isChecked());
-    verifyPane(Side::Target, u"a t"_s);
-    for (QWidget *w : targets)
-        QVERIFY(!w->isEnabled());
-    QVERIFY(!m_dlg->CommandAction(ID_CREATE_FOLDER)->isEnabled());
-
-    // Turned off again, the target stays where it followed the source to.
-    same->trigger();
-    QVERIFY(!same->isChecked());
-    QVERIFY(!m_dlg->m_bSameFolder);
-    verifyPane(Side::Target, u"a t"_s);
-    for (QWidget *w : targets)
-        QVERIFY(w->isEnabled());
-    QVERIFY(m_dlg->CommandAction(ID_CREATE_FOLDER)->isEnabled());
-}
-
 void TestFolders::createFolder_data()
 {
     QTest::addColumn<QString>("name");
@@ -397,16 +264,13 @@ void TestFolders::createFolder()
         strOpened = edit->text();
         edit->insert(name);
         QCOMPARE(edit->text(), name);
-        if (close == u"ok"_s)
-            QTest::mouseClick(qobject_cast<QPushButton *>(dlg->GetDlgItem(CNewFolderDlg::IDOK)),
-                              Qt::LeftButton);
-        else if (close == u"enter"_s)
-            QTest::keyClick(edit, Qt::Key_Return);
-        else if (close == u"cancel"_s)
-            QTest::mouseClick(qobject_cast<QPushButton *>(dlg->GetDlgItem(CNewFolderDlg::IDCANCEL)),
-                              Qt::LeftButton);
+        if (close == u"enter"_s || close == u"esc"_s)
+            QTest::keyClick(edit, close == u"enter"_s ? Qt::Key_Return : Qt::Key_Escape);
         else
-            QTest::keyClick(edit, Qt::Key_Escape);
+            QTest::mouseClick(
+                qobject_cast<QPushButton *>(dlg->GetDlgItem(
+                    close == u"ok"_s ? CNewFolderDlg::IDOK : CNewFolderDlg::IDCANCEL)),
+                Qt::LeftButton);
     });
     m_dlg->CommandAction(ID_CREATE_FOLDER)->trigger();
     QCOMPARE(strOpened, QString());
@@ -414,13 +278,8 @@ void TestFolders::createFolder()
     const QStringList aInside = QDir(path(u"t"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(aInside, created || existing ? QStringList {name} : QStringList());
     const bool bMessage = !created && (close == u"ok"_s || close == u"enter"_s);
-    QStringList aMessages;
-    for (const FakeDesktop::Message &shown : std::as_const(m_pDesktop->aMessages))
-        aMessages << message(shown.strText, shown.buttons, shown.icon);
-    QCOMPARE(aMessages,
-             bMessage ? QStringList {message(LoadString(IDS_CREATE_FOLDER_FAILED), QMessageBox::Ok,
-                                             QMessageBox::Warning)}
-                      : QStringList());
+    QCOMPARE(m_pDesktop->Texts(),
+             bMessage ? QStringList {LoadString(IDS_CREATE_FOLDER_FAILED)} : QStringList());
     if (created) {
         const QString strNew = path(u"t/"_s + name);
         QCOMPARE(m_dlg->m_dst.aHistory, QStringList({strNew, path(u"t"_s)}));

@@ -1,10 +1,6 @@
 #include "app/CConverterDlg.h"
 #include "tests/TestEnvironment.h"
-#include "tests/WindowFixture.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include "tests/norvale/WindowFixture.h"
 
 using namespace Qt::Literals::StringLiterals;
 using TestEnvironment::readFile;
@@ -46,18 +42,6 @@ private slots:
         m_appDir = std::make_unique<QTemporaryDir>();
     }
 
-    void defaultsWithoutFile()
-    {
-        const auto dlg = load();
-        QCOMPARE(dlg->m_strIniPath, configIni());
-        QCOMPARE(dlg->m_nMode, 1);
-        QCOMPARE(dlg->m_bSameFolder, false);
-        QCOMPARE(dlg->m_src.nExtIndex, 0);
-        QCOMPARE(dlg->m_dst.nExtIndex, 0);
-        QCOMPARE(dlg->m_src.aHistory, QStringList {docs()});
-        QCOMPARE(dlg->m_dst.aHistory, QStringList {docs()});
-    }
-
     void history_data()
     {
         QTest::addColumn<QString>("original"); // %F: the folder of the test's folders
@@ -87,28 +71,6 @@ private slots:
         const auto dlg = load();
         QCOMPARE(dlg->m_src.aHistory, expected);
         QCOMPARE(dlg->m_dst.aHistory, QStringList {docs()});
-    }
-
-    void integers_data()
-    {
-        QTest::addColumn<QByteArray>("common");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("sameFolder");
-        QTest::newRow("automatic, same folder") << QByteArray("Mode=0\nFolder=1\n") << 0 << true;
-        // A hand-edited mode must not leave the window in a mode it has no button for.
-        QTest::newRow("unknown mode is manual") << QByteArray("Mode=-1\n") << 1 << false;
-        QTest::newRow("text reads as 0") << QByteArray("Mode=auto\n") << 0 << false;
-    }
-
-    void integers()
-    {
-        QFETCH(QByteArray, common);
-        QFETCH(int, mode);
-        QFETCH(bool, sameFolder);
-        QVERIFY(TestEnvironment::writeFile(configIni(), "[Common]\n" + common));
-        const auto dlg = load();
-        QCOMPARE(dlg->m_nMode, mode);
-        QCOMPARE(dlg->m_bSameFolder, sameFolder);
     }
 
     // Every key in the order earlier versions wrote them, unused slots written empty so that a
@@ -153,20 +115,6 @@ private slots:
         QCOMPARE(again->m_dst.nExtIndex, -1); // no target format, not the first one
         QCOMPARE(again->m_dst.aHistory, dlg->m_dst.aHistory);
         QCOMPARE(again->m_bMaximized, true);
-    }
-
-    // A settings file beside the program makes a portable installation: it is read and written
-    // there, and the user's configuration folder stays untouched.
-    void portableFileBesideProgram()
-    {
-        const QString portable = m_appDir->filePath(u"Norvale.ini"_s);
-        QVERIFY(TestEnvironment::writeFile(portable, "[Common]\nMode=0\n"));
-        const auto dlg = load();
-        QCOMPARE(dlg->m_strIniPath, portable);
-        QCOMPARE(dlg->m_nMode, 0);
-        dlg->SaveSettings();
-        QVERIFY(readFile(portable).contains("Folder#9="));
-        QVERIFY(!QFile::exists(configIni()));
     }
 };
 

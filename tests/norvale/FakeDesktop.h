@@ -19,7 +19,6 @@ public:
     {
         QString strText;
         QMessageBox::StandardButtons buttons;
-        QMessageBox::Icon icon;
         QMessageBox::StandardButton defaultButton;
     };
 
@@ -49,7 +48,7 @@ public:
 
     QMessageBox::StandardButton Ask(QMessageBox &box) override
     {
-        aMessages.append({box.text(), box.standardButtons(), box.icon(),
+        aMessages.append({box.text(), box.standardButtons(),
                           box.defaultButton() ? box.standardButton(box.defaultButton())
                                               : QMessageBox::NoButton});
         if (bShowBoxes)

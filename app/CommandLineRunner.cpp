@@ -3,6 +3,7 @@
 #include "conversion/CTarskDocument.h"
 #include "conversion/ConversionEngine.h"
 #include "conversion/RunReport.h"
+#include "conversion/SourceTree.h"
 #include "formats/FormatTable.h"
 #include "platform/FileNames.h"
 #include "platform/FolderScan.h"
@@ -26,6 +27,7 @@ struct Options
     bool bMakeTarget = false; // baDstFolder does not exist yet
     QString strDstExt;
     bool bAuto = false;
+    bool bRecursive = false;
     std::vector<ConversionEngine::Source> aFiles;
     bool bAuthor = false;
     QString strAuthor;
@@ -37,8 +39,8 @@ struct Options
 
 const char kUsage[] = R"(Usage: norvale [--help | --version]
        norvale --convert --source DIR --source-ext EXT --target DIR --target-ext EXT
-               (--auto | FILE...) [--author NAME] [--affiliation TEXT] [--keep-going]
-               [--report FILE]
+               (--auto [--recursive] | FILE...) [--author NAME] [--affiliation TEXT]
+               [--keep-going] [--report FILE]
 
 Without arguments Norvale opens its window. With --convert it runs one conversion through the
 drawing program, without a window, and prints one line per drawing and a summary.
@@ -51,6 +53,9 @@ drawing program, without a window, and prints one line per drawing and a summary
                       not the source format
   --auto              convert every drawing of the source folder whose target is missing or
                       older than the drawing (the automatic mode of the window)
+  --recursive         with --auto: also the drawings of every folder below the source folder,
+                      each converted into the same folder below the target folder, made when
+                      a drawing goes there; links to folders are not followed
   FILE...             convert these drawings of the source folder (names, or paths in it);
                       existing targets are replaced
   --author NAME       author name sent with each drawing (drawing program 6.00 or later)
@@ -58,12 +63,12 @@ drawing program, without a window, and prints one line per drawing and a summary
   --keep-going        go on after a drawing that fails; without it the run stops there
   --report FILE       also write the run report (tab-separated) to FILE
 
-Of drawings whose names give one target (plan.dxf, plan.v1.dxf: plan.pdf) the first is
-converted and the others are skipped.
+Of drawings of one folder whose names give one target (plan.dxf, plan.v1.dxf: plan.pdf) the
+first is converted and the others are skipped.
 
-Exit status: 0 nothing failed, 1 a drawing failed or was skipped for sharing its target,
-2 usage error, 3 no drawing server answers, 4 the report of --report or the standard output
-could not be written.
+Exit status: 0 nothing failed, 1 a drawing or a folder failed or a drawing was skipped for sharing
+its target, 2 usage error, 3 no drawing server answers, 4 the report of --report or the
+standard output could not be written.
 Every run's report is kept in $XDG_STATE_HOME/Norvale/runs/.
 )";
 
@@ -149,6 +154,9 @@ QString CheckOptions(const QCommandLineParser &parser, Options &options)
     const QStringList aFiles = parser.positionalArguments();
     if (options.bAuto == !aFiles.isEmpty())
         return QStringLiteral("give either --auto or the drawings to convert");
+    options.bRecursive = parser.isSet(QStringLiteral("recursive"));
+    if (options.bRecursive && !options.bAuto)
+        return QStringLiteral("--recursive goes with --auto");
     const QByteArray srcCanonical = Platform::RawCanonicalPath(options.baSrcFolder);
     const QByteArray suffix = '.' + options.strSrcExt.toLower().toUtf8();
     for (const QString &strFile : aFiles) {
@@ -295,7 +303,11 @@ int Convert(const Options &options, QTextStream &out, QTextStream &err)
     };
     ConversionEngine::Host host;
     const ConversionEngine::Result result
-        = engine.Run(doc, options.bAuto ? AutoSources(options) : options.aFiles, report, host);
+        = engine.Run(doc,
+                     options.bRecursive  ? SourceTree::List(options.baSrcFolder, options.strSrcExt)
+                         : options.bAuto ? AutoSources(options)
+                                         : options.aFiles,
+                     report, host);
     bool bReportFailed = false;
     for (const RunReport::Problem &problem : report.Problems()) {
         ReportWriteProblem(problem.strPath, problem.strReason, err);
@@ -354,6 +366,7 @@ int CommandLineRunner::Run(const QList<QByteArray> &aArgs, QTextStream &out, QTe
     option({QStringLiteral("convert")});
     option({QStringLiteral("auto")});
     option({QStringLiteral("keep-going")});
+    option({QStringLiteral("recursive")});
     for (const char *pszName :
          {"source", "source-ext", "target", "target-ext", "author", "affiliation", "report"})
         option({QLatin1String(pszName)}, QStringLiteral("value"));

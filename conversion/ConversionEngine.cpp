@@ -42,13 +42,14 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
     QStringList aPaths;
     aPaths.reserve(qsizetype(aSources.size()));
     for (const Source &source : aSources)
-        aPaths << strSrcFolder + source.strName;
+        aPaths << strSrcFolder + source.strFolder + source.strName;
     Result result;
     result.bReportComplete = report.Begin(aPaths, strReportCopy);
 
     const QString strExtLower = strDstExt.toLower();
     // Which drawing of the run has a target name, so that no later one overwrites its target:
-    // the names are cut at the first dot, and plan.dxf and plan.v1.dxf both give plan.pdf.
+    // the names are cut at the first dot, and plan.dxf and plan.v1.dxf both give plan.pdf. The key
+    // holds the folder, as drawings of two folders go to two folders.
     QHash<QByteArray, const Source *> targetOwners;
     bool bAsk = overwrite == Overwrite::Ask;
     bool bConverted = false;
@@ -78,16 +79,31 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
             break;
         const Source &source = aSources[i];
         const QString &strSource = aPaths.at(qsizetype(i));
+        // A failure of the file system rather than of the server, which is fine and still hears
+        // Quit; true when the run stops there.
+        const auto fail = [&](const QString &strTarget, const QString &strMessage) {
+            report.Add(RunReport::Outcome::Failed, strSource, strTarget, strMessage);
+            if (!result.failure)
+                result.failure = strMessage;
+            return !bKeepGoing;
+        };
+        if (!source.strUnreadable.isEmpty()) {
+            if (fail(QString(), source.strUnreadable))
+                break;
+            continue;
+        }
         const QByteArray targetName = TargetName(source.baName, strExtLower);
         if (targetName.isEmpty()) {
             report.Add(RunReport::Outcome::Skipped, strSource, QString(),
                        RunReportText(RunReportReason::NoTargetName));
             continue;
         }
-        const QByteArray sourcePath = Platform::JoinRawPath(baSrcFolder, source.baName);
-        const QByteArray targetPath = Platform::JoinRawPath(baDstFolder, targetName);
+        const QByteArray sourcePath
+            = Platform::JoinRawPath(baSrcFolder, source.baFolder + source.baName);
+        const QByteArray targetPath
+            = Platform::JoinRawPath(baDstFolder, source.baFolder + targetName);
         const QString strTargetName = Platform::DisplayFileName(targetName);
-        const QString strTarget = strDstFolder + strTargetName;
+        const QString strTarget = strDstFolder + source.strFolder + strTargetName;
         // The list was read before the run; a drawing deleted since then is not handed to the
         // server, whose message would stop the run.
         const std::optional<qint64> nSourceTime = Platform::RawLastWriteTime(sourcePath);
@@ -96,7 +112,7 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
                        RunReportText(RunReportReason::Vanished));
             continue;
         }
-        const Source *&pOwner = targetOwners[targetName];
+        const Source *&pOwner = targetOwners[source.baFolder + targetName];
         if (pOwner && pOwner->baName != source.baName) {
             report.Add(RunReport::Outcome::Skipped, strSource, strTarget,
                        RunReportText(RunReportReason::SameTarget).arg(pOwner->strName));
@@ -125,6 +141,18 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
         if (answer == Answer::YesToAll)
             bAsk = false;
 
+        // Only folders that receive a drawing are made, not a copy of the whole tree.
+        if (!source.baFolder.isEmpty()) {
+            const QByteArray folder = targetPath.left(targetPath.lastIndexOf('/'));
+            const QString strReason
+                = Platform::RawFolderExists(folder) ? QString() : Platform::RawMakeFolders(folder);
+            if (!strReason.isEmpty()) {
+                if (fail(strTarget,
+                         Platform::DisplayFileName(folder) + QLatin1String(": ") + strReason))
+                    break;
+                continue;
+            }
+        }
         report.SetCurrent(strSource, strTarget);
         try {
             Convert(doc, host, nStep, i, sourcePath, targetPath, strSource, strTarget, ahead,

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class CTarskDocument;
@@ -29,10 +30,25 @@ public:
     };
     enum class Answer { Yes, YesToAll, No, Cancel };
 
+    // A drawing, or a folder of a tree that could not be read. A drawing of a subfolder is
+    // converted into the same subfolder below the target folder, made when a drawing goes there.
     struct Source
     {
+        Source(QByteArray name, QString strShown, QByteArray folder = {},
+               QString strShownFolder = {}, QString strReason = {})
+            : baName(std::move(name))
+            , strName(std::move(strShown))
+            , baFolder(std::move(folder))
+            , strFolder(std::move(strShownFolder))
+            , strUnreadable(std::move(strReason))
+        { }
+
         QByteArray baName; // as the folder holds it
         QString strName; // as shown
+        QByteArray baFolder; // below the source folder, ending in "/"; empty for the folder itself
+        QString strFolder; // as shown
+        // The system's reason when baFolder could not be read; the source is then that folder.
+        QString strUnreadable;
     };
 
     // The caller's side of a run. Every default does nothing.
@@ -85,9 +101,10 @@ public:
 
     // Converts aSources in their order with doc, which must be connected, and writes report from
     // Begin to Finish. A source that no longer exists when its turn comes is skipped; of several
-    // sources with one target name (plan.dxf, plan.v1.dxf) only the first is considered, the
-    // others are skipped. The server is told to quit at the end, unless the run stopped at a
-    // failure: the bus would only start a new one to hear it.
+    // sources of one folder with one target name (plan.dxf, plan.v1.dxf) only the first is
+    // considered, the others are skipped. An unreadable folder, or a target folder that cannot be
+    // made, fails as a drawing does. The server is told to quit at the end, unless the run
+    // stopped at a failure of the server: the bus would only start a new one to hear it.
     Result Run(CTarskDocument &doc, const std::vector<Source> &aSources, RunReport &report,
                Host &host) const;
 

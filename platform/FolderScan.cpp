@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -95,6 +96,29 @@ bool ReadEntries(const QByteArray &folder, const QByteArray &suffix, size_t nBat
     if (!batch.aEntries.empty())
         fnBatch(std::move(batch));
     return true;
+}
+
+QString ReadSubfolders(const QByteArray &folder, std::vector<QByteArray> &aNames)
+{
+    DIR *pDir = opendir(folder.constData());
+    if (!pDir)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const int fdDir = dirfd(pDir);
+    while (const dirent *pEntry = readdir(pDir)) {
+        const char *pszName = pEntry->d_name;
+        if (pszName[0] == '.')
+            continue;
+        // Only a file system that does not say the type costs a stat; lstat's, so that a link is
+        // seen as a link.
+        struct stat st;
+        const bool bFolder = pEntry->d_type == DT_UNKNOWN
+            ? fstatat(fdDir, pszName, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)
+            : pEntry->d_type == DT_DIR;
+        if (bFolder)
+            aNames.emplace_back(pszName);
+    }
+    closedir(pDir);
+    return QString();
 }
 
 size_t EstimateEntries(const QByteArray &folder)

@@ -49,6 +49,11 @@ struct Batch
 bool ReadEntries(const QByteArray &folder, const QByteArray &suffix, size_t nBatch,
                  const std::function<void(Batch &&)> &fnBatch);
 
+// The names of the folders inside folder, as the folder holds them and in its order, hidden ones
+// and links to folders passed over: a tree is walked without leaving it or going round in a
+// circle. Empty when the folder could be read, else the system's reason.
+QString ReadSubfolders(const QByteArray &folder, std::vector<QByteArray> &aNames);
+
 // Whether a name of nLength bytes ends in suffix, as ReadEntries compares them.
 bool HasSuffix(const char *pszName, size_t nLength, const QByteArray &suffix);
 

@@ -145,6 +145,9 @@ private slots:
         QTest::newRow("both --auto and files")
             << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--auto"_s, u"a.sfc"_s}) << 2
             << u"either --auto"_s;
+        QTest::newRow("--recursive without --auto")
+            << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"--recursive"_s, u"a.sfc"_s}) << 2
+            << u"--recursive goes with --auto"_s;
         QTest::newRow("file of another format")
             << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"other.dxf"_s}) << 2 << u"not a SFC drawing"_s;
         QTest::newRow("missing file") << run(u"SFC"_s, u"DXF"_s, u"%T"_s, {u"z.sfc"_s}) << 2
@@ -168,9 +171,12 @@ private slots:
     void runs_data()
     {
         QTest::addColumn<QByteArray>("testing"); // the stand-in's [Testing] settings
-        QTest::addColumn<QStringList>("args"); // after the folders and formats
+        // After the folders and formats. "+path" is made before the run instead, besides the
+        // drawings of the source folder: a drawing below %S or a newer target below %T; with "/"
+        // at the end an unreadable folder; "+link->to" a link.
+        QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("outcomes"); // in the order of the run
+        QTest::addColumn<QString>("outcomes"); // in the order of the run, paths below %S
         QTest::newRow("all converted") << QByteArray() << QStringList {u"--auto"_s} << 0
                                        << u"a:converted b:converted 図表:converted"_s;
         QTest::newRow("stops at a failure")
@@ -202,6 +208,18 @@ private slots:
         QTest::newRow("target folder made with its parents")
             << QByteArray() << QStringList {u"--target"_s, u"%T/new/%J"_s, u"a.sfc"_s} << 0
             << u"a:converted"_s;
+        const QStringList recursive {u"--auto"_s, u"--recursive"_s, u"--keep-going"_s};
+        const QStringList tree {
+            u"+p/a.sfc"_s,      u"+p/a.v1.sfc"_s,  u"+p/r/a.sfc"_s, u"+%J/%J.sfc"_s,
+            u"+.h/c.sfc"_s,     u"+e/other.dxf"_s, u"+l->p"_s,      u"+p/k.sfc->../a.sfc"_s,
+            u"+%T/p/r/a.dxf"_s, u"+s/a.sfc"_s,     u"+%T/s"_s};
+        QTest::newRow("tree: levels, Shift-JIS, links, one target per folder, no target folder")
+            << QByteArray() << recursive + tree << 1
+            << u"a:up-to-date a.v1:skipped b:converted 図表:up-to-date p/a:converted "
+               "p/a.v1:skipped p/k:converted p/r/a:up-to-date s/a:failed 図表/図表:converted"_s;
+        QTest::newRow("tree: an unreadable folder stops the run")
+            << QByteArray() << recursive.mid(0, 2) + QStringList {u"+q/"_s, u"+r/a.sfc"_s} << 1
+            << u"a:converted b:converted 図表:converted q/:failed r/a:not-attempted"_s;
     }
     void runs()
     {
@@ -210,6 +228,23 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, outcomes);
         QVERIFY(BusFixture::configure("[Testing]\n" + testing));
+        for (const QString &strEntry : args.filter(QRegularExpression(u"^\\+"_s))) {
+            const bool bTarget = strEntry.startsWith(u"+%T/"_s);
+            const QString strLink = strEntry.section(u"->"_s, 1);
+            const QString strPath
+                = bTarget ? dst(strEntry.mid(4)) : src(strEntry.section(u"->"_s, 0, 0).mid(1));
+            QVERIFY(Platform::RawMakeFolders(bytes(strPath.section(u'/', 0, -2))).isEmpty());
+            if (strEntry.endsWith(u'/') && ::geteuid() == 0)
+                QSKIP("root reads every folder");
+            if (strEntry.endsWith(u'/'))
+                QVERIFY(::chmod(bytes(strPath).data(), 0) == 0);
+            else if (!strLink.isEmpty())
+                QVERIFY(::symlink(bytes(strLink).data(), bytes(strPath).data()) == 0);
+            else
+                QVERIFY(
+                    makeFile(strPath, QDateTime::currentDateTime().addSecs(bTarget ? 0 : -3600)));
+        }
+        args = args.filter(QRegularExpression(u"^[^+]"_s));
         if (outcomes.contains(u"a.v1"_s))
             QVERIFY(makeFile(src(u"a.v1.sfc"_s), QDateTime::currentDateTime().addSecs(-3600)));
         if (outcomes.contains(u"up-to-date"_s)) {
@@ -234,7 +269,9 @@ private slots:
         for (qsizetype i = 0; i < aRows.size(); ++i) {
             const RunReport::Row &row = aRows.at(i);
             const QString strKeyword = RunReport::Keyword(row.outcome);
-            aOutcomes << QFileInfo(row.strSource).completeBaseName() + u':' + strKeyword;
+            const QString strPath = row.strSource.mid(src().size());
+            aOutcomes << (strPath.endsWith(u'/') ? strPath : strPath.section(u'.', 0, -2)) + u':'
+                    + strKeyword;
             QVERIFY(aLines.value(i).startsWith(strKeyword + u'\t' + row.strSource));
             // A skip names the drawing that took the target first.
             const QString strFirst = QFileInfo(aRows.at(0).strSource).fileName();
@@ -250,6 +287,9 @@ private slots:
                 QVERIFY(readRaw(row.strTarget).contains("source: " + row.strSource.toUtf8()));
         }
         QCOMPARE(aOutcomes.join(u' '), outcomes);
+        // Folders are made for the drawings converted into them, not as a copy of the tree.
+        const QString strFind = u"find '%1' -mindepth 1 -type d -empty 2>/dev/null | grep -a ."_s;
+        QCOMPARE(QProcess::execute(u"sh"_s, {u"-c"_s, strFind.arg(dst())}), 1);
         QVERIFY(aLines.value(aRows.size())
                     .startsWith(u"converted %1, up to date %2, skipped %3, failed %4"_s
                                     .arg(outcomes.count(u":converted"_s))

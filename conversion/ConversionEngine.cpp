@@ -141,12 +141,19 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
         if (answer == Answer::YesToAll)
             bAsk = false;
 
-        // Only folders that receive a drawing are made, not a copy of the whole tree.
-        if (!source.baFolder.isEmpty()) {
-            const QByteArray folder = targetPath.left(targetPath.lastIndexOf('/'));
-            const QString strReason
-                = Platform::RawFolderExists(folder) ? QString() : Platform::RawMakeFolders(folder);
+        // Only folders that receive a drawing are made, not a copy of the whole tree; those made
+        // for a drawing that then fails are removed again.
+        const QByteArray folder = targetPath.left(targetPath.lastIndexOf('/'));
+        QByteArray madeFrom;
+        if (!source.baFolder.isEmpty() && !Platform::RawFolderExists(folder)) {
+            madeFrom = folder;
+            for (QByteArray above = madeFrom.left(madeFrom.lastIndexOf('/'));
+                 !above.isEmpty() && !Platform::RawFolderExists(above);
+                 above = above.left(above.lastIndexOf('/')))
+                madeFrom = above;
+            const QString strReason = Platform::RawMakeFolders(folder);
             if (!strReason.isEmpty()) {
+                Platform::RawRemoveEmptyFolders(folder, madeFrom);
                 if (fail(strTarget,
                          Platform::DisplayFileName(folder) + QLatin1String(": ") + strReason))
                     break;
@@ -160,6 +167,8 @@ ConversionEngine::Result ConversionEngine::Run(CTarskDocument &doc,
             bConverted = true;
             report.Add(RunReport::Outcome::Converted, strSource, strTarget);
         } catch (const CAutomationError &error) {
+            if (!madeFrom.isEmpty())
+                Platform::RawRemoveEmptyFolders(folder, madeFrom);
             report.AddFailure(error.Description());
             if (!result.failure)
                 result.failure = error.Description();

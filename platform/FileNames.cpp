@@ -117,6 +117,16 @@ QString RawMakeFolders(const QByteArray &path)
     return RawFolderExists(path) ? QString() : QString::fromLocal8Bit(std::strerror(ENOTDIR));
 }
 
+void RawRemoveEmptyFolders(const QByteArray &path, const QByteArray &top)
+{
+    // rmdir refuses a folder that holds anything, so nothing but the empty ones goes.
+    for (QByteArray folder = path; folder.size() >= top.size() && folder.startsWith(top);
+         folder.truncate(folder.lastIndexOf('/'))) {
+        if (::rmdir(folder.constData()) != 0)
+            break;
+    }
+}
+
 bool RawFileExists(const QByteArray &path)
 {
     struct stat st;

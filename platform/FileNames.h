@@ -34,6 +34,9 @@ bool RawFolderExists(const QByteArray &path);
 // Makes the folder path with every missing folder above it, as mkdir -p does. Empty when the
 // folder is there afterwards, otherwise the system's reason.
 QString RawMakeFolders(const QByteArray &path);
+// Removes the folder path and the folders above it, down to and with top, as long as each is
+// empty: what RawMakeFolders made for a file that then was not written.
+void RawRemoveEmptyFolders(const QByteArray &path, const QByteArray &top);
 
 // The existence test of a conversion run: a file that is not a folder.
 bool RawFileExists(const QByteArray &path);

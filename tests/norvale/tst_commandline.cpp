@@ -212,11 +212,12 @@ private slots:
         const QStringList tree {
             u"+p/a.sfc"_s,      u"+p/a.v1.sfc"_s,  u"+p/r/a.sfc"_s, u"+%J/%J.sfc"_s,
             u"+.h/c.sfc"_s,     u"+e/other.dxf"_s, u"+l->p"_s,      u"+p/k.sfc->../a.sfc"_s,
-            u"+%T/p/r/a.dxf"_s, u"+s/a.sfc"_s,     u"+%T/s"_s};
-        QTest::newRow("tree: levels, Shift-JIS, links, one target per folder, no target folder")
-            << QByteArray() << recursive + tree << 1
+            u"+%T/p/r/a.dxf"_s, u"+s/a.sfc"_s,     u"+%T/s"_s,      u"+t/u/f.sfc"_s};
+        QTest::newRow("tree: levels, Shift-JIS, links, one target per folder, failures")
+            << QByteArray("FailSave=f.dxf") << recursive + tree << 1
             << u"a:up-to-date a.v1:skipped b:converted 図表:up-to-date p/a:converted "
-               "p/a.v1:skipped p/k:converted p/r/a:up-to-date s/a:failed 図表/図表:converted"_s;
+               "p/a.v1:skipped p/k:converted p/r/a:up-to-date s/a:failed t/u/f:failed "
+               "図表/図表:converted"_s;
         QTest::newRow("tree: an unreadable folder stops the run")
             << QByteArray() << recursive.mid(0, 2) + QStringList {u"+q/"_s, u"+r/a.sfc"_s} << 1
             << u"a:converted b:converted 図表:converted q/:failed r/a:not-attempted"_s;
@@ -288,8 +289,11 @@ private slots:
         }
         QCOMPARE(aOutcomes.join(u' '), outcomes);
         // Folders are made for the drawings converted into them, not as a copy of the tree.
-        const QString strFind = u"find '%1' -mindepth 1 -type d -empty 2>/dev/null | grep -a ."_s;
-        QCOMPARE(QProcess::execute(u"sh"_s, {u"-c"_s, strFind.arg(dst())}), 1);
+        // Below the target folder, whose name the shell cannot be given as text.
+        const QString strFind
+            = u"find '%1' -mindepth 2 \\( -path '%2/*' -prune -o -type d -empty -print \\) | grep -a ."_s;
+        QCOMPARE(QProcess::execute(u"sh"_s, {u"-c"_s, strFind.arg(m_bus.path(), src().chopped(1))}),
+                 1);
         QVERIFY(aLines.value(aRows.size())
                     .startsWith(u"converted %1, up to date %2, skipped %3, failed %4"_s
                                     .arg(outcomes.count(u":converted"_s))

@@ -2,6 +2,7 @@
 // UTF-8, control characters, look-alikes) are created in a fresh folder, and the scan must list
 // exactly the visible files that end in the extension and exactly the visible folders that are no
 // links, each name exactly as the folder holds it.
+#include "fuzz/FuzzCheck.h"
 #include "platform/FolderScan.h"
 
 #include <QByteArray>
@@ -21,14 +22,6 @@
 #include <vector>
 
 namespace {
-
-void check(bool bCondition, const char *pszWhat)
-{
-    if (!bCondition) {
-        fprintf(stderr, "property violated: %s\n", pszWhat);
-        abort();
-    }
-}
 
 bool endsWithNoCase(const std::string &strName, const std::string &strSuffix)
 {

@@ -1,6 +1,7 @@
 // The preview's reading of a page: PDF, SVG or an HTML page with an inline SVG, from anyone's
 // folder. The first byte picks the kind, the rest is the file.
 #include "conversion/PreviewRenderer.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -10,18 +11,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-void check(bool bCondition, const char *pszWhat)
-{
-    if (!bCondition) {
-        fprintf(stderr, "property violated: %s\n", pszWhat);
-        abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

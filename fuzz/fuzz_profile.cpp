@@ -1,5 +1,6 @@
 // The settings reader and writer: any file content must load, and every value written must read
 // back unchanged, before and after the file is saved and loaded again.
+#include "fuzz/FuzzCheck.h"
 #include "platform/IniProfile.h"
 
 #include <QDir>
@@ -37,14 +38,6 @@ QString name(FuzzedDataProvider &provider, bool bSection)
            && (text.front() == u';' || text.front() == u'[' || text.front().isSpace()))
         text.remove(0, 1);
     return text.trimmed();
-}
-
-void check(bool bCondition, const char *pszWhat)
-{
-    if (!bCondition) {
-        fprintf(stderr, "property violated: %s\n", pszWhat);
-        abort();
-    }
 }
 
 void checkWrites(const IniProfile &profile, const std::vector<Write> &aWrites, const char *pszWhen)

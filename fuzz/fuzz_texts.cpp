@@ -1,23 +1,12 @@
 // The name and number texts: thousands separators, the size and time columns and target names.
 #include "conversion/ConversionEngine.h"
+#include "fuzz/FuzzCheck.h"
 #include "panes/FileListModel.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-void check(bool bCondition, const char *pszWhat)
-{
-    if (!bCondition) {
-        fprintf(stderr, "property violated: %s\n", pszWhat);
-        abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -203,11 +203,31 @@ static bool sameTable(const QVector<T> &a, const QVector<T> &b)
     return true;
 }
 
+bool operator==(const Viewport &a, const Viewport &b)
+{
+    return a.center == b.center && sameNumber(a.width, b.width) && sameNumber(a.height, b.height)
+        && a.viewCenter == b.viewCenter && sameNumber(a.scale, b.scale)
+        && sameNumber(a.twist, b.twist) && a.clip == b.clip && a.frozenLayers == b.frozenLayers;
+}
+
+bool operator==(const Sheet &a, const Sheet &b)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (!sameNumber(a.margins[i], b.margins[i]))
+            return false;
+    }
+    return a.name == b.name && sameNumber(a.width, b.width) && sameNumber(a.height, b.height)
+        && sameNumber(a.paperWidth, b.paperWidth) && sameNumber(a.paperHeight, b.paperHeight)
+        && a.rotation == b.rotation && sameNumber(a.scale, b.scale) && a.offset == b.offset
+        && a.tabOrder == b.tabOrder && a.entities == b.entities && a.viewports == b.viewports;
+}
+
 bool operator==(const Model &a, const Model &b)
 {
     return sameTable(a.layers, b.layers) && sameTable(a.linetypes, b.linetypes)
         && sameTable(a.blocks, b.blocks) && a.entities == b.entities
-        && sameNumber(a.linetypeScale, b.linetypeScale);
+        && sameNumber(a.linetypeScale, b.linetypeScale) && a.sheets == b.sheets
+        && a.currentSheet == b.currentSheet;
 }
 
 const Layer *Model::layer(const QString &name) const

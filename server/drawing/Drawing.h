@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <variant>
@@ -310,6 +311,45 @@ struct Block
 };
 bool operator==(const Block &a, const Block &b);
 
+// A window on a sheet through which model space shows at a scale: DXF's VIEWPORT, and the
+// part of a JWW sheet that holds the layer groups drawn at one scale.
+struct Viewport
+{
+    Point center; // on the sheet, in sheet units
+    double width = 0; // sheet units
+    double height = 0;
+    Point viewCenter; // the model-space point shown at its centre
+    double scale = 1; // sheet units per model millimetre (0.01 for 1:100 on a millimetre sheet)
+    double twist = 0; // degrees the model is turned counter-clockwise in it
+    QVector<Point> clip; // a polygon on the sheet that bounds it instead of its rectangle
+    QStringList frozenLayers; // model-space layers left out of it (upper or any case)
+};
+bool operator==(const Viewport &a, const Viewport &b);
+
+// A sheet of paper and what is drawn on it: a DXF paper-space layout with its plot settings, a
+// JWW drawing's paper, an SXF drawing sheet. `width` and `height` are the page as it is looked
+// at, the plot already turned upright: a sheet point p lies at `offset + p * scale` millimetres
+// from the page's lower-left corner. The declared paper, margins and rotation are kept as the
+// source gave them, so that a writer that has such settings gives them back.
+struct Sheet
+{
+    QString name;
+    double width = 0; // millimetres; 0 when the source declares no paper
+    double height = 0;
+    double paperWidth = 0; // as declared (DXF 44/45), before the rotation
+    double paperHeight = 0;
+    double margins[4] = {0, 0, 0, 0}; // left, bottom, right, top as declared (DXF 40-43)
+    int rotation = 0; // quarter turns counter-clockwise of the plot on the paper (DXF 73)
+    double scale = 1; // paper millimetres per sheet unit
+    Point offset; // where the sheet's origin lies on the page, millimetres
+    int tabOrder = 0;
+    QVector<Entity> entities; // drawn on the sheet, in sheet units (DXF paper space)
+    QVector<Viewport> viewports;
+
+    bool holdsAnything() const { return !entities.isEmpty() || !viewports.isEmpty(); }
+};
+bool operator==(const Sheet &a, const Sheet &b);
+
 struct Model
 {
     QVector<Layer> layers;
@@ -317,6 +357,10 @@ struct Model
     QVector<Block> blocks;
     QVector<Entity> entities; // model space
     double linetypeScale = 1; // every entity's dashes and gaps times this
+    // The sheets it is printed on, in tab order. A drawing none of whose sheets holds anything
+    // is printed from model space alone, on a page sized to it.
+    QVector<Sheet> sheets;
+    int currentSheet = -1; // the sheet shown when the drawing was saved; -1: model space
 
     const Layer *layer(const QString &name) const;
     const Block *block(const QString &name) const;
@@ -353,3 +397,5 @@ Q_DECLARE_TYPEINFO(Drawing::PatternLine, Q_RELOCATABLE_TYPE);
 Q_DECLARE_TYPEINFO(Drawing::Layer, Q_RELOCATABLE_TYPE);
 Q_DECLARE_TYPEINFO(Drawing::Linetype, Q_RELOCATABLE_TYPE);
 Q_DECLARE_TYPEINFO(Drawing::Block, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Viewport, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(Drawing::Sheet, Q_RELOCATABLE_TYPE);

@@ -83,8 +83,9 @@ bool hasJapanese(const QString &text)
 
 } // namespace
 
-DrawingRenderer::DrawingRenderer(const Model &model)
+DrawingRenderer::DrawingRenderer(const Model &model, const PlotSettings &plot)
     : m_model(model)
+    , m_plot(plot)
     , m_blocks(model)
 {
     for (const Linetype &l : model.linetypes)

@@ -2,6 +2,7 @@
 
 #include "server/drawing/Drawing.h"
 #include "server/drawing/HatchShapes.h"
+#include "server/drawing/PlotSettings.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -26,7 +27,7 @@ public:
     static constexpr qint64 maxExpandedEntities = 2000000;
     static constexpr int maxDepth = 64;
 
-    explicit DrawingRenderer(const Drawing::Model &model);
+    explicit DrawingRenderer(const Drawing::Model &model, const PlotSettings &plot = {});
 
     // False with a reason when blocks include themselves, nest deeper than maxDepth or expand to
     // more than maxExpandedEntities, so that no writer ever starts on a drawing it cannot finish.
@@ -89,6 +90,7 @@ private:
     const QFont &fontFor(const QString &text);
 
     const Drawing::Model &m_model;
+    const PlotSettings m_plot;
     QPainter *m_painter = nullptr; // null while measuring the extents
     QRectF m_extents;
     double m_scale = 1;

@@ -6,6 +6,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPolygonF>
 
 #include <algorithm>
 #include <cmath>
@@ -134,48 +135,306 @@ bool DrawingRenderer::check(QString *errorMessage)
     return false;
 }
 
+namespace {
+
+// A0 to A4, portrait.
+QSizeF isoPaper(PlotSettings::Paper paper)
+{
+    switch (paper) {
+    case PlotSettings::Paper::A0:
+        return {841, 1189};
+    case PlotSettings::Paper::A1:
+        return {594, 841};
+    case PlotSettings::Paper::A2:
+        return {420, 594};
+    case PlotSettings::Paper::A3:
+        return {297, 420};
+    case PlotSettings::Paper::A4:
+        return {210, 297};
+    default:
+        return {};
+    }
+}
+
+bool finiteRect(const QRectF &r)
+{
+    return std::isfinite(r.left()) && std::isfinite(r.top()) && std::isfinite(r.width())
+        && std::isfinite(r.height()) && !r.isNull() && r.isValid();
+}
+
+// QRectF::intersects() takes a line along an axis, whose box has no width, for empty.
+bool overlaps(const QRectF &a, const QRectF &b)
+{
+    return a.left() <= b.right() && b.left() <= a.right() && a.top() <= b.bottom()
+        && b.top() <= a.bottom();
+}
+
+// Sheet units to paper millimetres (y down) as the sheet declares them.
+QTransform declaredPlacement(const Sheet &sheet)
+{
+    return QTransform(sheet.scale, 0, 0, -sheet.scale, sheet.offset.x,
+                      sheet.height - sheet.offset.y);
+}
+
+bool hasPaper(const Sheet &sheet)
+{
+    return std::isfinite(sheet.width) && std::isfinite(sheet.height) && sheet.width > 0
+        && sheet.height > 0 && sheet.width < 1e6 && sheet.height < 1e6 && std::isfinite(sheet.scale)
+        && sheet.scale > 0 && std::isfinite(sheet.offset.x) && std::isfinite(sheet.offset.y);
+}
+
+} // namespace
+
 void DrawingRenderer::layout()
 {
     m_painter = nullptr;
+    m_frozen.clear();
+    m_scale = 1;
     m_extents = QRectF();
     m_budget = maxExpandedEntities;
-    walk(m_model.entities, Context());
-    if (m_extents.isNull() || !m_extents.isValid()
-        || !std::isfinite(std::max(m_extents.width(), m_extents.height()))) {
-        m_scale = 1;
-        m_paperSize = QSizeF(210, 297);
-        m_paperFromWorld = QTransform();
-        return;
+    // Each entity's box on its own, so that a viewport can pass over what lies outside it.
+    m_bounds.clear();
+    m_bounds.reserve(m_model.entities.size());
+    for (const Entity &e : m_model.entities) {
+        if (--m_budget < 0)
+            break;
+        const QRectF before = m_extents;
+        m_extents = QRectF();
+        visit(e, Context());
+        m_bounds.append(m_extents);
+        if (!before.isNull())
+            m_extents = m_extents.isNull() ? before : before.united(m_extents);
     }
-    const double side = std::max(m_extents.width(), m_extents.height());
-    const double room = maxPaperSide - 2 * margin;
-    m_scale = 1;
-    // 1, 1/2, 1/5, 1/10, 1/20, ... until the drawing fits; large drawings never give up.
-    for (double decade = 1; side * m_scale > room && decade < 1e12; decade *= 10) {
-        for (double step : {1.0, 2.0, 5.0}) {
-            m_scale = 1 / (decade * step);
-            if (side * m_scale <= room)
-                break;
+
+    const double margin = std::isfinite(m_plot.margin) ? std::clamp(m_plot.margin, 0.0, 500.0)
+                                                       : DrawingRenderer::margin;
+    if (!finiteRect(m_extents)) {
+        m_modelPage = Page {-1, QSizeF(210, 297), 1, QTransform()};
+    } else {
+        const double side = std::max(m_extents.width(), m_extents.height());
+        const double room = maxPaperSide - 2 * margin;
+        double scale = 1;
+        // 1, 1/2, 1/5, 1/10, 1/20, ... until the drawing fits; large drawings never give up.
+        for (double decade = 1; side * scale > room && decade < 1e12; decade *= 10) {
+            for (double step : {1.0, 2.0, 5.0}) {
+                scale = 1 / (decade * step);
+                if (side * scale <= room)
+                    break;
+            }
         }
+        if (side * scale > room) // beyond every usual scale: fit exactly
+            scale = room / side;
+        const QSizeF paper(m_extents.width() * scale + 2 * margin,
+                           m_extents.height() * scale + 2 * margin);
+        const QTransform own(scale, 0, 0, -scale, margin - m_extents.left() * scale,
+                             margin + m_extents.bottom() * scale);
+        m_modelPage = placed(-1, m_extents, paper, scale, own);
     }
-    if (side * m_scale > room) // beyond every usual scale: fit exactly
-        m_scale = room / side;
-    m_paperSize = QSizeF(m_extents.width() * m_scale + 2 * margin,
-                         m_extents.height() * m_scale + 2 * margin);
-    m_paperFromWorld = QTransform(m_scale, 0, 0, -m_scale, margin - m_extents.left() * m_scale,
-                                  margin + m_extents.bottom() * m_scale);
+
+    // The sheets in tab order; those that hold nothing print nothing.
+    QVector<int> order;
+    for (int i = 0; i < m_model.sheets.size(); ++i) {
+        if (m_model.sheets[i].holdsAnything())
+            order.append(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+        return m_model.sheets[a].tabOrder < m_model.sheets[b].tabOrder;
+    });
+    m_pages.clear();
+    m_current = -1;
+    for (int i : order) {
+        const Sheet &sheet = m_model.sheets[i];
+        Page page;
+        if (hasPaper(sheet)) {
+            const QTransform own = declaredPlacement(sheet);
+            const QRectF content = own.inverted().mapRect(QRectF(0, 0, sheet.width, sheet.height));
+            page = placed(i, content, QSizeF(sheet.width, sheet.height), sheet.scale, own);
+        } else {
+            // No paper declared: the sheet's drawing plus a margin, as model space gets.
+            m_extents = QRectF();
+            m_budget = maxExpandedEntities;
+            walk(sheet.entities, Context());
+            for (const Viewport &v : sheet.viewports)
+                include(
+                    QRectF(v.center.x - v.width / 2, v.center.y - v.height / 2, v.width, v.height));
+            if (!finiteRect(m_extents))
+                continue;
+            const QSizeF paper(m_extents.width() + 2 * margin, m_extents.height() + 2 * margin);
+            const QTransform own(1, 0, 0, -1, margin - m_extents.left(),
+                                 margin + m_extents.bottom());
+            page = placed(i, m_extents, paper, 1, own);
+        }
+        // The scale a reader of the page wants is that of the largest view on it.
+        double largest = 0, viewScale = 1;
+        for (const Viewport &v : sheet.viewports) {
+            if (v.width * v.height > largest && v.scale > 0 && std::isfinite(v.scale)) {
+                largest = v.width * v.height;
+                viewScale = v.scale;
+            }
+        }
+        page.scale *= viewScale;
+        if (i == m_model.currentSheet)
+            m_current = m_pages.size();
+        m_pages.append(page);
+    }
+    if (m_pages.isEmpty()) {
+        m_pages.append(m_modelPage);
+        m_current = 0;
+    } else if (m_current < 0 && m_model.currentSheet >= 0) {
+        m_current = 0; // the current sheet holds nothing: the first that does
+    }
+    m_extents = QRectF();
+    for (const QRectF &r : std::as_const(m_bounds)) {
+        if (!r.isNull())
+            m_extents = m_extents.isNull() ? r : m_extents.united(r);
+    }
 }
 
-void DrawingRenderer::paint(QPainter &painter)
+DrawingRenderer::Page DrawingRenderer::placed(int sheet, const QRectF &content,
+                                              const QSizeF &ownPaper, double ownScale,
+                                              const QTransform &ownTransform) const
+{
+    const Page own {sheet, ownPaper, ownScale, ownTransform};
+    const PlotSettings &plot = m_plot;
+    if (!finiteRect(content) || content.width() <= 0 || content.height() <= 0)
+        return own;
+    const double margin = std::isfinite(plot.margin) ? std::clamp(plot.margin, 0.0, 500.0)
+                                                     : DrawingRenderer::margin;
+    // Model space's own paper is made to its drawing: a scale of its own resizes it.
+    const bool madeToFit = sheet < 0 && plot.paper == PlotSettings::Paper::Own;
+
+    QSizeF paper = ownPaper;
+    if (plot.paper == PlotSettings::Paper::Custom) {
+        if (plot.customWidth > 0 && plot.customHeight > 0 && plot.customWidth < 1e5
+            && plot.customHeight < 1e5)
+            paper = QSizeF(plot.customWidth, plot.customHeight);
+    } else if (plot.paper != PlotSettings::Paper::Own) {
+        paper = isoPaper(plot.paper);
+    }
+    if (!madeToFit) {
+        bool landscape = paper.width() > paper.height();
+        if (plot.orientation == PlotSettings::Orientation::Landscape)
+            landscape = true;
+        else if (plot.orientation == PlotSettings::Orientation::Portrait)
+            landscape = false;
+        else if (plot.paper != PlotSettings::Paper::Own)
+            landscape = content.width() > content.height();
+        if (landscape != (paper.width() > paper.height()) && paper.width() != paper.height())
+            paper.transpose();
+    }
+
+    double scale = ownScale;
+    if (plot.scale == PlotSettings::Scale::Ratio && plot.ratio > 0 && std::isfinite(plot.ratio))
+        scale = 1 / plot.ratio;
+    else if (plot.scale == PlotSettings::Scale::Fit && !madeToFit)
+        scale = std::max(0.0,
+                         std::min((paper.width() - 2 * margin) / content.width(),
+                                  (paper.height() - 2 * margin) / content.height()));
+    if (!(scale > 0) || !std::isfinite(scale))
+        scale = ownScale;
+    if (madeToFit)
+        paper = QSizeF(content.width() * scale + 2 * margin, content.height() * scale + 2 * margin);
+    if (scale == ownScale && paper == ownPaper)
+        return own;
+    if (!(paper.width() > 0 && paper.height() > 0 && paper.width() < 1e6 && paper.height() < 1e6))
+        return own;
+
+    Page page {sheet, paper, scale, QTransform()};
+    if (plot.centered || madeToFit) {
+        const QPointF c = content.center();
+        page.paperFromContent = QTransform(scale, 0, 0, -scale, paper.width() / 2 - c.x() * scale,
+                                           paper.height() / 2 + c.y() * scale);
+    } else {
+        // From the lower-left corner of the paper, as a plotter's origin.
+        page.paperFromContent = QTransform(scale, 0, 0, -scale, margin - content.left() * scale,
+                                           paper.height() - margin + content.top() * scale);
+    }
+    return page;
+}
+
+void DrawingRenderer::paint(QPainter &painter, int index)
 {
     m_painter = &painter;
-    m_budget = maxExpandedEntities;
     m_hatchShapes = HatchShapes();
-    m_deviceFromWorld = m_paperFromWorld * painter.worldTransform();
-    painter.setWorldTransform(m_deviceFromWorld);
+    const QTransform device = painter.worldTransform();
+    const Page &current = page(index);
     painter.setBrush(Qt::NoBrush);
-    walk(m_model.entities, Context());
+    if (current.sheet >= 0 && current.sheet < m_model.sheets.size()) {
+        paintSheet(m_model.sheets[current.sheet], current.paperFromContent, device);
+    } else {
+        m_budget = maxExpandedEntities;
+        m_frozen.clear();
+        m_scale = current.scale;
+        m_deviceFromWorld = current.paperFromContent * device;
+        painter.setWorldTransform(m_deviceFromWorld);
+        walk(m_model.entities, Context());
+    }
+    painter.setWorldTransform(device);
     m_painter = nullptr;
+}
+
+void DrawingRenderer::paintSheet(const Sheet &sheet, const QTransform &paperFromSheet,
+                                 const QTransform &device)
+{
+    const double sheetScale = std::sqrt(std::fabs(paperFromSheet.determinant()));
+    const QTransform deviceFromSheet = paperFromSheet * device;
+    int views = 0;
+    // Model space first, under what is drawn on the sheet itself (the title block, notes).
+    for (const Viewport &v : sheet.viewports) {
+        if (!(v.scale > 0) || !std::isfinite(v.scale) || !(v.width > 0) || !(v.height > 0)
+            || !std::isfinite(v.twist) || ++views > maxViewports)
+            continue;
+        QPainterPath clip;
+        if (v.clip.size() >= 3) {
+            QPolygonF polygon;
+            for (const Point &p : v.clip)
+                polygon << qp(p);
+            clip.addPolygon(polygon);
+            clip.closeSubpath();
+        } else {
+            clip.addRect(
+                QRectF(v.center.x - v.width / 2, v.center.y - v.height / 2, v.width, v.height));
+        }
+        const double rad = v.twist * pi / 180;
+        const QTransform sheetFromModel
+            = QTransform::fromTranslate(-v.viewCenter.x, -v.viewCenter.y)
+            * QTransform(std::cos(rad), std::sin(rad), -std::sin(rad), std::cos(rad), 0, 0)
+            * QTransform::fromScale(v.scale, v.scale)
+            * QTransform::fromTranslate(v.center.x, v.center.y);
+        const QRectF view = sheetFromModel.inverted().map(clip).boundingRect();
+        if (!finiteRect(view))
+            continue;
+        m_frozen.clear();
+        for (const QString &layer : v.frozenLayers)
+            m_frozen.insert(layer.toUpper());
+        m_scale = v.scale * sheetScale;
+        m_deviceFromWorld = sheetFromModel * deviceFromSheet;
+        // The clip in the coordinates it is drawn in: engines that take state changes in one
+        // batch see it with the transform it belongs to.
+        if (m_clipMarker)
+            m_clipMarker(*m_painter, deviceFromSheet.map(clip));
+        m_painter->setWorldTransform(m_deviceFromWorld);
+        if (!m_clipMarker)
+            m_painter->setClipPath(sheetFromModel.inverted().map(clip));
+        m_budget = maxExpandedEntities;
+        for (qsizetype i = 0; i < m_model.entities.size(); ++i) {
+            if (i < m_bounds.size() && (m_bounds[i].isNull() || !overlaps(m_bounds[i], view)))
+                continue;
+            if (--m_budget < 0)
+                break;
+            visit(m_model.entities[i], Context());
+        }
+        if (m_clipMarker)
+            m_clipMarker(*m_painter, QPainterPath());
+        else
+            m_painter->setClipping(false);
+    }
+    m_frozen.clear();
+    m_scale = sheetScale;
+    m_deviceFromWorld = deviceFromSheet;
+    m_painter->setWorldTransform(m_deviceFromWorld);
+    m_budget = maxExpandedEntities;
+    walk(sheet.entities, Context());
 }
 
 void DrawingRenderer::include(const QRectF &r)
@@ -203,6 +462,8 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     *layerName
         = (context.depth > 0 && style.layer == QLatin1String("0")) ? context.layer : style.layer;
     const Layer *layer = m_layers.value(layerName->toUpper());
+    if (!m_frozen.isEmpty() && m_frozen.contains(layerName->toUpper()))
+        return false;
     if (!style.visible || (layer && (!layer->on || layer->frozen || !layer->plot)))
         return false;
     // Definition points of dimensions: CAD programs show them on screen but never print them.

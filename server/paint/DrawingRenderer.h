@@ -9,14 +9,20 @@
 #include <QHash>
 #include <QPainterPath>
 #include <QRectF>
+#include <QSet>
 #include <QTransform>
+
+#include <functional>
 
 class QPainter;
 
 // Paints a drawing model onto any QPainter (PDF, SVG, EMF), so that every graphical format shows
-// the same picture. The page is the drawing's extents plus a margin, at the largest of the usual
-// drawing scales (1:1, 1:2, 1:5, 1:10, ...) whose page fits in maxPaperSide; the painter's
-// transform on entry maps paper millimetres (origin top left, y down) to its device.
+// the same pictures. Each sheet of the drawing that holds anything is a page of its own paper,
+// its viewports showing model space clipped to them. A drawing without such a sheet has one page:
+// model space, its extents plus a margin, at the largest of the usual drawing scales (1:1, 1:2,
+// 1:5, 1:10, ...) whose page fits in maxPaperSide. The plot settings may put either on other
+// paper at another scale. The painter's transform on entry maps paper millimetres (origin top
+// left, y down) to its device.
 class DrawingRenderer
 {
 public:
@@ -26,6 +32,8 @@ public:
     // formats that keep blocks as blocks can still write.
     static constexpr qint64 maxExpandedEntities = 2000000;
     static constexpr int maxDepth = 64;
+    // Viewports painted on one page: each may draw all of model space again.
+    static constexpr int maxViewports = 64;
 
     explicit DrawingRenderer(const Drawing::Model &model, const PlotSettings &plot = {});
 
@@ -33,12 +41,36 @@ public:
     // more than maxExpandedEntities, so that no writer ever starts on a drawing it cannot finish.
     bool check(QString *errorMessage);
 
-    QRectF extents() const { return m_extents; } // world millimetres, empty for an empty drawing
-    double scale() const { return m_scale; } // paper millimetres per drawing millimetre
-    QSizeF paperSize() const { return m_paperSize; } // millimetres
-    QTransform paperFromWorld() const { return m_paperFromWorld; }
+    // A page: model space (sheet -1) or one sheet of the drawing.
+    struct Page
+    {
+        int sheet = -1;
+        QSizeF size; // millimetres
+        double scale = 1; // paper millimetres per drawing millimetre of its main view
+        QTransform paperFromContent; // model (or sheet) units to paper millimetres, y down
+    };
 
-    void paint(QPainter &painter);
+    // The pages a format with many pages holds, in tab order; one-page formats get currentPage().
+    const QVector<Page> &pages() const { return m_pages; }
+    // Index into pages(): the sheet shown when the drawing was saved; -1 when that was model
+    // space and the drawing has sheets, whose page is then modelPage().
+    int currentPage() const { return m_current; }
+    const Page &modelPage() const { return m_modelPage; }
+
+    QRectF extents() const { return m_extents; } // world millimetres, empty for an empty drawing
+    // The current page's.
+    double scale() const { return page(m_current).scale; }
+    QSizeF paperSize() const { return page(m_current).size; }
+    QTransform paperFromWorld() const { return m_modelPage.paperFromContent; }
+
+    // For devices that ignore QPainter's clipping (Qt's SVG generator): called with a viewport's
+    // bounds in device coordinates before its model space is drawn, and with an empty path
+    // after, in place of the painter's clip.
+    using ClipMarker = std::function<void(QPainter &, const QPainterPath &)>;
+    void setClipMarker(ClipMarker marker) { m_clipMarker = std::move(marker); }
+
+    void paint(QPainter &painter) { paint(painter, m_current); }
+    void paint(QPainter &painter, int page);
 
 private:
     struct Context
@@ -59,6 +91,14 @@ private:
     };
 
     void layout();
+    Page placed(int sheet, const QRectF &content, const QSizeF &ownPaper, double ownScale,
+                const QTransform &ownTransform) const;
+    const Page &page(int index) const
+    {
+        return index >= 0 && index < m_pages.size() ? m_pages[index] : m_modelPage;
+    }
+    void paintSheet(const Drawing::Sheet &sheet, const QTransform &paperFromSheet,
+                    const QTransform &device);
     void walk(const QVector<Drawing::Entity> &entities, const Context &context);
     void visit(const Drawing::Entity &entity, const Context &context);
     bool resolve(const Drawing::Style &style, const Context &context, QString *layer,
@@ -93,10 +133,16 @@ private:
     const PlotSettings m_plot;
     QPainter *m_painter = nullptr; // null while measuring the extents
     QRectF m_extents;
+    QVector<QRectF> m_bounds; // of each model-space entity, so that a viewport skips the others
+    QVector<Page> m_pages;
+    Page m_modelPage;
+    int m_current = 0;
+    // What is being painted: paper millimetres per unit of the entities walked, their transform
+    // to the device, and the layers a viewport leaves out (upper case).
     double m_scale = 1;
-    QSizeF m_paperSize;
-    QTransform m_paperFromWorld;
     QTransform m_deviceFromWorld;
+    QSet<QString> m_frozen;
+    ClipMarker m_clipMarker;
     qint64 m_budget = maxExpandedEntities;
     Drawing::HatchShapes m_hatchShapes; // bounds the cost of all hatch patterns of a page
     QHash<QString, const Drawing::Linetype *> m_linetypes; // upper-case name

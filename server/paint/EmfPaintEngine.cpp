@@ -33,6 +33,8 @@ enum : quint32 {
     EMR_FILLPATH = 62,
     EMR_STROKEANDFILLPATH = 63,
     EMR_STROKEPATH = 64,
+    EMR_SELECTCLIPPATH = 67,
+    EMR_EXTSELECTCLIPRGN = 75,
     EMR_EXTCREATEFONTINDIRECTW = 82,
     EMR_EXTTEXTOUTW = 84,
     EMR_EXTCREATEPEN = 95,
@@ -146,6 +148,35 @@ void EmfPaintEngine::updateState(const QPaintEngineState &state)
         m_brush = state.brush();
     if (flags & DirtyTransform)
         m_transform = state.transform();
+    if (flags & (DirtyClipPath | DirtyClipRegion | DirtyClipEnabled))
+        setClip(state);
+}
+
+void EmfPaintEngine::setClip(const QPaintEngineState &state)
+{
+    QPainterPath clip;
+    if (state.isClipEnabled() && state.clipOperation() != Qt::NoClip) {
+        clip = state.clipPath();
+        if (clip.isEmpty() && !state.clipRegion().isEmpty())
+            clip.addRegion(state.clipRegion());
+    }
+    if (clip.isEmpty()) {
+        // No region data with RGN_COPY: back to the whole page.
+        QByteArray body;
+        put32(body, 0);
+        put32(body, 5);
+        record(EMR_EXTSELECTCLIPRGN, body);
+        return;
+    }
+    // A path bracket made the clip: readers that know clip paths keep every shape of a
+    // viewport inside it.
+    record(EMR_BEGINPATH, {});
+    for (const QPolygonF &polygon : m_transform.map(clip).toFillPolygons())
+        writePoly(EMR_POLYGON, polygon);
+    record(EMR_ENDPATH, {});
+    QByteArray body;
+    put32(body, 5); // RGN_COPY
+    record(EMR_SELECTCLIPPATH, body);
 }
 
 void EmfPaintEngine::selectPen()

@@ -39,6 +39,7 @@ private:
                     bool japanese);
     void setTextColor(const QColor &color);
     void setFillRule(Qt::FillRule rule);
+    void setClip(const QPaintEngineState &state);
 
     QByteArray m_records;
     int m_count = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/drawing/DrawingWriter.h"
+#include "server/drawing/PlotSettings.h"
 
 // Enhanced Metafile at the page size of the PDF. EMF has no author field: the header's
 // description holds the program and the drawing's name, and an EMR_COMMENT holds
@@ -8,6 +9,13 @@
 class EmfWriter : public DrawingWriter
 {
 public:
+    explicit EmfWriter(const PlotSettings &plot = {})
+        : m_plot(plot)
+    { }
+
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;
+
+private:
+    PlotSettings m_plot;
 };

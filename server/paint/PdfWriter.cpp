@@ -82,7 +82,7 @@ QByteArray PdfWriter::withInfo(const QByteArray &pdf, const Drawing::SaveInfo &i
 bool PdfWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    DrawingRenderer renderer(model);
+    DrawingRenderer renderer(model, m_plot);
     if (!renderer.check(errorMessage))
         return false;
 
@@ -95,8 +95,11 @@ bool PdfWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info
         pdf.setCreator(QStringLiteral("Norvale tarsk-standin"));
         pdf.setTitle(info.title);
         pdf.setPageMargins(QMarginsF());
-        pdf.setPageSize(QPageSize(renderer.paperSize(), QPageSize::Millimeter, QString(),
-                                  QPageSize::ExactMatch));
+        const auto pageSize = [](const DrawingRenderer::Page &page) {
+            return QPageSize(page.size, QPageSize::Millimeter, QString(), QPageSize::ExactMatch);
+        };
+        const QVector<DrawingRenderer::Page> &pages = renderer.pages();
+        pdf.setPageSize(pageSize(pages.first()));
         QPainter painter;
         if (!painter.begin(&pdf)) {
             if (errorMessage)
@@ -105,10 +108,17 @@ bool PdfWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info
         }
         painter.setRenderHint(QPainter::Antialiasing);
         painter.scale(dpi / 25.4, dpi / 25.4);
-        renderer.paint(painter);
+        // One page per sheet, each on its own paper.
+        for (int i = 0; i < pages.size(); ++i) {
+            if (i > 0) {
+                pdf.setPageSize(pageSize(pages[i]));
+                pdf.newPage();
+            }
+            renderer.paint(painter, i);
+        }
         painter.end();
     }
-    const QByteArray bytes = withInfo(buffer.data(), info, renderer.scale());
+    const QByteArray bytes = withInfo(buffer.data(), info, renderer.pages().first().scale);
     if (bytes.isEmpty()) {
         if (errorMessage)
             *errorMessage = QStringLiteral("PDF に作成者と縮尺を書き込めません");

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "server/drawing/DrawingWriter.h"
+#include "server/drawing/PlotSettings.h"
 
 #include <QByteArray>
 
-// Vector PDF, one page sized to the drawing (see DrawingRenderer), fonts embedded by Qt.
+// Vector PDF, a page per sheet of the drawing or one for model space (see DrawingRenderer),
+// fonts embedded by Qt.
 // Qt cannot set the document's Author, so the author data is added afterwards the way PDF allows
 // for any later edit: an incremental update that appends a new Info dictionary. That dictionary
 // also names the scale the page was drawn at (NorvaleScale, "1:50"), which a viewer of the file
@@ -12,6 +14,10 @@
 class PdfWriter : public DrawingWriter
 {
 public:
+    explicit PdfWriter(const PlotSettings &plot = {})
+        : m_plot(plot)
+    { }
+
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;
 
@@ -22,4 +28,7 @@ public:
     static QByteArray withInfo(const QByteArray &pdf, const Drawing::SaveInfo &info, double scale);
     // "1:50" for 0.02.
     static QByteArray scaleText(double scale);
+
+private:
+    PlotSettings m_plot;
 };

@@ -26,6 +26,48 @@ QByteArray SvgWriter::escaped(const QString &text)
 // Qt writes the dashes of a pen thinner than one unit in pen widths, as if it were a cosmetic
 // pen (it tests the width rounded to an integer), while SVG takes them in user units: each such
 // group's dashes are multiplied by its stroke width here.
+QByteArray SvgWriter::withClips(const QByteArray &svg, const QVector<QPainterPath> &clips)
+{
+    if (clips.isEmpty())
+        return svg;
+    QByteArray defs;
+    for (int i = 0; i < clips.size(); ++i) {
+        defs += "<clipPath id=\"viewport" + QByteArray::number(i + 1) + "\"><path d=\"";
+        for (const QPolygonF &polygon : clips[i].toSubpathPolygons()) {
+            char command = 'M';
+            for (const QPointF &p : polygon) {
+                defs += command + QByteArray::number(p.x(), 'g', 10) + ','
+                    + QByteArray::number(p.y(), 'g', 10) + ' ';
+                command = 'L';
+            }
+            defs += "Z ";
+        }
+        defs += "\"/></clipPath>\n";
+    }
+    QByteArray result;
+    result.reserve(svg.size() + defs.size());
+    qsizetype done = 0;
+    static const QByteArray marker = "stroke-opacity=\"0.00392157\"";
+    for (qsizetype at = svg.indexOf(marker); at >= 0; at = svg.indexOf(marker, at + 1)) {
+        const qsizetype open = svg.lastIndexOf("<g ", at);
+        const qsizetype close = svg.indexOf("</g>", at);
+        const qsizetype colour = svg.lastIndexOf("stroke=\"#", at);
+        if (open < done || close < 0 || colour < open)
+            continue;
+        const int id = svg.mid(colour + 9, 6).toInt(nullptr, 16);
+        result += svg.mid(done, open - done);
+        result += id > 0 && id <= clips.size()
+            ? "<g clip-path=\"url(#viewport" + QByteArray::number(id) + ")\">"
+            : QByteArray("</g>");
+        done = close + 4;
+    }
+    result += svg.mid(done);
+    const qsizetype defsAt = result.indexOf("<defs>");
+    if (defsAt >= 0)
+        result.insert(defsAt + 6, '\n' + defs);
+    return result;
+}
+
 QByteArray SvgWriter::withDashesInUserUnits(const QByteArray &svg)
 {
     static const QByteArray dashes = "stroke-dasharray=\"", offset = "\" stroke-dashoffset=\"",
@@ -58,14 +100,15 @@ QByteArray SvgWriter::withDashesInUserUnits(const QByteArray &svg)
 }
 
 QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveInfo &info,
-                               QString *errorMessage)
+                               const PlotSettings &plot, QString *errorMessage)
 {
-    DrawingRenderer renderer(model);
+    DrawingRenderer renderer(model, plot);
     if (!renderer.check(errorMessage))
         return {};
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
+    QVector<QPainterPath> clips; // of the viewports, in the SVG's user units
     const QSizeF paper = renderer.paperSize();
     const QSize size(qRound(paper.width() * unitsPerMm), qRound(paper.height() * unitsPerMm));
     {
@@ -81,10 +124,26 @@ QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveI
             return {};
         }
         painter.scale(unitsPerMm, unitsPerMm);
+        renderer.setClipMarker([&clips](QPainter &p, const QPainterPath &clip) {
+            if (!clip.isEmpty())
+                clips << clip;
+            // A stroke nothing else draws: a colour that names the clip (0 ends it) at an
+            // opacity no drawing has. It becomes a group of its own, replaced below.
+            const QTransform saved = p.worldTransform();
+            p.setWorldTransform(QTransform());
+            const int id = clip.isEmpty() ? 0 : int(clips.size());
+            p.setPen(QPen(QColor(id >> 16 & 0xff, id >> 8 & 0xff, id & 0xff, 1), 0));
+            p.setBrush(Qt::NoBrush);
+            QPainterPath marker;
+            marker.moveTo(0, 0);
+            marker.lineTo(1, 0);
+            p.drawPath(marker);
+            p.setWorldTransform(saved);
+        });
         renderer.paint(painter);
         painter.end();
     }
-    QByteArray bytes = buffer.data();
+    QByteArray bytes = withClips(buffer.data(), clips);
 
     // Qt writes the title unescaped, so title and metadata are ours, right after <svg ...>.
     const int svgAt = bytes.indexOf("<svg");
@@ -120,7 +179,7 @@ QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveI
 bool SvgWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    const QByteArray bytes = document(model, info, errorMessage);
+    const QByteArray bytes = document(model, info, m_plot, errorMessage);
     if (bytes.isEmpty())
         return false;
     if (out.write(bytes) != bytes.size()) {

@@ -16,6 +16,7 @@ using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
 
 Q_DECLARE_METATYPE(Drawing::Model)
+Q_DECLARE_METATYPE(PlotSettings)
 
 namespace {
 
@@ -61,16 +62,16 @@ Insert insert(const QString &block, Point position = {})
 }
 
 QByteArray written(const QString &format, const Model &model, const SaveInfo &info,
-                   QString *error = nullptr)
+                   QString *error = nullptr, const PlotSettings &plot = {})
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString message;
     std::unique_ptr<DrawingWriter> writer;
     if (format == "PDF"_L1)
-        writer = std::make_unique<PdfWriter>();
+        writer = std::make_unique<PdfWriter>(plot);
     else if (format == "SVG"_L1)
-        writer = std::make_unique<SvgWriter>();
+        writer = std::make_unique<SvgWriter>(plot);
     else if (format == "HTM"_L1)
         writer = std::make_unique<HtmWriter>();
     else if (format == "EMF"_L1)
@@ -195,6 +196,8 @@ private Q_SLOTS:
     void hostileDrawings();
     void features_data();
     void features();
+    void sheets_data();
+    void sheets();
 
 private:
     QTemporaryDir m_dir;
@@ -729,6 +732,197 @@ void TestPaint::features()
     QVERIFY(all.adjusted(-1, -1, 1, 1).contains(pdfBox));
     QVERIFY(shapes.isNull() || pdfBox.adjusted(-1, -1, 1, 1).contains(shapes));
     QCOMPARE(mirroringTransforms, mirroredTexts);
+}
+
+namespace {
+
+// An A3 landscape sheet, its origin at the page's lower-left corner, with a 100 mm square
+// viewport in its middle showing model space at 1:100 around (2500, 0), and a border line 10 mm
+// above the bottom edge. Model space: a 5,000 mm line through the view's centre, one on the
+// layer FROZEN (frozen in the viewport) 20 mm above it on paper, one 80 mm above it on paper,
+// outside the viewport.
+Model sheetModel()
+{
+    Model m;
+    m.entities << entity(Line {{0, 0}, {5000, 0}})
+               << entity(Line {{0, 2000}, {5000, 2000}}, u"FROZEN"_s)
+               << entity(Line {{0, 8000}, {5000, 8000}});
+    Sheet sheet;
+    sheet.name = u"A3"_s;
+    sheet.width = 420;
+    sheet.height = 297;
+    sheet.entities << entity(Line {{10, 10}, {410, 10}});
+    Viewport view;
+    view.center = {210, 148.5};
+    view.width = view.height = 100;
+    view.viewCenter = {2500, 0};
+    view.scale = 0.01;
+    view.frozenLayers << u"frozen"_s;
+    sheet.viewports << view;
+    m.sheets << sheet;
+    m.currentSheet = 0;
+    return m;
+}
+
+// Page sizes in millimetres, from pdfinfo's points.
+QVector<QSizeF> pdfPages(const QString &info)
+{
+    static const QRegularExpression re(u"Page +\\d+ size: +([\\d.]+) x ([\\d.]+) pts"_s);
+    QVector<QSizeF> pages;
+    for (auto it = re.globalMatch(info); it.hasNext();) {
+        const auto m = it.next();
+        pages << QSizeF(m.captured(1).toDouble() * 25.4 / 72, m.captured(2).toDouble() * 25.4 / 72);
+    }
+    return pages;
+}
+
+} // namespace
+
+void TestPaint::sheets_data()
+{
+    QTest::addColumn<Model>("model");
+    QTest::addColumn<PlotSettings>("plot");
+    QTest::addColumn<QVector<QSizeF>>("pages");
+    QTest::addColumn<QVector<QPointF>>("inked"); // paper millimetres on the first page, y down
+    QTest::addColumn<QVector<QPointF>>("blank");
+
+    // The 5,000 mm line is 50 mm long at 1:100: from x 185 to 235 at the page's middle height.
+    const QVector<QPointF> line {{187, 148.5}, {233, 148.5}, {100, 287}};
+    const QVector<QPointF> outside {{240, 148.5}, {210, 128.5}, {210, 68.5}};
+    QTest::newRow("viewport at 1:100 on A3")
+        << sheetModel() << PlotSettings() << QVector<QSizeF> {{420, 297}} << line << outside;
+
+    Model clipped = sheetModel();
+    clipped.sheets[0].viewports[0].clip = {{160, 98.5}, {260, 98.5}, {160, 198.5}};
+    QTest::newRow("polygonal clip")
+        << clipped << PlotSettings() << QVector<QSizeF> {{420, 297}}
+        << QVector<QPointF> {{195, 148.5}} << QVector<QPointF> {{215, 148.5}};
+
+    Model shifted = sheetModel();
+    shifted.sheets[0].offset = {20, 10};
+    shifted.sheets[0].scale = 0.5;
+    QTest::newRow("sheet offset and scale")
+        << shifted << PlotSettings() << QVector<QSizeF> {{420, 297}}
+        << QVector<QPointF> {{25, 282}, {200, 282}} << QVector<QPointF> {{100, 287}};
+
+    Model two = sheetModel();
+    Sheet second;
+    second.name = u"A4"_s;
+    second.width = 210;
+    second.height = 297;
+    second.entities << entity(Line {{0, 0}, {210, 297}});
+    second.tabOrder = -1;
+    two.sheets << second << Sheet();
+    QTest::newRow("tab order, empty sheet left out")
+        << two << PlotSettings() << QVector<QSizeF> {{210, 297}, {420, 297}}
+        << QVector<QPointF> {{105, 148.5}} << QVector<QPointF> {};
+
+    // At 1:10, the largest usual scale that fits A0.
+    Model empty = sheetModel();
+    empty.sheets[0].viewports.clear();
+    empty.sheets[0].entities.clear();
+    QTest::newRow("empty sheet: model space")
+        << empty << PlotSettings() << QVector<QSizeF> {{520, 820}} << QVector<QPointF> {}
+        << QVector<QPointF> {};
+
+    PlotSettings a4fit;
+    a4fit.paper = PlotSettings::Paper::A4;
+    a4fit.scale = PlotSettings::Scale::Fit;
+    // The A3 sheet fits A4 landscape less 10 mm margins at 277/420.
+    QTest::newRow("A4, fit") << sheetModel() << a4fit << QVector<QSizeF> {{297, 210}}
+                             << QVector<QPointF> {{148.5, 105}} << QVector<QPointF> {{148.5, 95}};
+
+    Model plain;
+    plain.entities << entity(Line {{0, 0}, {5000, 0}}) << entity(Line {{0, 0}, {0, 3000}});
+    PlotSettings ratio;
+    ratio.scale = PlotSettings::Scale::Ratio;
+    ratio.ratio = 50;
+    ratio.margin = 5;
+    QTest::newRow("model space at 1:50")
+        << plain << ratio << QVector<QSizeF> {{110, 70}} << QVector<QPointF> {{5, 40}, {100, 65}}
+        << QVector<QPointF> {{100, 60}};
+
+    PlotSettings a3;
+    a3.paper = PlotSettings::Paper::A3;
+    a3.orientation = PlotSettings::Orientation::Portrait;
+    a3.scale = PlotSettings::Scale::Ratio;
+    a3.ratio = 100;
+    a3.centered = false;
+    // 50 × 30 mm from the lower-left corner, 10 mm in.
+    QTest::newRow("A3 portrait, 1:100, not centred")
+        << plain << a3 << QVector<QSizeF> {{297, 420}} << QVector<QPointF> {{35, 410}, {10, 390}}
+        << QVector<QPointF> {{148.5, 210}};
+}
+
+// Each sheet that holds something is a page of its own paper, its viewports showing model space
+// at their scale inside their bounds, less their frozen layers; the plot settings put pages on
+// other paper at other scales.
+void TestPaint::sheets()
+{
+    QFETCH(Model, model);
+    QFETCH(PlotSettings, plot);
+    QFETCH(QVector<QSizeF>, pages);
+    QFETCH(QVector<QPointF>, inked);
+    QFETCH(QVector<QPointF>, blank);
+    for (const QString &tool : {u"pdfinfo"_s, u"pdftoppm"_s}) {
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP("poppler-utils is not installed");
+    }
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(PdfWriter(plot).write(model, {u"sheets"_s, {}, {}}, buffer, nullptr));
+    const QString pdf = m_dir.filePath(u"sheets.pdf"_s);
+    QVERIFY(writeFile(pdf, buffer.data()));
+    const QVector<QSizeF> got
+        = pdfPages(run(u"pdfinfo"_s, {u"-f"_s, u"1"_s, u"-l"_s, u"99"_s, pdf}));
+    QCOMPARE(got.size(), pages.size());
+    for (int i = 0; i < pages.size(); ++i) {
+        QVERIFY2(std::abs(got[i].width() - pages[i].width()) < 0.5
+                     && std::abs(got[i].height() - pages[i].height()) < 0.5,
+                 qPrintable(
+                     u"page %1: %2 × %3 mm"_s.arg(i + 1).arg(got[i].width()).arg(got[i].height())));
+    }
+    // The one-page formats get the sheet that was current.
+    DrawingRenderer renderer(model, plot);
+    QVERIFY(renderer.check(nullptr));
+    QVERIFY(std::abs(renderer.paperSize().width() - pages.last().width()) < 1e-6
+            || pages.size() > 1);
+
+    if (inked.isEmpty() && blank.isEmpty())
+        return;
+    // One-page drawings look the same in SVG, clipped to their viewports as well.
+    QStringList pictures {u"pdf"_s};
+    if (pages.size() == 1 && !QStandardPaths::findExecutable(u"rsvg-convert"_s).isEmpty()) {
+        const QString svg = m_dir.filePath(u"sheets.svg"_s);
+        QVERIFY(writeFile(svg, written(u"SVG"_s, model, {u"sheets"_s, {}, {}}, nullptr, plot)));
+        run(u"rsvg-convert"_s,
+            {u"-w"_s, QString::number(qRound(pages[0].width() * 10)), u"-b"_s, u"white"_s, svg,
+             u"-o"_s, m_dir.filePath(u"sheets-svg.png"_s)});
+        pictures << u"svg"_s;
+    }
+    run(u"pdftoppm"_s,
+        {u"-r"_s, u"254"_s, u"-png"_s, u"-singlefile"_s, pdf, m_dir.filePath(u"sheets-pdf"_s)});
+    for (const QString &picture : pictures) {
+        const QImage image(m_dir.filePath(u"sheets-%1.png"_s.arg(picture)));
+        QVERIFY2(!image.isNull(), qPrintable(picture));
+        const auto darkest = [&](const QPointF &mm) {
+            const QPoint at(qRound(mm.x() * 10), qRound(mm.y() * 10));
+            int dark = 255;
+            for (int dy = -4; dy <= 4; ++dy) {
+                for (int dx = -4; dx <= 4; ++dx) {
+                    if (image.valid(at + QPoint(dx, dy)))
+                        dark = std::min(dark, qGray(image.pixel(at + QPoint(dx, dy))));
+                }
+            }
+            return dark;
+        };
+        for (const QPointF &p : inked)
+            QVERIFY2(darkest(p) < 128,
+                     qPrintable(u"%1: no ink at %2, %3"_s.arg(picture).arg(p.x()).arg(p.y())));
+        for (const QPointF &p : blank)
+            QVERIFY2(darkest(p) >= 128,
+                     qPrintable(u"%1: ink at %2, %3"_s.arg(picture).arg(p.x()).arg(p.y())));
+    }
 }
 
 NORVALE_TEST_MAIN(TestPaint)

@@ -159,11 +159,13 @@ clean:
 	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(FUZZ_DIR)
 
 # The drawing server converting librecad-data's parts over D-Bus, beside LibreCAD's dxf2pdf;
-# then its SXF and JWW readers and writer on the samples scaled to 1,000 shapes.
+# then its SXF and JWW readers and writer on the samples scaled to 1,000 shapes; then PDF pages
+# of the same parts laid out on a sheet beside their model space.
 bench-server: build
 	$(call install_missing,$(BENCH_SERVER_PACKAGES))
 	QT_QPA_PLATFORM=offscreen timeout 1800 $(BUILD_DIR)/bench/norvale-bench-server
 	QT_QPA_PLATFORM=offscreen timeout 600 $(BUILD_DIR)/bench/norvale-bench-sxf
+	QT_QPA_PLATFORM=offscreen timeout 600 $(BUILD_DIR)/bench/norvale-bench-sheets
 
 # Every harness in fuzz/ for FUZZ_SECONDS each, built with clang in a folder of its own.
 fuzz: fuzz-deps

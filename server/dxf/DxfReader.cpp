@@ -1,5 +1,7 @@
 #include "server/dxf/DxfReader.h"
 
+#include "server/dxf/DxfLimits.h"
+
 #include "server/drawing/Spline.h"
 #include "server/dxf/DxfColors.h"
 #include "server/dxf/DxfDimension.h"
@@ -20,8 +22,7 @@ using Group = DxfTokenizer::Group;
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-// Beyond a million kilometres a coordinate is not a drawing but an attack on the renderers.
-constexpr double kMaxCoordinate = 1e12;
+using DxfLimits::kMaxCoordinate;
 // Points a single spline or curved hatch edge is flattened into.
 constexpr int kMaxCurvePoints = 4096;
 // Angles of arcs and ellipses are taken within two turns (degrees, and radians below): a full

@@ -2,6 +2,7 @@
 
 #include "server/drawing/HatchShapes.h"
 #include "server/dxf/DxfColors.h"
+#include "server/dxf/DxfLimits.h"
 
 #include "server/drawing/CompositeShapes.h"
 
@@ -39,6 +40,9 @@ public:
     }
 
     QByteArray &bytes() { return m_out; }
+    // A point was written beyond what any DXF reader of ours takes: computed ones (an ellipse
+    // drawn as a polyline, a multiline's offset lines) may lie farther out than the drawing's own.
+    bool outOfRange() const { return m_outOfRange; }
 
     void raw(int code, QByteArrayView value)
     {
@@ -96,6 +100,9 @@ public:
     }
     void point(int code, const Point &p)
     {
+        if (std::fabs(p.x) > DxfLimits::kMaxCoordinate
+            || std::fabs(p.y) > DxfLimits::kMaxCoordinate)
+            m_outOfRange = true;
         number(code, p.x);
         number(code + 10, p.y);
         number(code + 20, 0);
@@ -142,6 +149,7 @@ public:
 private:
     bool m_r12;
     bool m_utf8;
+    bool m_outOfRange = false;
     QByteArray m_out;
     QStringEncoder m_shiftJis {"windows-31j", QStringEncoder::Flag::Stateless};
 };
@@ -256,6 +264,7 @@ public:
     { }
 
     QByteArray run();
+    bool outOfRange() const { return m_e.outOfRange(); }
 
 private:
     bool r12() const { return m_version == DxfVersion::R12; }
@@ -1137,7 +1146,14 @@ DxfWriter::DxfWriter(DxfVersion version)
 bool DxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    const QByteArray bytes = Writer(model, info, m_version).run();
+    Writer writer(model, info, m_version);
+    const QByteArray bytes = writer.run();
+    if (writer.outOfRange()) {
+        if (errorMessage)
+            *errorMessage = QStringLiteral("座標が %1 mm を超える図形があり、DXF に書き出せません")
+                                .arg(DxfLimits::kMaxCoordinate);
+        return false;
+    }
     if (out.write(bytes) != bytes.size()) {
         if (errorMessage)
             *errorMessage = out.errorString();

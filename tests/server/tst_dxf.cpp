@@ -382,6 +382,16 @@ void TestDxf::versions()
     const auto *ellipse = std::get_if<Polyline>(&again.entities[5].shape);
     QVERIFY(ellipse && ellipse->closed && ellipse->vertices.size() == 96);
     QCOMPARE(ellipse->vertices[24].point, (Point {70 - 2.5, 20 + 10}));
+
+    // Near the coordinate limit the polyline would reach beyond it: refused with a reason,
+    // never written as a file no reader of ours takes.
+    Model far;
+    far.entities << Entity {Style(), Ellipse {{9e11, 0}, {9e11, 0}, 0.5}};
+    QBuffer refused;
+    refused.open(QIODevice::WriteOnly);
+    error.clear();
+    QVERIFY(!DxfWriter(version).write(far, {u"far"_s, {}, {}}, refused, &error));
+    QVERIFY2(error.contains(u"DXF"_s), qPrintable(error));
 }
 
 NORVALE_TEST_MAIN(TestDxf)

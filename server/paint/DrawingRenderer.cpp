@@ -228,7 +228,7 @@ void DrawingRenderer::layout()
                            m_extents.height() * scale + 2 * margin);
         const QTransform own(scale, 0, 0, -scale, margin - m_extents.left() * scale,
                              margin + m_extents.bottom() * scale);
-        m_modelPage = placed(-1, m_extents, paper, scale, own);
+        m_modelPage = placed(-1, m_extents, paper, scale, own, 1);
     }
 
     // The sheets in tab order; those that hold nothing print nothing.
@@ -244,11 +244,20 @@ void DrawingRenderer::layout()
     m_current = -1;
     for (int i : order) {
         const Sheet &sheet = m_model.sheets[i];
+        // The scale a reader of the page wants, and 1:N asks for, is that of its largest view.
+        double largest = 0, viewScale = 1;
+        for (const Viewport &v : sheet.viewports) {
+            if (v.width * v.height > largest && v.scale > 0 && std::isfinite(v.scale)) {
+                largest = v.width * v.height;
+                viewScale = v.scale;
+            }
+        }
         Page page;
         if (hasPaper(sheet)) {
             const QTransform own = declaredPlacement(sheet);
             const QRectF content = own.inverted().mapRect(QRectF(0, 0, sheet.width, sheet.height));
-            page = placed(i, content, QSizeF(sheet.width, sheet.height), sheet.scale, own);
+            page = placed(i, content, QSizeF(sheet.width, sheet.height), sheet.scale, own,
+                          viewScale);
         } else {
             // No paper declared: the sheet's drawing plus a margin, as model space gets.
             m_extents = QRectF();
@@ -262,15 +271,7 @@ void DrawingRenderer::layout()
             const QSizeF paper(m_extents.width() + 2 * margin, m_extents.height() + 2 * margin);
             const QTransform own(1, 0, 0, -1, margin - m_extents.left(),
                                  margin + m_extents.bottom());
-            page = placed(i, m_extents, paper, 1, own);
-        }
-        // The scale a reader of the page wants is that of the largest view on it.
-        double largest = 0, viewScale = 1;
-        for (const Viewport &v : sheet.viewports) {
-            if (v.width * v.height > largest && v.scale > 0 && std::isfinite(v.scale)) {
-                largest = v.width * v.height;
-                viewScale = v.scale;
-            }
+            page = placed(i, m_extents, paper, 1, own, viewScale);
         }
         page.scale *= viewScale;
         if (i == m_model.currentSheet)
@@ -292,7 +293,8 @@ void DrawingRenderer::layout()
 
 DrawingRenderer::Page DrawingRenderer::placed(int sheet, const QRectF &content,
                                               const QSizeF &ownPaper, double ownScale,
-                                              const QTransform &ownTransform) const
+                                              const QTransform &ownTransform,
+                                              double viewScale) const
 {
     const Page own {sheet, ownPaper, ownScale, ownTransform};
     const PlotSettings &plot = m_plot;
@@ -325,7 +327,7 @@ DrawingRenderer::Page DrawingRenderer::placed(int sheet, const QRectF &content,
 
     double scale = ownScale;
     if (plot.scale == PlotSettings::Scale::Ratio && plot.ratio > 0 && std::isfinite(plot.ratio))
-        scale = 1 / plot.ratio;
+        scale = 1 / (plot.ratio * viewScale);
     else if (plot.scale == PlotSettings::Scale::Fit && !madeToFit)
         scale = std::max(0.0,
                          std::min((paper.width() - 2 * margin) / content.width(),

@@ -91,8 +91,11 @@ private:
     };
 
     void layout();
+    // The page as the plot settings put it: `content` in its own units (y up), the rest as the
+    // drawing declares it; `viewScale` is what a content unit holds of the drawing (a sheet's
+    // main view), so that 1:N means the drawing at 1:N.
     Page placed(int sheet, const QRectF &content, const QSizeF &ownPaper, double ownScale,
-                const QTransform &ownTransform) const;
+                const QTransform &ownTransform, double viewScale) const;
     const Page &page(int index) const
     {
         return index >= 0 && index < m_pages.size() ? m_pages[index] : m_modelPage;

@@ -832,6 +832,14 @@ void TestPaint::sheets_data()
     QTest::newRow("A4, fit") << sheetModel() << a4fit << QVector<QSizeF> {{297, 210}}
                              << QVector<QPointF> {{148.5, 105}} << QVector<QPointF> {{148.5, 95}};
 
+    // 1:N is the scale of the sheet's main view: the 5,000 mm line becomes 25 mm.
+    PlotSettings half;
+    half.scale = PlotSettings::Scale::Ratio;
+    half.ratio = 200;
+    QTest::newRow("sheet at 1:200")
+        << sheetModel() << half << QVector<QSizeF> {{420, 297}}
+        << QVector<QPointF> {{199, 148.5}, {221, 148.5}} << QVector<QPointF> {{226, 148.5}};
+
     Model plain;
     plain.entities << entity(Line {{0, 0}, {5000, 0}}) << entity(Line {{0, 0}, {0, 3000}});
     PlotSettings ratio;

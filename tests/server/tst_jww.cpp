@@ -27,6 +27,9 @@ public:
     { }
 
     QByteArray bytes;
+    quint32 paper = 3; // A3
+    double scales[16]
+        = {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100};
 
     template<typename T>
     void put(T v)
@@ -58,12 +61,12 @@ public:
         bytes += "JwwData.";
         u32(m_version);
         str(memo);
-        u32(3); // A3
+        u32(paper);
         u32(0);
         for (int g = 0; g < 16; ++g) {
             u32(g == 15 ? 0 : 2); // group 15 hidden
             u32(0);
-            f64(100);
+            f64(scales[g]);
             u32(0);
             for (int l = 0; l < 16; ++l) {
                 u32(l == 14 ? 0 : 2); // layer 14 of every group hidden
@@ -254,6 +257,8 @@ class TestJww : public QObject
 private Q_SLOTS:
     void versions_data();
     void versions();
+    void sheets_data();
+    void sheets();
     void malformed_data();
     void malformed();
     void sample();
@@ -278,7 +283,7 @@ void TestJww::versions()
     QCOMPARE(m.entities.size(), version >= 420 ? 13 : 9); // the temporary point is left out
 
     const Entity &wall = m.entities[0];
-    QVERIFY(wall.shape == Shape(Line {{10, 10}, {50, 10}}));
+    QVERIFY(wall.shape == Shape(Line {{1000, 1000}, {5000, 1000}}));
     QCOMPARE(wall.style.layer, u"0-1 壁"_s);
     QCOMPARE(wall.style.color.rgb, 0x000000u);
     QCOMPARE(wall.style.linetype, u"CONTINUOUS"_s);
@@ -288,29 +293,106 @@ void TestJww::versions()
     QCOMPARE(dotted.style.color.rgb, 0x0000ffu);
     QCOMPARE(dotted.style.layer, u"1-3"_s);
     QVERIFY(m.layer(u"1-3"_s) && m.layer(u"1-3"_s)->on);
-    QVERIFY(m.entities[2].shape == Shape(Circle {{30, 25}, 5}));
-    QVERIFY(m.entities[3].shape == Shape(Arc {{30, 10}, 4, 0, 90}));
+    QVERIFY(m.entities[2].shape == Shape(Circle {{3000, 2500}, 500}));
+    QVERIFY(m.entities[3].shape == Shape(Arc {{3000, 1000}, 400, 0, 90}));
     const Ellipse e = std::get<Ellipse>(m.entities[4].shape);
-    QVERIFY(e.center == (Point {70, 25}) && e.ratio == 0.5);
-    QVERIFY((e.majorAxis == Point {8 * std::cos(M_PI / 6), 8 * std::sin(M_PI / 6)}));
-    QVERIFY(m.entities[5].shape == Shape(Marker {{1, 2}}));
+    QVERIFY(e.center == (Point {7000, 2500}) && e.ratio == 0.5);
+    QVERIFY((e.majorAxis == Point {800 * std::cos(M_PI / 6), 800 * std::sin(M_PI / 6)}));
+    QVERIFY(m.entities[5].shape == Shape(Marker {{100, 200}}));
     const Text t = std::get<Text>(m.entities[6].shape);
     QCOMPARE(t.text, u"配置図ソ表"_s);
     QCOMPARE(t.font, u"ＭＳ ゴシック"_s);
-    QVERIFY(t.position == (Point {10, 60}) && t.height == 5 && t.widthFactor == 1);
+    QVERIFY(t.position == (Point {1000, 6000}) && t.height == 500 && t.widthFactor == 1);
     QCOMPARE(m.entities[6].style.color.rgb, 0xff0000u);
     const Entity &solid = m.entities[7];
     QCOMPARE(solid.style.color.rgb, 0x102030u);
-    QVERIFY(std::get<Solid>(solid.shape).corners[2] == (Point {4, 3}));
+    QVERIFY(std::get<Solid>(solid.shape).corners[2] == (Point {400, 300}));
     const Insert in = std::get<Insert>(m.entities[8].shape);
     QCOMPARE(in.block, u"窓"_s);
-    QVERIFY(in.position == (Point {20, 50}) && in.scaleX == 2 && in.rotation == 90);
+    QVERIFY(in.position == (Point {2000, 5000}) && in.scaleX == 200 && in.rotation == 90);
     QCOMPARE(m.blocks.size(), 1);
     QVERIFY(m.blocks[0].entities.value(0).shape == Shape(Line {{0, 0}, {1, 0}}));
     if (version >= 420) {
-        QVERIFY(m.entities[9].shape == Shape(Line {{10, 5}, {50, 5}}));
+        QVERIFY(m.entities[9].shape == Shape(Line {{1000, 500}, {5000, 500}}));
         QCOMPARE(std::get<Text>(m.entities[10].shape).text, u"40000"_s);
-        QVERIFY(m.entities[11].shape == Shape(Line {{10, 10}, {10, 4}}));
+        QVERIFY(m.entities[11].shape == Shape(Line {{1000, 1000}, {1000, 400}}));
+    }
+}
+
+void TestJww::sheets_data()
+{
+    QTest::addColumn<quint32>("paper");
+    QTest::addColumn<double>("width"); // landscape; 0: no paper the format knows
+    QTest::addColumn<double>("height");
+    QTest::addColumn<double>("detail"); // group 1's scale; group 0 is at 1:100
+    const struct
+    {
+        quint32 code;
+        const char *name;
+        Point size;
+    } papers[]
+        = {{0, "A0", {1189, 841}},     {1, "A1", {841, 594}},       {2, "A2", {594, 420}},
+           {3, "A3", {420, 297}},      {4, "A4", {297, 210}},       {8, "2A", {1682, 1189}},
+           {9, "3A", {2378, 1682}},    {10, "4A", {3364, 2378}},    {11, "5A", {4756, 3364}},
+           {12, "10m", {10000, 7071}}, {13, "50m", {50000, 35355}}, {14, "100m", {100000, 70711}},
+           {7, "unknown", {0, 0}}};
+    for (const auto &p : papers)
+        QTest::newRow(p.name) << p.code << p.size.x << p.size.y << (p.code % 2 ? 100.0 : 20.0);
+}
+
+// Shapes come at real size, and each group's viewport puts them back on the paper where the
+// file has them, measured from the paper's centre.
+void TestJww::sheets()
+{
+    QFETCH(quint32, paper);
+    QFETCH(double, width);
+    QFETCH(double, height);
+    const Point size {width, height};
+    QFETCH(double, detail);
+    JwwFile f(700);
+    f.paper = paper;
+    f.scales[1] = detail;
+    f.header({}, {{1, u"壁"_s}}, true);
+    f.u16(3);
+    f.object("CDataSen"), f.sen({1, 2, 0, 1, 0}, {-85, 0}, {85, 0});
+    f.object("CDataMoji"), f.moji({1, 2, 0, 1, 0}, {10, -20}, 3, 3, 0, {}, u"壁"_s);
+    f.object("CDataSen"), f.sen({1, 2, 0, 2, 1}, {0, 10}, {10, 10});
+    f.u16(0), f.u32(0);
+    Model m;
+    QString error;
+    QVERIFY2(JwwReader().read(f.bytes, m, &error), qPrintable(error));
+    QVERIFY(m.entities[0].shape == Shape(Line {{-8500, 0}, {8500, 0}}));
+    QCOMPARE(std::get<Text>(m.entities[1].shape).height, 300.0);
+    QVERIFY(m.entities[2].shape == Shape(Line {{0, 10 * detail}, {10 * detail, 10 * detail}}));
+    if (size.x == 0) {
+        QVERIFY(m.sheets.isEmpty());
+        return;
+    }
+    QCOMPARE(m.sheets.size(), 1);
+    QCOMPARE(m.currentSheet, 0);
+    const Sheet &sheet = m.sheets[0];
+    QVERIFY(sheet.width == size.x && sheet.height == size.y);
+    QCOMPARE(sheet.viewports.size(), detail == 100 ? 1 : 2);
+    const Point onFile[] = {{-85, 0}, {10, -20}, {0, 10}};
+    const Point half {size.x / 2, size.y / 2};
+    for (int i = 0; i < 3; ++i) {
+        const Entity &e = m.entities[i];
+        int shownBy = 0;
+        for (const Viewport &v : sheet.viewports) {
+            if (v.frozenLayers.contains(e.style.layer))
+                continue;
+            ++shownBy;
+            QCOMPARE(v.scale, 1 / (i < 2 ? 100 : detail));
+            QVERIFY(v.width == size.x && v.height == size.y && v.center == half);
+            const Point p = std::holds_alternative<Line>(e.shape)
+                ? std::get<Line>(e.shape).start
+                : std::get<Text>(e.shape).position;
+            const Point placed {v.center.x + (p.x - v.viewCenter.x) * v.scale,
+                                v.center.y + (p.y - v.viewCenter.y) * v.scale};
+            QVERIFY2(placed == (Point {onFile[i].x + half.x, onFile[i].y + half.y}),
+                     qPrintable(QString::number(i)));
+        }
+        QCOMPARE(shownBy, 1);
     }
 }
 
@@ -374,6 +456,13 @@ void TestJww::malformed_data()
     r.object("CDataSolid"), r.solid({}, 101, round);
     r.u16(0), r.u32(0);
     QTest::newRow("round solid swept without end") << r.bytes << u"not finite"_s;
+    JwwFile z(700);
+    z.scales[0] = 0;
+    z.header({}, {}, false);
+    z.u16(1);
+    z.object("CDataSen"), z.sen({}, {0, 0}, {1, 1});
+    z.u16(0), z.u32(0);
+    QTest::newRow("group at scale 1:0") << z.bytes << u"scale 1:0"_s;
 }
 
 void TestJww::malformed()

@@ -1,6 +1,10 @@
 #include "tests/TestEnvironment.h"
 
 #include "server/jww/JwwReader.h"
+#include "server/sxf/SxfReader.h"
+#include "server/sxf/SxfWriter.h"
+
+#include <QBuffer>
 
 using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
@@ -393,6 +397,21 @@ void TestJww::sheets()
                      qPrintable(QString::number(i)));
         }
         QCOMPARE(shownBy, 1);
+    }
+
+    // Through SFC: the sheet declared, each scale a part figure at real size placed at its ratio.
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QVERIFY2(SxfWriter(SxfWriter::Form::Sfc).write(m, {}, out, &error), qPrintable(error));
+    Model back;
+    QVERIFY2(SxfReader(SxfReader::Form::Sfc).read(out.data(), back, &error), qPrintable(error));
+    QVERIFY(back.sheets.value(0).width == size.x && back.sheets.value(0).height == size.y);
+    QCOMPARE(back.entities.size(), sheet.viewports.size());
+    for (int i = 0; i < back.entities.size(); ++i) {
+        const Insert in = std::get<Insert>(back.entities[i].shape);
+        QVERIFY(in.position == half && in.scaleX == sheet.viewports[i].scale);
+        const Block *figure = back.block(in.block);
+        QVERIFY(figure && figure->entities.value(0).shape == m.entities[i ? 2 : 0].shape);
     }
 }
 

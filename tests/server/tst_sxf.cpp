@@ -193,6 +193,8 @@ private Q_SLOTS:
     void refusedWrites();
     void byLayer();
     void roundTrips();
+    void sheets_data();
+    void sheets();
     void strings_data();
     void strings();
     void malformed_data();
@@ -479,6 +481,69 @@ void TestSxf::roundTrips()
     }
     for (int i = 0; i < first.layers.size(); ++i)
         QVERIFY(again.layers[i] == first.layers[i]);
+}
+
+void TestSxf::sheets_data()
+{
+    QTest::addColumn<QByteArray>("declared"); // type, orientation, width, height
+    QTest::addColumn<double>("width"); // 0: no sheet
+    QTest::addColumn<double>("height");
+    QTest::addColumn<bool>("layout"); // its viewport made a DXF layout's, smaller and at 1:2
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("A0 portrait") << QByteArray("'0','0','0','0'") << 841.0 << 1189.0 << false
+                                 << QByteArray("'0','0','841','1189'");
+    QTest::newRow("A1 landscape") << QByteArray("'1','1','0','0'") << 841.0 << 594.0 << false
+                                  << QByteArray("'1','1','841','594'");
+    QTest::newRow("A2 landscape") << QByteArray("'2','1','594','420'") << 594.0 << 420.0 << false
+                                  << QByteArray("'2','1','594','420'");
+    QTest::newRow("A4 portrait") << QByteArray("'4','0','0','0'") << 210.0 << 297.0 << false
+                                 << QByteArray("'4','0','210','297'");
+    QTest::newRow("free wide") << QByteArray("'9','0','500','300'") << 500.0 << 300.0 << false
+                               << QByteArray("'9','1','500','300'");
+    QTest::newRow("free tall") << QByteArray("'9','1','300','500'") << 300.0 << 500.0 << false
+                               << QByteArray("'9','0','300','500'");
+    QTest::newRow("free A3") << QByteArray("'9','1','420','297'") << 420.0 << 297.0 << false
+                             << QByteArray("'3','1','420','297'");
+    QTest::newRow("unknown type") << QByteArray("'7','1','0','0'") << 0.0 << 0.0 << false
+                                  << QByteArray("'9','1','1','1'");
+    QTest::newRow("A3 layout") << QByteArray("'3','1','0','0'") << 420.0 << 297.0 << true
+                               << QByteArray("'3','1','420','297'");
+}
+
+// The declared sheet holds the shapes at full size, and is declared again when written; a
+// layout's paper is declared while its shapes, which no part figure can clip, stay as they are.
+void TestSxf::sheets()
+{
+    QFETCH(QByteArray, declared);
+    QFETCH(double, width);
+    QFETCH(double, height);
+    QFETCH(bool, layout);
+    QFETCH(QByteArray, written);
+    Model m;
+    QVERIFY(readSxf(sfc("line_feature('1','2','1','4','0','0','1','1')\n"
+                        "drawing_sheet_feature('a',"
+                        + declared + ')'),
+                    &m));
+    QCOMPARE(m.sheets.size(), width > 0 ? 1 : 0);
+    if (width > 0) {
+        const Sheet &sheet = m.sheets[0];
+        QVERIFY(sheet.name == u"a"_s && sheet.width == width && sheet.height == height);
+        QCOMPARE(sheet.viewports.size(), 1);
+        const Viewport &v = sheet.viewports[0];
+        QVERIFY(v.center == (Point {width / 2, height / 2}) && v.viewCenter == v.center);
+        QVERIFY(v.width == width && v.height == height && v.scale == 1);
+    }
+    if (layout) {
+        m.sheets[0].viewports[0].width /= 2;
+        m.sheets[0].viewports[0].scale = 0.5;
+    }
+    const QByteArray back = writeSxf(m, false, {u"a"_s, {}, {}});
+    QVERIFY2(back.contains("drawing_sheet_feature('a'," + written + ')'), back.constData());
+    Model again;
+    QVERIFY(readSxf(back, &again));
+    QVERIFY(again.entities == m.entities);
+    if (width > 0 && !layout)
+        QVERIFY(again.sheets == m.sheets);
 }
 
 void TestSxf::strings_data()

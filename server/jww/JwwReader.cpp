@@ -838,18 +838,22 @@ bool scaleShape(Entity &e, double factor)
 // the paper's centre, which each viewport shows at the model's origin.
 bool Parser::sheet()
 {
-    bool used[16] = {};
     for (int g = 0; g < 16; ++g) {
-        used[g] = std::any_of(m_layerUsed[g], m_layerUsed[g] + 16, [](bool u) { return u; });
+        const bool used
+            = std::any_of(m_layerUsed[g], m_layerUsed[g] + 16, [](bool u) { return u; });
         // Drawings are made from 1:100000 to 1000:1; anything beyond is no scale but damage,
         // and would carry coordinates beyond what a double holds.
-        if (used[g] && !(m_scales[g] >= 1e-3 && m_scales[g] <= 1e5))
+        if (used && !(m_scales[g] >= 1e-3 && m_scales[g] <= 1e5))
             return fail(QStringLiteral("layer group %1 is drawn at scale 1:%2")
                             .arg(g, 0, 16)
                             .arg(m_scales[g]));
     }
+    // The layers model space draws on, named by group and layer number. Layers that only block
+    // definitions use are frozen in no viewport: the block shows where its placement does.
+    bool placed[16][16] = {};
     for (Entity &e : m_model.entities) {
         const int g = e.style.layer.left(1).toInt(nullptr, 16);
+        placed[g][e.style.layer.mid(2, 1).toInt(nullptr, 16)] = true;
         if (m_scales[g] != 1 && !scaleShape(e, m_scales[g]))
             return fail(QStringLiteral("a shape of layer group %1 lies beyond any paper at "
                                        "scale 1:%2")
@@ -865,7 +869,8 @@ bool Parser::sheet()
     sheet.height = sheet.paperHeight = paper.y;
     QVector<double> scales;
     for (int g = 0; g < 16; ++g) {
-        if (used[g] && !scales.contains(m_scales[g]))
+        const bool drawn = std::any_of(placed[g], placed[g] + 16, [](bool p) { return p; });
+        if (drawn && !scales.contains(m_scales[g]))
             scales.append(m_scales[g]);
     }
     for (double scale : scales) {
@@ -876,7 +881,7 @@ bool Parser::sheet()
         v.scale = 1 / scale;
         for (int g = 0; g < 16; ++g) {
             for (int l = 0; l < 16; ++l) {
-                if (m_layerUsed[g][l] && m_scales[g] != scale)
+                if (placed[g][l] && m_scales[g] != scale)
                     v.frozenLayers.append(layerName(g, l, m_layerNames[g][l]));
             }
         }

@@ -357,11 +357,16 @@ void TestJww::sheets()
     f.paper = paper;
     f.scales[1] = detail;
     f.header({}, {{1, u"壁"_s}}, true);
-    f.u16(3);
+    f.u16(4);
     f.object("CDataSen"), f.sen({1, 2, 0, 1, 0}, {-85, 0}, {85, 0});
     f.object("CDataMoji"), f.moji({1, 2, 0, 1, 0}, {10, -20}, 3, 3, 0, {}, u"壁"_s);
     f.object("CDataSen"), f.sen({1, 2, 0, 2, 1}, {0, 10}, {10, 10});
-    f.u16(0), f.u32(0);
+    f.object("CDataBlock"), f.block({1, 2, 0, 2, 1}, {0, 0}, 1, 1, 0, 1);
+    f.u16(1);
+    f.object("CDataList"), f.definition(1, u"b"_s);
+    f.u16(1);
+    f.object("CDataSen"), f.sen({1, 2, 0, 3, 0}, {0, 0}, {1, 0}); // a layer only the block uses
+    f.u32(0);
     Model m;
     QString error;
     QVERIFY2(JwwReader().read(f.bytes, m, &error), qPrintable(error));
@@ -398,6 +403,8 @@ void TestJww::sheets()
         }
         QCOMPARE(shownBy, 1);
     }
+    for (const Viewport &v : sheet.viewports)
+        QVERIFY(!v.frozenLayers.contains(u"0-3"_s));
 
     // Through SFC: the sheet declared, each scale a part figure at real size placed at its ratio.
     QBuffer out;

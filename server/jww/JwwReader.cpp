@@ -205,12 +205,15 @@ private:
     bool blockDefinition(int depth);
     bool definitions();
     bool resolveBlocks();
+    bool sheet();
 
     Stream m_in;
     Model &m_model;
     QString m_error;
     int m_version = 0;
     bool m_widthHundredths = false;
+    quint32 m_paper = 0;
+    double m_scales[16] = {}; // each layer group's scale denominator: 100 for 1:100
     int m_timeSize = 4;
     QString m_layerNames[16][16];
     bool m_layerOn[16][16];
@@ -312,12 +315,12 @@ bool Parser::header()
                         .arg(version));
     m_version = int(version);
     m_in.string(); // memo, read again by the caller
-    m_in.u32(); // paper size
+    m_paper = m_in.u32();
     m_in.u32(); // writing layer group
     for (int g = 0; g < 16; ++g) {
         const quint32 groupState = m_in.u32();
         m_in.u32(); // writing layer
-        m_in.f64(); // scale
+        m_scales[g] = m_in.f64();
         m_in.u32(); // protection
         for (int l = 0; l < 16; ++l) {
             const quint32 layerState = m_in.u32();
@@ -765,6 +768,130 @@ bool Parser::resolveBlocks()
     return true;
 }
 
+// The paper, landscape as the drawing program prints it, by the header's size number; 0 × 0 for
+// a number it does not know.
+Point paperSize(quint32 code)
+{
+    static const Point sizes[]
+        = {{1189, 841},  {841, 594},   {594, 420},    {420, 297},     {297, 210},
+           {0, 0},       {0, 0},       {0, 0},        {1682, 1189},   {2378, 1682},
+           {3364, 2378}, {4756, 3364}, {10000, 7071}, {50000, 35355}, {100000, 70711}};
+    return code < std::size(sizes) ? sizes[code] : Point {};
+}
+
+// A shape of a layer group as the model holds it: JWW keeps shapes as they lie on the paper, the
+// model at their real size, `factor` (the group's scale denominator) times larger. Pen widths,
+// which are the pens' on paper, stay; texts grow with the rest so that they print the same. False
+// when a number grows beyond what a double holds.
+bool scaleShape(Entity &e, double factor)
+{
+    bool finite = true;
+    const auto grow = [factor, &finite](double &v) {
+        v *= factor;
+        finite = finite && std::isfinite(v);
+    };
+    const auto at = [&grow](Point &p) {
+        grow(p.x);
+        grow(p.y);
+    };
+    Shape &shape = e.shape;
+    if (auto *l = std::get_if<Line>(&shape)) {
+        at(l->start);
+        at(l->end);
+    } else if (auto *c = std::get_if<Circle>(&shape)) {
+        at(c->center);
+        grow(c->radius);
+    } else if (auto *a = std::get_if<Arc>(&shape)) {
+        at(a->center);
+        grow(a->radius);
+    } else if (auto *el = std::get_if<Ellipse>(&shape)) {
+        at(el->center);
+        at(el->majorAxis);
+    } else if (auto *m = std::get_if<Marker>(&shape)) {
+        at(m->position);
+    } else if (auto *so = std::get_if<Solid>(&shape)) {
+        for (Point &p : so->corners)
+            at(p);
+    } else if (auto *t = std::get_if<Text>(&shape)) {
+        at(t->position);
+        at(t->secondPosition);
+        grow(t->height);
+    } else if (auto *in = std::get_if<Insert>(&shape)) {
+        // The definition keeps its paper size; the placement enlarges it with the group.
+        at(in->position);
+        grow(in->scaleX);
+        grow(in->scaleY);
+        return finite;
+    } else if (auto *h = std::get_if<Hatch>(&shape)) {
+        for (QVector<Vertex> &loop : h->loops) {
+            for (Vertex &v : loop)
+                at(v.point);
+        }
+    }
+    // Dashes are drawn on the paper too.
+    e.style.linetypeScale *= factor;
+    return finite;
+}
+
+// Each layer group's shapes at real size, and the paper they are printed on: one viewport per
+// scale in use covers the whole sheet and shows the groups drawn at that scale. JWW's origin is
+// the paper's centre, which each viewport shows at the model's origin.
+bool Parser::sheet()
+{
+    for (int g = 0; g < 16; ++g) {
+        const bool used
+            = std::any_of(m_layerUsed[g], m_layerUsed[g] + 16, [](bool u) { return u; });
+        // Drawings are made from 1:100000 to 1000:1; anything beyond is no scale but damage,
+        // and would carry coordinates beyond what a double holds.
+        if (used && !(m_scales[g] >= 1e-3 && m_scales[g] <= 1e5))
+            return fail(QStringLiteral("layer group %1 is drawn at scale 1:%2")
+                            .arg(g, 0, 16)
+                            .arg(m_scales[g]));
+    }
+    // The layers model space draws on, named by group and layer number. Layers that only block
+    // definitions use are frozen in no viewport: the block shows where its placement does.
+    bool placed[16][16] = {};
+    for (Entity &e : m_model.entities) {
+        const int g = e.style.layer.left(1).toInt(nullptr, 16);
+        placed[g][e.style.layer.mid(2, 1).toInt(nullptr, 16)] = true;
+        if (m_scales[g] != 1 && !scaleShape(e, m_scales[g]))
+            return fail(QStringLiteral("a shape of layer group %1 lies beyond any paper at "
+                                       "scale 1:%2")
+                            .arg(g, 0, 16)
+                            .arg(m_scales[g]));
+    }
+    const Point paper = paperSize(m_paper);
+    if (paper.x <= 0)
+        return true;
+    Sheet sheet;
+    sheet.name = QStringLiteral("JWW");
+    sheet.width = sheet.paperWidth = paper.x;
+    sheet.height = sheet.paperHeight = paper.y;
+    QVector<double> scales;
+    for (int g = 0; g < 16; ++g) {
+        const bool drawn = std::any_of(placed[g], placed[g] + 16, [](bool p) { return p; });
+        if (drawn && !scales.contains(m_scales[g]))
+            scales.append(m_scales[g]);
+    }
+    for (double scale : scales) {
+        Viewport v;
+        v.center = {paper.x / 2, paper.y / 2};
+        v.width = paper.x;
+        v.height = paper.y;
+        v.scale = 1 / scale;
+        for (int g = 0; g < 16; ++g) {
+            for (int l = 0; l < 16; ++l) {
+                if (placed[g][l] && m_scales[g] != scale)
+                    v.frozenLayers.append(layerName(g, l, m_layerNames[g][l]));
+            }
+        }
+        sheet.viewports.append(v);
+    }
+    m_model.sheets.append(sheet);
+    m_model.currentSheet = 0;
+    return true;
+}
+
 bool Parser::parse(QString *error, int *version)
 {
     auto done = [&](bool ok) {
@@ -777,7 +904,7 @@ bool Parser::parse(QString *error, int *version)
     *version = m_version;
     if (!list(&m_model.entities, 0))
         return done(false);
-    if (!definitions() || !resolveBlocks())
+    if (!definitions() || !resolveBlocks() || !sheet())
         return done(false);
     for (int g = 0; g < 16; ++g) {
         for (int l = 0; l < 16; ++l) {

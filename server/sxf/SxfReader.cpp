@@ -137,6 +137,7 @@ private:
     bool dimension(const SxfFile::Record &r);
     bool composite(const SxfFile::Record &r);
     bool fill(const SxfFile::Record &r);
+    void sheet(const SxfFile::Record &r);
 
     void add(const Style &style, Shape shape, Path path = {}, bool curve = false)
     {
@@ -787,6 +788,39 @@ void Builder::restoreByLayer()
     }
 }
 
+// The sheet the drawing declares. Its shapes lie on it in millimetres from its lower-left corner,
+// part figures already placed at their scale, so one viewport at full size covers it. A sheet
+// declared in a way no drawing program writes is passed over: the shapes still print.
+void Builder::sheet(const SxfFile::Record &r)
+{
+    int type = -1, orientation = 0;
+    double size[2] = {0, 0};
+    if (r.params.size() != 5 || !SxfFile::toInteger(r.params[1], &type)
+        || !SxfFile::toInteger(r.params[2], &orientation))
+        return;
+    Point paper = SxfTables::sheetSize(type);
+    if (type == SxfTables::freeSheet) {
+        if (!SxfFile::toNumber(r.params[3], &size[0]) || !SxfFile::toNumber(r.params[4], &size[1]))
+            return;
+        paper = {size[0], size[1]};
+    } else if (orientation == 1) {
+        paper = {paper.y, paper.x};
+    }
+    if (!(paper.x > 0 && paper.y > 0 && paper.x <= 1e7 && paper.y <= 1e7))
+        return;
+    Sheet s;
+    s.name = SxfFile::toText(r.params[0]);
+    s.width = s.paperWidth = paper.x;
+    s.height = s.paperHeight = paper.y;
+    Viewport v;
+    v.center = v.viewCenter = {paper.x / 2, paper.y / 2};
+    v.width = paper.x;
+    v.height = paper.y;
+    s.viewports.append(v);
+    m_model.sheets.append(s);
+    m_model.currentSheet = 0;
+}
+
 bool Builder::build(QString *error)
 {
     m_pending.reserve(m_file.features().size());
@@ -818,6 +852,8 @@ bool Builder::build(QString *error)
             m_paths.clear();
             m_runStart = 0;
         } else if (r.keyword == "drawing_sheet_feature") {
+            if (m_model.sheets.isEmpty())
+                sheet(r);
             if (m_model.entities.isEmpty())
                 m_model.entities = std::move(m_pending);
             else

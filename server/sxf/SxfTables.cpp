@@ -124,3 +124,10 @@ double SxfTables::width(int code)
 {
     return widths[code - 1];
 }
+
+Drawing::Point SxfTables::sheetSize(int type)
+{
+    static const Drawing::Point sizes[]
+        = {{841, 1189}, {594, 841}, {420, 594}, {297, 420}, {210, 297}};
+    return type >= 0 && type < 5 ? sizes[type] : Drawing::Point {};
+}

@@ -36,6 +36,11 @@ public:
     static int widthCode(double millimetres); // 1..9, 0 when none
     static double width(int code); // 1..9
 
+    // Drawing sheet sizes: A0 to A4 by type 0 to 4, portrait (width less than height); the
+    // landscape sheet is the same turned. Type 9 is free, its size given with it.
+    static constexpr int freeSheet = 9;
+    static Drawing::Point sheetSize(int type); // 0 × 0 for a type that is no A size
+
     // The line type name the model uses for SXF's solid line.
     static QString solidLinetype() { return QStringLiteral("CONTINUOUS"); }
 };

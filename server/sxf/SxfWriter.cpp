@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -73,16 +74,14 @@ double textCells(const QString &text)
 class Emitter
 {
 public:
-    Emitter(const Model &model, bool p21)
-        : m_model(model)
-        , m_p21(p21)
-    { }
+    Emitter(const Model &model, bool p21);
 
     bool run(QString *error);
     // The tables, then the symbols and shapes, each feature as "keyword(parameters)".
     QVector<QByteArray> tables() const;
     const QVector<QByteArray> &body() const { return m_body; }
-    Point extent() const { return m_max; }
+    // The drawing_sheet_feature's parameters after its name.
+    QByteArray sheetParams() const;
 
 private:
     struct Resolved
@@ -101,11 +100,13 @@ private:
     QByteArray x(double v)
     {
         m_max.x = std::max(m_max.x, v - m_base.x);
+        m_min.x = std::min(m_min.x, v - m_base.x);
         return quoted(num(v - m_base.x));
     }
     QByteArray y(double v)
     {
         m_max.y = std::max(m_max.y, v - m_base.y);
+        m_min.y = std::min(m_min.y, v - m_base.y);
         return quoted(num(v - m_base.y));
     }
     static QByteArray q(double v) { return quoted(num(v)); }
@@ -115,6 +116,7 @@ private:
     void path(const Resolved &s, const QVector<Vertex> &vertices, bool closed, bool hidden);
     void text(const Resolved &s, const Text &t);
     bool orderBlocks(QVector<const Block *> *order, QString *error) const;
+    bool partFigures(bool *written);
 
     const Model &m_model;
     bool m_p21;
@@ -122,6 +124,9 @@ private:
     int m_composites = 0;
     Point m_base;
     Point m_max {1, 1};
+    Point m_min;
+    const Sheet *m_sheet = nullptr; // the sheet the drawing is printed on, if it has one
+    bool m_sheetHoldsAll = false; // every shape was placed on it as its viewports show it
 
     QVector<QString> m_layers;
     QVector<int> m_predefinedColors;
@@ -133,6 +138,28 @@ private:
     int m_userWidths = 0;
     QVector<QString> m_fonts;
 };
+
+QByteArray sheetSize(double v)
+{
+    return QByteArray::number(qint64(std::ceil(std::min(v, 1e7))));
+}
+
+Emitter::Emitter(const Model &model, bool p21)
+    : m_model(model)
+    , m_p21(p21)
+{
+    // The sheet shown when the drawing was saved, else the first that names its paper.
+    const auto paper = [](const Sheet &s) {
+        return s.width > 0 && s.height > 0 && s.width <= 1e7 && s.height <= 1e7;
+    };
+    if (model.currentSheet >= 0 && model.currentSheet < model.sheets.size()
+        && paper(model.sheets[model.currentSheet]))
+        m_sheet = &model.sheets[model.currentSheet];
+    for (const Sheet &s : model.sheets) {
+        if (!m_sheet && paper(s))
+            m_sheet = &s;
+    }
+}
 
 void Emitter::feature(const char *keyword, const QVector<QByteArray> &params)
 {
@@ -581,7 +608,14 @@ bool Emitter::run(QString *error)
     }
     m_base = {};
     m_max = {1, 1};
+    if (m_sheet && !partFigures(&m_sheetHoldsAll)) {
+        *error = QStringLiteral("the drawing places a block it does not define, or an "
+                                "array of more than 100000 cells");
+        return false;
+    }
     for (const Entity &e : m_model.entities) {
+        if (m_sheetHoldsAll)
+            break;
         if (!entity(e)) {
             *error = QStringLiteral("the drawing places a block it does not define, or an "
                                     "array of more than 100000 cells");
@@ -589,6 +623,132 @@ bool Emitter::run(QString *error)
         }
     }
     return true;
+}
+
+// A sheet whose viewports each cover all of it and show each shape once is written as it
+// prints: the shapes of a viewport at full size go straight onto the sheet, those of one at
+// another scale into a part figure of their own, at real size, that the sheet places at that
+// scale. Viewports that cover part of a sheet would have to clip, which part figures cannot:
+// such a drawing is written as its model, `written` left false.
+bool Emitter::partFigures(bool *written)
+{
+    const Sheet &sheet = *m_sheet;
+    const Point page {sheet.width, sheet.height};
+    struct Placement
+    {
+        QVector<const Entity *> shapes;
+        double ratio = 1;
+        double twist = 0;
+        Point at;
+        QString figure; // empty: drawn straight onto the sheet
+    };
+    QVector<Placement> placements;
+    QVector<QSet<QString>> frozen;
+    for (const Viewport &v : sheet.viewports) {
+        const Point corner {sheet.offset.x + sheet.scale * (v.center.x - v.width / 2),
+                            sheet.offset.y + sheet.scale * (v.center.y - v.height / 2)};
+        const bool covers = v.clip.isEmpty() && std::fabs(corner.x) <= 1 && std::fabs(corner.y) <= 1
+            && std::fabs(sheet.scale * v.width - page.x) <= 1
+            && std::fabs(sheet.scale * v.height - page.y) <= 1;
+        const double ratio = sheet.scale * v.scale;
+        if (!covers || !(ratio > 0 && ratio < 1e6))
+            return true;
+        QSet<QString> layers;
+        for (const QString &l : v.frozenLayers)
+            layers.insert(l.toUpper());
+        frozen.append(layers);
+        // Where the model's origin lands on the sheet, the view turned about its centre.
+        const double a = v.twist * pi / 180;
+        const Point c {v.viewCenter.x * ratio, v.viewCenter.y * ratio};
+        Placement p;
+        p.ratio = ratio;
+        p.twist = v.twist;
+        p.at
+            = {sheet.offset.x + sheet.scale * v.center.x - (c.x * std::cos(a) - c.y * std::sin(a)),
+               sheet.offset.y + sheet.scale * v.center.y - (c.x * std::sin(a) + c.y * std::cos(a))};
+        placements.append(p);
+    }
+    if (placements.isEmpty())
+        return true;
+    for (const Entity &e : m_model.entities) {
+        const QString layer = e.style.layer.toUpper();
+        int shownBy = -1;
+        for (int i = 0; i < frozen.size(); ++i) {
+            if (frozen[i].contains(layer))
+                continue;
+            if (shownBy >= 0)
+                return true;
+            shownBy = i;
+        }
+        if (shownBy < 0)
+            return true;
+        placements[shownBy].shapes.append(&e);
+    }
+    Placement paper; // what is drawn on the sheet itself, in its units
+    paper.ratio = sheet.scale;
+    paper.at = sheet.offset;
+    for (const Entity &e : sheet.entities)
+        paper.shapes.append(&e);
+    placements.append(paper);
+    *written = true;
+
+    // A part figure is defined before the sheet places it.
+    QStringList names;
+    for (Placement &p : placements) {
+        const bool straight = std::fabs(p.ratio - 1) < 1e-12 && p.twist == 0
+            && std::fabs(p.at.x) < 1e-9 && std::fabs(p.at.y) < 1e-9;
+        if (p.shapes.isEmpty() || straight)
+            continue;
+        const QString name = QStringLiteral("1:%1").arg(1 / p.ratio);
+        p.figure = name;
+        for (int n = 2; m_model.block(p.figure) || names.contains(p.figure); ++n)
+            p.figure = QStringLiteral("%1~%2").arg(name).arg(n);
+        names.append(p.figure);
+        m_base = {};
+        for (const Entity *e : p.shapes) {
+            if (!entity(*e))
+                return false;
+        }
+        feature("sfig_org_feature", {str(p.figure), q(1)});
+    }
+    m_max = {1, 1};
+    m_min = {};
+    for (const Placement &p : placements) {
+        if (p.shapes.isEmpty())
+            continue;
+        if (p.figure.isEmpty()) {
+            for (const Entity *e : p.shapes) {
+                if (!entity(*e))
+                    return false;
+            }
+            continue;
+        }
+        feature("sfig_locate_feature",
+                {layerCode(p.shapes.first()->style.layer), str(p.figure), x(p.at.x), y(p.at.y),
+                 q(p.twist), q(p.ratio), q(p.ratio)});
+    }
+    return true;
+}
+
+// The sheet the drawing declares: its own when every shape was placed on it, or when the shapes
+// fit its paper (a DXF layout's); else a free sheet that the shapes fill.
+QByteArray Emitter::sheetParams() const
+{
+    const double w = m_sheet ? m_sheet->width : 0, h = m_sheet ? m_sheet->height : 0;
+    const bool fits = m_min.x >= -1 && m_min.y >= -1 && m_max.x <= w + 1 && m_max.y <= h + 1;
+    if (!m_sheet || !(m_sheetHoldsAll || fits))
+        return "'9','1','" + sheetSize(m_max.x) + "','" + sheetSize(m_max.y) + '\'';
+    for (int type = 0; type < 5; ++type) {
+        const Point a = SxfTables::sheetSize(type);
+        for (int orientation : {0, 1}) {
+            const Point turned = orientation ? Point {a.y, a.x} : a;
+            if (std::fabs(w - turned.x) <= 1 && std::fabs(h - turned.y) <= 1)
+                return '\'' + QByteArray::number(type) + "','" + QByteArray::number(orientation)
+                    + "','" + sheetSize(turned.x) + "','" + sheetSize(turned.y) + '\'';
+        }
+    }
+    return "'9','" + QByteArray(w > h ? "1" : "0") + "','" + sheetSize(w) + "','" + sheetSize(h)
+        + '\'';
 }
 
 QVector<QByteArray> Emitter::tables() const
@@ -704,7 +864,6 @@ bool SxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
     const qint64 epoch = qEnvironmentVariableIntValue("SOURCE_DATE_EPOCH", &fixed);
     if (fixed)
         now = QDateTime::fromSecsSinceEpoch(epoch, Qt::UTC);
-    const Point extent = emitter.extent();
     QByteArray bytes = "ISO-10303-21;\nHEADER;\n"
                        "FILE_DESCRIPTION(('SCADEC level2 feature_mode'),'2;1');\n";
     bytes += "FILE_NAME(" + SxfWriter::quote(name, p21) + ','
@@ -712,13 +871,10 @@ bool SxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
         + SxfWriter::quote(info.authorName, p21) + "),(" + SxfWriter::quote(info.affiliation, p21)
         + "),'SCADEC_API_Ver3.30$$3.1','tarsk-standin','');\n";
     bytes += "FILE_SCHEMA(('ASSOCIATIVE_DRAUGHTING'));\nENDSEC;\nDATA;\n";
-    const auto size = [](double v) {
-        return QByteArray::number(qint64(std::ceil(std::min(v, 1e7))));
-    };
     QVector<QByteArray> features = emitter.tables() + emitter.body();
     features.append("drawing_sheet_feature("
-                    + SxfWriter::quote(name.section(QLatin1Char('.'), 0, 0), p21) + ",'9','1','"
-                    + size(extent.x) + "','" + size(extent.y) + "')");
+                    + SxfWriter::quote(name.section(QLatin1Char('.'), 0, 0), p21) + ','
+                    + emitter.sheetParams() + ')');
     qsizetype total = bytes.size() + 64;
     for (const QByteArray &f : features)
         total += f.size() + 24;

@@ -1,10 +1,16 @@
 #include "tests/TestEnvironment.h"
 
 #include "server/jww/JwwReader.h"
+#include "server/sxf/SxfReader.h"
+#include "server/sxf/SxfWriter.h"
+
+#include <QBuffer>
 
 using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
 using namespace TestEnvironment;
+
+Q_DECLARE_METATYPE(Drawing::Point)
 
 namespace {
 
@@ -27,6 +33,9 @@ public:
     { }
 
     QByteArray bytes;
+    quint32 paper = 3; // A3
+    double scales[16]
+        = {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100};
 
     template<typename T>
     void put(T v)
@@ -58,12 +67,12 @@ public:
         bytes += "JwwData.";
         u32(m_version);
         str(memo);
-        u32(3); // A3
+        u32(paper);
         u32(0);
         for (int g = 0; g < 16; ++g) {
             u32(g == 15 ? 0 : 2); // group 15 hidden
             u32(0);
-            f64(100);
+            f64(scales[g]);
             u32(0);
             for (int l = 0; l < 16; ++l) {
                 u32(l == 14 ? 0 : 2); // layer 14 of every group hidden
@@ -254,6 +263,8 @@ class TestJww : public QObject
 private Q_SLOTS:
     void versions_data();
     void versions();
+    void sheets_data();
+    void sheets();
     void malformed_data();
     void malformed();
     void sample();
@@ -278,7 +289,7 @@ void TestJww::versions()
     QCOMPARE(m.entities.size(), version >= 420 ? 13 : 9); // the temporary point is left out
 
     const Entity &wall = m.entities[0];
-    QVERIFY(wall.shape == Shape(Line {{10, 10}, {50, 10}}));
+    QVERIFY(wall.shape == Shape(Line {{1000, 1000}, {5000, 1000}}));
     QCOMPARE(wall.style.layer, u"0-1 壁"_s);
     QCOMPARE(wall.style.color.rgb, 0x000000u);
     QCOMPARE(wall.style.linetype, u"CONTINUOUS"_s);
@@ -288,29 +299,102 @@ void TestJww::versions()
     QCOMPARE(dotted.style.color.rgb, 0x0000ffu);
     QCOMPARE(dotted.style.layer, u"1-3"_s);
     QVERIFY(m.layer(u"1-3"_s) && m.layer(u"1-3"_s)->on);
-    QVERIFY(m.entities[2].shape == Shape(Circle {{30, 25}, 5}));
-    QVERIFY(m.entities[3].shape == Shape(Arc {{30, 10}, 4, 0, 90}));
+    QVERIFY(m.entities[2].shape == Shape(Circle {{3000, 2500}, 500}));
+    QVERIFY(m.entities[3].shape == Shape(Arc {{3000, 1000}, 400, 0, 90}));
     const Ellipse e = std::get<Ellipse>(m.entities[4].shape);
-    QVERIFY(e.center == (Point {70, 25}) && e.ratio == 0.5);
-    QVERIFY((e.majorAxis == Point {8 * std::cos(M_PI / 6), 8 * std::sin(M_PI / 6)}));
-    QVERIFY(m.entities[5].shape == Shape(Marker {{1, 2}}));
+    QVERIFY(e.center == (Point {7000, 2500}) && e.ratio == 0.5);
+    QVERIFY((e.majorAxis == Point {800 * std::cos(M_PI / 6), 800 * std::sin(M_PI / 6)}));
+    QVERIFY(m.entities[5].shape == Shape(Marker {{100, 200}}));
     const Text t = std::get<Text>(m.entities[6].shape);
     QCOMPARE(t.text, u"配置図ソ表"_s);
     QCOMPARE(t.font, u"ＭＳ ゴシック"_s);
-    QVERIFY(t.position == (Point {10, 60}) && t.height == 5 && t.widthFactor == 1);
+    QVERIFY(t.position == (Point {1000, 6000}) && t.height == 500 && t.widthFactor == 1);
     QCOMPARE(m.entities[6].style.color.rgb, 0xff0000u);
     const Entity &solid = m.entities[7];
     QCOMPARE(solid.style.color.rgb, 0x102030u);
-    QVERIFY(std::get<Solid>(solid.shape).corners[2] == (Point {4, 3}));
+    QVERIFY(std::get<Solid>(solid.shape).corners[2] == (Point {400, 300}));
     const Insert in = std::get<Insert>(m.entities[8].shape);
     QCOMPARE(in.block, u"窓"_s);
-    QVERIFY(in.position == (Point {20, 50}) && in.scaleX == 2 && in.rotation == 90);
+    QVERIFY(in.position == (Point {2000, 5000}) && in.scaleX == 200 && in.rotation == 90);
     QCOMPARE(m.blocks.size(), 1);
     QVERIFY(m.blocks[0].entities.value(0).shape == Shape(Line {{0, 0}, {1, 0}}));
     if (version >= 420) {
-        QVERIFY(m.entities[9].shape == Shape(Line {{10, 5}, {50, 5}}));
+        QVERIFY(m.entities[9].shape == Shape(Line {{1000, 500}, {5000, 500}}));
         QCOMPARE(std::get<Text>(m.entities[10].shape).text, u"40000"_s);
-        QVERIFY(m.entities[11].shape == Shape(Line {{10, 10}, {10, 4}}));
+        QVERIFY(m.entities[11].shape == Shape(Line {{1000, 1000}, {1000, 400}}));
+    }
+}
+
+void TestJww::sheets_data()
+{
+    QTest::addColumn<quint32>("paper");
+    QTest::addColumn<Point>("size"); // landscape; 0 × 0: no paper the format knows
+    const double papers[][3]
+        = {{0, 1189, 841},   {1, 841, 594},     {2, 594, 420},      {3, 420, 297},
+           {4, 297, 210},    {8, 1682, 1189},   {9, 2378, 1682},    {10, 3364, 2378},
+           {11, 4756, 3364}, {12, 10000, 7071}, {13, 50000, 35355}, {14, 100000, 70711},
+           {7, 0, 0}};
+    for (const auto &p : papers)
+        QTest::addRow("%g", p[0]) << quint32(p[0]) << Point {p[1], p[2]};
+}
+
+// Shapes come at real size, and each group's viewport puts them back where the file has them,
+// measured from the paper's centre; through SFC each scale is a part figure placed at its ratio.
+void TestJww::sheets()
+{
+    QFETCH(quint32, paper);
+    QFETCH(Point, size);
+    const double detail = paper % 2 ? 100 : 20; // group 1's scale; group 0 is at 1:100
+    JwwFile f(700);
+    f.paper = paper;
+    f.scales[1] = detail;
+    f.header({}, {}, true);
+    f.u16(4);
+    f.object("CDataSen"), f.sen({1, 2, 0, 1, 0}, {-85, 0}, {85, 0});
+    f.object("CDataMoji"), f.moji({1, 2, 0, 1, 0}, {10, -20}, 3, 3, 0, {}, u"壁"_s);
+    f.object("CDataSen"), f.sen({1, 2, 0, 2, 1}, {0, 10}, {10, 10});
+    f.object("CDataBlock"), f.block({1, 2, 0, 2, 1}, {0, 0}, 1, 1, 0, 1);
+    f.u16(1), f.object("CDataList"), f.definition(1, u"b"_s);
+    f.u16(1), f.object("CDataSen"), f.sen({1, 2, 0, 3, 0}, {0, 0}, {1, 0}); // only in the block
+    f.u32(0);
+    Model m;
+    QString error;
+    QVERIFY2(JwwReader().read(f.bytes, m, &error), qPrintable(error));
+    QVERIFY(m.entities[0].shape == Shape(Line {{-8500, 0}, {8500, 0}}));
+    QCOMPARE(std::get<Text>(m.entities[1].shape).height, 300.0);
+    QCOMPARE(m.sheets.size(), size.x > 0 ? 1 : 0);
+    if (size.x == 0)
+        return;
+    const Sheet &sheet = m.sheets[0];
+    QVERIFY(sheet.width == size.x && sheet.height == size.y && m.currentSheet == 0);
+    QCOMPARE(sheet.viewports.size(), detail == 100 ? 1 : 2);
+    const Point half {size.x / 2, size.y / 2};
+    const QVector<Viewport> &views = sheet.viewports;
+    for (const Viewport &v : views)
+        QVERIFY(v.width == size.x && v.height == size.y && v.center == half
+                && !v.frozenLayers.contains(u"0-3"_s));
+    for (const auto &[i, onFile] : {std::pair {0, Point {-85, 0}}, {2, {0, 10}}}) {
+        const Point p = std::get<Line>(m.entities[i].shape).start;
+        const auto shows = [&](const Viewport &v) {
+            return !v.frozenLayers.contains(m.entities[i].style.layer);
+        };
+        QCOMPARE(std::count_if(views.begin(), views.end(), shows), 1);
+        const Viewport v = *std::find_if(views.begin(), views.end(), shows);
+        QVERIFY((Point {half.x + (p.x - v.viewCenter.x) * v.scale,
+                        half.y + (p.y - v.viewCenter.y) * v.scale})
+                == (Point {half.x + onFile.x, half.y + onFile.y}));
+    }
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    Model back;
+    QVERIFY(SxfWriter(SxfWriter::Form::Sfc).write(m, {}, out, &error));
+    QVERIFY2(SxfReader(SxfReader::Form::Sfc).read(out.data(), back, &error), qPrintable(error));
+    QVERIFY(back.sheets.value(0).width == size.x && back.sheets.value(0).height == size.y);
+    QCOMPARE(back.entities.size(), sheet.viewports.size());
+    for (int i = 0; i < back.entities.size(); ++i) {
+        const Insert in = std::get<Insert>(back.entities[i].shape);
+        QVERIFY(in.position == half && in.scaleX == sheet.viewports[i].scale);
+        QVERIFY(back.block(in.block)->entities[0].shape == m.entities[i ? 2 : 0].shape);
     }
 }
 

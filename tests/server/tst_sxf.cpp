@@ -11,6 +11,7 @@ using namespace Qt::Literals::StringLiterals;
 using namespace TestEnvironment;
 
 Q_DECLARE_METATYPE(Drawing::Entity)
+Q_DECLARE_METATYPE(Drawing::Point)
 Q_DECLARE_METATYPE(QVector<Drawing::Entity>)
 
 namespace {
@@ -193,6 +194,8 @@ private Q_SLOTS:
     void refusedWrites();
     void byLayer();
     void roundTrips();
+    void sheets_data();
+    void sheets();
     void strings_data();
     void strings();
     void malformed_data();
@@ -479,6 +482,57 @@ void TestSxf::roundTrips()
     }
     for (int i = 0; i < first.layers.size(); ++i)
         QVERIFY(again.layers[i] == first.layers[i]);
+}
+
+void TestSxf::sheets_data()
+{
+    QTest::addColumn<QByteArray>("declared"); // type, orientation, width, height
+    QTest::addColumn<Point>("size"); // 0 × 0: no sheet
+    QTest::addColumn<bool>("layout"); // its viewport made a DXF layout's, smaller and at 1:2
+    QTest::addColumn<QByteArray>("written");
+    const auto row = [](const char *declared, Point size, const char *written,
+                        bool layout = false) {
+        QTest::newRow(declared) << QByteArray(declared) << size << layout << QByteArray(written);
+    };
+    row("'0','0','0','0'", {841, 1189}, "'0','0','841','1189'");
+    row("'1','1','0','0'", {841, 594}, "'1','1','841','594'");
+    row("'2','1','594','420'", {594, 420}, "'2','1','594','420'");
+    row("'4','0','0','0'", {210, 297}, "'4','0','210','297'");
+    row("'9','0','500','300'", {500, 300}, "'9','1','500','300'");
+    row("'9','1','300','500'", {300, 500}, "'9','0','300','500'");
+    row("'9','1','420','297'", {420, 297}, "'3','1','420','297'");
+    row("'7','1','0','0'", {0, 0}, "'9','1','1','1'");
+    row("'3','1','0','0'", {420, 297}, "'3','1','420','297'", true);
+}
+
+// The declared sheet holds the shapes at full size, and is declared again when written; a
+// layout's paper is declared while its shapes, which no part figure can clip, stay as they are.
+void TestSxf::sheets()
+{
+    QFETCH(QByteArray, declared);
+    QFETCH(Point, size);
+    QFETCH(bool, layout);
+    QFETCH(QByteArray, written);
+    Model m;
+    QVERIFY(readSxf(sfc("line_feature('1','2','1','4','0','0','1','1')\n"
+                        "drawing_sheet_feature('a',"
+                        + declared + ')'),
+                    &m));
+    QCOMPARE(m.sheets.size(), size.x > 0 ? 1 : 0);
+    if (size.x > 0) {
+        const Viewport v = m.sheets[0].viewports.value(0);
+        QVERIFY(m.sheets[0].width == size.x && m.sheets[0].height == size.y);
+        QVERIFY(v.center == (Point {size.x / 2, size.y / 2}) && v.viewCenter == v.center);
+        QVERIFY(v.width == size.x && v.height == size.y && v.scale == 1);
+        m.sheets[0].viewports[0].scale = layout ? 0.5 : 1;
+        m.sheets[0].viewports[0].width /= layout ? 2 : 1;
+    }
+    const QByteArray back = writeSxf(m, false, {u"a"_s, {}, {}});
+    QVERIFY2(back.contains("drawing_sheet_feature('a'," + written + ')'), back.constData());
+    Model again;
+    QVERIFY(readSxf(back, &again));
+    QVERIFY(again.entities == m.entities);
+    QVERIFY(again.sheets == m.sheets || layout || size.x == 0);
 }
 
 void TestSxf::strings_data()

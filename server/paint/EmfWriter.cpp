@@ -8,7 +8,7 @@
 bool EmfWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    DrawingRenderer renderer(model);
+    DrawingRenderer renderer(model, m_plot);
     if (!renderer.check(errorMessage))
         return false;
     EmfPaintDevice device(renderer.paperSize());

@@ -5,7 +5,7 @@
 bool HtmWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    QByteArray svg = SvgWriter::document(model, info, errorMessage);
+    QByteArray svg = SvgWriter::document(model, info, m_plot, errorMessage);
     const int svgAt = svg.indexOf("<svg");
     if (svgAt < 0)
         return false;

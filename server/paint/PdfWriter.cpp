@@ -82,7 +82,7 @@ QByteArray PdfWriter::withInfo(const QByteArray &pdf, const Drawing::SaveInfo &i
 bool PdfWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    DrawingRenderer renderer(model);
+    DrawingRenderer renderer(model, m_plot);
     if (!renderer.check(errorMessage))
         return false;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/drawing/DrawingWriter.h"
+#include "server/paint/PlottedWriter.h"
 
 #include <QByteArray>
 
@@ -9,9 +9,11 @@
 // for any later edit: an incremental update that appends a new Info dictionary. That dictionary
 // also names the scale the page was drawn at (NorvaleScale, "1:50"), which a viewer of the file
 // cannot work out from the page alone.
-class PdfWriter : public DrawingWriter
+class PdfWriter : public PlottedWriter
 {
 public:
+    using PlottedWriter::PlottedWriter;
+
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;
 

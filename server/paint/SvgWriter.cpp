@@ -58,9 +58,9 @@ QByteArray SvgWriter::withDashesInUserUnits(const QByteArray &svg)
 }
 
 QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveInfo &info,
-                               QString *errorMessage)
+                               const PlotSettings &plot, QString *errorMessage)
 {
-    DrawingRenderer renderer(model);
+    DrawingRenderer renderer(model, plot);
     if (!renderer.check(errorMessage))
         return {};
 
@@ -120,7 +120,7 @@ QByteArray SvgWriter::document(const Drawing::Model &model, const Drawing::SaveI
 bool SvgWriter::write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                       QString *errorMessage)
 {
-    const QByteArray bytes = document(model, info, errorMessage);
+    const QByteArray bytes = document(model, info, m_plot, errorMessage);
     if (bytes.isEmpty())
         return false;
     if (out.write(bytes) != bytes.size()) {

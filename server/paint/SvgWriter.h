@@ -1,20 +1,22 @@
 #pragma once
 
-#include "server/drawing/DrawingWriter.h"
+#include "server/paint/PlottedWriter.h"
 
 #include <QByteArray>
 
 // SVG 1.1 in millimetres, painted by Qt's SVG generator, with a <title> and the author data in
 // <metadata> as Dublin Core: dc:creator the author name, dc:publisher the affiliation.
-class SvgWriter : public DrawingWriter
+class SvgWriter : public PlottedWriter
 {
 public:
+    using PlottedWriter::PlottedWriter;
+
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;
 
     // The whole document; empty with a reason when the drawing cannot be drawn.
     static QByteArray document(const Drawing::Model &model, const Drawing::SaveInfo &info,
-                               QString *errorMessage);
+                               const PlotSettings &plot, QString *errorMessage);
 
     // Text escaped for XML, without the control characters XML 1.0 forbids.
     static QByteArray escaped(const QString &text);

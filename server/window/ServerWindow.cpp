@@ -177,8 +177,10 @@ QWidget *ServerWindow::plotGroup(const ServerSettings &settings)
                                 {m_weights, "weights"},
                                 {m_weightByColor, "weightByColor"}})
         widget->setObjectName(QLatin1String(name));
-    for (QComboBox *combo : {m_paper, m_orientation, m_scale, m_colors, m_weights})
+    for (QComboBox *combo : {m_paper, m_orientation, m_scale, m_colors, m_weights}) {
         connect(combo, &QComboBox::currentIndexChanged, this, &ServerWindow::enablePlotFields);
+        connect(combo, &QComboBox::currentIndexChanged, m_status, &QLabel::clear);
+    }
     for (QDoubleSpinBox *spin : {m_paperWidth, m_paperHeight, m_ratio, m_margin})
         connect(spin, &QDoubleSpinBox::valueChanged, m_status, &QLabel::clear);
     connect(m_centered, &QCheckBox::toggled, m_status, &QLabel::clear);
@@ -195,7 +197,6 @@ void ServerWindow::enablePlotFields()
     m_paperHeight->setEnabled(custom);
     m_ratio->setEnabled(m_scale->currentIndex() == int(PlotSettings::Scale::Ratio));
     m_weightByColor->setEnabled(m_weights->currentIndex() == int(PlotSettings::Weights::ByColor));
-    m_status->clear();
 }
 
 void ServerWindow::save()

@@ -10,12 +10,14 @@
 #include <QImage>
 
 #include <cstring>
+#include <numeric>
 
 using namespace TestEnvironment;
 using namespace Drawing;
 using namespace Qt::Literals::StringLiterals;
 
 Q_DECLARE_METATYPE(Drawing::Model)
+Q_DECLARE_METATYPE(PlotSettings)
 
 namespace {
 
@@ -191,6 +193,8 @@ private Q_SLOTS:
     void ink();
     void pdfUpdateIsWellFormed();
     void emfRecords();
+    void plotted_data();
+    void plotted();
     void hostileDrawings_data();
     void hostileDrawings();
     void features_data();
@@ -487,6 +491,101 @@ void TestPaint::emfRecords()
 // Drawings no one draws but a damaged file may hold: shapes without end, and blocks that
 // include themselves, double at every level, repeat a billion times (empty ones too) or nest too
 // deep behind a block first placed near the top.
+void TestPaint::plotted_data()
+{
+    QTest::addColumn<PlotSettings>("plot");
+    QTest::addColumn<QPointF>("world");
+    QTest::addColumn<QString>("ink"); // at the point: black, grey, colour or white
+    QTest::addColumn<double>("width"); // millimetres of the line through it, 0 for an area
+    PlotSettings grey, mono, byColor;
+    grey.colors = PlotSettings::Colors::Grayscale;
+    mono.colors = PlotSettings::Colors::Monochrome;
+    byColor.weights = PlotSettings::Weights::ByColor;
+    byColor.weightByColor = {{1, 2.0}, {7, 0.5}};
+    const QPointF yellow(75, 45), whiteArea(22, 22);
+    QTest::newRow("colour: yellow") << PlotSettings() << yellow << u"colour"_s << 0.25;
+    QTest::newRow("colour: white area") << PlotSettings() << whiteArea << u"black"_s << 0.0;
+    QTest::newRow("grayscale: yellow") << grey << yellow << u"grey"_s << 0.25;
+    QTest::newRow("grayscale: white area") << grey << whiteArea << u"black"_s << 0.0;
+    QTest::newRow("monochrome: yellow") << mono << yellow << u"black"_s << 0.25;
+    QTest::newRow("monochrome: white area") << mono << whiteArea << u"white"_s << 0.0;
+    QTest::newRow("monochrome: black area") << mono << QPointF(10, 10) << u"black"_s << 0.0;
+    QTest::newRow("weights: 1") << byColor << QPointF(75, 50) << u"colour"_s << 2.0;
+    QTest::newRow("weights: 7") << byColor << QPointF(75, 0) << u"black"_s << 0.5;
+    QTest::newRow("weights: nearest to a true colour")
+        << byColor << QPointF(75, 25) << u"colour"_s << 2.0;
+    QTest::newRow("weights: 2 not listed") << byColor << yellow << u"colour"_s << 0.25;
+}
+
+// Submission prints: light colours black in monochrome while white areas still mask, greys with
+// no hue in grayscale, and line weights by colour number, true colours by the nearest.
+void TestPaint::plotted()
+{
+    QFETCH(PlotSettings, plot);
+    QFETCH(QPointF, world);
+    QFETCH(QString, ink);
+    QFETCH(double, width);
+    if (QStandardPaths::findExecutable(u"pdftoppm"_s).isEmpty())
+        QSKIP("the rasteriser is not installed");
+    Model m;
+    m.layers << Layer {u"0"_s};
+    const auto add = [&](Shape shape, Color color) {
+        m.entities << entity(std::move(shape));
+        m.entities.last().style.color = color;
+    };
+    add(Line {{0, 0}, {100, 0}}, Color::fromRgb(0xffffff, 7));
+    add(Line {{0, 50}, {100, 50}}, Color::fromRgb(0xff0000, 1));
+    add(Line {{50, 45}, {100, 45}}, Color::fromRgb(0xffff00, 2));
+    add(Line {{50, 25}, {100, 25}}, Color::fromRgb(0xf00404));
+    Hatch black;
+    black.solid = true;
+    black.loops << QVector<Vertex> {Vertex {{5, 5}}, Vertex {{40, 5}}, Vertex {{40, 40}},
+                                    Vertex {{5, 40}}};
+    add(black, Color::fromRgb(0));
+    add(Solid {{{15, 15}, {30, 15}, {30, 30}, {15, 30}}}, Color::fromRgb(0xffffff, 7));
+
+    QBuffer pdf;
+    QVERIFY(pdf.open(QIODevice::WriteOnly) && PdfWriter(plot).write(m, {}, pdf, nullptr));
+    const QString source = m_dir.filePath(u"plotted.pdf"_s), png = m_dir.filePath(u"plotted"_s);
+    QVERIFY(writeFile(source, pdf.data()));
+    run(u"pdftoppm"_s, {u"-r"_s, u"254"_s, u"-png"_s, u"-singlefile"_s, source, png});
+    const QImage image = QImage(png + u".png"_s).convertToFormat(QImage::Format_RGB32);
+    DrawingRenderer renderer(m, plot);
+    QVERIFY(renderer.check(nullptr) && !image.isNull());
+    const QPoint at
+        = (renderer.paperFromWorld() * QTransform::fromScale(10, 10)).map(world).toPoint();
+    const auto chroma = [](QRgb c) {
+        return std::max({qRed(c), qGreen(c), qBlue(c)}) - std::min({qRed(c), qGreen(c), qBlue(c)});
+    };
+    QRgb darkest = qRgb(255, 255, 255);
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx) {
+            const QRgb c = image.pixel(at + QPoint(dx, dy));
+            darkest = qGray(c) < qGray(darkest) ? c : darkest;
+        }
+    }
+    const QString seen = chroma(darkest) > 64 ? u"colour"_s
+        : qGray(darkest) < 64                 ? u"black"_s
+        : qGray(darkest) < 250                ? u"grey"_s
+                                              : u"white"_s;
+    QCOMPARE(seen, ink);
+    for (int y = 0; plot.colors != PlotSettings::Colors::Color && y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3)
+            QVERIFY2(chroma(image.pixel(x, y)) < 8, qPrintable(u"hue at %1,%2"_s.arg(x).arg(y)));
+    }
+    // The line's width in pixels of the column through the point, 3 mm either way: its ink
+    // summed, by the shade of its middle, so that grey and smoothed edges count as they cover.
+    QVector<int> shade;
+    for (int dy = -30; width > 0 && dy <= 30; ++dy) {
+        const QRgb c = image.pixel(at.x(), at.y() + dy);
+        shade << 255 - std::min({qRed(c), qGreen(c), qBlue(c)});
+    }
+    const double inked = width > 0 ? std::accumulate(shade.begin(), shade.end(), 0.0)
+            / *std::max_element(shade.begin(), shade.end())
+                                   : 0;
+    QVERIFY2(std::abs(inked / 10.0 - width) <= 0.15, qPrintable(QString::number(inked)));
+}
+
 void TestPaint::hostileDrawings_data()
 {
     QTest::addColumn<QString>("format");

@@ -79,6 +79,7 @@ ServerWindow::ServerWindow(const QString &drawingPath, QWidget *parent)
     form->addRow(QStringLiteral("DXF バージョン(&D):"), m_dxfVersion);
 
     m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("status"));
     m_status->setWordWrap(true);
     if (!warnings.isEmpty())
         m_status->setText(QStringLiteral("設定ファイルに読めない値があり、既定値を使います:\n")
@@ -89,6 +90,7 @@ ServerWindow::ServerWindow(const QString &drawingPath, QWidget *parent)
     QPushButton *closeButton
         = buttons->addButton(QStringLiteral("閉じる"), QDialogButtonBox::RejectRole);
     saveButton->setDefault(true);
+    saveButton->setObjectName(QStringLiteral("save"));
     connect(saveButton, &QPushButton::clicked, this, &ServerWindow::save);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(m_authorName, &QLineEdit::textEdited, m_status, &QLabel::clear);

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(PlotSettings)
+
 using namespace Drawing;
 using namespace TestEnvironment;
 using namespace Qt::Literals::StringLiterals;
@@ -88,6 +90,8 @@ private Q_SLOTS:
     void malformedInputStaysWithinTheMemoryBudget();
     void dxfVersionOfTheNextSave_data();
     void dxfVersionOfTheNextSave();
+    void plotSettings_data();
+    void plotSettings();
     void savingNeverWritesThroughALink_data();
     void savingNeverWritesThroughALink();
     void fullDiskLeavesTheOldTarget();
@@ -455,6 +459,66 @@ void TestService::dxfVersionOfTheNextSave()
     const QJsonObject audit = dxfOracle(u"audit"_s, target).object();
     QCOMPARE(audit.value("version"_L1).toString(), acadVer);
     QVERIFY(audit.value("entities"_L1).toInt() > 20);
+}
+
+void TestService::plotSettings_data()
+{
+    QTest::addColumn<QByteArray>("keys");
+    QTest::addColumn<PlotSettings>("plot");
+    QTest::addColumn<QStringList>("unread"); // keys warned of with their values
+    PlotSettings all;
+    all.paper = PlotSettings::Paper::Custom;
+    all.customWidth = 500;
+    all.customHeight = 297.5;
+    all.orientation = PlotSettings::Orientation::Landscape;
+    all.scale = PlotSettings::Scale::Ratio;
+    all.ratio = 2.5;
+    all.margin = 0;
+    all.centered = false;
+    all.colors = PlotSettings::Colors::Monochrome;
+    all.weights = PlotSettings::Weights::ByColor;
+    all.weightByColor = {{1, 0.5}, {255, 2.11}};
+    QTest::newRow("every key") << QByteArray(
+        "Paper=500 X 297.5\nOrientation=landscape\nScale=1:2.5\n"
+        "Margin=0\nCentered=FALSE\nColors=Monochrome\n"
+        "LineWeights=bycolor\nWeightByColor=255:2.11, 1:0.5")
+                               << all << QStringList();
+    PlotSettings named;
+    named.paper = PlotSettings::Paper::A3;
+    named.scale = PlotSettings::Scale::Fit;
+    QTest::newRow("named") << QByteArray("Paper=a3\nScale=Fit") << named << QStringList();
+    QTest::newRow("unknown names")
+        << QByteArray("Paper=A5\nOrientation=sideways\nScale=2:1\nCentered=yes\nColors=sepia\n"
+                      "LineWeights=thick")
+        << PlotSettings() << QStringList {u"Paper"_s,    u"Orientation"_s, u"Scale"_s,
+                                          u"Centered"_s, u"Colors"_s,      u"LineWeights"_s};
+    QTest::newRow("numbers out of range")
+        << QByteArray("Paper=6000x300\nScale=1:0\nMargin=nan\nWeightByColor=256:0.5")
+        << PlotSettings() << QStringList {u"Paper"_s, u"Scale"_s, u"Margin"_s, u"WeightByColor"_s};
+    QTest::newRow("weight table slips")
+        << QByteArray("Paper=300x\nMargin=-1\nWeightByColor=1:0.5,1:0.35") << PlotSettings()
+        << QStringList {u"Paper"_s, u"Margin"_s, u"WeightByColor"_s};
+}
+
+// Every [Plot] key: what it takes, and a value it cannot read leaves the default with a warning
+// that names the key and the value.
+void TestService::plotSettings()
+{
+    QFETCH(QByteArray, keys);
+    QFETCH(PlotSettings, plot);
+    QFETCH(QStringList, unread);
+    // The converting server of the other tests may be started again by the bus meanwhile.
+    const QByteArray before = readFile(ServerSettings::filePath());
+    const auto restore = qScopeGuard([&] { writeFile(ServerSettings::filePath(), before); });
+    QVERIFY(writeFile(ServerSettings::filePath(), "[Plot]\n" + keys + '\n'));
+    QStringList warnings;
+    QVERIFY(ServerSettings::load(&warnings).plot == plot);
+    QCOMPARE(warnings.size(), unread.size());
+    for (const QString &key : unread) {
+        const QString value = QString::fromLatin1(keys).section(key + u'=', 1).section(u'\n', 0, 0);
+        QVERIFY2(warnings.join(u'\n').contains(u"[Plot] %1: \"%2\""_s.arg(key, value)),
+                 qPrintable(warnings.join(u'\n')));
+    }
 }
 
 void TestService::savingNeverWritesThroughALink_data()

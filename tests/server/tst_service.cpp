@@ -6,6 +6,8 @@
 #include "server/service/ServerSettings.h"
 #include "server/sxf/SxfReader.h"
 
+#include <QSettings>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -464,61 +466,55 @@ void TestService::dxfVersionOfTheNextSave()
 void TestService::plotSettings_data()
 {
     QTest::addColumn<QByteArray>("keys");
-    QTest::addColumn<PlotSettings>("plot");
+    QTest::addColumn<QString>("saved"); // what the window would save of what was read
     QTest::addColumn<QStringList>("unread"); // keys warned of with their values
-    PlotSettings all;
-    all.paper = PlotSettings::Paper::Custom;
-    all.customWidth = 500;
-    all.customHeight = 297.5;
-    all.orientation = PlotSettings::Orientation::Landscape;
-    all.scale = PlotSettings::Scale::Ratio;
-    all.ratio = 2.5;
-    all.margin = 0;
-    all.centered = false;
-    all.colors = PlotSettings::Colors::Monochrome;
-    all.weights = PlotSettings::Weights::ByColor;
-    all.weightByColor = {{1, 0.5}, {255, 2.11}};
-    QTest::newRow("every key") << QByteArray(
-        "Paper=500 X 297.5\nOrientation=landscape\nScale=1:2.5\n"
-        "Margin=0\nCentered=FALSE\nColors=Monochrome\n"
-        "LineWeights=bycolor\nWeightByColor=255:2.11, 1:0.5")
-                               << all << QStringList();
-    PlotSettings named;
-    named.paper = PlotSettings::Paper::A3;
-    named.scale = PlotSettings::Scale::Fit;
-    QTest::newRow("named") << QByteArray("Paper=a3\nScale=Fit") << named << QStringList();
+    const QString defaults = u"Centered=true Colors=Color LineWeights=Drawing Margin=10 "
+                             "Orientation=Auto Paper=Own Scale=Own WeightByColor="_s;
+    QTest::newRow("every key")
+        << QByteArray("Paper=500 X 297.5\nOrientation=landscape\nScale=1:2.5\nMargin=0\n"
+                      "Centered=FALSE\nColors=Monochrome\nLineWeights=bycolor\n"
+                      "WeightByColor=255:2.11, 1:0.5")
+        << u"Centered=false Colors=Monochrome LineWeights=ByColor Margin=0 "
+           "Orientation=Landscape Paper=500x297.5 Scale=1:2.5 WeightByColor=1:0.5,255:2.11"_s
+        << QStringList();
     QTest::newRow("unknown names")
         << QByteArray("Paper=A5\nOrientation=sideways\nScale=2:1\nCentered=yes\nColors=sepia\n"
                       "LineWeights=thick")
-        << PlotSettings() << QStringList {u"Paper"_s,    u"Orientation"_s, u"Scale"_s,
-                                          u"Centered"_s, u"Colors"_s,      u"LineWeights"_s};
+        << defaults << QStringList {u"Paper"_s,    u"Orientation"_s, u"Scale"_s,
+                                    u"Centered"_s, u"Colors"_s,      u"LineWeights"_s};
     QTest::newRow("numbers out of range")
-        << QByteArray("Paper=6000x300\nScale=1:0\nMargin=nan\nWeightByColor=256:0.5")
-        << PlotSettings() << QStringList {u"Paper"_s, u"Scale"_s, u"Margin"_s, u"WeightByColor"_s};
-    QTest::newRow("weight table slips")
-        << QByteArray("Paper=300x\nMargin=-1\nWeightByColor=1:0.5,1:0.35") << PlotSettings()
-        << QStringList {u"Paper"_s, u"Margin"_s, u"WeightByColor"_s};
+        << QByteArray("Paper=6000x300\nScale=1:0\nMargin=nan\nWeightByColor=256:0.5") << defaults
+        << QStringList {u"Paper"_s, u"Scale"_s, u"Margin"_s, u"WeightByColor"_s};
+    QTest::newRow("slips") << QByteArray("Paper=300x\nMargin=-1\nWeightByColor=1:0.5,1:0.35")
+                           << defaults << QStringList {u"Paper"_s, u"Margin"_s, u"WeightByColor"_s};
 }
 
-// Every [Plot] key: what it takes, and a value it cannot read leaves the default with a warning
-// that names the key and the value.
+// Every [Plot] key: what it takes and how the window writes it back; a value it cannot read
+// leaves the default with a warning that names the key and the value.
 void TestService::plotSettings()
 {
     QFETCH(QByteArray, keys);
-    QFETCH(PlotSettings, plot);
+    QFETCH(QString, saved);
     QFETCH(QStringList, unread);
     // The converting server of the other tests may be started again by the bus meanwhile.
-    const QByteArray before = readFile(ServerSettings::filePath());
-    const auto restore = qScopeGuard([&] { writeFile(ServerSettings::filePath(), before); });
-    QVERIFY(writeFile(ServerSettings::filePath(), "[Plot]\n" + keys + '\n'));
+    const QString path = ServerSettings::filePath();
+    const QByteArray before = readFile(path);
+    const auto restore = qScopeGuard([&] { writeFile(path, before); });
+    QVERIFY(writeFile(path, "[Plot]\n" + keys + '\n'));
     QStringList warnings;
-    QVERIFY(ServerSettings::load(&warnings).plot == plot);
+    QVERIFY(ServerSettings::saveChoices(ServerSettings::load(&warnings)));
     QCOMPARE(warnings.size(), unread.size());
     for (const QString &key : unread) {
         const QString value = QString::fromLatin1(keys).section(key + u'=', 1).section(u'\n', 0, 0);
         QVERIFY2(warnings.join(u'\n').contains(u"[Plot] %1: \"%2\""_s.arg(key, value)),
                  qPrintable(warnings.join(u'\n')));
     }
+    QSettings file(path, QSettings::IniFormat);
+    file.beginGroup(u"Plot"_s);
+    QStringList values;
+    for (const QString &key : file.childKeys())
+        values << key + u'=' + file.value(key).toString();
+    QCOMPARE(values.join(u' '), saved);
 }
 
 void TestService::savingNeverWritesThroughALink_data()

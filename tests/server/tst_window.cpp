@@ -44,47 +44,40 @@ void TestWindow::plotSettingsRoundTrip()
     // The value it could not read is shown; the default is in its place.
     QVERIFY(field<QLabel>(window, "status")->text().contains(u"sepia"_s));
     QCOMPARE(field<QComboBox>(window, "colors")->currentIndex(), 0);
-    field<QComboBox>(window, "paper")->setCurrentIndex(int(PlotSettings::Paper::Custom));
-    field<QDoubleSpinBox>(window, "paperWidth")->setValue(500);
-    field<QComboBox>(window, "orientation")->setCurrentIndex(2);
-    field<QComboBox>(window, "scale")->setCurrentIndex(int(PlotSettings::Scale::Ratio));
-    field<QDoubleSpinBox>(window, "ratio")->setValue(50);
-    field<QDoubleSpinBox>(window, "margin")->setValue(5);
+    // Every field away from its default, so that one left unsaved shows when read again.
+    for (const char *name : {"paper", "orientation", "scale", "colors", "weights"}) {
+        QComboBox *combo = field<QComboBox>(window, name);
+        combo->setCurrentIndex(combo->count() - 1);
+    }
+    for (const char *name : {"paperWidth", "paperHeight", "ratio", "margin"})
+        field<QDoubleSpinBox>(window, name)->setValue(12.5);
     field<QCheckBox>(window, "centered")->setChecked(false);
-    field<QComboBox>(window, "colors")->setCurrentIndex(2);
-    field<QComboBox>(window, "weights")->setCurrentIndex(1);
     QLineEdit *table = field<QLineEdit>(window, "weightByColor");
     QVERIFY(table->isEnabled());
     table->setText(u"7:0.25, 1:3"_s);
     QTest::mouseClick(field<QPushButton>(window, "save"), Qt::LeftButton);
     QVERIFY(field<QLabel>(window, "status")->text().contains(u"保存していません"_s));
     QVERIFY(!QSettings(ServerSettings::filePath(), QSettings::IniFormat).contains(u"Plot/Paper"_s));
-    table->setText(u"7:0.25, 1:0.5"_s);
+    table->setText(u"1:0.5,7:0.25"_s);
     QTest::mouseClick(field<QPushButton>(window, "save"), Qt::LeftButton);
     QVERIFY(field<QLabel>(window, "status")->text().startsWith(u"保存しました"_s));
 
-    PlotSettings expected;
-    expected.paper = PlotSettings::Paper::Custom;
-    expected.customWidth = 500;
-    expected.customHeight = 297;
-    expected.orientation = PlotSettings::Orientation::Landscape;
-    expected.scale = PlotSettings::Scale::Ratio;
-    expected.ratio = 50;
-    expected.margin = 5;
-    expected.centered = false;
-    expected.colors = PlotSettings::Colors::Monochrome;
-    expected.weights = PlotSettings::Weights::ByColor;
-    expected.weightByColor = {{1, 0.5}, {7, 0.25}};
     QStringList warnings;
-    QVERIFY(ServerSettings::load(&warnings).plot == expected);
-    QVERIFY(warnings.isEmpty());
-    // The test knobs stay as they were; a window opened again shows what was saved.
+    ServerSettings::load(&warnings);
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'\n')));
     QCOMPARE(
         QSettings(ServerSettings::filePath(), QSettings::IniFormat).value(u"Testing/DelayMs"_s),
         u"7"_s);
+    // Opened again, the window shows what was saved.
     window = std::make_unique<ServerWindow>(QString());
+    for (const char *name : {"paper", "orientation", "scale", "colors", "weights"}) {
+        QComboBox *combo = field<QComboBox>(window, name);
+        QCOMPARE(combo->currentIndex(), combo->count() - 1);
+    }
+    for (const char *name : {"paperWidth", "paperHeight", "ratio", "margin"})
+        QCOMPARE(field<QDoubleSpinBox>(window, name)->value(), 12.5);
+    QVERIFY(!field<QCheckBox>(window, "centered")->isChecked());
     QCOMPARE(field<QLineEdit>(window, "weightByColor")->text(), u"1:0.5,7:0.25"_s);
-    QCOMPARE(field<QDoubleSpinBox>(window, "ratio")->value(), 50.0);
 }
 
 NORVALE_TEST_MAIN(TestWindow)

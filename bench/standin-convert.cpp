@@ -3,7 +3,9 @@
 //
 //     standin-convert SOURCE TARGET [AUTHOR [AFFILIATION]]
 //
-// A DXF target is written in the version the server's settings name ([Output] DxfVersion).
+// It reads the server's settings file (TARSK_STANDIN_SETTINGS, or the server's own path), so
+// that a page comes out as the server would print it: a DXF target in the version [Output]
+// DxfVersion names, a PDF, SVG, HTM or EMF target by the [Plot] settings.
 
 #include "server/service/FormatRegistry.h"
 #include "server/service/ServerSettings.h"
@@ -24,9 +26,13 @@ int main(int argc, char **argv)
         return 2;
     }
     const QFileInfo source(args[1]), target(args[2]);
+    QStringList warnings;
+    const ServerSettings settings = ServerSettings::load(&warnings);
+    for (const QString &warning : std::as_const(warnings))
+        std::fprintf(stderr, "standin-convert: %s\n", qPrintable(warning));
     auto reader = FormatRegistry::readerFor(source.suffix().toUpper());
     auto writer
-        = FormatRegistry::writerFor(target.suffix().toUpper(), ServerSettings::load().dxfVersion);
+        = FormatRegistry::writerFor(target.suffix().toUpper(), settings.dxfVersion, settings.plot);
     if (!reader || !writer) {
         std::fprintf(stderr, "standin-convert: no %s reader or no %s writer\n",
                      qPrintable(source.suffix()), qPrintable(target.suffix()));

@@ -30,14 +30,15 @@ const char kUsage[] = R"(Usage: tarsk-standin --automation
                 started it, if any), as the bus does through the Tarsk.Document.service file;
                 quit after Quit from the last client with a drawing open, or after
                 IdleMs without a call; each client connection has a drawing of its own
-  FILE          show a small window with the version, the stored author data and the DXF
-                version to write, which can be changed and saved; the bus name is not taken
+  FILE          show a small window with the version, the stored author data, the DXF
+                version to write and the plot settings, which can be changed and saved; the
+                bus name is not taken
 
 Settings are read once, at start, from $XDG_CONFIG_HOME/tarsk-standin/standin.ini (usually
 ~/.config/tarsk-standin/standin.ini) or from the file TARSK_STANDIN_SETTINGS names; [Output]
-DxfVersion alone is read again for every drawing saved. A key of the file wins over its
-environment variable; a blank value counts as unset, a value the server cannot read is ignored
-with a warning on standard error. A server started by the
+DxfVersion is read again for every drawing saved, [Plot] for every drawing opened. A key of
+the file wins over its environment variable; a blank value counts as unset, a value the server
+cannot read is ignored with a warning on standard error. A server started by the
 bus gets the bus daemon's environment: use the file, or send the variables with
 org.freedesktop.DBus.UpdateActivationEnvironment before the server starts.
 

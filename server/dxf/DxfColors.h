@@ -1,12 +1,7 @@
 #pragma once
 
-#include <QtGlobal>
+#include "server/drawing/ColorIndex.h"
 
-// The DXF colour index (ACI) and its standard palette.
-namespace DxfColors {
-
-quint32 rgb(int index);
-// The palette entry closest to a colour, for writers that must name one next to a true colour.
-int nearestIndex(quint32 color);
-
-} // namespace DxfColors
+// DXF names its colours by the colour index; the palette lives with the model, where the plot
+// settings find it too.
+namespace DxfColors = ColorIndex;

@@ -1,6 +1,7 @@
 #include "server/paint/DrawingRenderer.h"
 
 #include "server/drawing/BlockExpansion.h"
+#include "server/drawing/ColorIndex.h"
 #include "server/drawing/CompositeShapes.h"
 #include "server/drawing/HatchShapes.h"
 
@@ -475,12 +476,15 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     switch (style.color.kind) {
     case Color::Kind::Rgb:
         pen->color = style.color.rgb;
+        pen->colorIndex = style.color.index;
         break;
     case Color::Kind::ByBlock:
         pen->color = context.color;
+        pen->colorIndex = context.colorIndex;
         break;
     case Color::Kind::ByLayer:
         pen->color = layer ? layer->color.rgb : context.color;
+        pen->colorIndex = layer ? layer->color.index : context.colorIndex;
         break;
     }
 
@@ -500,7 +504,41 @@ bool DrawingRenderer::resolve(const Style &style, const Context &context, QStrin
     if (weight == -2)
         weight = context.lineweight;
     pen->weight = weight >= 0 ? weight : defaultLineweight;
+    applyPlotSettings(pen);
     return true;
+}
+
+void DrawingRenderer::applyPlotSettings(Pen *pen) const
+{
+    if (m_plot.weights == PlotSettings::Weights::ByColor) {
+        // A true colour takes the weight of the palette colour nearest to it, as the colour
+        // it would be printed as on a pen plotter. Entities drawn by block inherit the index
+        // found here, never one looked up again from a colour already turned grey.
+        if (pen->colorIndex < 1 || pen->colorIndex > 255) {
+            const auto found = m_nearestIndex.constFind(pen->color);
+            pen->colorIndex = found != m_nearestIndex.constEnd()
+                ? *found
+                : *m_nearestIndex.insert(pen->color, ColorIndex::nearestIndex(pen->color));
+        }
+        pen->weight = m_plot.weightByColor.value(pen->colorIndex, pen->weight);
+    }
+    // White stays white so that paperColor() still draws white lines black and fill() can keep
+    // white areas white; grey and black are their own greys, so inherited colours turn no
+    // further.
+    const quint32 rgb = pen->color & 0xffffff;
+    switch (m_plot.colors) {
+    case PlotSettings::Colors::Color:
+        break;
+    case PlotSettings::Colors::Grayscale: {
+        const quint32 r = rgb >> 16, g = (rgb >> 8) & 0xff, b = rgb & 0xff;
+        const quint32 y = (299 * r + 587 * g + 114 * b + 500) / 1000; // luminance, Rec. 601
+        pen->color = y << 16 | y << 8 | y;
+        break;
+    }
+    case PlotSettings::Colors::Monochrome:
+        pen->color = rgb == 0xffffff ? rgb : 0;
+        break;
+    }
 }
 
 void DrawingRenderer::visit(const Entity &entity, const Context &context)
@@ -564,7 +602,7 @@ void DrawingRenderer::visit(const Entity &entity, const Context &context)
                 QPainterPath path;
                 path.addPolygon(polygon);
                 path.closeSubpath();
-                fill(path, pen.color, context);
+                fill(path, pen.color, context, true);
             } else if constexpr (std::is_same_v<T, Text>) {
                 drawText(shape, pen, context);
             } else if constexpr (std::is_same_v<T, Insert>) {
@@ -634,7 +672,8 @@ void DrawingRenderer::strokeWide(const QPainterPath &path, double worldWidth, qu
     m_painter->drawPath(world);
 }
 
-void DrawingRenderer::fill(const QPainterPath &path, quint32 color, const Context &context)
+void DrawingRenderer::fill(const QPainterPath &path, quint32 color, const Context &context,
+                           bool area)
 {
     const QPainterPath world = context.toWorld.map(path);
     if (!m_painter) {
@@ -642,7 +681,11 @@ void DrawingRenderer::fill(const QPainterPath &path, quint32 color, const Contex
         return;
     }
     m_painter->setPen(Qt::NoPen);
-    m_painter->setBrush(paperColor(color));
+    // Submission prints are black on white: a white area there hides what lies below (a
+    // wipeout, a masked background) instead of blackening it.
+    const bool mask = area && m_plot.colors == PlotSettings::Colors::Monochrome
+        && (color & 0xffffff) == 0xffffff;
+    m_painter->setBrush(mask ? QColor(Qt::white) : paperColor(color));
     m_painter->drawPath(world);
     m_painter->setBrush(Qt::NoBrush);
 }
@@ -932,6 +975,7 @@ void DrawingRenderer::drawEntities(const QVector<Entity> &entities, const QTrans
     inner.toWorld = blockToParent * context.toWorld;
     inner.layer = layer;
     inner.color = pen.color;
+    inner.colorIndex = pen.colorIndex;
     inner.linetype = pen.linetype ? pen.linetype->name.toUpper() : QString();
     inner.lineweight = pen.weight;
     inner.depth = context.depth + 1;
@@ -947,7 +991,7 @@ void DrawingRenderer::drawHatch(const Hatch &hatch, quint32 color, const Context
     if (boundary.isEmpty())
         return;
     if (hatch.solid || !m_painter) {
-        fill(boundary, color, context);
+        fill(boundary, color, context, true);
         return;
     }
 

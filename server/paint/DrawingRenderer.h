@@ -78,13 +78,15 @@ private:
         QTransform toWorld; // block coordinates to world
         QString layer; // the insert's layer, for entities of a block on layer "0"
         quint32 color = 0; // the insert's resolved colour, for ByBlock
+        int colorIndex = -1; // and its colour index, -1 when it has none
         QString linetype; // the insert's resolved linetype, for ByBlock
         double lineweight = 0.25; // the insert's resolved lineweight, for ByBlock
         int depth = 0;
     };
     struct Pen
     {
-        quint32 color = 0;
+        quint32 color = 0; // as printed: grey or black when the plot settings say so
+        int colorIndex = -1; // of the colour as drawn, -1 when it has none
         double weight = 0.25; // paper millimetres
         const Drawing::Linetype *linetype = nullptr;
         double linetypeScale = 1; // the entity's and the drawing's
@@ -106,8 +108,11 @@ private:
     void visit(const Drawing::Entity &entity, const Context &context);
     bool resolve(const Drawing::Style &style, const Context &context, QString *layer,
                  Pen *pen) const;
+    void applyPlotSettings(Pen *pen) const;
     void stroke(const QPainterPath &path, const Pen &pen, const Context &context);
-    void fill(const QPainterPath &path, quint32 color, const Context &context);
+    // `area`: a solid or solid hatch, whose white masks what lies below in monochrome, rather
+    // than ink (markers, arrowheads, wide lines).
+    void fill(const QPainterPath &path, quint32 color, const Context &context, bool area = false);
     void strokeWide(const QPainterPath &path, double worldWidth, quint32 color,
                     const Context &context);
     // A line of text as drawn: multi-line text's lines, wrapped at its box width.
@@ -150,6 +155,7 @@ private:
     Drawing::HatchShapes m_hatchShapes; // bounds the cost of all hatch patterns of a page
     QHash<QString, const Drawing::Linetype *> m_linetypes; // upper-case name
     QHash<QString, const Drawing::Layer *> m_layers; // upper-case name
+    mutable QHash<quint32, int> m_nearestIndex; // colour index of true colours, for weights
     Drawing::BlockIndex m_blocks;
     bool m_japanese = false; // any text of the drawing needs a Japanese font
     QFont m_font;

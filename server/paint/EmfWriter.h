@@ -1,21 +1,15 @@
 #pragma once
 
-#include "server/drawing/DrawingWriter.h"
-#include "server/drawing/PlotSettings.h"
+#include "server/paint/PlottedWriter.h"
 
 // Enhanced Metafile at the page size of the PDF. EMF has no author field: the header's
 // description holds the program and the drawing's name, and an EMR_COMMENT holds
 // "Title=", "Author=" and "Affiliation=" lines in UTF-8 after the marker "NorvaleInfo\n".
-class EmfWriter : public DrawingWriter
+class EmfWriter : public PlottedWriter
 {
 public:
-    explicit EmfWriter(const PlotSettings &plot = {})
-        : m_plot(plot)
-    { }
+    using PlottedWriter::PlottedWriter;
 
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;
-
-private:
-    PlotSettings m_plot;
 };

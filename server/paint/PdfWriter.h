@@ -1,7 +1,6 @@
 #pragma once
 
-#include "server/drawing/DrawingWriter.h"
-#include "server/drawing/PlotSettings.h"
+#include "server/paint/PlottedWriter.h"
 
 #include <QByteArray>
 
@@ -11,12 +10,10 @@
 // for any later edit: an incremental update that appends a new Info dictionary. That dictionary
 // also names the scale the page was drawn at (NorvaleScale, "1:50"), which a viewer of the file
 // cannot work out from the page alone.
-class PdfWriter : public DrawingWriter
+class PdfWriter : public PlottedWriter
 {
 public:
-    explicit PdfWriter(const PlotSettings &plot = {})
-        : m_plot(plot)
-    { }
+    using PlottedWriter::PlottedWriter;
 
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;
@@ -28,7 +25,4 @@ public:
     static QByteArray withInfo(const QByteArray &pdf, const Drawing::SaveInfo &info, double scale);
     // "1:50" for 0.02.
     static QByteArray scaleText(double scale);
-
-private:
-    PlotSettings m_plot;
 };

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "server/drawing/DrawingWriter.h"
-#include "server/drawing/PlotSettings.h"
+#include "server/paint/PlottedWriter.h"
 
 #include <QByteArray>
 #include <QPainterPath>
@@ -9,12 +8,10 @@
 
 // SVG 1.1 in millimetres, painted by Qt's SVG generator, with a <title> and the author data in
 // <metadata> as Dublin Core: dc:creator the author name, dc:publisher the affiliation.
-class SvgWriter : public DrawingWriter
+class SvgWriter : public PlottedWriter
 {
 public:
-    explicit SvgWriter(const PlotSettings &plot = {})
-        : m_plot(plot)
-    { }
+    using PlottedWriter::PlottedWriter;
 
     bool write(const Drawing::Model &model, const Drawing::SaveInfo &info, QIODevice &out,
                QString *errorMessage) override;
@@ -31,6 +28,4 @@ private:
     // Qt's generator drops QPainter's clip: each viewport's stroke markers become a group that
     // clips what it holds.
     static QByteArray withClips(const QByteArray &svg, const QVector<QPainterPath> &clips);
-
-    PlotSettings m_plot;
 };

@@ -36,7 +36,8 @@ QString ConvertingBackend::targetRefusal(const QString &path) const
     return QStringLiteral("%1 には保存できない形式です。").arg(shown(path));
 }
 
-bool ConvertingBackend::open(const QString &path, QString *errorMessage)
+bool ConvertingBackend::open(const QString &path, const ServerSettings &settings,
+                             QString *errorMessage)
 {
     const auto failed = [&](const QString &reason) {
         *errorMessage
@@ -60,6 +61,7 @@ bool ConvertingBackend::open(const QString &path, QString *errorMessage)
     if (!reader->read(bytes, model, &reason))
         return failed(reason);
     m_model = std::move(model);
+    m_plot = settings.plot;
     return true;
 }
 
@@ -67,7 +69,7 @@ bool ConvertingBackend::save(const QString &path, const Drawing::SaveInfo &info,
                              const ServerSettings &settings, QString *errorMessage)
 {
     const std::unique_ptr<DrawingWriter> writer
-        = FormatRegistry::writerFor(formatOf(path), settings.dxfVersion);
+        = FormatRegistry::writerFor(formatOf(path), settings.dxfVersion, m_plot);
     QString reason;
     if (!writer) {
         *errorMessage = targetRefusal(path);

@@ -9,10 +9,11 @@ class ConvertingBackend : public DocumentBackend
 public:
     QString sourceRefusal(const QString &path) const override;
     QString targetRefusal(const QString &path) const override;
-    bool open(const QString &path, QString *errorMessage) override;
+    bool open(const QString &path, const ServerSettings &settings, QString *errorMessage) override;
     bool save(const QString &path, const Drawing::SaveInfo &info, const ServerSettings &settings,
               QString *errorMessage) override;
 
 private:
     Drawing::Model m_model;
+    PlotSettings m_plot; // as the settings were when the drawing was opened
 };

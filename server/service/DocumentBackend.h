@@ -21,8 +21,10 @@ public:
     virtual QString sourceRefusal(const QString &path) const = 0;
     virtual QString targetRefusal(const QString &path) const = 0;
 
-    // Makes `path` the current drawing; the previous one stays current on failure.
-    virtual bool open(const QString &path, QString *errorMessage) = 0;
+    // Makes `path` the current drawing; the previous one stays current on failure. The plot
+    // settings of `settings` are the ones every save of this drawing prints with.
+    virtual bool open(const QString &path, const ServerSettings &settings, QString *errorMessage)
+        = 0;
     // `settings` tells what the target's format is to be written as (the DXF version).
     virtual bool save(const QString &path, const Drawing::SaveInfo &info,
                       const ServerSettings &settings, QString *errorMessage)

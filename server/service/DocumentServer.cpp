@@ -150,7 +150,10 @@ void DocumentServer::Open(const QString &path)
     Session &session = m_sessions[client];
     if (!session.backend)
         session.backend = DocumentBackend::create(m_settings.backend);
-    if (!session.backend->open(info.absoluteFilePath(), &error)) {
+    // Plot settings chosen in the window apply from the next drawing opened, also by a server
+    // already running; a drawing keeps the ones it was opened with for all of its saves.
+    m_settings.plot = ServerSettings::load().plot;
+    if (!session.backend->open(info.absoluteFilePath(), m_settings, &error)) {
         // The previous drawing stays open; a client that had none holds no session.
         if (session.path.isEmpty())
             m_sessions.erase(client);

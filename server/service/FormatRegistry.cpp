@@ -26,18 +26,19 @@ std::unique_ptr<DrawingReader> readerFor(const QString &extension)
     return nullptr;
 }
 
-std::unique_ptr<DrawingWriter> writerFor(const QString &extension, DxfVersion dxfVersion)
+std::unique_ptr<DrawingWriter> writerFor(const QString &extension, DxfVersion dxfVersion,
+                                         const PlotSettings &plot)
 {
     if (extension == QLatin1String("DXF"))
         return std::make_unique<DxfWriter>(dxfVersion);
     if (extension == QLatin1String("PDF"))
-        return std::make_unique<PdfWriter>();
+        return std::make_unique<PdfWriter>(plot);
     if (extension == QLatin1String("SVG"))
-        return std::make_unique<SvgWriter>();
+        return std::make_unique<SvgWriter>(plot);
     if (extension == QLatin1String("HTM"))
-        return std::make_unique<HtmWriter>();
+        return std::make_unique<HtmWriter>(plot);
     if (extension == QLatin1String("EMF"))
-        return std::make_unique<EmfWriter>();
+        return std::make_unique<EmfWriter>(plot);
     if (extension == QLatin1String("SFC"))
         return std::make_unique<SxfWriter>(SxfWriter::Form::Sfc);
     if (extension == QLatin1String("P21"))

@@ -2,6 +2,7 @@
 
 #include "server/drawing/DrawingReader.h"
 #include "server/drawing/DrawingWriter.h"
+#include "server/drawing/PlotSettings.h"
 #include "server/dxf/DxfVersion.h"
 
 #include <QString>
@@ -13,8 +14,10 @@
 namespace FormatRegistry {
 
 std::unique_ptr<DrawingReader> readerFor(const QString &extension);
-// The DXF writer writes the version given; the other writers have no versions.
+// The DXF writer writes the version given; the writers that paint pages (PDF, SVG, HTM, EMF)
+// lay them out and ink them as the plot settings say.
 std::unique_ptr<DrawingWriter> writerFor(const QString &extension,
-                                         DxfVersion dxfVersion = DxfVersions::kDefault);
+                                         DxfVersion dxfVersion = DxfVersions::kDefault,
+                                         const PlotSettings &plot = {});
 
 } // namespace FormatRegistry

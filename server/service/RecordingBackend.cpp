@@ -18,8 +18,10 @@ QString RecordingBackend::targetRefusal(const QString &path) const
     return QStringLiteral("%1 には保存できない形式です。").arg(shown(path));
 }
 
-bool RecordingBackend::open(const QString &path, QString *errorMessage)
+bool RecordingBackend::open(const QString &path, const ServerSettings &settings,
+                            QString *errorMessage)
 {
+    Q_UNUSED(settings); // a record prints nothing
     Q_UNUSED(errorMessage);
     m_currentPath = path;
     return true;

@@ -9,7 +9,7 @@ class RecordingBackend : public DocumentBackend
 public:
     QString sourceRefusal(const QString &path) const override;
     QString targetRefusal(const QString &path) const override;
-    bool open(const QString &path, QString *errorMessage) override;
+    bool open(const QString &path, const ServerSettings &settings, QString *errorMessage) override;
     bool save(const QString &path, const Drawing::SaveInfo &info, const ServerSettings &settings,
               QString *errorMessage) override;
 

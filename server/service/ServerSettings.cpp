@@ -1,7 +1,10 @@
 #include "server/service/ServerSettings.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,6 +35,94 @@ bool setInt(int &target, const QString &text)
 }
 
 using S = ServerSettings;
+
+// The names the settings file gives each choice, in the order of its enum; a paper of the user's
+// size and a ratio are written as their numbers instead.
+const char *const kPapers[] = {"Own", "A0", "A1", "A2", "A3", "A4"};
+const char *const kOrientations[] = {"Auto", "Portrait", "Landscape"};
+const char *const kScales[] = {"Own", "Fit"};
+const char *const kColors[] = {"Color", "Grayscale", "Monochrome"};
+const char *const kWeights[] = {"Drawing", "ByColor"};
+
+template<typename E, size_t N>
+bool setChoice(E &target, const QString &value, const char *const (&names)[N])
+{
+    for (size_t i = 0; i < N; ++i) {
+        if (value.compare(QLatin1String(names[i]), Qt::CaseInsensitive) == 0) {
+            target = E(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+template<typename E, size_t N>
+QString choiceName(E value, const char *const (&names)[N])
+{
+    return QLatin1String(names[std::min(size_t(value), N - 1)]);
+}
+
+// A number within [low, high]; never infinite or NaN, which no comparison lets through.
+std::optional<double> number(const QString &text, double low, double high)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !(value >= low && value <= high))
+        return std::nullopt;
+    return value;
+}
+
+QString numberText(double value)
+{
+    return QString::number(value, 'g', 10);
+}
+
+bool setPaper(PlotSettings &plot, const QString &value)
+{
+    if (setChoice(plot.paper, value, kPapers))
+        return true;
+    static const QRegularExpression times(QStringLiteral("[xX×*]"));
+    const QStringList sides = value.split(times);
+    if (sides.size() != 2)
+        return false;
+    const auto width = number(sides[0], S::kMinPaperSide, S::kMaxPaperSide);
+    const auto height = number(sides[1], S::kMinPaperSide, S::kMaxPaperSide);
+    if (!width || !height)
+        return false;
+    plot.paper = PlotSettings::Paper::Custom;
+    plot.customWidth = *width;
+    plot.customHeight = *height;
+    return true;
+}
+
+QString paperText(const PlotSettings &plot)
+{
+    if (plot.paper == PlotSettings::Paper::Custom)
+        return numberText(plot.customWidth) + u'x' + numberText(plot.customHeight);
+    return choiceName(plot.paper, kPapers);
+}
+
+bool setScale(PlotSettings &plot, const QString &value)
+{
+    if (setChoice(plot.scale, value, kScales))
+        return true;
+    const qsizetype colon = value.indexOf(u':');
+    if (colon < 0 || value.left(colon).trimmed() != QLatin1String("1"))
+        return false;
+    const auto ratio = number(value.mid(colon + 1), S::kMinRatio, S::kMaxRatio);
+    if (!ratio)
+        return false;
+    plot.scale = PlotSettings::Scale::Ratio;
+    plot.ratio = *ratio;
+    return true;
+}
+
+QString scaleText(const PlotSettings &plot)
+{
+    if (plot.scale == PlotSettings::Scale::Ratio)
+        return QStringLiteral("1:") + numberText(plot.ratio);
+    return choiceName(plot.scale, kScales);
+}
 
 } // namespace
 
@@ -68,6 +159,57 @@ const std::vector<ServerSettings::Setting> &ServerSettings::table()
              if (version)
                  s.dxfVersion = *version;
              return version.has_value();
+         }},
+        {"Plot", "Paper", "", "Own",
+         "the paper of PDF, SVG, HTM and EMF pages: Own (the sheet the drawing declares, or one "
+         "sized to the drawing), A0, A1, A2, A3, A4, or width x height in millimetres (500x300)",
+         [](S &s, const QString &v) {
+             return setPaper(s.plot, v);
+         }},
+        {"Plot", "Orientation", "", "Auto",
+         "Auto (the paper turned the way the drawing is), Portrait or Landscape",
+         [](S &s, const QString &v) {
+             return setChoice(s.plot.orientation, v, kOrientations);
+         }},
+        {"Plot", "Scale", "", "Own",
+         "Own (the drawing's scale), Fit (as large as the paper allows) or 1:N, such as 1:50",
+         [](S &s, const QString &v) {
+             return setScale(s.plot, v);
+         }},
+        {"Plot", "Margin", "", "10", "the margin of every side of the paper, 0 to 100 mm",
+         [](S &s, const QString &v) {
+             const auto margin = number(v, 0, kMaxMargin);
+             if (margin)
+                 s.plot.margin = *margin;
+             return margin.has_value();
+         }},
+        {"Plot", "Centered", "", "true",
+         "true: the drawing in the middle of the paper; false: at its lower left corner",
+         [](S &s, const QString &v) {
+             const bool on = v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+             const bool off = v.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0;
+             if (on || off)
+                 s.plot.centered = on;
+             return on || off;
+         }},
+        {"Plot", "Colors", "", "Color",
+         "Color, Grayscale, or Monochrome (every line and text black, white areas white)",
+         [](S &s, const QString &v) {
+             return setChoice(s.plot.colors, v, kColors);
+         }},
+        {"Plot", "LineWeights", "", "Drawing",
+         "Drawing (the weights the drawing gives), or ByColor (WeightByColor's)",
+         [](S &s, const QString &v) {
+             return setChoice(s.plot.weights, v, kWeights);
+         }},
+        {"Plot", "WeightByColor", "", "",
+         "for LineWeights=ByColor: colour numbers 1 to 255 with their weights in mm, 0.05 to "
+         "2.11, such as 1:0.5,7:0.25; other colours keep the drawing's",
+         [](S &s, const QString &v) {
+             const auto table = weightTable(v);
+             if (table)
+                 s.plot.weightByColor = *table;
+             return table.has_value();
          }},
         {"Testing", "Version", "TARSK_STANDIN_VERSION", "600", "what GetVersion answers",
          [](S &s, const QString &v) {
@@ -163,13 +305,50 @@ ServerSettings ServerSettings::load(QStringList *warnings)
     return result;
 }
 
-bool ServerSettings::saveChoices(const QString &authorName, const QString &affiliation,
-                                 DxfVersion dxfVersion)
+bool ServerSettings::saveChoices(const ServerSettings &choices)
 {
     QSettings file(filePath(), QSettings::IniFormat);
-    file.setValue(QStringLiteral("AuthorName"), authorName);
-    file.setValue(QStringLiteral("Affiliation"), affiliation);
-    file.setValue(QStringLiteral("Output/DxfVersion"), DxfVersions::name(dxfVersion));
+    file.setValue(QStringLiteral("AuthorName"), choices.authorName);
+    file.setValue(QStringLiteral("Affiliation"), choices.affiliation);
+    file.setValue(QStringLiteral("Output/DxfVersion"), DxfVersions::name(choices.dxfVersion));
+    const PlotSettings &plot = choices.plot;
+    file.setValue(QStringLiteral("Plot/Paper"), paperText(plot));
+    file.setValue(QStringLiteral("Plot/Orientation"), choiceName(plot.orientation, kOrientations));
+    file.setValue(QStringLiteral("Plot/Scale"), scaleText(plot));
+    file.setValue(QStringLiteral("Plot/Margin"), numberText(plot.margin));
+    file.setValue(QStringLiteral("Plot/Centered"),
+                  plot.centered ? QStringLiteral("true") : QStringLiteral("false"));
+    file.setValue(QStringLiteral("Plot/Colors"), choiceName(plot.colors, kColors));
+    file.setValue(QStringLiteral("Plot/LineWeights"), choiceName(plot.weights, kWeights));
+    file.setValue(QStringLiteral("Plot/WeightByColor"), weightTableText(plot.weightByColor));
     file.sync();
     return file.status() == QSettings::NoError;
+}
+
+std::optional<QHash<int, double>> ServerSettings::weightTable(const QString &text)
+{
+    QHash<int, double> table;
+    for (const QString &entry : text.split(u',', Qt::SkipEmptyParts)) {
+        if (entry.trimmed().isEmpty())
+            continue;
+        const QStringList pair = entry.split(u':');
+        bool ok = false;
+        const int index = pair.value(0).trimmed().toInt(&ok);
+        const auto weight = number(pair.value(1), kMinWeight, kMaxWeight);
+        // A colour given twice is a slip whichever weight was meant.
+        if (pair.size() != 2 || !ok || index < 1 || index > 255 || !weight || table.contains(index))
+            return std::nullopt;
+        table.insert(index, *weight);
+    }
+    return table;
+}
+
+QString ServerSettings::weightTableText(const QHash<int, double> &table)
+{
+    QList<int> indexes = table.keys();
+    std::sort(indexes.begin(), indexes.end());
+    QStringList entries;
+    for (int index : std::as_const(indexes))
+        entries.append(QStringLiteral("%1:%2").arg(index).arg(numberText(table.value(index))));
+    return entries.join(u',');
 }

@@ -8,6 +8,7 @@
 #include "server/paint/SvgWriter.h"
 
 #include <QImage>
+#include <QPainter>
 
 #include <cstring>
 
@@ -192,6 +193,8 @@ private Q_SLOTS:
     void ink();
     void pdfUpdateIsWellFormed();
     void emfRecords();
+    void plotted_data();
+    void plotted();
     void hostileDrawings_data();
     void hostileDrawings();
     void features_data();
@@ -490,6 +493,73 @@ void TestPaint::emfRecords()
 // Drawings no one draws but a damaged file may hold: shapes without end, and blocks that
 // include themselves, double at every level, repeat a billion times (empty ones too) or nest too
 // deep behind a block first placed near the top.
+void TestPaint::plotted_data()
+{
+    QTest::addColumn<PlotSettings>("plot");
+    QTest::addColumn<QPointF>("world");
+    QTest::addColumn<QColor>("ink"); // the darkest within 0.3 mm of the point
+    QTest::addColumn<double>("width"); // millimetres of the line through it, 0 unmeasured
+    PlotSettings grey, mono, byColor;
+    grey.colors = PlotSettings::Colors::Grayscale;
+    mono.colors = PlotSettings::Colors::Monochrome;
+    byColor.weights = PlotSettings::Weights::ByColor;
+    byColor.weightByColor = {{1, 2.0}, {7, 0.5}};
+    const QPointF yellow(75, 45), whiteArea(22, 22);
+    QTest::newRow("colour: yellow") << PlotSettings() << yellow << QColor(Qt::yellow) << 0.0;
+    QTest::newRow("colour: white area") << PlotSettings() << whiteArea << QColor(Qt::black) << 0.0;
+    QTest::newRow("grayscale: yellow") << grey << yellow << QColor(226, 226, 226) << 0.0;
+    QTest::newRow("grayscale: white area") << grey << whiteArea << QColor(Qt::black) << 0.0;
+    QTest::newRow("monochrome: yellow") << mono << yellow << QColor(Qt::black) << 0.25;
+    QTest::newRow("monochrome: white area") << mono << whiteArea << QColor(Qt::white) << 0.0;
+    QTest::newRow("weights: 1") << byColor << QPointF(75, 50) << QColor(Qt::red) << 2.0;
+    QTest::newRow("weights: 7") << byColor << QPointF(75, 0) << QColor(Qt::black) << 0.5;
+    QTest::newRow("weights: true colour, the nearest's")
+        << byColor << QPointF(75, 25) << QColor(0xf00404) << 2.0;
+    QTest::newRow("weights: 2 not listed") << byColor << yellow << QColor(Qt::yellow) << 0.25;
+}
+
+// Submission prints: light colours black in monochrome while white areas still mask, colours as
+// their luminance in grayscale, and line weights by colour number, true colours by the nearest.
+void TestPaint::plotted()
+{
+    QFETCH(PlotSettings, plot);
+    QFETCH(QPointF, world);
+    QFETCH(QColor, ink);
+    QFETCH(double, width);
+    Model m;
+    m.layers << Layer {u"0"_s};
+    const auto add = [&](Shape shape, Color color) {
+        m.entities << entity(std::move(shape));
+        m.entities.last().style.color = color;
+    };
+    add(Line {{0, 0}, {100, 0}}, Color::fromRgb(0xffffff, 7));
+    add(Line {{0, 50}, {100, 50}}, Color::fromRgb(0xff0000, 1));
+    add(Line {{50, 45}, {100, 45}}, Color::fromRgb(0xffff00, 2));
+    add(Line {{50, 25}, {100, 25}}, Color::fromRgb(0xf00404));
+    add(Solid {{{5, 5}, {40, 5}, {40, 40}, {5, 40}}}, Color::fromRgb(0));
+    add(Solid {{{15, 15}, {30, 15}, {30, 30}, {15, 30}}}, Color::fromRgb(0xffffff, 7));
+    DrawingRenderer renderer(m, plot);
+    QVERIFY(renderer.check(nullptr));
+    QImage image((renderer.paperSize() * 10).toSize(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.scale(10, 10);
+    renderer.paint(painter);
+    const QPoint at
+        = (renderer.paperFromWorld() * QTransform::fromScale(10, 10)).map(world).toPoint();
+    QRgb darkest = qRgb(255, 255, 255);
+    for (int d = 0; d < 49; ++d) {
+        const QRgb c = image.pixel(at + QPoint(d % 7 - 3, d / 7 - 3));
+        darkest = qGray(c) < qGray(darkest) ? c : darkest;
+    }
+    QCOMPARE(QColor(darkest), ink);
+    int inked = 0; // pixels of the column through the point, 3 mm either way
+    for (int dy = -30; dy <= 30; ++dy)
+        inked += image.pixel(at + QPoint(0, dy)) != qRgb(255, 255, 255);
+    QVERIFY2(width == 0 || std::abs(inked / 10.0 - width) <= 0.2,
+             qPrintable(QString::number(inked)));
+}
+
 void TestPaint::hostileDrawings_data()
 {
     QTest::addColumn<QString>("format");

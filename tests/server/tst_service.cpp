@@ -6,8 +6,12 @@
 #include "server/service/ServerSettings.h"
 #include "server/sxf/SxfReader.h"
 
+#include <QSettings>
+
 #include <sys/stat.h>
 #include <unistd.h>
+
+Q_DECLARE_METATYPE(PlotSettings)
 
 using namespace Drawing;
 using namespace TestEnvironment;
@@ -88,6 +92,8 @@ private Q_SLOTS:
     void malformedInputStaysWithinTheMemoryBudget();
     void dxfVersionOfTheNextSave_data();
     void dxfVersionOfTheNextSave();
+    void plotSettings_data();
+    void plotSettings();
     void savingNeverWritesThroughALink_data();
     void savingNeverWritesThroughALink();
     void fullDiskLeavesTheOldTarget();
@@ -455,6 +461,60 @@ void TestService::dxfVersionOfTheNextSave()
     const QJsonObject audit = dxfOracle(u"audit"_s, target).object();
     QCOMPARE(audit.value("version"_L1).toString(), acadVer);
     QVERIFY(audit.value("entities"_L1).toInt() > 20);
+}
+
+void TestService::plotSettings_data()
+{
+    QTest::addColumn<QByteArray>("keys");
+    QTest::addColumn<QString>("saved"); // what the window would save of what was read
+    QTest::addColumn<QStringList>("unread"); // keys warned of with their values
+    const QString defaults = u"Centered=true Colors=Color LineWeights=Drawing Margin=10 "
+                             "Orientation=Auto Paper=Own Scale=Own WeightByColor="_s;
+    QTest::newRow("every key")
+        << QByteArray("Paper=500 X 297.5\nOrientation=landscape\nScale=1:2.5\nMargin=0\n"
+                      "Centered=FALSE\nColors=Monochrome\nLineWeights=bycolor\n"
+                      "WeightByColor=255:2.11, 1:0.5")
+        << u"Centered=false Colors=Monochrome LineWeights=ByColor Margin=0 "
+           "Orientation=Landscape Paper=500x297.5 Scale=1:2.5 WeightByColor=1:0.5,255:2.11"_s
+        << QStringList();
+    QTest::newRow("unknown names")
+        << QByteArray("Paper=A5\nOrientation=sideways\nScale=2:1\nCentered=yes\nColors=sepia\n"
+                      "LineWeights=thick")
+        << defaults << QStringList {u"Paper"_s,    u"Orientation"_s, u"Scale"_s,
+                                    u"Centered"_s, u"Colors"_s,      u"LineWeights"_s};
+    QTest::newRow("numbers out of range")
+        << QByteArray("Paper=6000x300\nScale=1:0\nMargin=nan\nWeightByColor=256:0.5") << defaults
+        << QStringList {u"Paper"_s, u"Scale"_s, u"Margin"_s, u"WeightByColor"_s};
+    QTest::newRow("slips") << QByteArray("Paper=300x\nMargin=-1\nWeightByColor=1:0.5,1:0.35")
+                           << defaults << QStringList {u"Paper"_s, u"Margin"_s, u"WeightByColor"_s};
+}
+
+// Every [Plot] key: what it takes and how the window writes it back; a value it cannot read
+// leaves the default with a warning that names the key and the value.
+void TestService::plotSettings()
+{
+    QFETCH(QByteArray, keys);
+    QFETCH(QString, saved);
+    QFETCH(QStringList, unread);
+    // The converting server of the other tests may be started again by the bus meanwhile.
+    const QString path = ServerSettings::filePath();
+    const QByteArray before = readFile(path);
+    const auto restore = qScopeGuard([&] { writeFile(path, before); });
+    QVERIFY(writeFile(path, "[Plot]\n" + keys + '\n'));
+    QStringList warnings;
+    QVERIFY(ServerSettings::saveChoices(ServerSettings::load(&warnings)));
+    QCOMPARE(warnings.size(), unread.size());
+    for (const QString &key : unread) {
+        const QString value = QString::fromLatin1(keys).section(key + u'=', 1).section(u'\n', 0, 0);
+        QVERIFY2(warnings.join(u'\n').contains(u"[Plot] %1: \"%2\""_s.arg(key, value)),
+                 qPrintable(warnings.join(u'\n')));
+    }
+    QSettings file(path, QSettings::IniFormat);
+    file.beginGroup(u"Plot"_s);
+    QStringList values;
+    for (const QString &key : file.childKeys())
+        values << key + u'=' + file.value(key).toString();
+    QCOMPARE(values.join(u' '), saved);
 }
 
 void TestService::savingNeverWritesThroughALink_data()

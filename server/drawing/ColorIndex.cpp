@@ -1,6 +1,6 @@
-#include "server/dxf/DxfColors.h"
+#include "server/drawing/ColorIndex.h"
 
-namespace DxfColors {
+namespace ColorIndex {
 
 // The 256 entries of the DXF colour index; 0 (by block) and 256 (by layer) have no colour of
 // their own, 7 is drawn black on white paper by the writers.
@@ -58,4 +58,4 @@ int nearestIndex(quint32 color)
     return best;
 }
 
-} // namespace DxfColors
+} // namespace ColorIndex

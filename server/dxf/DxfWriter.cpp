@@ -2,6 +2,7 @@
 
 #include "server/drawing/HatchShapes.h"
 #include "server/dxf/DxfColors.h"
+#include "server/dxf/DxfLayouts.h"
 
 #include "server/drawing/CompositeShapes.h"
 
@@ -280,6 +281,11 @@ private:
     void multilineStyles();
     static int colorIndex(const Color &color);
     void collectNames(const QVector<Entity> &list);
+    void paperSpace(const Sheet &sheet, quint64 record, qsizetype index);
+    quint64 viewport(const Viewport &viewport, int id, quint64 owner, quint64 clip);
+    void layouts();
+    void layout(const QString &name, qsizetype index);
+    QString paperSpaceName(qsizetype index) const;
 
     const Model &m_model;
     const SaveInfo &m_info;
@@ -289,6 +295,16 @@ private:
     quint64 m_handle = kFirstHandle;
     quint64 m_modelSpace = 0;
     quint64 m_paperSpace = 0;
+    // The sheets' layouts: the current sheet's (or else the first's) is *Paper_Space, whose
+    // entities sit in ENTITIES, the others' are blocks of their own.
+    qsizetype m_activeSheet = -1;
+    bool m_paper = false; // entities written now belong to paper space
+    quint64 m_layoutDictionary = 0;
+    quint64 m_modelLayout = 0;
+    QVector<quint64> m_layouts; // per sheet
+    QVector<quint64> m_sheetRecords;
+    QVector<quint64> m_overallViewports;
+    QHash<QString, quint64> m_layerHandles; // case-folded name
     QHash<QString, quint64> m_blockRecords; // block name to its record's handle
     QStringList m_layerNames; // every layer written, the model's first
     QStringList m_linetypeNames;
@@ -355,6 +371,28 @@ QByteArray Writer::run()
     collectNames(m_model.entities);
     for (const Block &block : m_model.blocks)
         collectNames(block.entities);
+    for (const Sheet &sheet : m_model.sheets) {
+        collectNames(sheet.entities);
+        for (const Viewport &viewport : sheet.viewports) {
+            for (const QString &layer : viewport.frozenLayers) {
+                if (!m_layerNames.contains(layer, Qt::CaseInsensitive))
+                    m_layerNames.append(layer);
+            }
+        }
+    }
+    if (!m_model.sheets.isEmpty()) {
+        const bool current
+            = m_model.currentSheet >= 0 && m_model.currentSheet < m_model.sheets.size();
+        m_activeSheet = current ? m_model.currentSheet : 0;
+    }
+    // R12 holds one paper space and no layouts.
+    if (!r12() && m_activeSheet >= 0) {
+        m_layoutDictionary = next();
+        m_modelLayout = next();
+        for (qsizetype i = 0; i < m_model.sheets.size(); ++i)
+            m_layouts.append(next());
+        m_overallViewports.fill(0, m_model.sheets.size());
+    }
 
     // R12 has no objects to keep multiline styles in: its multilines are written as their lines.
     if (r12())
@@ -376,6 +414,8 @@ QByteArray Writer::run()
     m_e.raw(0, "SECTION");
     m_e.raw(2, "ENTITIES");
     entities(m_model.entities, m_modelSpace);
+    if (m_activeSheet >= 0)
+        paperSpace(m_model.sheets[m_activeSheet], m_paperSpace, m_activeSheet);
     m_e.raw(0, "ENDSEC");
     if (!r12()) {
         m_e.raw(0, "SECTION");
@@ -387,6 +427,10 @@ QByteArray Writer::run()
         m_e.raw(281, "1");
         m_e.raw(3, "ACAD_GROUP");
         m_e.handle(350, kGroupDictionary);
+        if (m_layoutDictionary) {
+            m_e.raw(3, "ACAD_LAYOUT");
+            m_e.handle(350, m_layoutDictionary);
+        }
         if (m_multilineStyleDictionary) {
             m_e.raw(3, "ACAD_MLINESTYLE");
             m_e.handle(350, m_multilineStyleDictionary);
@@ -397,6 +441,7 @@ QByteArray Writer::run()
         m_e.raw(100, "AcDbDictionary");
         m_e.raw(281, "1");
         multilineStyles();
+        layouts();
         m_e.raw(0, "ENDSEC");
     }
     m_e.raw(0, "EOF");
@@ -424,6 +469,20 @@ QByteArray Writer::header() const
     header.point(10, {});
     header.raw(9, "$LTSCALE");
     header.number(40, m_model.linetypeScale);
+    header.raw(9, "$TILEMODE");
+    const bool current = m_model.currentSheet >= 0 && m_model.currentSheet < m_model.sheets.size();
+    header.raw(70, current ? "0" : "1");
+    if (r12() && m_activeSheet >= 0) {
+        // R12's one paper space is printed on its limits.
+        const Sheet &sheet = m_model.sheets[m_activeSheet];
+        const double scale = sheet.scale > 0 ? sheet.scale : 1;
+        header.raw(9, "$PLIMMIN");
+        header.number(10, -sheet.offset.x / scale);
+        header.number(20, -sheet.offset.y / scale);
+        header.raw(9, "$PLIMMAX");
+        header.number(10, (sheet.width - sheet.offset.x) / scale);
+        header.number(20, (sheet.height - sheet.offset.y) / scale);
+    }
     if (r12()) {
         // Units, handles and the author data came after R12; its readers take what they find.
         header.raw(0, "ENDSEC");
@@ -527,7 +586,8 @@ void Writer::tables()
         layer.name = name;
         if (const Layer *known = layers.value(name))
             layer = *known;
-        tableRecord("LAYER", "AcDbLayerTableRecord", table);
+        m_layerHandles.insert(layer.name.toCaseFolded(),
+                              tableRecord("LAYER", "AcDbLayerTableRecord", table));
         m_e.text(2, layer.name);
         m_e.integer(70, layer.frozen ? 1 : 0);
         m_e.color(layer.color.kind == Color::Kind::Rgb ? layer.color : Color::fromRgb(0xffffff, 7),
@@ -573,14 +633,21 @@ void Writer::tables()
     m_e.raw(0, "ENDTAB");
 
     if (!r12()) { // R12 knows blocks by name alone
-        table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 2);
-        const auto record = [&](const QString &name) {
+        const int papers = int(std::max<qsizetype>(m_model.sheets.size(), 1));
+        table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 1 + papers);
+        const auto record = [&](const QString &name, quint64 layout = 0) {
             const quint64 handle = tableRecord("BLOCK_RECORD", "AcDbBlockTableRecord", table);
             m_e.text(2, name);
+            if (layout)
+                m_e.handle(340, layout);
             return handle;
         };
-        m_modelSpace = record(QStringLiteral("*Model_Space"));
-        m_paperSpace = record(QStringLiteral("*Paper_Space"));
+        m_modelSpace = record(QStringLiteral("*Model_Space"), m_modelLayout);
+        m_paperSpace = record(QStringLiteral("*Paper_Space"),
+                              m_activeSheet >= 0 ? m_layouts[m_activeSheet] : 0);
+        for (qsizetype i = 0; i < m_layouts.size(); ++i)
+            m_sheetRecords.append(i == m_activeSheet ? m_paperSpace
+                                                     : record(paperSpaceName(i), m_layouts[i]));
         for (const Block &block : m_model.blocks)
             m_blockRecords.insert(block.name, record(block.name));
         m_e.raw(0, "ENDTAB");
@@ -593,7 +660,7 @@ void Writer::blocks()
     m_e.raw(0, "SECTION");
     m_e.raw(2, "BLOCKS");
     const auto block = [&](const QString &name, quint64 record, const Point &base,
-                           const QVector<Entity> *list, bool paper) {
+                           const QVector<Entity> *list, bool paper, qsizetype sheet = -1) {
         m_e.raw(0, "BLOCK");
         m_e.handle(5, next());
         m_e.handle(330, record);
@@ -609,6 +676,8 @@ void Writer::blocks()
         m_e.raw(1, "");
         if (list)
             entities(*list, record);
+        if (sheet >= 0)
+            paperSpace(m_model.sheets[sheet], record, sheet);
         m_e.raw(0, "ENDBLK");
         m_e.handle(5, next());
         m_e.handle(330, record);
@@ -622,10 +691,249 @@ void Writer::blocks()
     if (!r12()) {
         block(QStringLiteral("*Model_Space"), m_modelSpace, {}, nullptr, false);
         block(QStringLiteral("*Paper_Space"), m_paperSpace, {}, nullptr, true);
+        for (qsizetype i = 0; i < m_sheetRecords.size(); ++i) {
+            if (i != m_activeSheet)
+                block(paperSpaceName(i), m_sheetRecords[i], {}, nullptr, true, i);
+        }
     }
     for (const Block &b : m_model.blocks)
         block(b.name, m_blockRecords.value(b.name), b.base, &b.entities, false);
     m_e.raw(0, "ENDSEC");
+}
+
+QString Writer::paperSpaceName(qsizetype index) const
+{
+    if (index == m_activeSheet)
+        return QStringLiteral("*Paper_Space");
+    return QStringLiteral("*Paper_Space%1").arg(index < m_activeSheet ? index : index - 1);
+}
+
+// A sheet's entities and viewports, after the overall viewport CAD programs expect first in
+// every layout. A clip boundary is the sheet's own polyline of the same points where it has one.
+void Writer::paperSpace(const Sheet &sheet, quint64 record, qsizetype index)
+{
+    m_paper = true;
+    const double scale = sheet.scale > 0 ? sheet.scale : 1;
+    Viewport overall;
+    overall.width = sheet.width > 0 ? sheet.width / scale : 1;
+    overall.height = sheet.height > 0 ? sheet.height / scale : 1;
+    overall.center
+        = {(sheet.width / 2 - sheet.offset.x) / scale, (sheet.height / 2 - sheet.offset.y) / scale};
+    overall.viewCenter = overall.center;
+    const quint64 overallHandle = viewport(overall, 1, record, 0);
+    if (index < m_overallViewports.size())
+        m_overallViewports[index] = overallHandle;
+    // Polylines by their first point, so that finding each boundary stays cheap.
+    QMultiHash<QPair<double, double>, QPair<qsizetype, quint64>> polylines;
+    for (qsizetype i = 0; i < sheet.entities.size(); ++i) {
+        const quint64 handle = m_handle;
+        entity(sheet.entities[i], record);
+        const auto *polyline = std::get_if<Polyline>(&sheet.entities[i].shape);
+        if (polyline && polyline->vertices.size() >= 3 && !r12()) {
+            const Point &first = polyline->vertices.first().point;
+            polylines.insert({first.x, first.y}, {i, handle});
+        }
+    }
+    int id = 1;
+    for (const Viewport &viewport : sheet.viewports) {
+        quint64 clip = 0;
+        if (viewport.clip.size() >= 3 && !r12()) {
+            const Point &first = viewport.clip.first();
+            for (auto it = polylines.find({first.x, first.y}); it != polylines.end()
+                 && it.key() == QPair<double, double>(first.x, first.y) && !clip;
+                 ++it) {
+                const auto &vertices
+                    = std::get<Polyline>(sheet.entities[it.value().first].shape).vertices;
+                bool same = vertices.size() == viewport.clip.size();
+                for (qsizetype v = 0; same && v < vertices.size(); ++v)
+                    same = vertices[v].point == viewport.clip[v];
+                if (same) {
+                    clip = it.value().second;
+                    polylines.erase(it);
+                    break;
+                }
+            }
+            if (!clip) {
+                Polyline boundary;
+                boundary.closed = true;
+                for (const Point &p : viewport.clip)
+                    boundary.vertices.append(Vertex {p});
+                clip = m_handle;
+                polyline(boundary, Style(), record);
+            }
+        }
+        this->viewport(viewport, ++id, record, clip);
+    }
+    m_paper = false;
+}
+
+quint64 Writer::viewport(const Viewport &v, int id, quint64 owner, quint64 clip)
+{
+    const quint64 handle = next();
+    common("VIEWPORT", Style(), handle, owner);
+    m_e.subclass("AcDbViewport");
+    m_e.point(10, v.center);
+    m_e.number(40, v.width);
+    m_e.number(41, v.height);
+    m_e.raw(68, "1");
+    m_e.integer(69, id);
+    const double viewHeight = v.scale > 0 ? v.height / v.scale : v.height;
+    if (r12()) { // the view is extended data there
+        m_e.raw(1001, "ACAD");
+        m_e.raw(1000, "MVIEW");
+        m_e.raw(1002, "{");
+        m_e.raw(1070, "16");
+        for (const char *z : {"0", "1"}) { // target and direction
+            m_e.raw(1010, "0");
+            m_e.raw(1020, "0");
+            m_e.raw(1030, z);
+        }
+        m_e.number(1040, v.twist);
+        m_e.number(1040, viewHeight);
+        m_e.number(1040, v.viewCenter.x);
+        m_e.number(1040, v.viewCenter.y);
+        for (const char *real : {"50", "0", "0"}) // lens, front and back clip
+            m_e.raw(1040, real);
+        for (const char *flag : {"0", "100", "1", "3", "0", "0", "0", "0"})
+            m_e.raw(1070, flag);
+        for (const char *real : {"0", "0", "0", "10", "10", "10", "10"}) // snap and grid
+            m_e.raw(1040, real);
+        m_e.raw(1070, "0");
+        m_e.raw(1002, "{");
+        for (const QString &layer : v.frozenLayers)
+            m_e.text(1003, layer);
+        m_e.raw(1002, "}");
+        m_e.raw(1002, "}");
+        return handle;
+    }
+    m_e.number(12, v.viewCenter.x);
+    m_e.number(22, v.viewCenter.y);
+    m_e.raw(13, "0");
+    m_e.raw(23, "0");
+    for (int code : {14, 24, 15, 25})
+        m_e.raw(code, "10");
+    m_e.raw(16, "0"); // looking down on the drawing
+    m_e.raw(26, "0");
+    m_e.raw(36, "1");
+    m_e.point(17, {});
+    m_e.raw(42, "50");
+    m_e.raw(43, "0");
+    m_e.raw(44, "0");
+    m_e.number(45, viewHeight);
+    m_e.raw(50, "0");
+    m_e.number(51, v.twist);
+    m_e.raw(72, "100");
+    for (const QString &layer : v.frozenLayers)
+        m_e.handle(331, m_layerHandles.value(layer.toCaseFolded()));
+    m_e.integer(90, 0x8000 | (clip ? 0x10000 : 0)); // always set, and the clip's switch
+    if (clip)
+        m_e.handle(340, clip);
+    m_e.raw(1, "");
+    m_e.raw(281, "0");
+    m_e.raw(71, "1");
+    m_e.raw(74, "0");
+    m_e.point(110, {});
+    m_e.point(111, {1, 0});
+    m_e.point(112, {0, 1});
+    m_e.raw(79, "0");
+    m_e.raw(146, "0");
+    return handle;
+}
+
+// The layouts dictionary and a LAYOUT each for model space and every sheet.
+void Writer::layouts()
+{
+    if (!m_layoutDictionary)
+        return;
+    m_e.raw(0, "DICTIONARY");
+    m_e.handle(5, m_layoutDictionary);
+    m_e.handle(330, kRootDictionary);
+    m_e.raw(100, "AcDbDictionary");
+    m_e.raw(281, "1");
+    // Names are the dictionary's keys: one that is empty or taken is made unique.
+    QSet<QString> taken {QStringLiteral("model")};
+    QStringList names;
+    for (qsizetype i = 0; i < m_model.sheets.size(); ++i) {
+        QString name = m_model.sheets[i].name;
+        for (int n = int(i) + 1; name.isEmpty() || taken.contains(name.toCaseFolded()); ++n)
+            name = QStringLiteral("Layout%1").arg(n);
+        taken.insert(name.toCaseFolded());
+        names.append(name);
+    }
+    m_e.raw(3, "Model");
+    m_e.handle(350, m_modelLayout);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        m_e.text(3, names[i]);
+        m_e.handle(350, m_layouts[i]);
+    }
+    layout(QStringLiteral("Model"), -1);
+    for (qsizetype i = 0; i < names.size(); ++i)
+        layout(names[i], i);
+}
+
+// Plot settings that print the sheet as it is: its paper, margins, rotation and scale when the
+// sheet is its paper turned, else its page as the layout's limits.
+void Writer::layout(const QString &name, qsizetype index)
+{
+    Sheet model;
+    model.paperWidth = model.width = 420;
+    model.paperHeight = model.height = 297;
+    const Sheet &sheet = index >= 0 ? m_model.sheets[index] : model;
+    const bool paper = DxfLayouts::isPaperPage(sheet);
+    double margins[4];
+    DxfLayouts::turnedMargins(sheet, margins);
+    const double scale = sheet.scale > 0 ? sheet.scale : 1;
+    m_e.raw(0, "LAYOUT");
+    m_e.handle(5, index >= 0 ? m_layouts[index] : m_modelLayout);
+    m_e.handle(330, m_layoutDictionary);
+    m_e.raw(100, "AcDbPlotSettings");
+    m_e.raw(1, "");
+    m_e.raw(2, "none_device");
+    m_e.text(4, QStringLiteral("USER_(%1_x_%2_MM)").arg(sheet.paperWidth).arg(sheet.paperHeight));
+    m_e.raw(6, "");
+    for (int i = 0; i < 4; ++i)
+        m_e.number(40 + i, sheet.margins[i]);
+    m_e.number(44, sheet.paperWidth);
+    m_e.number(45, sheet.paperHeight);
+    m_e.number(46, paper ? sheet.offset.x - margins[0] : 0);
+    m_e.number(47, paper ? sheet.offset.y - margins[1] : 0);
+    for (int code : {48, 49, 140, 141})
+        m_e.raw(code, "0");
+    m_e.number(142, scale);
+    m_e.raw(143, "1");
+    m_e.raw(70, index >= 0 ? "640" : "1664"); // viewports first, line weights; model
+    m_e.raw(72, "1");
+    m_e.integer(73, sheet.rotation);
+    m_e.raw(74, paper ? "5" : "2");
+    m_e.raw(7, "");
+    m_e.raw(75, "16");
+    m_e.raw(76, "0");
+    m_e.raw(77, "2");
+    m_e.raw(78, "300");
+    m_e.raw(147, "1");
+    m_e.raw(148, "0");
+    m_e.raw(149, "0");
+    m_e.raw(100, "AcDbLayout");
+    m_e.text(1, name);
+    m_e.raw(70, "1");
+    m_e.integer(71, index >= 0 ? sheet.tabOrder : 0);
+    m_e.number(10, -sheet.offset.x / scale);
+    m_e.number(20, -sheet.offset.y / scale);
+    m_e.number(11, (sheet.width - sheet.offset.x) / scale);
+    m_e.number(21, (sheet.height - sheet.offset.y) / scale);
+    m_e.point(12, {});
+    for (int code : {14, 24, 34}) // no extents: empty
+        m_e.raw(code, "1e+20");
+    for (int code : {15, 25, 35})
+        m_e.raw(code, "-1e+20");
+    m_e.raw(146, "0");
+    m_e.point(13, {});
+    m_e.point(16, {1, 0});
+    m_e.point(17, {0, 1});
+    m_e.raw(76, "0");
+    m_e.handle(330, index >= 0 ? m_sheetRecords[index] : m_modelSpace);
+    if (index >= 0 && m_overallViewports[index])
+        m_e.handle(331, m_overallViewports[index]);
 }
 
 void Writer::multilineStyles()
@@ -727,6 +1035,8 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
     m_e.handle(5, handle);
     m_e.handle(330, owner);
     m_e.subclass("AcDbEntity");
+    if (m_paper)
+        m_e.raw(67, "1");
     m_e.text(8, style.layer.isEmpty() ? QStringLiteral("0") : style.layer);
     if (!style.linetype.isEmpty())
         m_e.text(6, style.linetype);

@@ -472,8 +472,8 @@ QByteArray Writer::header() const
     header.raw(9, "$TILEMODE");
     const bool current = m_model.currentSheet >= 0 && m_model.currentSheet < m_model.sheets.size();
     header.raw(70, current ? "0" : "1");
-    if (r12() && m_activeSheet >= 0) {
-        // R12's one paper space is printed on its limits.
+    if (m_activeSheet >= 0) {
+        // R12's one paper space is printed on its limits, which give other programs the paper.
         const Sheet &sheet = m_model.sheets[m_activeSheet];
         const double scale = sheet.scale > 0 ? sheet.scale : 1;
         header.raw(9, "$PLIMMIN");

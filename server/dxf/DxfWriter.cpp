@@ -723,30 +723,40 @@ void Writer::paperSpace(const Sheet &sheet, quint64 record, qsizetype index)
     const quint64 overallHandle = viewport(overall, 1, record, 0);
     if (index < m_overallViewports.size())
         m_overallViewports[index] = overallHandle;
-    // Polylines by their first point, so that finding each boundary stays cheap.
-    QMultiHash<QPair<double, double>, QPair<qsizetype, quint64>> polylines;
+    // Polylines by their points, so that finding each boundary stays cheap.
+    const auto key = [](const auto &points, auto point) {
+        size_t seed = 0;
+        for (const auto &p : points)
+            seed = qHashMulti(seed, point(p).x, point(p).y);
+        return seed;
+    };
+    const auto vertexPoint = [](const Vertex &v) {
+        return v.point;
+    };
+    const auto samePoint = [](const Point &p) {
+        return p;
+    };
+    QMultiHash<size_t, QPair<qsizetype, quint64>> polylines;
     for (qsizetype i = 0; i < sheet.entities.size(); ++i) {
         const quint64 handle = m_handle;
         entity(sheet.entities[i], record);
         const auto *polyline = std::get_if<Polyline>(&sheet.entities[i].shape);
-        if (polyline && polyline->vertices.size() >= 3 && !r12()) {
-            const Point &first = polyline->vertices.first().point;
-            polylines.insert({first.x, first.y}, {i, handle});
-        }
+        if (polyline && polyline->vertices.size() >= 3 && !r12())
+            polylines.insert(key(polyline->vertices, vertexPoint), {i, handle});
     }
     int id = 1;
     for (const Viewport &viewport : sheet.viewports) {
         quint64 clip = 0;
         if (viewport.clip.size() >= 3 && !r12()) {
-            const Point &first = viewport.clip.first();
-            for (auto it = polylines.find({first.x, first.y}); it != polylines.end()
-                 && it.key() == QPair<double, double>(first.x, first.y) && !clip;
+            const size_t wanted = key(viewport.clip, samePoint);
+            for (auto it = polylines.find(wanted); it != polylines.end() && it.key() == wanted;
                  ++it) {
                 const auto &vertices
                     = std::get<Polyline>(sheet.entities[it.value().first].shape).vertices;
                 bool same = vertices.size() == viewport.clip.size();
                 for (qsizetype v = 0; same && v < vertices.size(); ++v)
-                    same = vertices[v].point == viewport.clip[v];
+                    same = vertices[v].point.x == viewport.clip[v].x
+                        && vertices[v].point.y == viewport.clip[v].y;
                 if (same) {
                     clip = it.value().second;
                     polylines.erase(it);
@@ -853,10 +863,11 @@ void Writer::layouts()
     // Names are the dictionary's keys: one that is empty or taken is made unique.
     QSet<QString> taken {QStringLiteral("model")};
     QStringList names;
+    int made = 0;
     for (qsizetype i = 0; i < m_model.sheets.size(); ++i) {
         QString name = m_model.sheets[i].name;
-        for (int n = int(i) + 1; name.isEmpty() || taken.contains(name.toCaseFolded()); ++n)
-            name = QStringLiteral("Layout%1").arg(n);
+        while (name.isEmpty() || taken.contains(name.toCaseFolded()))
+            name = QStringLiteral("Layout%1").arg(++made);
         taken.insert(name.toCaseFolded());
         names.append(name);
     }

@@ -262,10 +262,12 @@ void Parser::readHeader(const Object &section)
         else if (name == "$TILEMODE" && value.code == 70)
             m_layouts.setTileMode(value.integer != 0);
         else if ((name == "$PLIMMIN" || name == "$PLIMMAX") && value.code == 10
-                 && i + 2 < groups.size() && groups[i + 2].code == 20)
-            m_layouts.setPaperLimits(name == "$PLIMMAX",
-                                     {coordinate(value), coordinate(groups[i + 2])});
-        else if (name.startsWith("$DIM"))
+                 && i + 2 < groups.size() && groups[i + 2].code == 20) {
+            // Limits beyond any coordinate describe no paper: the page is then left unsized.
+            const Point corner {value.number * m_unit, groups[i + 2].number * m_unit};
+            if (std::fabs(corner.x) <= kMaxCoordinate && std::fabs(corner.y) <= kMaxCoordinate)
+                m_layouts.setPaperLimits(name == "$PLIMMAX", corner);
+        } else if (name.startsWith("$DIM"))
             setting(m_dimensionHeader, dimensionCode(name.sliced(1)), value);
     }
 }
@@ -1652,6 +1654,16 @@ void Parser::viewport(const std::vector<Group> &groups, DxfLayouts::PaperSpace &
     // first reals, and the names of the frozen layers follow.
     bool mview = false;
     int reals = 0;
+    // A viewport with numbers beyond any coordinate is left out rather than the drawing.
+    bool sane = true;
+    const auto coordinate = [&](const Group &group) {
+        const double value = group.number * m_unit;
+        sane = sane && std::fabs(value) <= kMaxCoordinate;
+        return value;
+    };
+    const auto length = [&](const Group &group) {
+        return std::fabs(coordinate(group));
+    };
     for (const Group &group : groups) {
         if (group.code >= 1000) {
             if (group.code == 1000 && is(group.text, "MVIEW")) {
@@ -1731,7 +1743,7 @@ void Parser::viewport(const std::vector<Group> &groups, DxfLayouts::PaperSpace &
     if (!(flags & 0x10000))
         pending.clip.clear();
     // Viewport 1 is paper space's own view of itself; one that is off shows nothing.
-    if (id < 2 || status < 1 || !(v.width > 0) || !(v.height > 0) || !(viewHeight > 0))
+    if (!sane || id < 2 || status < 1 || !(v.width > 0) || !(v.height > 0) || !(viewHeight > 0))
         return;
     v.scale = v.height / viewHeight;
     if (std::isfinite(v.scale) && v.scale > 0)

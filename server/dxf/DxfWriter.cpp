@@ -787,7 +787,8 @@ quint64 Writer::viewport(const Viewport &v, int id, quint64 owner, quint64 clip)
     m_e.number(41, v.height);
     m_e.raw(68, "1");
     m_e.integer(69, id);
-    const double viewHeight = v.scale > 0 ? v.height / v.scale : v.height;
+    // Within the largest coordinate readers take, or the drawing would not read again.
+    const double viewHeight = std::min(v.scale > 0 ? v.height / v.scale : v.height, 1e12);
     if (r12()) { // the view is extended data there
         m_e.raw(1001, "ACAD");
         m_e.raw(1000, "MVIEW");

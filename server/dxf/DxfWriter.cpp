@@ -13,6 +13,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 using namespace Drawing;
 
@@ -51,6 +53,12 @@ public:
         m_out.append('\n');
     }
     void text(int code, const QString &value) { raw(code, encode(value)); }
+    // Groups whose values never change, in the order given.
+    void raws(std::initializer_list<std::pair<int, const char *>> groups)
+    {
+        for (const auto &[code, value] : groups)
+            raw(code, value);
+    }
     void number(int code, double value)
     {
         char buffer[32];
@@ -279,6 +287,7 @@ private:
     void leader(const Leader &leader, const Style &style, quint64 owner);
     void multiline(const Multiline &m, const Style &style, quint64 owner);
     void multilineStyles();
+    void dictionary(quint64 handle, quint64 owner);
     static int colorIndex(const Color &color);
     void collectNames(const QVector<Entity> &list);
     void paperSpace(const Sheet &sheet, quint64 record, qsizetype index);
@@ -420,11 +429,7 @@ QByteArray Writer::run()
     if (!r12()) {
         m_e.raw(0, "SECTION");
         m_e.raw(2, "OBJECTS");
-        m_e.raw(0, "DICTIONARY");
-        m_e.handle(5, kRootDictionary);
-        m_e.handle(330, 0);
-        m_e.raw(100, "AcDbDictionary");
-        m_e.raw(281, "1");
+        dictionary(kRootDictionary, 0);
         m_e.raw(3, "ACAD_GROUP");
         m_e.handle(350, kGroupDictionary);
         if (m_layoutDictionary) {
@@ -435,11 +440,7 @@ QByteArray Writer::run()
             m_e.raw(3, "ACAD_MLINESTYLE");
             m_e.handle(350, m_multilineStyleDictionary);
         }
-        m_e.raw(0, "DICTIONARY");
-        m_e.handle(5, kGroupDictionary);
-        m_e.handle(330, kRootDictionary);
-        m_e.raw(100, "AcDbDictionary");
-        m_e.raw(281, "1");
+        dictionary(kGroupDictionary, kRootDictionary);
         multilineStyles();
         layouts();
         m_e.raw(0, "ENDSEC");
@@ -789,47 +790,49 @@ quint64 Writer::viewport(const Viewport &v, int id, quint64 owner, quint64 clip)
     m_e.integer(69, id);
     // Within the largest coordinate readers take, or the drawing would not read again.
     const double viewHeight = std::min(v.scale > 0 ? v.height / v.scale : v.height, 1e12);
-    if (r12()) { // the view is extended data there
-        m_e.raw(1001, "ACAD");
-        m_e.raw(1000, "MVIEW");
-        m_e.raw(1002, "{");
-        m_e.raw(1070, "16");
-        for (const char *z : {"0", "1"}) { // target and direction
-            m_e.raw(1010, "0");
-            m_e.raw(1020, "0");
-            m_e.raw(1030, z);
-        }
+    if (r12()) { // the view is extended data there: target, direction, twist, height, centre
+        m_e.raws({{1001, "ACAD"},
+                  {1000, "MVIEW"},
+                  {1002, "{"},
+                  {1070, "16"},
+                  {1010, "0"},
+                  {1020, "0"},
+                  {1030, "0"},
+                  {1010, "0"},
+                  {1020, "0"},
+                  {1030, "1"}});
         m_e.number(1040, v.twist);
         m_e.number(1040, viewHeight);
         m_e.number(1040, v.viewCenter.x);
         m_e.number(1040, v.viewCenter.y);
-        for (const char *real : {"50", "0", "0"}) // lens, front and back clip
-            m_e.raw(1040, real);
-        for (const char *flag : {"0", "100", "1", "3", "0", "0", "0", "0"})
-            m_e.raw(1070, flag);
-        for (const char *real : {"0", "0", "0", "10", "10", "10", "10"}) // snap and grid
-            m_e.raw(1040, real);
-        m_e.raw(1070, "0");
-        m_e.raw(1002, "{");
+        // lens, clip planes, modes, snap and grid, then the frozen layers
+        m_e.raws({{1040, "50"}, {1040, "0"},  {1040, "0"},  {1070, "0"}, {1070, "100"},
+                  {1070, "1"},  {1070, "3"},  {1070, "0"},  {1070, "0"}, {1070, "0"},
+                  {1070, "0"},  {1040, "0"},  {1040, "0"},  {1040, "0"}, {1040, "10"},
+                  {1040, "10"}, {1040, "10"}, {1040, "10"}, {1070, "0"}, {1002, "{"}});
         for (const QString &layer : v.frozenLayers)
             m_e.text(1003, layer);
-        m_e.raw(1002, "}");
-        m_e.raw(1002, "}");
+        m_e.raws({{1002, "}"}, {1002, "}"}});
         return handle;
     }
     m_e.number(12, v.viewCenter.x);
     m_e.number(22, v.viewCenter.y);
-    m_e.raw(13, "0");
-    m_e.raw(23, "0");
-    for (int code : {14, 24, 15, 25})
-        m_e.raw(code, "10");
-    m_e.raw(16, "0"); // looking down on the drawing
-    m_e.raw(26, "0");
-    m_e.raw(36, "1");
-    m_e.point(17, {});
-    m_e.raw(42, "50");
-    m_e.raw(43, "0");
-    m_e.raw(44, "0");
+    // snap, grid, looking down on the drawing, lens and clip planes
+    m_e.raws({{13, "0"},
+              {23, "0"},
+              {14, "10"},
+              {24, "10"},
+              {15, "10"},
+              {25, "10"},
+              {16, "0"},
+              {26, "0"},
+              {36, "1"},
+              {17, "0"},
+              {27, "0"},
+              {37, "0"},
+              {42, "50"},
+              {43, "0"},
+              {44, "0"}});
     m_e.number(45, viewHeight);
     m_e.raw(50, "0");
     m_e.number(51, v.twist);
@@ -839,16 +842,32 @@ quint64 Writer::viewport(const Viewport &v, int id, quint64 owner, quint64 clip)
     m_e.integer(90, 0x8000 | (clip ? 0x10000 : 0)); // always set, and the clip's switch
     if (clip)
         m_e.handle(340, clip);
-    m_e.raw(1, "");
-    m_e.raw(281, "0");
-    m_e.raw(71, "1");
-    m_e.raw(74, "0");
-    m_e.point(110, {});
-    m_e.point(111, {1, 0});
-    m_e.point(112, {0, 1});
-    m_e.raw(79, "0");
-    m_e.raw(146, "0");
+    // plot style, render mode, its own coordinate system (the world's)
+    m_e.raws({{1, ""},
+              {281, "0"},
+              {71, "1"},
+              {74, "0"},
+              {110, "0"},
+              {120, "0"},
+              {130, "0"},
+              {111, "1"},
+              {121, "0"},
+              {131, "0"},
+              {112, "0"},
+              {122, "1"},
+              {132, "0"},
+              {79, "0"},
+              {146, "0"}});
     return handle;
+}
+
+void Writer::dictionary(quint64 handle, quint64 owner)
+{
+    m_e.raw(0, "DICTIONARY");
+    m_e.handle(5, handle);
+    m_e.handle(330, owner);
+    m_e.raw(100, "AcDbDictionary");
+    m_e.raw(281, "1"); // owns what it names
 }
 
 // The layouts dictionary and a LAYOUT each for model space and every sheet.
@@ -856,11 +875,7 @@ void Writer::layouts()
 {
     if (!m_layoutDictionary)
         return;
-    m_e.raw(0, "DICTIONARY");
-    m_e.handle(5, m_layoutDictionary);
-    m_e.handle(330, kRootDictionary);
-    m_e.raw(100, "AcDbDictionary");
-    m_e.raw(281, "1");
+    dictionary(m_layoutDictionary, kRootDictionary);
     // Names are the dictionary's keys: one that is empty or taken is made unique.
     QSet<QString> taken {QStringLiteral("model")};
     QStringList names;
@@ -909,23 +924,22 @@ void Writer::layout(const QString &name, qsizetype index)
     m_e.number(45, sheet.paperHeight);
     m_e.number(46, paper ? sheet.offset.x - margins[0] : 0);
     m_e.number(47, paper ? sheet.offset.y - margins[1] : 0);
-    for (int code : {48, 49, 140, 141})
-        m_e.raw(code, "0");
+    m_e.raws({{48, "0"}, {49, "0"}, {140, "0"}, {141, "0"}}); // no window
     m_e.number(142, scale);
     m_e.raw(143, "1");
     m_e.raw(70, index >= 0 ? "640" : "1664"); // viewports first, line weights; model
     m_e.raw(72, "1");
     m_e.integer(73, sheet.rotation);
     m_e.raw(74, paper ? "5" : "2");
-    m_e.raw(7, "");
-    m_e.raw(75, "16");
-    m_e.raw(76, "0");
-    m_e.raw(77, "2");
-    m_e.raw(78, "300");
-    m_e.raw(147, "1");
-    m_e.raw(148, "0");
-    m_e.raw(149, "0");
-    m_e.raw(100, "AcDbLayout");
+    m_e.raws({{7, ""},
+              {75, "16"},
+              {76, "0"},
+              {77, "2"},
+              {78, "300"},
+              {147, "1"},
+              {148, "0"},
+              {149, "0"},
+              {100, "AcDbLayout"}});
     m_e.text(1, name);
     m_e.raw(70, "1");
     m_e.integer(71, index >= 0 ? sheet.tabOrder : 0);
@@ -933,16 +947,11 @@ void Writer::layout(const QString &name, qsizetype index)
     m_e.number(20, -sheet.offset.y / scale);
     m_e.number(11, (sheet.width - sheet.offset.x) / scale);
     m_e.number(21, (sheet.height - sheet.offset.y) / scale);
-    m_e.point(12, {});
-    for (int code : {14, 24, 34}) // no extents: empty
-        m_e.raw(code, "1e+20");
-    for (int code : {15, 25, 35})
-        m_e.raw(code, "-1e+20");
-    m_e.raw(146, "0");
-    m_e.point(13, {});
-    m_e.point(16, {1, 0});
-    m_e.point(17, {0, 1});
-    m_e.raw(76, "0");
+    // base point, no extents, the world's coordinate system
+    m_e.raws({{12, "0"},     {22, "0"},      {32, "0"},      {14, "1e+20"},  {24, "1e+20"},
+              {34, "1e+20"}, {15, "-1e+20"}, {25, "-1e+20"}, {35, "-1e+20"}, {146, "0"},
+              {13, "0"},     {23, "0"},      {33, "0"},      {16, "1"},      {26, "0"},
+              {36, "0"},     {17, "0"},      {27, "1"},      {37, "0"},      {76, "0"}});
     m_e.handle(330, index >= 0 ? m_sheetRecords[index] : m_modelSpace);
     if (index >= 0 && m_overallViewports[index])
         m_e.handle(331, m_overallViewports[index]);
@@ -952,11 +961,7 @@ void Writer::multilineStyles()
 {
     if (!m_multilineStyleDictionary)
         return;
-    m_e.raw(0, "DICTIONARY");
-    m_e.handle(5, m_multilineStyleDictionary);
-    m_e.handle(330, kRootDictionary);
-    m_e.raw(100, "AcDbDictionary");
-    m_e.raw(281, "1");
+    dictionary(m_multilineStyleDictionary, kRootDictionary);
     for (const Multiline *m : std::as_const(m_multilineStyles)) {
         m_e.text(3, m->style);
         m_e.handle(350, m_multilineStyleHandles.value(m->style.toCaseFolded()));

@@ -483,6 +483,7 @@ bool Parser::readTables()
                 m_dimensionStyles.insert(name.toCaseFolded(), settings);
         } else if (is(object.type, "LTYPE")) {
             Linetype linetype;
+            bool endless = false;
             for (const Group &group : object.groups) {
                 if (group.code == 2)
                     linetype.name = text(group);
@@ -490,7 +491,13 @@ bool Parser::readTables()
                     linetype.description = text(group);
                 else if (group.code == 49 && linetype.pattern.size() < 64)
                     linetype.pattern.append(group.number * m_unit);
+                endless = endless
+                    || (group.code == 49 && std::fabs(group.number * m_unit) > kMaxCoordinate);
             }
+            // A dash longer than any drawing is a solid line; kept, its length would make the
+            // pattern's total, which writers give, infinite.
+            if (endless)
+                linetype.pattern.clear();
             // BYBLOCK, BYLAYER and CONTINUOUS are what an empty linetype already means.
             const QString name = linetype.name.toCaseFolded();
             if (!name.isEmpty() && name != QLatin1String("byblock")

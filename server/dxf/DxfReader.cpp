@@ -5,6 +5,7 @@
 #include "server/drawing/Spline.h"
 #include "server/dxf/DxfColors.h"
 #include "server/dxf/DxfDimension.h"
+#include "server/dxf/DxfLayouts.h"
 #include "server/dxf/DxfText.h"
 #include "server/dxf/DxfTokenizer.h"
 
@@ -100,6 +101,21 @@ int toInt(double value)
     return int(std::clamp(value, double(-INT_MAX), double(INT_MAX)));
 }
 
+// Handles are hexadecimal, compared without regard to case.
+QString handleIn(const Group &group)
+{
+    return QString::fromLatin1(trimmed(group.text)).toUpper();
+}
+// The handle an object gives itself.
+QString handleOf(const std::vector<Group> &groups)
+{
+    for (const Group &group : groups) {
+        if (group.code == 5)
+            return handleIn(group);
+    }
+    return QString();
+}
+
 // The reader proper: one pass over the groups, entities appended where the section puts them.
 class Parser
 {
@@ -141,7 +157,11 @@ private:
     }
     bool readTables();
     bool readBlocks();
-    bool readEntities(QVector<Entity> &target, bool inBlock);
+    // Entities of paper space (all of a layout's block, those marked so in ENTITIES) go to
+    // `paper`; without one they are left out.
+    bool readEntities(QVector<Entity> &target, bool inBlock, DxfLayouts::PaperSpace *paper);
+    void viewport(const std::vector<Group> &groups, DxfLayouts::PaperSpace &paper);
+    void layout(const std::vector<Group> &groups);
 
     double coordinate(const Group &group)
     {
@@ -183,6 +203,7 @@ private:
     QSet<QString> m_linetypeNames;
     QHash<QByteArray, QString> m_names; // keys point into the input, which outlives them
     QHash<QString, QString> m_blockNames; // by the handle of their block record
+    DxfLayouts m_layouts;
     struct MultilineStyle
     {
         QVector<MultilineElement> elements;
@@ -239,7 +260,15 @@ void Parser::readHeader(const Object &section)
             m_unit = unitFactor(value.integer);
         else if (name == "$LTSCALE" && value.code == 40 && value.number > 0)
             m_model.linetypeScale = value.number;
-        else if (name.startsWith("$DIM"))
+        else if (name == "$TILEMODE" && value.code == 70)
+            m_layouts.setTileMode(value.integer != 0);
+        else if ((name == "$PLIMMIN" || name == "$PLIMMAX") && value.code == 10
+                 && i + 2 < groups.size() && groups[i + 2].code == 20) {
+            // Limits beyond any coordinate describe no paper: the page is then left unsized.
+            const Point corner {value.number * m_unit, groups[i + 2].number * m_unit};
+            if (std::fabs(corner.x) <= kMaxCoordinate && std::fabs(corner.y) <= kMaxCoordinate)
+                m_layouts.setPaperLimits(name == "$PLIMMAX", corner);
+        } else if (name.startsWith("$DIM"))
             setting(m_dimensionHeader, dimensionCode(name.sliced(1)), value);
     }
 }
@@ -283,7 +312,8 @@ bool Parser::run(QString *error)
         else if (name == "BLOCKS")
             ok = readBlocks();
         else if (name == "ENTITIES")
-            ok = readEntities(m_model.entities, false);
+            ok = readEntities(m_model.entities, false,
+                              &m_layouts.paperSpace(QStringLiteral("*Paper_Space")));
         else if (name == "OBJECTS")
             ok = readObjects();
         else {
@@ -298,9 +328,12 @@ bool Parser::run(QString *error)
     if (m_error.isEmpty() && !sawSection)
         fail(QStringLiteral("DXF の図面ではありません（SECTION がありません）"));
     if (m_error.isEmpty()) {
+        m_layouts.fill(m_model);
         resolveReferences(m_model.entities);
         for (Block &block : m_model.blocks)
             resolveReferences(block.entities);
+        for (Sheet &sheet : m_model.sheets)
+            resolveReferences(sheet.entities);
         addImplicitTableEntries();
     }
     if (!m_error.isEmpty()) {
@@ -338,6 +371,8 @@ void Parser::addImplicitTableEntries()
     visit(m_model.entities);
     for (const Block &block : std::as_const(m_model.blocks))
         visit(block.entities);
+    for (const Sheet &sheet : std::as_const(m_model.sheets))
+        visit(sheet.entities);
     for (const Layer &layer : std::as_const(m_model.layers))
         addLinetype(layer.linetype);
 }
@@ -415,9 +450,12 @@ bool Parser::readTables()
             bool off = false;
             layer.color = color(object.groups, true, &off);
             layer.on = !off;
+            QString handle;
             for (const Group &group : object.groups) {
                 if (group.code == 2)
                     layer.name = text(group);
+                else if (group.code == 5)
+                    handle = handleIn(group);
                 else if (group.code == 6)
                     layer.linetype = text(group);
                 else if (group.code == 70)
@@ -428,6 +466,7 @@ bool Parser::readTables()
                     layer.lineweight
                         = group.integer < 0 ? double(group.integer) : group.integer / 100.0;
             }
+            m_layouts.addLayer(handle, layer.name);
             if (!layer.name.isEmpty() && !m_layerNames.contains(layer.name.toCaseFolded())) {
                 m_layerNames.insert(layer.name.toCaseFolded());
                 m_model.layers.append(layer);
@@ -445,6 +484,7 @@ bool Parser::readTables()
                 m_dimensionStyles.insert(name.toCaseFolded(), settings);
         } else if (is(object.type, "LTYPE")) {
             Linetype linetype;
+            bool endless = false;
             for (const Group &group : object.groups) {
                 if (group.code == 2)
                     linetype.name = text(group);
@@ -452,7 +492,13 @@ bool Parser::readTables()
                     linetype.description = text(group);
                 else if (group.code == 49 && linetype.pattern.size() < 64)
                     linetype.pattern.append(group.number * m_unit);
+                endless = endless
+                    || (group.code == 49 && std::fabs(group.number * m_unit) > kMaxCoordinate);
             }
+            // A dash longer than any drawing is a solid line; kept, its length would make the
+            // pattern's total, which writers give, infinite.
+            if (endless)
+                linetype.pattern.clear();
             // BYBLOCK, BYLAYER and CONTINUOUS are what an empty linetype already means.
             const QString name = linetype.name.toCaseFolded();
             if (!name.isEmpty() && name != QLatin1String("byblock")
@@ -486,13 +532,19 @@ bool Parser::readBlocks()
             else if (group.code == 20)
                 block.base.y = coordinate(group);
         }
-        if (!readEntities(block.entities, true))
-            return false;
-        // The layouts' own blocks hold paper space (and, before R2000, nothing the ENTITIES
-        // section does not); a block without a name cannot be inserted.
+        // The layouts' own blocks hold model space (before R2000, nothing the ENTITIES section
+        // does not) and paper space; a block without a name cannot be inserted.
+        const bool paper
+            = block.name.startsWith(QLatin1String("*Paper_Space"), Qt::CaseInsensitive);
         const bool layout
-            = block.name.startsWith(QLatin1String("*Model_Space"), Qt::CaseInsensitive)
-            || block.name.startsWith(QLatin1String("*Paper_Space"), Qt::CaseInsensitive);
+            = paper || block.name.startsWith(QLatin1String("*Model_Space"), Qt::CaseInsensitive);
+        DxfLayouts::PaperSpace *paperSpace = nullptr;
+        if (paper) {
+            paperSpace = &m_layouts.paperSpace(block.name);
+            m_layouts.setRecord(*paperSpace, record.toUpper());
+        }
+        if (!readEntities(block.entities, true, paperSpace))
+            return false;
         if (!layout && !block.name.isEmpty()) {
             m_blockKeys.insert(block.name.toCaseFolded());
             if (!record.isEmpty() && m_blockNames.size() < 100000)
@@ -503,12 +555,14 @@ bool Parser::readBlocks()
     return false;
 }
 
-bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
+bool Parser::readEntities(QVector<Entity> &target, bool inBlock, DxfLayouts::PaperSpace *paper)
 {
     Object &object = m_object;
-    // POLYLINE and INSERT are followed by VERTEX and ATTRIB objects up to a SEQEND.
+    // POLYLINE and INSERT are followed by VERTEX and ATTRIB objects up to a SEQEND; `open` is
+    // the list that holds them, model or paper space.
     qsizetype openPolyline = -1;
     qsizetype openInsert = -1;
+    QVector<Entity> *open = &target;
     while (m_error.isEmpty() && readObject(object)) {
         const QByteArrayView type = object.type;
         if (is(type, inBlock ? "ENDBLK" : "ENDSEC"))
@@ -547,7 +601,7 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
             // spline frame points and the face records of polyface meshes are not outline
             if ((flags & 16) || ((flags & 128) && !(flags & 64)))
                 continue;
-            std::get<Polyline>(target[openPolyline].shape).vertices.append(vertex);
+            std::get<Polyline>((*open)[openPolyline].shape).vertices.append(vertex);
             continue;
         }
         if (is(type, "ATTRIB")) {
@@ -559,7 +613,7 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
                     invisible = group.integer & 1;
             }
             if (!invisible)
-                std::get<Insert>(target[openInsert].shape)
+                std::get<Insert>((*open)[openInsert].shape)
                     .attributes.append(text(object.groups, true));
             continue;
         }
@@ -570,7 +624,7 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
                 if (group.code == 70)
                     flags = toInt(group.integer);
             }
-            if (inBlock && (flags & 3) == 2) {
+            if (inBlock && !paper && (flags & 3) == 2) {
                 Entity &constant = target.emplace_back();
                 constant.style = style(object.groups);
                 constant.shape = text(object.groups, true);
@@ -581,15 +635,34 @@ bool Parser::readEntities(QVector<Entity> &target, bool inBlock)
         openInsert = -1;
         if (is(type, "SEQEND"))
             continue;
-        // Built in place: a drawing may hold millions of entities.
-        if (!entity(object, target.emplace_back())) {
-            target.removeLast();
+        bool paperSpace = inBlock && paper;
+        for (const Group &group : object.groups) {
+            if (group.code == 67 && group.integer == 1)
+                paperSpace = true;
+        }
+        if (paperSpace && !paper)
+            continue;
+        QVector<Entity> &list = paperSpace ? paper->entities : target;
+        if (is(type, "VIEWPORT")) {
+            if (paperSpace)
+                viewport(object.groups, *paper);
             continue;
         }
-        if (std::holds_alternative<Polyline>(target.back().shape) && is(type, "POLYLINE"))
-            openPolyline = target.size() - 1;
-        else if (std::holds_alternative<Insert>(target.back().shape))
-            openInsert = target.size() - 1;
+        // Built in place: a drawing may hold millions of entities.
+        if (!entity(object, list.emplace_back())) {
+            list.removeLast();
+            continue;
+        }
+        open = &list;
+        if (std::holds_alternative<Polyline>(list.back().shape)) {
+            // A viewport may name it as its clip boundary.
+            if (paperSpace)
+                paper->polylines.insert(handleOf(object.groups), list.size() - 1);
+            if (is(type, "POLYLINE"))
+                openPolyline = list.size() - 1;
+        } else if (std::holds_alternative<Insert>(list.back().shape)) {
+            openInsert = list.size() - 1;
+        }
     }
     return false;
 }
@@ -608,10 +681,6 @@ bool Parser::entity(const Object &object, Entity &entity)
 {
     const std::vector<Group> &groups = object.groups;
     const QByteArrayView type = object.type;
-    for (const Group &group : groups) {
-        if (group.code == 67 && group.integer == 1)
-            return false; // paper space
-    }
     const double flip = mirrored(groups) ? -1 : 1;
     const auto point = [&](int xCode, Point &p) {
         for (const Group &group : groups) {
@@ -1460,6 +1529,8 @@ bool Parser::readObjects()
     while (readObject(object)) {
         if (is(object.type, "ENDSEC"))
             return true;
+        if (is(object.type, "LAYOUT"))
+            layout(object.groups);
         if (!is(object.type, "MLINESTYLE"))
             continue;
         QString name;
@@ -1486,6 +1557,205 @@ bool Parser::readObjects()
             m_multilineStyles.insert(name.toCaseFolded(), style);
     }
     return false;
+}
+
+void Parser::layout(const std::vector<Group> &groups)
+{
+    DxfLayouts::Layout layout;
+    bool inches = false;
+    double numerator = 1;
+    double denominator = 1;
+    bool valid = true;
+    // Paper lengths are millimetres whatever the drawing's unit; beyond the largest coordinate
+    // they describe no paper, and the page falls back to the limits.
+    const auto paper = [&](const Group &group) {
+        valid = valid && std::fabs(group.number) <= kMaxCoordinate;
+        return group.number;
+    };
+    const auto limit = [&](const Group &group) {
+        const double value = group.number * m_unit;
+        layout.hasLimits = layout.hasLimits && std::fabs(value) <= kMaxCoordinate;
+        return value;
+    };
+    layout.hasLimits = true;
+    bool limits = false;
+    for (const Group &group : groups) {
+        switch (group.code) {
+        // The page setup's name (1) and the owner (330) come before the layout's own.
+        case 1:
+            layout.name = text(group);
+            break;
+        case 330:
+            layout.record = handleIn(group);
+            break;
+        case 71:
+            layout.tabOrder = toInt(group.integer);
+            break;
+        case 40:
+        case 41:
+        case 42:
+        case 43:
+            layout.margins[group.code - 40] = paper(group);
+            break;
+        case 44:
+            layout.paperWidth = paper(group);
+            break;
+        case 45:
+            layout.paperHeight = paper(group);
+            break;
+        case 46:
+            layout.origin.x = paper(group);
+            break;
+        case 47:
+            layout.origin.y = paper(group);
+            break;
+        case 72:
+            inches = group.integer == 0;
+            break;
+        case 73:
+            layout.rotation = group.integer >= 0 && group.integer < 4 ? int(group.integer) : 0;
+            break;
+        case 74:
+            layout.plotType = toInt(group.integer);
+            break;
+        case 142:
+            numerator = group.number;
+            break;
+        case 143:
+            denominator = group.number;
+            break;
+        case 10:
+            layout.limits[0].x = limit(group);
+            limits = true;
+            break;
+        case 20:
+            layout.limits[0].y = limit(group);
+            break;
+        case 11:
+            layout.limits[1].x = limit(group);
+            limits = true;
+            break;
+        case 21:
+            layout.limits[1].y = limit(group);
+            break;
+        default:
+            break;
+        }
+    }
+    layout.hasLimits = layout.hasLimits && limits;
+    // 142 and 143 are paper units (inches or millimetres) per drawing unit.
+    layout.scale = numerator / denominator * (inches ? 25.4 : 1) / m_unit;
+    if (!valid)
+        layout.plotType = -1;
+    m_layouts.addLayout(layout);
+}
+
+void Parser::viewport(const std::vector<Group> &groups, DxfLayouts::PaperSpace &paper)
+{
+    DxfLayouts::PendingViewport pending;
+    Viewport &v = pending.viewport;
+    double viewHeight = 0;
+    qint64 status = 1;
+    qint64 id = 2;
+    qint64 flags = 0x10000;
+    // R12 keeps the view in the extended data "MVIEW": twist, view height and centre are its
+    // first reals, and the names of the frozen layers follow.
+    bool mview = false;
+    int reals = 0;
+    // A viewport with numbers beyond any coordinate is left out rather than the drawing.
+    bool sane = true;
+    const auto coordinate = [&](const Group &group) {
+        const double value = group.number * m_unit;
+        sane = sane && std::fabs(value) <= kMaxCoordinate;
+        return value;
+    };
+    const auto length = [&](const Group &group) {
+        return std::fabs(coordinate(group));
+    };
+    for (const Group &group : groups) {
+        if (group.code >= 1000) {
+            if (group.code == 1000 && is(group.text, "MVIEW")) {
+                mview = true;
+                pending.frozenAreNames = true;
+                pending.frozen.clear();
+            } else if (group.code == 1001) {
+                mview = false;
+            } else if (mview && group.code == 1040) {
+                switch (reals++) {
+                case 0:
+                    v.twist = withinTurn(group.number);
+                    break;
+                case 1:
+                    viewHeight = length(group);
+                    break;
+                case 2:
+                    v.viewCenter.x = coordinate(group);
+                    break;
+                case 3:
+                    v.viewCenter.y = coordinate(group);
+                    break;
+                default:
+                    break;
+                }
+            } else if (mview && group.code == 1003) {
+                pending.frozen.append(text(group));
+            }
+            continue;
+        }
+        switch (group.code) {
+        case 10:
+            v.center.x = coordinate(group);
+            break;
+        case 20:
+            v.center.y = coordinate(group);
+            break;
+        case 40:
+            v.width = length(group);
+            break;
+        case 41:
+            v.height = length(group);
+            break;
+        case 12:
+            v.viewCenter.x = coordinate(group);
+            break;
+        case 22:
+            v.viewCenter.y = coordinate(group);
+            break;
+        case 45:
+            viewHeight = length(group);
+            break;
+        case 51:
+            v.twist = withinTurn(group.number);
+            break;
+        case 68:
+            status = group.integer;
+            break;
+        case 69:
+            id = group.integer;
+            break;
+        case 90:
+            flags = group.integer;
+            break;
+        case 340:
+            pending.clip = handleIn(group);
+            break;
+        case 331:
+        case 341:
+            if (!pending.frozenAreNames)
+                pending.frozen.append(handleIn(group));
+            break;
+        default:
+            break;
+        }
+    }
+    if (!(flags & 0x10000))
+        pending.clip.clear();
+    // Viewport 1 is paper space's own view of itself; one that is off shows nothing.
+    if (!sane || id < 2 || status < 1 || !(v.width > 0) || !(v.height > 0) || !(viewHeight > 0))
+        return;
+    v.scale = v.height / viewHeight;
+    if (std::isfinite(v.scale) && v.scale > 0)
+        paper.viewports.append(pending);
 }
 
 Hatch Parser::hatch(const std::vector<Group> &groups)

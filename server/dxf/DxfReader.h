@@ -2,8 +2,9 @@
 
 #include "server/drawing/DrawingReader.h"
 
-// ASCII DXF from R12 to R2018 and binary DXF, model space only. Paper-space layouts, images,
-// 3D solids and other entities without a counterpart in the model are left out.
+// ASCII DXF from R12 to R2018 and binary DXF: model space, and each paper-space layout as a
+// sheet with its plot settings and viewports. Images, 3D solids and other entities without a
+// counterpart in the model are left out.
 class DxfReader : public DrawingReader
 {
 public:

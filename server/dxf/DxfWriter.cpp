@@ -2,6 +2,7 @@
 
 #include "server/drawing/HatchShapes.h"
 #include "server/dxf/DxfColors.h"
+#include "server/dxf/DxfLayouts.h"
 #include "server/dxf/DxfLimits.h"
 
 #include "server/drawing/CompositeShapes.h"
@@ -13,6 +14,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 using namespace Drawing;
 
@@ -54,6 +57,12 @@ public:
         m_out.append('\n');
     }
     void text(int code, const QString &value) { raw(code, encode(value)); }
+    // Groups whose values never change, in the order given.
+    void raws(std::initializer_list<std::pair<int, const char *>> groups)
+    {
+        for (const auto &[code, value] : groups)
+            raw(code, value);
+    }
     void number(int code, double value)
     {
         char buffer[32];
@@ -287,8 +296,14 @@ private:
     void leader(const Leader &leader, const Style &style, quint64 owner);
     void multiline(const Multiline &m, const Style &style, quint64 owner);
     void multilineStyles();
+    void dictionary(quint64 handle, quint64 owner);
     static int colorIndex(const Color &color);
     void collectNames(const QVector<Entity> &list);
+    void paperSpace(const Sheet &sheet, quint64 record, qsizetype index);
+    quint64 viewport(const Viewport &viewport, int id, quint64 owner, quint64 clip);
+    void layouts();
+    void layout(const QString &name, qsizetype index);
+    QString paperSpaceName(qsizetype index) const;
 
     const Model &m_model;
     const SaveInfo &m_info;
@@ -298,6 +313,16 @@ private:
     quint64 m_handle = kFirstHandle;
     quint64 m_modelSpace = 0;
     quint64 m_paperSpace = 0;
+    // The sheets' layouts: the current sheet's (or else the first's) is *Paper_Space, whose
+    // entities sit in ENTITIES, the others' are blocks of their own.
+    qsizetype m_activeSheet = -1;
+    bool m_paper = false; // entities written now belong to paper space
+    quint64 m_layoutDictionary = 0;
+    quint64 m_modelLayout = 0;
+    QVector<quint64> m_layouts; // per sheet
+    QVector<quint64> m_sheetRecords;
+    QVector<quint64> m_overallViewports;
+    QHash<QString, quint64> m_layerHandles; // case-folded name
     QHash<QString, quint64> m_blockRecords; // block name to its record's handle
     QStringList m_layerNames; // every layer written, the model's first
     QStringList m_linetypeNames;
@@ -364,6 +389,28 @@ QByteArray Writer::run()
     collectNames(m_model.entities);
     for (const Block &block : m_model.blocks)
         collectNames(block.entities);
+    for (const Sheet &sheet : m_model.sheets) {
+        collectNames(sheet.entities);
+        for (const Viewport &viewport : sheet.viewports) {
+            for (const QString &layer : viewport.frozenLayers) {
+                if (!m_layerNames.contains(layer, Qt::CaseInsensitive))
+                    m_layerNames.append(layer);
+            }
+        }
+    }
+    if (!m_model.sheets.isEmpty()) {
+        const bool current
+            = m_model.currentSheet >= 0 && m_model.currentSheet < m_model.sheets.size();
+        m_activeSheet = current ? m_model.currentSheet : 0;
+    }
+    // R12 holds one paper space and no layouts.
+    if (!r12() && m_activeSheet >= 0) {
+        m_layoutDictionary = next();
+        m_modelLayout = next();
+        for (qsizetype i = 0; i < m_model.sheets.size(); ++i)
+            m_layouts.append(next());
+        m_overallViewports.fill(0, m_model.sheets.size());
+    }
 
     // R12 has no objects to keep multiline styles in: its multilines are written as their lines.
     if (r12())
@@ -385,27 +432,26 @@ QByteArray Writer::run()
     m_e.raw(0, "SECTION");
     m_e.raw(2, "ENTITIES");
     entities(m_model.entities, m_modelSpace);
+    if (m_activeSheet >= 0)
+        paperSpace(m_model.sheets[m_activeSheet], m_paperSpace, m_activeSheet);
     m_e.raw(0, "ENDSEC");
     if (!r12()) {
         m_e.raw(0, "SECTION");
         m_e.raw(2, "OBJECTS");
-        m_e.raw(0, "DICTIONARY");
-        m_e.handle(5, kRootDictionary);
-        m_e.handle(330, 0);
-        m_e.raw(100, "AcDbDictionary");
-        m_e.raw(281, "1");
+        dictionary(kRootDictionary, 0);
         m_e.raw(3, "ACAD_GROUP");
         m_e.handle(350, kGroupDictionary);
+        if (m_layoutDictionary) {
+            m_e.raw(3, "ACAD_LAYOUT");
+            m_e.handle(350, m_layoutDictionary);
+        }
         if (m_multilineStyleDictionary) {
             m_e.raw(3, "ACAD_MLINESTYLE");
             m_e.handle(350, m_multilineStyleDictionary);
         }
-        m_e.raw(0, "DICTIONARY");
-        m_e.handle(5, kGroupDictionary);
-        m_e.handle(330, kRootDictionary);
-        m_e.raw(100, "AcDbDictionary");
-        m_e.raw(281, "1");
+        dictionary(kGroupDictionary, kRootDictionary);
         multilineStyles();
+        layouts();
         m_e.raw(0, "ENDSEC");
     }
     m_e.raw(0, "EOF");
@@ -433,6 +479,20 @@ QByteArray Writer::header() const
     header.point(10, {});
     header.raw(9, "$LTSCALE");
     header.number(40, m_model.linetypeScale);
+    header.raw(9, "$TILEMODE");
+    const bool current = m_model.currentSheet >= 0 && m_model.currentSheet < m_model.sheets.size();
+    header.raw(70, current ? "0" : "1");
+    if (m_activeSheet >= 0) {
+        // R12's one paper space is printed on its limits, which give other programs the paper.
+        const Sheet &sheet = m_model.sheets[m_activeSheet];
+        const double scale = sheet.scale > 0 ? sheet.scale : 1;
+        header.raw(9, "$PLIMMIN");
+        header.number(10, -sheet.offset.x / scale);
+        header.number(20, -sheet.offset.y / scale);
+        header.raw(9, "$PLIMMAX");
+        header.number(10, (sheet.width - sheet.offset.x) / scale);
+        header.number(20, (sheet.height - sheet.offset.y) / scale);
+    }
     if (r12()) {
         // Units, handles and the author data came after R12; its readers take what they find.
         header.raw(0, "ENDSEC");
@@ -536,7 +596,8 @@ void Writer::tables()
         layer.name = name;
         if (const Layer *known = layers.value(name))
             layer = *known;
-        tableRecord("LAYER", "AcDbLayerTableRecord", table);
+        m_layerHandles.insert(layer.name.toCaseFolded(),
+                              tableRecord("LAYER", "AcDbLayerTableRecord", table));
         m_e.text(2, layer.name);
         m_e.integer(70, layer.frozen ? 1 : 0);
         m_e.color(layer.color.kind == Color::Kind::Rgb ? layer.color : Color::fromRgb(0xffffff, 7),
@@ -582,14 +643,21 @@ void Writer::tables()
     m_e.raw(0, "ENDTAB");
 
     if (!r12()) { // R12 knows blocks by name alone
-        table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 2);
-        const auto record = [&](const QString &name) {
+        const int papers = int(std::max<qsizetype>(m_model.sheets.size(), 1));
+        table = this->table("BLOCK_RECORD", int(m_model.blocks.size()) + 1 + papers);
+        const auto record = [&](const QString &name, quint64 layout = 0) {
             const quint64 handle = tableRecord("BLOCK_RECORD", "AcDbBlockTableRecord", table);
             m_e.text(2, name);
+            if (layout)
+                m_e.handle(340, layout);
             return handle;
         };
-        m_modelSpace = record(QStringLiteral("*Model_Space"));
-        m_paperSpace = record(QStringLiteral("*Paper_Space"));
+        m_modelSpace = record(QStringLiteral("*Model_Space"), m_modelLayout);
+        m_paperSpace = record(QStringLiteral("*Paper_Space"),
+                              m_activeSheet >= 0 ? m_layouts[m_activeSheet] : 0);
+        for (qsizetype i = 0; i < m_layouts.size(); ++i)
+            m_sheetRecords.append(i == m_activeSheet ? m_paperSpace
+                                                     : record(paperSpaceName(i), m_layouts[i]));
         for (const Block &block : m_model.blocks)
             m_blockRecords.insert(block.name, record(block.name));
         m_e.raw(0, "ENDTAB");
@@ -602,7 +670,7 @@ void Writer::blocks()
     m_e.raw(0, "SECTION");
     m_e.raw(2, "BLOCKS");
     const auto block = [&](const QString &name, quint64 record, const Point &base,
-                           const QVector<Entity> *list, bool paper) {
+                           const QVector<Entity> *list, bool paper, qsizetype sheet = -1) {
         m_e.raw(0, "BLOCK");
         m_e.handle(5, next());
         m_e.handle(330, record);
@@ -618,6 +686,8 @@ void Writer::blocks()
         m_e.raw(1, "");
         if (list)
             entities(*list, record);
+        if (sheet >= 0)
+            paperSpace(m_model.sheets[sheet], record, sheet);
         m_e.raw(0, "ENDBLK");
         m_e.handle(5, next());
         m_e.handle(330, record);
@@ -631,21 +701,276 @@ void Writer::blocks()
     if (!r12()) {
         block(QStringLiteral("*Model_Space"), m_modelSpace, {}, nullptr, false);
         block(QStringLiteral("*Paper_Space"), m_paperSpace, {}, nullptr, true);
+        for (qsizetype i = 0; i < m_sheetRecords.size(); ++i) {
+            if (i != m_activeSheet)
+                block(paperSpaceName(i), m_sheetRecords[i], {}, nullptr, true, i);
+        }
     }
     for (const Block &b : m_model.blocks)
         block(b.name, m_blockRecords.value(b.name), b.base, &b.entities, false);
     m_e.raw(0, "ENDSEC");
 }
 
+QString Writer::paperSpaceName(qsizetype index) const
+{
+    if (index == m_activeSheet)
+        return QStringLiteral("*Paper_Space");
+    return QStringLiteral("*Paper_Space%1").arg(index < m_activeSheet ? index : index - 1);
+}
+
+// A sheet's entities and viewports, after the overall viewport CAD programs expect first in
+// every layout. A clip boundary is the sheet's own polyline of the same points where it has one.
+void Writer::paperSpace(const Sheet &sheet, quint64 record, qsizetype index)
+{
+    m_paper = true;
+    const double scale = sheet.scale > 0 ? sheet.scale : 1;
+    Viewport overall;
+    overall.width = sheet.width > 0 ? sheet.width / scale : 1;
+    overall.height = sheet.height > 0 ? sheet.height / scale : 1;
+    overall.center
+        = {(sheet.width / 2 - sheet.offset.x) / scale, (sheet.height / 2 - sheet.offset.y) / scale};
+    overall.viewCenter = overall.center;
+    const quint64 overallHandle = viewport(overall, 1, record, 0);
+    if (index < m_overallViewports.size())
+        m_overallViewports[index] = overallHandle;
+    // Polylines by their points, so that finding each boundary stays cheap.
+    const auto key = [](const auto &points, auto point) {
+        size_t seed = 0;
+        for (const auto &p : points)
+            seed = qHashMulti(seed, point(p).x, point(p).y);
+        return seed;
+    };
+    const auto vertexPoint = [](const Vertex &v) {
+        return v.point;
+    };
+    const auto samePoint = [](const Point &p) {
+        return p;
+    };
+    QMultiHash<size_t, QPair<qsizetype, quint64>> polylines;
+    for (qsizetype i = 0; i < sheet.entities.size(); ++i) {
+        const quint64 handle = m_handle;
+        entity(sheet.entities[i], record);
+        const auto *polyline = std::get_if<Polyline>(&sheet.entities[i].shape);
+        if (polyline && polyline->vertices.size() >= 3 && !r12())
+            polylines.insert(key(polyline->vertices, vertexPoint), {i, handle});
+    }
+    int id = 1;
+    for (const Viewport &viewport : sheet.viewports) {
+        quint64 clip = 0;
+        if (viewport.clip.size() >= 3 && !r12()) {
+            const size_t wanted = key(viewport.clip, samePoint);
+            for (auto it = polylines.find(wanted); it != polylines.end() && it.key() == wanted;
+                 ++it) {
+                const auto &vertices
+                    = std::get<Polyline>(sheet.entities[it.value().first].shape).vertices;
+                bool same = vertices.size() == viewport.clip.size();
+                for (qsizetype v = 0; same && v < vertices.size(); ++v)
+                    same = vertices[v].point.x == viewport.clip[v].x
+                        && vertices[v].point.y == viewport.clip[v].y;
+                if (same) {
+                    clip = it.value().second;
+                    polylines.erase(it);
+                    break;
+                }
+            }
+            if (!clip) {
+                Polyline boundary;
+                boundary.closed = true;
+                for (const Point &p : viewport.clip)
+                    boundary.vertices.append(Vertex {p});
+                clip = m_handle;
+                polyline(boundary, Style(), record);
+            }
+        }
+        this->viewport(viewport, ++id, record, clip);
+    }
+    m_paper = false;
+}
+
+quint64 Writer::viewport(const Viewport &v, int id, quint64 owner, quint64 clip)
+{
+    const quint64 handle = next();
+    common("VIEWPORT", Style(), handle, owner);
+    m_e.subclass("AcDbViewport");
+    m_e.point(10, v.center);
+    m_e.number(40, v.width);
+    m_e.number(41, v.height);
+    m_e.raw(68, "1");
+    m_e.integer(69, id);
+    // Within the largest coordinate readers take, or the drawing would not read again.
+    const double viewHeight = std::min(v.scale > 0 ? v.height / v.scale : v.height, 1e12);
+    if (r12()) { // the view is extended data there: target, direction, twist, height, centre
+        m_e.raws({{1001, "ACAD"},
+                  {1000, "MVIEW"},
+                  {1002, "{"},
+                  {1070, "16"},
+                  {1010, "0"},
+                  {1020, "0"},
+                  {1030, "0"},
+                  {1010, "0"},
+                  {1020, "0"},
+                  {1030, "1"}});
+        m_e.number(1040, v.twist);
+        m_e.number(1040, viewHeight);
+        m_e.number(1040, v.viewCenter.x);
+        m_e.number(1040, v.viewCenter.y);
+        // lens, clip planes, modes, snap and grid, then the frozen layers
+        m_e.raws({{1040, "50"}, {1040, "0"},  {1040, "0"},  {1070, "0"}, {1070, "100"},
+                  {1070, "1"},  {1070, "3"},  {1070, "0"},  {1070, "0"}, {1070, "0"},
+                  {1070, "0"},  {1040, "0"},  {1040, "0"},  {1040, "0"}, {1040, "10"},
+                  {1040, "10"}, {1040, "10"}, {1040, "10"}, {1070, "0"}, {1002, "{"}});
+        for (const QString &layer : v.frozenLayers)
+            m_e.text(1003, layer);
+        m_e.raws({{1002, "}"}, {1002, "}"}});
+        return handle;
+    }
+    m_e.number(12, v.viewCenter.x);
+    m_e.number(22, v.viewCenter.y);
+    // snap, grid, looking down on the drawing, lens and clip planes
+    m_e.raws({{13, "0"},
+              {23, "0"},
+              {14, "10"},
+              {24, "10"},
+              {15, "10"},
+              {25, "10"},
+              {16, "0"},
+              {26, "0"},
+              {36, "1"},
+              {17, "0"},
+              {27, "0"},
+              {37, "0"},
+              {42, "50"},
+              {43, "0"},
+              {44, "0"}});
+    m_e.number(45, viewHeight);
+    m_e.raw(50, "0");
+    m_e.number(51, v.twist);
+    m_e.raw(72, "100");
+    for (const QString &layer : v.frozenLayers)
+        m_e.handle(331, m_layerHandles.value(layer.toCaseFolded()));
+    m_e.integer(90, 0x8000 | (clip ? 0x10000 : 0)); // always set, and the clip's switch
+    if (clip)
+        m_e.handle(340, clip);
+    // plot style, render mode, its own coordinate system (the world's)
+    m_e.raws({{1, ""},
+              {281, "0"},
+              {71, "1"},
+              {74, "0"},
+              {110, "0"},
+              {120, "0"},
+              {130, "0"},
+              {111, "1"},
+              {121, "0"},
+              {131, "0"},
+              {112, "0"},
+              {122, "1"},
+              {132, "0"},
+              {79, "0"},
+              {146, "0"}});
+    return handle;
+}
+
+void Writer::dictionary(quint64 handle, quint64 owner)
+{
+    m_e.raw(0, "DICTIONARY");
+    m_e.handle(5, handle);
+    m_e.handle(330, owner);
+    m_e.raw(100, "AcDbDictionary");
+    m_e.raw(281, "1"); // owns what it names
+}
+
+// The layouts dictionary and a LAYOUT each for model space and every sheet.
+void Writer::layouts()
+{
+    if (!m_layoutDictionary)
+        return;
+    dictionary(m_layoutDictionary, kRootDictionary);
+    // Names are the dictionary's keys: one that is empty or taken is made unique.
+    QSet<QString> taken {QStringLiteral("model")};
+    QStringList names;
+    int made = 0;
+    for (qsizetype i = 0; i < m_model.sheets.size(); ++i) {
+        QString name = m_model.sheets[i].name;
+        while (name.isEmpty() || taken.contains(name.toCaseFolded()))
+            name = QStringLiteral("Layout%1").arg(++made);
+        taken.insert(name.toCaseFolded());
+        names.append(name);
+    }
+    m_e.raw(3, "Model");
+    m_e.handle(350, m_modelLayout);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        m_e.text(3, names[i]);
+        m_e.handle(350, m_layouts[i]);
+    }
+    layout(QStringLiteral("Model"), -1);
+    for (qsizetype i = 0; i < names.size(); ++i)
+        layout(names[i], i);
+}
+
+// Plot settings that print the sheet as it is: its paper, margins, rotation and scale when the
+// sheet is its paper turned, else its page as the layout's limits.
+void Writer::layout(const QString &name, qsizetype index)
+{
+    Sheet model;
+    model.paperWidth = model.width = 420;
+    model.paperHeight = model.height = 297;
+    const Sheet &sheet = index >= 0 ? m_model.sheets[index] : model;
+    const bool paper = DxfLayouts::isPaperPage(sheet);
+    double margins[4];
+    DxfLayouts::turnedMargins(sheet, margins);
+    const double scale = sheet.scale > 0 ? sheet.scale : 1;
+    m_e.raw(0, "LAYOUT");
+    m_e.handle(5, index >= 0 ? m_layouts[index] : m_modelLayout);
+    m_e.handle(330, m_layoutDictionary);
+    m_e.raw(100, "AcDbPlotSettings");
+    m_e.raw(1, "");
+    m_e.raw(2, "none_device");
+    m_e.text(4, QStringLiteral("USER_(%1_x_%2_MM)").arg(sheet.paperWidth).arg(sheet.paperHeight));
+    m_e.raw(6, "");
+    for (int i = 0; i < 4; ++i)
+        m_e.number(40 + i, sheet.margins[i]);
+    m_e.number(44, sheet.paperWidth);
+    m_e.number(45, sheet.paperHeight);
+    m_e.number(46, paper ? sheet.offset.x - margins[0] : 0);
+    m_e.number(47, paper ? sheet.offset.y - margins[1] : 0);
+    m_e.raws({{48, "0"}, {49, "0"}, {140, "0"}, {141, "0"}}); // no window
+    m_e.number(142, scale);
+    m_e.raw(143, "1");
+    m_e.raw(70, index >= 0 ? "640" : "1664"); // viewports first, line weights; model
+    m_e.raw(72, "1");
+    m_e.integer(73, sheet.rotation);
+    m_e.raw(74, paper ? "5" : "2");
+    m_e.raws({{7, ""},
+              {75, "16"},
+              {76, "0"},
+              {77, "2"},
+              {78, "300"},
+              {147, "1"},
+              {148, "0"},
+              {149, "0"},
+              {100, "AcDbLayout"}});
+    m_e.text(1, name);
+    m_e.raw(70, "1");
+    m_e.integer(71, index >= 0 ? sheet.tabOrder : 0);
+    m_e.number(10, -sheet.offset.x / scale);
+    m_e.number(20, -sheet.offset.y / scale);
+    m_e.number(11, (sheet.width - sheet.offset.x) / scale);
+    m_e.number(21, (sheet.height - sheet.offset.y) / scale);
+    // base point, no extents, the world's coordinate system
+    m_e.raws({{12, "0"},     {22, "0"},      {32, "0"},      {14, "1e+20"},  {24, "1e+20"},
+              {34, "1e+20"}, {15, "-1e+20"}, {25, "-1e+20"}, {35, "-1e+20"}, {146, "0"},
+              {13, "0"},     {23, "0"},      {33, "0"},      {16, "1"},      {26, "0"},
+              {36, "0"},     {17, "0"},      {27, "1"},      {37, "0"},      {76, "0"}});
+    m_e.handle(330, index >= 0 ? m_sheetRecords[index] : m_modelSpace);
+    if (index >= 0 && m_overallViewports[index])
+        m_e.handle(331, m_overallViewports[index]);
+}
+
 void Writer::multilineStyles()
 {
     if (!m_multilineStyleDictionary)
         return;
-    m_e.raw(0, "DICTIONARY");
-    m_e.handle(5, m_multilineStyleDictionary);
-    m_e.handle(330, kRootDictionary);
-    m_e.raw(100, "AcDbDictionary");
-    m_e.raw(281, "1");
+    dictionary(m_multilineStyleDictionary, kRootDictionary);
     for (const Multiline *m : std::as_const(m_multilineStyles)) {
         m_e.text(3, m->style);
         m_e.handle(350, m_multilineStyleHandles.value(m->style.toCaseFolded()));
@@ -736,6 +1061,8 @@ void Writer::common(const char *type, const Style &style, quint64 handle, quint6
     m_e.handle(5, handle);
     m_e.handle(330, owner);
     m_e.subclass("AcDbEntity");
+    if (m_paper)
+        m_e.raw(67, "1");
     m_e.text(8, style.layer.isEmpty() ? QStringLiteral("0") : style.layer);
     if (!style.linetype.isEmpty())
         m_e.text(6, style.linetype);

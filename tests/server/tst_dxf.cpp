@@ -13,6 +13,7 @@ namespace {
 const QString kLibrary = u"/usr/share/librecad/library"_s;
 const QString kCorpus = QStringLiteral(NORVALE_SOURCE_DIR "/fuzz/server/corpus/server_dxf/");
 const QString kOracle = QStringLiteral(NORVALE_SOURCE_DIR "/tests/server/dxf_oracle.py");
+const QString kLayouts = QStringLiteral(NORVALE_SOURCE_DIR "/tests/server/layout_drawings.py");
 
 // A DXF with the given header variables and the groups of its ENTITIES section.
 QByteArray dxf(const QByteArray &version, const QByteArray &codePage, const QByteArray &entities)
@@ -70,6 +71,10 @@ QString firstDifference(const Model &a, const Model &b)
     for (int i = 0; i < a.entities.size(); ++i) {
         if (!(a.entities[i] == b.entities[i]))
             return u"entity %1 (kind %2)"_s.arg(i).arg(a.entities[i].shape.index());
+    }
+    for (int i = 0; i < std::min(a.sheets.size(), b.sheets.size()); ++i) {
+        if (!(a.sheets[i] == b.sheets[i]))
+            return u"sheet "_s + a.sheets[i].name;
     }
     return a == b ? QString() : u"model"_s;
 }
@@ -148,6 +153,8 @@ private Q_SLOTS:
     void roundTrip();
     void versions_data();
     void versions();
+    void layouts_data();
+    void layouts();
 
 private:
     QHash<QString, QJsonObject> m_expected; // ezdxf's counts per library file
@@ -171,6 +178,8 @@ void TestDxf::initTestCase()
             m_expected.insert(object.value("file"_L1).toString(), object);
     }
     QCOMPARE(m_expected.size(), files.size());
+    python({kLayouts, m_dir.path()}, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestDxf::librecadParts_data()
@@ -392,6 +401,84 @@ void TestDxf::versions()
     error.clear();
     QVERIFY(!DxfWriter(version).write(far, {u"far"_s, {}, {}}, refused, &error));
     QVERIFY2(error.contains(u"DXF"_s), qPrintable(error));
+}
+
+void TestDxf::layouts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<DxfVersion>("version"); // written back as
+    QTest::addColumn<QStringList>("sheets");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<QVector<double>>("page"); // the first sheet's width, height, scale, offset
+    QTest::addColumn<QVector<double>>("view"); // its viewport's scale, twist and clip points
+    QTest::addColumn<QStringList>("frozen");
+    const QVector<double> a3 {420, 297, 1, 20, 15}; // margins left 20, bottom 15
+    const DxfVersion r2000 = DxfVersion::R2000;
+    QTest::newRow("A3 at 1:100") << u"a3_1to100"_s << r2000 << QStringList {u"Layout1"_s} << 0 << a3
+                                 << QVector<double> {0.01, 30, 0} << QStringList();
+    QTest::newRow("tab order, model space current")
+        << u"two_layouts"_s << r2000 << QStringList {u"立面図"_s, u"平面図"_s} << -1
+        << QVector<double> {420, 297, 0.5, 20, 15} << QVector<double>() << QStringList();
+    QTest::newRow("frozen layer") << u"frozen_layer"_s << r2000 << QStringList {u"Layout1"_s} << 0
+                                  << a3 << QVector<double> {0.01, 0, 0}
+                                  << QStringList {u"HIDDEN"_s};
+    QTest::newRow("polygonal clip") << u"polygonal_clip"_s << r2000 << QStringList {u"Layout1"_s}
+                                    << 0 << a3 << QVector<double> {0.01, 0, 4} << QStringList();
+    // Turned a quarter: the paper's bottom margin is the page's left, its right the bottom;
+    // then the plot origin (3, 4).
+    QTest::newRow("rotated plot") << u"rotated"_s << r2000 << QStringList {u"Layout1"_s} << 0
+                                  << QVector<double> {297, 420, 1, 15 + 3, 5 + 4}
+                                  << QVector<double>() << QStringList();
+    QTest::newRow("R12") << u"r12"_s << DxfVersion::R12 << QStringList {u"Layout1"_s} << 0
+                         << QVector<double> {420, 297, 1, 0, 0} << QVector<double> {0.01, 0, 0}
+                         << QStringList {u"HIDDEN"_s};
+}
+
+// Each layout is a sheet, in tab order, with its page and viewports as its plot settings say;
+// what the writer makes of it reads back the same and passes ezdxf's audit.
+void TestDxf::layouts()
+{
+    QFETCH(QString, name);
+    QFETCH(DxfVersion, version);
+    QFETCH(QStringList, sheets);
+    QFETCH(int, current);
+    QFETCH(QVector<double>, page);
+    QFETCH(QVector<double>, view);
+    QFETCH(QStringList, frozen);
+    Model model;
+    QString error;
+    QVERIFY2(DxfReader().read(readFile(m_dir.filePath(name + u".dxf"_s)), model, &error),
+             qPrintable(error));
+    QStringList names;
+    for (const Sheet &sheet : std::as_const(model.sheets))
+        names.append(sheet.name);
+    QCOMPARE(names, sheets);
+    QCOMPARE(model.currentSheet, current);
+    const Sheet &sheet = model.sheets.first();
+    QCOMPARE(
+        (QVector<double> {sheet.width, sheet.height, sheet.scale, sheet.offset.x, sheet.offset.y}),
+        page);
+    QCOMPARE(sheet.entities.size(), view.value(2) ? 2 : 1); // a line, and the clip's polyline
+    QCOMPARE(sheet.viewports.size(), view.isEmpty() ? 0 : 1);
+    if (!view.isEmpty()) {
+        const Viewport &viewport = sheet.viewports.first();
+        QCOMPARE((QVector<double> {viewport.scale, viewport.twist, double(viewport.clip.size())}),
+                 view);
+        QCOMPARE(viewport.center, (Point {200, 140}));
+        QCOMPARE(viewport.viewCenter, (Point {10000, 5000}));
+        QCOMPARE(viewport.frozenLayers, frozen);
+    }
+
+    QBuffer written;
+    written.open(QIODevice::WriteOnly);
+    QVERIFY2(DxfWriter(version).write(model, {}, written, &error), qPrintable(error));
+    Model again;
+    QVERIFY2(DxfReader().read(written.data(), again, &error), qPrintable(error));
+    const QString difference = firstDifference(model, again);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    const QJsonObject audit = audited(m_dir.filePath(u"again.dxf"_s), written.data(), &error);
+    QVERIFY2(audit.value("errors"_L1).toArray().isEmpty(),
+             QJsonDocument(audit).toJson().constData());
 }
 
 NORVALE_TEST_MAIN(TestDxf)

@@ -43,8 +43,9 @@ public:
     }
 
     QByteArray &bytes() { return m_out; }
-    // A point was written beyond what any DXF reader of ours takes: computed ones (an ellipse
-    // drawn as a polyline, a multiline's offset lines) may lie farther out than the drawing's own.
+    // A point was written beyond what any DXF reader of ours takes, or a number that is none:
+    // computed ones (an ellipse drawn as a polyline, a multiline's offset lines, a pattern's
+    // total) may lie farther out than the drawing's own.
     bool outOfRange() const { return m_outOfRange; }
 
     void raw(int code, QByteArrayView value)
@@ -65,6 +66,9 @@ public:
     }
     void number(int code, double value)
     {
+        // No reader takes "inf" or "nan" for a number: a sum that overflowed is refused.
+        if (!std::isfinite(value))
+            m_outOfRange = true;
         char buffer[32];
         const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
         raw(code, QByteArrayView(buffer, result.ptr - buffer));
@@ -1477,8 +1481,10 @@ bool DxfWriter::write(const Model &model, const SaveInfo &info, QIODevice &out,
     const QByteArray bytes = writer.run();
     if (writer.outOfRange()) {
         if (errorMessage)
-            *errorMessage = QStringLiteral("座標が %1 mm を超える図形があり、DXF に書き出せません")
-                                .arg(DxfLimits::kMaxCoordinate);
+            *errorMessage
+                = QStringLiteral(
+                      "座標が %1 mm を超えるか数値にならない図形があり、DXF に書き出せません")
+                      .arg(DxfLimits::kMaxCoordinate);
         return false;
     }
     if (out.write(bytes) != bytes.size()) {

@@ -149,11 +149,15 @@ package: package-deps
 bench-writers: deps build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/standin-writers-bench
 
-# The README's picture: samples/floor-plan.dxf converted to PDF by the stand-in, rasterised.
+# The README's pictures: samples/floor-plan.dxf and its A3 sheet converted to PDF by the
+# stand-in with the default plot settings, rasterised.
 sample-picture: test-deps build
-	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/standin-convert samples/floor-plan.dxf \
-		$(BUILD_DIR)/floor-plan.pdf "山田 太郎" "設計部"
+	QT_QPA_PLATFORM=offscreen TARSK_STANDIN_SETTINGS=/dev/null $(BUILD_DIR)/bench/standin-convert \
+		samples/floor-plan.dxf $(BUILD_DIR)/floor-plan.pdf "山田 太郎" "設計部"
 	pdftoppm -r 32 -png -singlefile $(BUILD_DIR)/floor-plan.pdf res/sample-floor-plan
+	QT_QPA_PLATFORM=offscreen TARSK_STANDIN_SETTINGS=/dev/null $(BUILD_DIR)/bench/standin-convert \
+		samples/floor-plan-a3.dxf $(BUILD_DIR)/floor-plan-a3.pdf "山田 太郎" "設計部"
+	pdftoppm -r 40 -png -singlefile $(BUILD_DIR)/floor-plan-a3.pdf res/sample-floor-plan-a3
 
 clean:
 	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(FUZZ_DIR)

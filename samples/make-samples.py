@@ -5,6 +5,8 @@
 
 floor-plan.dxf  R2000, Shift-JIS: a flat of five rooms with Japanese names, doors as blocks,
                 windows, a dashed grid on its own layer and overall dimensions.
+floor-plan-a3.dxf  the same flat laid out on an A3 paper-space sheet: a frame and title block,
+                the plan at 1:50 and the bathroom at 1:30 (the grid frozen there) in viewports.
 site.dxf        R2018, UTF-8: a site boundary with an arc, a building, a road, trees inserted
                 as an array, a north arrow, multi-line text, an ellipse and a spline.
 detail.dxf      R2000: a steel base plate detail with bolt blocks, a hatched section, a
@@ -50,7 +52,7 @@ def save(doc, name, **kwargs):
         f.write(b"\n".join(lines))
 
 
-def floor_plan():
+def floor_plan(sheet=False):
     doc = ezdxf.new("R2000", setup=True)
     doc.encoding = "cp932"  # Shift-JIS, $DWGCODEPAGE ANSI_932
     fixed(doc)
@@ -99,7 +101,32 @@ def floor_plan():
                                 ((11600, 0), (10800, 0), (10800, 7200), 90)]:
         msp.add_linear_dim(base=base, p1=p1, p2=p2, angle=angle, override=mm,
                            dxfattribs={"layer": "寸法"}).render()
-    save(doc, "floor-plan.dxf")
+    if not sheet:
+        save(doc, "floor-plan.dxf")
+        return
+
+    # The same flat laid out for printing: an A3 sheet (landscape, plotted 1:1 in millimetres)
+    # with a frame, a title block, the plan at 1:50 and the bathroom at 1:30 without the grid.
+    layout = doc.layouts.get("Layout1")
+    layout.rename("A3 平面図")
+    layout.page_setup(size=(420, 297), margins=(10, 10, 10, 10), units="mm", scale=(1, 1))
+    doc.layers.add("枠", color=7, lineweight=50)
+    doc.layers.add("表題", color=7)
+    frame = {"layer": "枠"}
+    layout.add_lwpolyline([(0, 0), (400, 0), (400, 277), (0, 277)], close=True, dxfattribs=frame)
+    layout.add_lwpolyline([(260, 0), (260, 30), (400, 30)], dxfattribs=frame)
+    layout.add_text("１階平面図", height=6, dxfattribs={"layer": "表題"}).set_placement((266, 17))
+    layout.add_text("S=1:50 (浴室 1:30)  A3", height=3.5,
+                    dxfattribs={"layer": "表題"}).set_placement((266, 7))
+    plan = layout.add_viewport(center=(135, 150), size=(250, 230), view_center_point=(5400, 3300),
+                               view_height=11500)
+    plan.dxf.layer = "枠"
+    bath = layout.add_viewport(center=(330, 140), size=(120, 170), view_center_point=(9300, 2000),
+                               view_height=5100)
+    bath.dxf.layer = "枠"
+    bath.frozen_layers = ["通り芯"]
+    doc.header["$TILEMODE"] = 0
+    save(doc, "floor-plan-a3.dxf")
 
 
 def site_plan():
@@ -211,5 +238,6 @@ def detail():
 
 if __name__ == "__main__":
     floor_plan()
+    floor_plan(sheet=True)
     site_plan()
     detail()

@@ -295,6 +295,21 @@ void TestService::realConversions()
              QJsonDocument::fromJson("[[1,16711680],[5,255],[7,-1],[148,1056816]]"));
     QVERIFY(BusFixture::succeeds(u"SaveAs"_s, {pdf}));
     QVERIFY(readFile(pdf).startsWith("%PDF"));
+
+    // A layout prints on its own paper, and a DXF target keeps it for other programs.
+    QVERIFY(BusFixture::succeeds(u"Open"_s, {kSamples + u"floor-plan-a3.dxf"_s}));
+    QVERIFY(BusFixture::succeeds(u"SaveAs"_s, {pdf}));
+    QVERIFY(BusFixture::succeeds(u"SaveAs"_s, {dxf}));
+    Model sheet;
+    QVERIFY2(DxfReader().read(readFile(dxf), sheet, &error), qPrintable(error));
+    QVERIFY(sheet.sheets.size() == 1 && sheet.currentSheet == 0);
+    QCOMPARE(QSizeF(sheet.sheets[0].width, sheet.sheets[0].height), QSizeF(420, 297));
+    if (!QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty()) {
+        QProcess info;
+        info.start(u"pdfinfo"_s, {pdf});
+        QVERIFY(info.waitForFinished(30000));
+        QVERIFY(info.readAllStandardOutput().contains("1191 x 842 pts (A3)"));
+    }
 }
 
 void TestService::formatRefusals_data()

@@ -57,9 +57,14 @@ ServerWindow::ServerWindow(const QString &drawingPath, QWidget *parent)
     const ServerSettings settings = ServerSettings::load(&warnings);
     setWindowTitle(QStringLiteral("Tarsk（スタンドイン）"));
 
-    auto *intro = new QLabel(QStringLiteral("Norvale の試験と体験のための代用描画サーバーです。\n"
-                                            "図面の変換は行わず、変換の記録を書き出します。"),
-                             this);
+    // What this server does with a drawing depends on its backend: the user must not read that
+    // a converting server only records.
+    const QString does = settings.backend == ServerSettings::Backend::Convert
+        ? QStringLiteral("DXF・SFC・P21・JWW の図面を読み込み、PDF・SVG・HTM・EMF・DXF・SFC・P21 に"
+                         "変換します。")
+        : QStringLiteral("図面の変換は行わず、変換の記録を書き出します。");
+    auto *intro = new QLabel(
+        QStringLiteral("Norvale の試験と体験のための代用描画サーバーです。\n") + does, this);
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("バージョン:"),

@@ -74,9 +74,9 @@ QByteArray written(const QString &format, const Model &model, const SaveInfo &in
     else if (format == "SVG"_L1)
         writer = std::make_unique<SvgWriter>(plot);
     else if (format == "HTM"_L1)
-        writer = std::make_unique<HtmWriter>();
+        writer = std::make_unique<HtmWriter>(plot);
     else if (format == "EMF"_L1)
-        writer = std::make_unique<EmfWriter>();
+        writer = std::make_unique<EmfWriter>(plot);
     if (!writer || !writer->write(model, info, buffer, &message)) {
         if (error)
             *error = message;
@@ -965,6 +965,26 @@ void TestPaint::sheets()
     QVERIFY(renderer.check(nullptr));
     QVERIFY(std::abs(renderer.paperSize().width() - pages.last().width()) < 1e-6
             || pages.size() > 1);
+
+    // EMF keeps each viewport of the current sheet as a clip path, and gives the page back after.
+    QString fault;
+    const QVector<Record> emf
+        = records(written(u"EMF"_s, model, {u"sheets"_s, {}, {}}, nullptr, plot), &fault);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    int clipped = 0, open = 0;
+    for (const Record &r : emf) {
+        if (r.type == 67) { // EMR_SELECTCLIPPATH
+            QCOMPARE(open, 0);
+            ++open;
+            ++clipped;
+        } else if (r.type == 75) { // EMR_EXTSELECTCLIPRGN
+            open = 0;
+        }
+    }
+    QCOMPARE(open, 0);
+    const bool current
+        = model.currentSheet >= 0 && model.sheets[model.currentSheet].holdsAnything();
+    QCOMPARE(clipped, current ? int(model.sheets[model.currentSheet].viewports.size()) : 0);
 
     if (inked.isEmpty() && blank.isEmpty())
         return;

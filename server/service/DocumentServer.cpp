@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDBusMessage>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -152,7 +153,7 @@ void DocumentServer::Open(const QString &path)
         session.backend = DocumentBackend::create(m_settings.backend);
     // Plot settings chosen in the window apply from the next drawing opened, also by a server
     // already running; a drawing keeps the ones it was opened with for all of its saves.
-    m_settings.plot = ServerSettings::load().plot;
+    reloadChoices();
     if (!session.backend->open(info.absoluteFilePath(), m_settings, &error)) {
         // The previous drawing stays open; a client that had none holds no session.
         if (session.path.isEmpty())
@@ -200,9 +201,25 @@ void DocumentServer::SaveAs(const QString &path)
                                       session->affiliation};
     // The window changes the DXF version while servers run (a run's server lives on between
     // drawings): every save writes the version the settings file holds at that moment.
-    m_settings.dxfVersion = ServerSettings::load().dxfVersion;
+    reloadChoices();
     if (!session->backend->save(info.absoluteFilePath(), saveInfo, m_settings, &error))
         return fail(error);
+}
+
+void DocumentServer::reloadChoices()
+{
+    const QFileInfo file(ServerSettings::filePath());
+    const QString stamp = file.exists() ? QStringLiteral("%1 %2 %3")
+                                              .arg(file.size())
+                                              .arg(file.lastModified().toMSecsSinceEpoch())
+                                              .arg(file.metadataChangeTime().toMSecsSinceEpoch())
+                                        : QString();
+    if (stamp == m_settingsStamp && !m_settingsStamp.isNull())
+        return;
+    const ServerSettings stored = ServerSettings::load();
+    m_settings.plot = stored.plot;
+    m_settings.dxfVersion = stored.dxfVersion;
+    m_settingsStamp = stamp.isNull() ? QStringLiteral("") : stamp;
 }
 
 int DocumentServer::GetVersion()

@@ -68,9 +68,14 @@ private:
     bool isListed(const QStringList &names, const QString &path) const;
     void crashIfAsked(const QString &path) const;
     void shutDown();
+    // The choices the window saves while servers run (plot settings, DXF version), read again
+    // only when the settings file has changed: parsing it for every drawing would cost more than
+    // converting a small one.
+    void reloadChoices();
 
     QDBusConnection m_connection;
     ServerSettings m_settings;
+    QString m_settingsStamp; // the settings file's size and time when last read
     // Tells which formats are taken; the sessions open and save with backends of their own.
     std::unique_ptr<DocumentBackend> m_backend;
     std::map<QString, Session> m_sessions; // by the client's unique bus name

@@ -66,8 +66,10 @@ public:
     }
     void number(int code, double value)
     {
-        // No reader takes "inf" or "nan" for a number: a sum that overflowed is refused.
-        if (!std::isfinite(value))
+        // No reader takes "inf" or "nan" for a number, and ours takes no length or position
+        // beyond the coordinate limit: a sum that overflowed, or a page or view worked out
+        // from a scale near zero, is refused rather than written.
+        if (!(std::fabs(value) <= DxfLimits::kMaxCoordinate))
             m_outOfRange = true;
         char buffer[32];
         const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
